@@ -1,0 +1,3 @@
+#include "sound/mglobals.h"
+
+SoundDevice* currentDevice = nullptr;
