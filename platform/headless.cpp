@@ -1,0 +1,554 @@
+// The headless back end (see headless.h).
+#include "platform/headless.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace {
+
+// Virtual counter: 10 MHz, and every read by the main thread moves it on by 20 microseconds.
+constexpr std::int64_t virtualFrequency = 10'000'000;
+constexpr std::int64_t virtualStep = 200;
+
+struct Headless {
+    HeadlessOptions options;
+    HeadlessRecorder recorder{};
+    WindowHandle focus = 0;
+    WindowHandle logList = 0;
+    int escapeSent = 0;
+    int displayOpen = 0;
+    int exclusive = 0;
+    DisplayMode mode{0, 0, 0};
+    std::int32_t pitch = 0;
+    std::vector<std::uint8_t> surface;
+    int surfaceExists = 0;
+    int locked = 0;
+    std::uint32_t lockFlags = 0;
+    std::int64_t presents = 0;
+    std::int32_t statusOrder = 0, statusRow = 0;
+    int statusKnown = 0;
+    int waveOpen = 0;
+};
+
+Headless state;
+
+std::int64_t nowTicks() {
+    return state.options.realtime ? realCounterRead() : virtualNow();
+}
+std::int64_t frequency() {
+    return state.options.realtime ? realCounterFrequency() : virtualFrequency;
+}
+std::int64_t ticksFromStart() {
+    return nowTicks() - (state.options.realtime ? 0 : state.options.startTicks);
+}
+
+std::int64_t nowMs() {
+    return static_cast<std::int64_t>(static_cast<__int128>(ticksFromStart()) * 1000 / frequency());
+}
+
+std::int64_t nowUs() {
+    return static_cast<std::int64_t>(static_cast<__int128>(ticksFromStart()) * 1'000'000 / frequency());
+}
+
+std::int64_t nowFrames(std::uint32_t rate) {
+    return static_cast<std::int64_t>(static_cast<__int128>(ticksFromStart()) * rate / frequency());
+}
+
+void record(const char* kind, const char* detail) {
+    if (state.recorder.event) state.recorder.event(state.recorder.context, nowMs(), kind, detail);
+}
+
+std::uint32_t greenMask() {
+    return state.options.format555 ? 0x3E0u : 0x7E0u;
+}
+
+int bytesPerPixel(std::int32_t bits) {
+    return (bits - 1) / 8 + 1;
+}
+
+void describe(SurfaceInfo* info) {
+    info->memory = state.locked ? state.surface.data() : nullptr;
+    info->pitch = state.pitch;
+    info->width = state.mode.width;
+    info->height = state.mode.height;
+    info->bits = state.mode.bits;
+    if (state.mode.bits == 16) {
+        info->redMask = state.options.format555 ? 0x7C00u : 0xF800u;
+        info->greenMask = greenMask();
+        info->blueMask = 0x1Fu;
+    } else {
+        info->redMask = 0xFF0000u;
+        info->greenMask = 0xFF00u;
+        info->blueMask = 0xFFu;
+    }
+}
+
+// --- start and end ---------------------------------------------------------------------------
+
+void init() {
+    if (!state.options.realtime) virtualClockReset(virtualFrequency, virtualStep, state.options.startTicks);
+    state.focus = 0;
+    state.logList = 0;
+    state.escapeSent = 0;
+    state.displayOpen = state.exclusive = state.surfaceExists = state.locked = 0;
+    state.mode = {0, 0, 0};
+    state.surface.clear();
+    state.presents = 0;
+    state.statusKnown = 0;
+    state.waveOpen = 0;
+}
+
+void shutdown(int exitCode) {
+    char detail[16];
+    std::snprintf(detail, sizeof detail, "%d", exitCode);
+    record("exit", detail);
+    if (state.recorder.finish) state.recorder.finish(state.recorder.context, nowUs(), exitCode);
+}
+
+// --- windows and input -----------------------------------------------------------------------
+
+void windowCreated(WindowHandle, const WindowDesc&) {}
+
+void windowShown(WindowHandle window) {
+    state.focus = window;
+}
+
+void pumpEvents(int wait) {
+    if (!state.escapeSent && state.options.escapeAtMs >= 0 && nowMs() >= state.options.escapeAtMs) {
+        state.escapeSent = 1;
+        // The key goes to the window that has the keyboard, as a real key press would.
+        if (state.focus) postMessage(state.focus, msgKeyDown, keyEscape, 0);
+    }
+    // Nobody types: a wait for input is ten milliseconds of idle time.
+    if (wait) sleepMs(10);
+}
+
+void listAdded(WindowHandle, const char* text) {
+    record("log", text);
+}
+
+void messageBoxRecorded(WindowHandle, const char* text, const char* caption) {
+    std::string detail = std::string(caption ? caption : "") + "|" + text;
+    record("messagebox", detail.c_str());
+}
+
+void showCursorIgnored(int) {}
+std::int32_t screenW() {
+    return 640;
+}
+std::int32_t screenH() {
+    return 480;
+}
+
+int pickEntry(const char* const* texts, int count, int selected) {
+    if (state.options.pick.empty()) return selected;
+    for (int i = 0; i < count; ++i)
+        if (state.options.pick == texts[i]) return i;
+    std::fprintf(stderr, "morva-capture: \"%s\" is not in the mode list; the default selection stays\n",
+                 state.options.pick.c_str());
+    return selected;
+}
+
+void traceStatusRecorded(std::int32_t order, std::int32_t row) {
+    if (state.statusKnown && order == state.statusOrder && row == state.statusRow) return;
+    state.statusKnown = 1;
+    state.statusOrder = order;
+    state.statusRow = row;
+    char detail[32];
+    std::snprintf(detail, sizeof detail, "%d %d", order, row);
+    record("status", detail);
+}
+
+// --- clock -----------------------------------------------------------------------------------
+
+std::int64_t counterFrequencyH() {
+    return frequency();
+}
+std::int64_t counterReadH() {
+    const std::int64_t ticks = state.options.realtime ? realCounterRead() : virtualCounterRead();
+    return ticks;
+}
+void sleepH(std::uint32_t ms) {
+    state.options.realtime ? realSleepMs(ms) : virtualSleepMs(ms);
+}
+ThreadHandle* threadStartH(void (*fn)(void*), void* argument) {
+    return state.options.realtime ? realThreadStart(fn, argument) : virtualThreadStart(fn, argument);
+}
+void threadJoinH(ThreadHandle* thread) {
+    state.options.realtime ? realThreadJoin(thread) : virtualThreadJoin(thread);
+}
+
+// --- display ---------------------------------------------------------------------------------
+
+int displayCreateH() {
+    state.displayOpen = 1;
+    return displayOk;
+}
+
+void displayEnumModesH(int (*visit)(const DisplayMode&, void*), void* context) {
+    for (const DisplayMode& mode : state.options.modes)
+        if (!visit(mode, context)) return;
+}
+
+int displaySetExclusiveH(WindowHandle window) {
+    if (!state.displayOpen || window == 0) return displayFailed;
+    state.exclusive = 1;
+    return displayOk;
+}
+
+int displaySetModeH(std::int32_t width, std::int32_t height, std::int32_t bits) {
+    if (!state.displayOpen || !state.exclusive) return displayFailed;
+    const auto same = [&](const DisplayMode& m) {
+        return m.width == width && m.height == height && m.bits == bits;
+    };
+    if (std::none_of(state.options.modes.begin(), state.options.modes.end(), same)) return displayFailed;
+    if (same(state.options.refused)) return displayFailed;
+    state.mode = {width, height, bits};
+    const std::int32_t row = width * bytesPerPixel(bits);
+    state.pitch = std::max(state.options.pitch, row);
+    state.surfaceExists = 0;
+    state.surface.clear();
+    if (state.recorder.mode) {
+        SurfaceInfo info{};
+        describe(&info);
+        state.recorder.mode(state.recorder.context, nowMs(), info, state.options.format555);
+    }
+    return displayOk;
+}
+
+int displayCreatePrimaryH() {
+    if (!state.displayOpen || state.mode.bits == 0) return displayFailed;
+    state.surface.assign(static_cast<std::size_t>(state.pitch) * state.mode.height, 0);
+    state.surfaceExists = 1;
+    return displayOk;
+}
+
+int displayLockH(SurfaceInfo* info, std::uint32_t flags) {
+    if (!state.surfaceExists || state.locked) return displayFailed;
+    state.locked = 1;
+    state.lockFlags = flags;
+    describe(info);
+    return displayOk;
+}
+
+void displayUnlockH() {
+    if (!state.locked) return;
+    const bool presenting = (state.lockFlags & lockWriteOnly) != 0;
+    if (presenting) {
+        ++state.presents;
+        char detail[64];
+        std::snprintf(detail, sizeof detail, "%" PRId64 " %d %d", state.presents, state.statusOrder,
+                      state.statusRow);
+        record("present", detail);
+        if (state.recorder.present) {
+            SurfaceInfo info{};
+            describe(&info); // memory still valid while we are inside the unlock
+            state.recorder.present(state.recorder.context, nowUs(), info);
+        }
+    }
+    state.locked = 0;
+}
+
+int displayGetSurfaceInfoH(SurfaceInfo* info) {
+    if (!state.surfaceExists) return displayFailed;
+    describe(info);
+    return displayOk;
+}
+
+void displayRestoreH() {
+    state.exclusive = 0;
+}
+void displayReleasePrimaryH() {
+    state.surfaceExists = 0;
+    state.locked = 0;
+}
+void displayReleaseH() {
+    state.displayOpen = 0;
+}
+
+// --- wave output -----------------------------------------------------------------------------
+//
+// A block starts playing when the one before it has ended, or when it is written if the output
+// has run dry; it is done once the clock has passed its end. Recorded when written (its data are
+// final then), and cut back when a reset drops what had not been played.
+
+struct HeadlessWave {
+    WaveFormat format;
+    std::uint32_t bytesPerFrame;
+    std::int64_t queueEnd; // frame at which the last written block ends
+    std::uint32_t generation;
+};
+
+int waveDeviceCountH() {
+    return state.options.audio == headlessAudioNone ? 0 : 1;
+}
+
+int validFormat(const WaveFormat& format) {
+    return (format.channels == 1 || format.channels == 2) && (format.bits == 8 || format.bits == 16) &&
+           format.rate >= 1000 && format.rate <= 192000;
+}
+
+int waveQueryH(const WaveFormat& format) {
+    if (state.options.audio == headlessAudioNone) return waveBadDevice;
+    return validFormat(format) ? waveOk : waveBadFormat;
+}
+
+int waveOpenH(WaveOutput** output, const WaveFormat& format) {
+    if (!output) return waveBadDevice;
+    if (state.options.audio == headlessAudioNone) return waveBadDevice;
+    if (state.options.audio == headlessAudioBusy || state.waveOpen) return waveBusy;
+    if (!validFormat(format)) return waveBadFormat;
+    auto* wave =
+        new HeadlessWave{format, static_cast<std::uint32_t>(format.channels * format.bits / 8), 0, 1};
+    wave->queueEnd = nowFrames(format.rate);
+    state.waveOpen = 1;
+    *output = reinterpret_cast<WaveOutput*>(wave);
+    return waveOk;
+}
+
+// Block bookkeeping: internal[0..1] end frame, internal[2] the output's generation when written.
+std::int64_t blockEnd(const WaveBlock* block) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(block->internal[0]) |
+                                     (static_cast<std::uint64_t>(block->internal[1]) << 32));
+}
+
+int waveWriteH(WaveOutput* output, WaveBlock* block) {
+    auto* wave = reinterpret_cast<HeadlessWave*>(output);
+    if (!wave || !block || (!block->data && block->bytes)) return waveBadDevice;
+    const std::int64_t start = std::max(wave->queueEnd, nowFrames(wave->format.rate));
+    const std::int64_t end = start + block->bytes / wave->bytesPerFrame;
+    wave->queueEnd = end;
+    block->internal[0] = static_cast<std::uint32_t>(end);
+    block->internal[1] = static_cast<std::uint32_t>(static_cast<std::uint64_t>(end) >> 32);
+    block->internal[2] = wave->generation;
+    if (state.recorder.audio && block->bytes)
+        state.recorder.audio(state.recorder.context, start, wave->format, block->data,
+                             block->bytes / wave->bytesPerFrame * wave->bytesPerFrame);
+    return waveOk;
+}
+
+int waveBlockDoneH(WaveOutput* output, const WaveBlock* block) {
+    auto* wave = reinterpret_cast<HeadlessWave*>(output);
+    if (!wave || !block || block->internal[2] != wave->generation) return 1;
+    return nowFrames(wave->format.rate) >= blockEnd(block) ? 1 : 0;
+}
+
+int waveResetH(WaveOutput* output) {
+    auto* wave = reinterpret_cast<HeadlessWave*>(output);
+    if (!wave) return waveBadDevice;
+    const std::int64_t now = nowFrames(wave->format.rate);
+    if (wave->queueEnd > now && state.recorder.audioCut)
+        state.recorder.audioCut(state.recorder.context, now, wave->format.rate);
+    wave->queueEnd = now;
+    ++wave->generation; // every block written so far counts as done
+    return waveOk;
+}
+
+int waveCloseH(WaveOutput* output) {
+    auto* wave = reinterpret_cast<HeadlessWave*>(output);
+    if (!wave) return waveBadDevice;
+    delete wave;
+    state.waveOpen = 0;
+    return waveOk;
+}
+
+// --- looping sound buffer --------------------------------------------------------------------
+//
+// The cursor moves with the clock while playing. What passed the cursor is recorded whenever the
+// cursor is read or playback stops, from the buffer as it is then: the writer stays ahead of the
+// cursor, so that is what was heard.
+
+struct HeadlessSoundBuffer {
+    WaveFormat format;
+    std::uint32_t bytesPerFrame;
+    std::vector<std::uint8_t> data;
+    int playing;
+    std::int64_t startFrame;     // clock frame when playback (re)started
+    std::uint32_t startCursor;   // cursor then
+    std::int64_t recordedFrames; // frames since startFrame already recorded
+};
+
+int soundBufferCreateH(SoundBuffer** buffer, const WaveFormat& format, std::uint32_t bytes) {
+    if (!buffer) return waveBadDevice;
+    if (state.options.audio == headlessAudioNone) return waveBadDevice;
+    if (state.options.audio == headlessAudioBusy) return waveBusy;
+    if (!validFormat(format)) return waveBadFormat;
+    const std::uint32_t frame = format.channels * format.bits / 8;
+    if (bytes < frame || bytes > 16u * 1024 * 1024) return waveNoMemory;
+    auto* b = new HeadlessSoundBuffer{format, frame, {}, 0, 0, 0, 0};
+    b->data.assign(bytes / frame * frame, format.bits == 8 ? 0x80 : 0);
+    *buffer = reinterpret_cast<SoundBuffer*>(b);
+    return waveOk;
+}
+
+std::uint8_t* soundBufferDataH(SoundBuffer* buffer) {
+    return buffer ? reinterpret_cast<HeadlessSoundBuffer*>(buffer)->data.data() : nullptr;
+}
+
+std::uint32_t soundBufferSizeH(const SoundBuffer* buffer) {
+    return buffer
+               ? static_cast<std::uint32_t>(reinterpret_cast<const HeadlessSoundBuffer*>(buffer)->data.size())
+               : 0;
+}
+
+// Records what has played up to now and returns the cursor.
+std::uint32_t catchUp(HeadlessSoundBuffer* b) {
+    const std::uint32_t frames = static_cast<std::uint32_t>(b->data.size() / b->bytesPerFrame);
+    if (!b->playing) return b->startCursor;
+    const std::int64_t played = nowFrames(b->format.rate) - b->startFrame;
+    std::int64_t from = b->recordedFrames;
+    // At most ten seconds at a time: a cursor nobody reads for longer only repeats the buffer.
+    from = std::max(from, played - static_cast<std::int64_t>(b->format.rate) * 10);
+    while (from < played) {
+        const std::uint32_t at =
+            static_cast<std::uint32_t>((b->startCursor / b->bytesPerFrame + from) % frames);
+        const std::int64_t n = std::min<std::int64_t>(played - from, frames - at);
+        if (state.recorder.audio)
+            state.recorder.audio(state.recorder.context, b->startFrame + from, b->format,
+                                 b->data.data() + static_cast<std::size_t>(at) * b->bytesPerFrame,
+                                 static_cast<std::uint32_t>(n) * b->bytesPerFrame);
+        from += n;
+    }
+    b->recordedFrames = played;
+    return static_cast<std::uint32_t>((b->startCursor / b->bytesPerFrame + played) % frames) *
+           b->bytesPerFrame;
+}
+
+int soundBufferPlayH(SoundBuffer* buffer) {
+    auto* b = reinterpret_cast<HeadlessSoundBuffer*>(buffer);
+    if (!b) return waveBadDevice;
+    if (b->playing) return waveOk;
+    b->playing = 1;
+    b->startFrame = nowFrames(b->format.rate);
+    b->recordedFrames = 0;
+    return waveOk;
+}
+
+int soundBufferStopH(SoundBuffer* buffer) {
+    auto* b = reinterpret_cast<HeadlessSoundBuffer*>(buffer);
+    if (!b) return waveBadDevice;
+    if (b->playing) {
+        b->startCursor = catchUp(b);
+        b->playing = 0;
+    }
+    return waveOk;
+}
+
+std::uint32_t soundBufferPlayCursorH(SoundBuffer* buffer) {
+    auto* b = reinterpret_cast<HeadlessSoundBuffer*>(buffer);
+    return b ? catchUp(b) : 0;
+}
+
+void soundBufferReleaseH(SoundBuffer* buffer) {
+    soundBufferStopH(buffer);
+    delete reinterpret_cast<HeadlessSoundBuffer*>(buffer);
+}
+
+const char* settingsFolderH() {
+    return nullptr;
+}
+
+const HostBackend backend = {
+    "headless",
+    init,
+    shutdown,
+    windowCreated,
+    windowShown,
+    pumpEvents,
+    listAdded,
+    messageBoxRecorded,
+    showCursorIgnored,
+    screenW,
+    screenH,
+    pickEntry,
+    traceStatusRecorded,
+    counterFrequencyH,
+    counterReadH,
+    sleepH,
+    threadStartH,
+    threadJoinH,
+    displayCreateH,
+    displayEnumModesH,
+    displaySetExclusiveH,
+    displaySetModeH,
+    displayCreatePrimaryH,
+    displayLockH,
+    displayUnlockH,
+    displayGetSurfaceInfoH,
+    displayRestoreH,
+    displayReleasePrimaryH,
+    displayReleaseH,
+    waveDeviceCountH,
+    waveQueryH,
+    waveOpenH,
+    waveWriteH,
+    waveBlockDoneH,
+    waveResetH,
+    waveCloseH,
+    soundBufferCreateH,
+    soundBufferDataH,
+    soundBufferSizeH,
+    soundBufferPlayH,
+    soundBufferStopH,
+    soundBufferPlayCursorH,
+    soundBufferReleaseH,
+    settingsFolderH,
+};
+
+} // namespace
+
+void headlessConfigure(const HeadlessOptions& options, const HeadlessRecorder& recorder) {
+    state.options = options;
+    state.recorder = recorder;
+}
+
+const HostBackend* headlessBackend() {
+    return &backend;
+}
+
+std::vector<DisplayMode> headlessAllModes() {
+    std::vector<DisplayMode> modes;
+    constexpr DisplayMode sizes[] = {
+        {320, 200, 0}, {320, 240, 0}, {512, 384, 0}, {640, 400, 0}, {640, 480, 0}};
+    for (const DisplayMode& size : sizes)
+        for (std::int32_t bits : {16, 24, 32})
+            modes.push_back({size.width, size.height, bits});
+    return modes;
+}
+
+int parseModeText(const char* text, DisplayMode* mode) {
+    if (!text || !mode) return 0;
+    int w = 0, h = 0, b = 0, used = 0;
+    if (std::sscanf(text, "%dx%dx%d%n", &w, &h, &b, &used) != 3 || text[used] != '\0') return 0;
+    if (w <= 0 || h <= 0 || w > 4096 || h > 4096 || (b != 16 && b != 24 && b != 32)) return 0;
+    *mode = {w, h, b};
+    return 1;
+}
+
+std::int64_t headlessNowUs() {
+    return nowUs();
+}
+
+void headlessAdvanceMs(std::uint32_t ms) {
+    if (state.options.realtime)
+        realSleepMs(ms);
+    else
+        virtualAdvance(static_cast<std::int64_t>(ms) * virtualFrequency / 1000);
+}
+
+SurfaceInfo headlessSurface() {
+    SurfaceInfo info{};
+    if (!state.surfaceExists) return info;
+    describe(&info);
+    info.memory = state.surface.data();
+    return info;
+}
+
+std::int64_t headlessPresentCount() {
+    return state.presents;
+}

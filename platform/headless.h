@@ -1,0 +1,71 @@
+// The headless back end: no display, no sound card. It offers a configurable list of modes and
+// pixel format, keeps the surface in memory, runs on the virtual clock (platform/clock.h) so that
+// runs repeat byte for byte, and reports everything shown and played to a recorder
+// (morva-capture writes it to files; tests look at it directly).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/host.h"
+
+enum HeadlessAudio : int {
+    headlessAudioOk = 0,   // one working wave output, recorded
+    headlessAudioNone = 1, // no wave output at all
+    headlessAudioBusy = 2, // one wave output that is present but cannot be opened
+};
+
+struct HeadlessOptions {
+    std::vector<DisplayMode> modes; // offered, in this order
+    int format555 = 0;              // 16-bit surfaces in 5-5-5 instead of 5-6-5
+    std::int32_t pitch = 0;         // bytes per surface line; 0: the row size (at least the row size)
+    DisplayMode refused{0, 0, 0};   // listed but refused by displaySetMode (bits 0: none)
+    int audio = headlessAudioOk;
+    std::int64_t escapeAtMs = -1; // Escape pressed at this virtual time (-1: never)
+    std::string pick;             // the entry hostPickEntry chooses; empty: the current selection
+    int realtime = 0;             // the real clock instead of the virtual one
+    std::int64_t startTicks = 0;  // virtual clock at program start (tests of long running counters)
+};
+
+// What the back end reports. Every callback may be null. Times are since program start.
+struct HeadlessRecorder {
+    void* context;
+    // One line of the event log: kind and detail as events.tsv has them.
+    void (*event)(void* context, std::int64_t timeMs, const char* kind, const char* detail);
+    // A mode was set; the recorder adds what only the program knows (interlacing).
+    void (*mode)(void* context, std::int64_t timeMs, const SurfaceInfo& surface, int format555);
+    // The surface as it is after a presenting unlock.
+    void (*present)(void* context, std::int64_t timeUs, const SurfaceInfo& surface);
+    // Sound that starts playing at startFrame frames (at format.rate) after program start.
+    void (*audio)(void* context, std::int64_t startFrame, const WaveFormat& format, const std::uint8_t* data,
+                  std::uint32_t bytes);
+    // Sound from frame on (at rate) was cut off by a reset before it was played.
+    void (*audioCut)(void* context, std::int64_t frame, std::uint32_t rate);
+    // The run ended with exitCode.
+    void (*finish)(void* context, std::int64_t timeUs, int exitCode);
+};
+
+// Sets the options and the recorder for the next platformInit(headlessBackend()).
+void headlessConfigure(const HeadlessOptions& options, const HeadlessRecorder& recorder);
+
+// The headless back end.
+const HostBackend* headlessBackend();
+
+// The fifteen modes 320x200, 320x240, 512x384, 640x400, 640x480 at 16, 24 and 32 bits.
+std::vector<DisplayMode> headlessAllModes();
+
+// Parses "WxHxB". Returns 1 on success.
+int parseModeText(const char* text, DisplayMode* mode);
+
+// Microseconds since program start on the back end's clock.
+std::int64_t headlessNowUs();
+
+// Moves the virtual clock forward by ms milliseconds (as if the main thread had been busy).
+void headlessAdvanceMs(std::uint32_t ms);
+
+// The primary surface as it stands (memory null when there is none).
+SurfaceInfo headlessSurface();
+
+// Number of presenting unlocks so far.
+std::int64_t headlessPresentCount();

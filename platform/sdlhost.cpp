@@ -1,0 +1,581 @@
+// The SDL2 back end: the show in a real window, the keyboard, and sound through SDL audio.
+//
+// The chosen video mode is a block of memory of exactly that size and depth, kept between frames
+// like video memory; each presenting unlock uploads it to a texture and draws it scaled up with
+// its aspect kept, centred on black, in a full-screen window (MORVA_WINDOWED=1: a resizable
+// window). The desktop comes back when the display is restored and, whatever the way out, when
+// the process ends.
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/host.h"
+
+namespace {
+
+struct Sdl {
+    int videoUp = 0;
+    int audioUp = 0;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    WindowHandle showWindow = 0; // the one window SDL draws
+    WindowHandle focus = 0;
+    int exclusive = 0;
+    DisplayMode mode{0, 0, 0};
+    std::int32_t pitch = 0;
+    std::vector<std::uint8_t> surface;
+    int surfaceExists = 0;
+    int locked = 0;
+    std::uint32_t lockFlags = 0;
+    std::string settingsFolder;
+};
+
+Sdl sdl;
+
+bool windowed() {
+    const char* value = std::getenv("MORVA_WINDOWED");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+int bytesPerPixel(std::int32_t bits) {
+    return (bits - 1) / 8 + 1;
+}
+
+void destroyVideo() {
+    if (sdl.texture) SDL_DestroyTexture(sdl.texture);
+    if (sdl.renderer) SDL_DestroyRenderer(sdl.renderer);
+    if (sdl.window) SDL_DestroyWindow(sdl.window);
+    sdl.texture = nullptr;
+    sdl.renderer = nullptr;
+    sdl.window = nullptr;
+}
+
+// The desktop back on every way out, including exit() from deep inside the show.
+void atExitCleanup() {
+    destroyVideo();
+    if (sdl.videoUp || sdl.audioUp) SDL_Quit();
+    sdl.videoUp = sdl.audioUp = 0;
+}
+
+// Draws the surface as it stands, scaled to the window with its aspect kept.
+void redraw() {
+    if (!sdl.renderer) return;
+    SDL_SetRenderDrawColor(sdl.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(sdl.renderer);
+    if (sdl.texture && sdl.mode.width > 0) {
+        int w = 0, h = 0;
+        SDL_GetRendererOutputSize(sdl.renderer, &w, &h);
+        const double scale =
+            std::min(static_cast<double>(w) / sdl.mode.width, static_cast<double>(h) / sdl.mode.height);
+        SDL_Rect target;
+        target.w = static_cast<int>(sdl.mode.width * scale);
+        target.h = static_cast<int>(sdl.mode.height * scale);
+        target.x = (w - target.w) / 2;
+        target.y = (h - target.h) / 2;
+        SDL_RenderCopy(sdl.renderer, sdl.texture, nullptr, &target);
+    }
+    SDL_RenderPresent(sdl.renderer);
+}
+
+// --- start and end ---------------------------------------------------------------------------
+
+void init() {
+    std::atexit(atExitCleanup);
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (config && *config)
+        sdl.settingsFolder = std::string(config) + "/morva";
+    else if (home && *home)
+        sdl.settingsFolder = std::string(home) + "/.config/morva";
+}
+
+void shutdown(int) {
+    atExitCleanup();
+}
+
+// --- windows and input -----------------------------------------------------------------------
+
+void windowCreated(WindowHandle window, const WindowDesc& desc) {
+    // Only the show window is drawn by SDL; the configuration window has no SDL face yet.
+    if (!(desc.style & windowPopup) || sdl.window || !sdl.videoUp) return;
+    Uint32 flags = SDL_WINDOW_HIDDEN;
+    int w = 960, h = 600;
+    if (windowed())
+        flags |= SDL_WINDOW_RESIZABLE;
+    else
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    sdl.window = SDL_CreateWindow("Morva", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
+    if (!sdl.window) return;
+    sdl.renderer = SDL_CreateRenderer(sdl.window, -1, 0);
+    if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
+    if (sdl.renderer) SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    sdl.showWindow = window;
+}
+
+void windowShown(WindowHandle window) {
+    sdl.focus = window;
+    if (window == sdl.showWindow && sdl.window) {
+        SDL_ShowWindow(sdl.window);
+        SDL_RaiseWindow(sdl.window);
+        redraw();
+    }
+}
+
+std::uint32_t virtualKey(SDL_Keycode key) {
+    if (key == SDLK_ESCAPE) return keyEscape;
+    if (key >= 'a' && key <= 'z') return static_cast<std::uint32_t>(key - 'a' + 'A');
+    if ((key >= '0' && key <= '9') || key == ' ') return static_cast<std::uint32_t>(key);
+    if (key == SDLK_RETURN) return 0x0D;
+    return 0; // keys the show has no use for
+}
+
+void pumpEvents(int wait) {
+    if (!sdl.videoUp) {
+        if (wait) SDL_Delay(10);
+        return;
+    }
+    SDL_Event event;
+    int got = wait ? SDL_WaitEventTimeout(&event, 10) : SDL_PollEvent(&event);
+    while (got) {
+        switch (event.type) {
+        case SDL_QUIT:
+            if (sdl.focus) postMessage(sdl.focus, msgClose, 0, 0);
+            break;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE && sdl.showWindow)
+                postMessage(sdl.showWindow, msgClose, 0, 0);
+            else if (event.window.event == SDL_WINDOWEVENT_EXPOSED ||
+                     event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+                redraw();
+            break;
+        case SDL_KEYDOWN:
+            if (sdl.focus) {
+                const std::uint32_t key = virtualKey(event.key.keysym.sym);
+                if (key) postMessage(sdl.focus, msgKeyDown, key, 0);
+            }
+            break;
+        default: break;
+        }
+        got = SDL_PollEvent(&event);
+    }
+}
+
+void listAdded(WindowHandle, const char* text) {
+    // The log has no window of its own yet; it goes to the terminal so loading can be followed.
+    std::fprintf(stderr, "%s\n", text);
+}
+
+void messageBoxShown(WindowHandle, const char* text, const char* caption) {
+    const bool display = sdl.videoUp || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+    const char* title = caption ? caption : "Error"; // the system's caption when the program gives none
+    if (display) {
+        // The show window is hidden by now on the way out; a box over it would sit behind nothing.
+        SDL_Window* parent =
+            (sdl.window && (SDL_GetWindowFlags(sdl.window) & SDL_WINDOW_SHOWN)) ? sdl.window : nullptr;
+        if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title, text, parent) == 0) return;
+    }
+    std::fprintf(stderr, "%s: %s\n", title, text);
+}
+
+void showCursorSdl(int show) {
+    if (sdl.videoUp) SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
+}
+
+std::int32_t screenW() {
+    SDL_DisplayMode mode;
+    if (sdl.videoUp && SDL_GetDesktopDisplayMode(0, &mode) == 0) return mode.w;
+    return 640;
+}
+
+std::int32_t screenH() {
+    SDL_DisplayMode mode;
+    if (sdl.videoUp && SDL_GetDesktopDisplayMode(0, &mode) == 0) return mode.h;
+    return 480;
+}
+
+int pickEntry(const char* const*, int, int selected) {
+    return selected;
+}
+void traceStatusIgnored(std::int32_t, std::int32_t) {}
+
+// --- display ---------------------------------------------------------------------------------
+
+int displayCreateS() {
+    if (!sdl.videoUp) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return displayFailed;
+        sdl.videoUp = 1;
+    }
+    return displayOk;
+}
+
+void displayEnumModesS(int (*visit)(const DisplayMode&, void*), void* context) {
+    // Every mode is shown scaled in the window, so all sizes the show knows are on offer.
+    constexpr DisplayMode sizes[] = {
+        {320, 200, 0}, {320, 240, 0}, {512, 384, 0}, {640, 400, 0}, {640, 480, 0}};
+    for (const DisplayMode& size : sizes)
+        for (std::int32_t bits : {16, 24, 32})
+            if (!visit({size.width, size.height, bits}, context)) return;
+}
+
+int displaySetExclusiveS(WindowHandle window) {
+    if (!sdl.videoUp || window != sdl.showWindow || !sdl.renderer) return displayFailed;
+    sdl.exclusive = 1;
+    return displayOk;
+}
+
+int displaySetModeS(std::int32_t width, std::int32_t height, std::int32_t bits) {
+    if (!sdl.exclusive || width <= 0 || height <= 0 || width > 4096 || height > 4096) return displayFailed;
+    Uint32 format;
+    switch (bits) {
+    case 16: format = SDL_PIXELFORMAT_RGB565; break;
+    case 24: format = SDL_PIXELFORMAT_BGR24; break; // bytes blue, green, red, as the masks say
+    case 32: format = SDL_PIXELFORMAT_RGB888; break;
+    default: return displayFailed;
+    }
+    SDL_Texture* texture =
+        SDL_CreateTexture(sdl.renderer, format, SDL_TEXTUREACCESS_STREAMING, width, height);
+    if (!texture) return displayFailed;
+    if (sdl.texture) SDL_DestroyTexture(sdl.texture);
+    sdl.texture = texture;
+    sdl.mode = {width, height, bits};
+    sdl.pitch = width * bytesPerPixel(bits);
+    sdl.surfaceExists = 0;
+    return displayOk;
+}
+
+int displayCreatePrimaryS() {
+    if (!sdl.texture) return displayFailed;
+    sdl.surface.assign(static_cast<std::size_t>(sdl.pitch) * sdl.mode.height, 0);
+    sdl.surfaceExists = 1;
+    return displayOk;
+}
+
+void describe(SurfaceInfo* info) {
+    info->memory = sdl.locked ? sdl.surface.data() : nullptr;
+    info->pitch = sdl.pitch;
+    info->width = sdl.mode.width;
+    info->height = sdl.mode.height;
+    info->bits = sdl.mode.bits;
+    if (sdl.mode.bits == 16) {
+        info->redMask = 0xF800u;
+        info->greenMask = 0x7E0u;
+        info->blueMask = 0x1Fu;
+    } else {
+        info->redMask = 0xFF0000u;
+        info->greenMask = 0xFF00u;
+        info->blueMask = 0xFFu;
+    }
+}
+
+int displayLockS(SurfaceInfo* info, std::uint32_t flags) {
+    if (!sdl.surfaceExists || sdl.locked) return displayFailed;
+    sdl.locked = 1;
+    sdl.lockFlags = flags;
+    describe(info);
+    return displayOk;
+}
+
+void displayUnlockS() {
+    if (!sdl.locked) return;
+    sdl.locked = 0;
+    if (sdl.texture) SDL_UpdateTexture(sdl.texture, nullptr, sdl.surface.data(), sdl.pitch);
+    redraw();
+}
+
+int displayGetSurfaceInfoS(SurfaceInfo* info) {
+    if (!sdl.surfaceExists) return displayFailed;
+    describe(info);
+    return displayOk;
+}
+
+void displayRestoreS() {
+    sdl.exclusive = 0;
+    if (sdl.window) {
+        SDL_SetWindowFullscreen(sdl.window, 0);
+        SDL_HideWindow(sdl.window);
+    }
+    SDL_ShowCursor(SDL_ENABLE);
+}
+
+void displayReleasePrimaryS() {
+    sdl.surfaceExists = 0;
+    sdl.locked = 0;
+    sdl.surface.clear();
+    if (sdl.texture) SDL_DestroyTexture(sdl.texture);
+    sdl.texture = nullptr;
+}
+
+void displayReleaseS() {}
+
+// --- wave output -----------------------------------------------------------------------------
+//
+// SDL pulls sound through a callback on its own thread; the callback takes blocks from the queue
+// in order and marks each done (internal[0] back to 0) once it has handed over its last byte.
+
+constexpr std::uint32_t blockQueued = 0x51A7u;
+
+struct SdlWave {
+    SDL_AudioDeviceID device;
+    WaveFormat format;
+    std::deque<WaveBlock*> queue;
+    std::uint32_t offset; // bytes of the front block already played
+};
+
+int audioUp() {
+    if (!sdl.audioUp) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+        sdl.audioUp = 1;
+    }
+    return 1;
+}
+
+int waveDeviceCountS() {
+    return audioUp() ? std::max(SDL_GetNumAudioDevices(0), 1) : 0;
+}
+
+int validFormat(const WaveFormat& format) {
+    return (format.channels == 1 || format.channels == 2) && (format.bits == 8 || format.bits == 16) &&
+           format.rate >= 1000 && format.rate <= 192000;
+}
+
+// SDL converts any of our formats to what the card plays.
+int waveQueryS(const WaveFormat& format) {
+    if (!audioUp()) return waveNoDriver;
+    return validFormat(format) ? waveOk : waveBadFormat;
+}
+
+void waveCallback(void* user, Uint8* stream, int length) {
+    auto* wave = static_cast<SdlWave*>(user);
+    const Uint8 silence = wave->format.bits == 8 ? 0x80 : 0;
+    while (length > 0) {
+        if (wave->queue.empty()) {
+            std::memset(stream, silence, static_cast<std::size_t>(length));
+            return;
+        }
+        WaveBlock* block = wave->queue.front();
+        const std::uint32_t n =
+            std::min<std::uint32_t>(block->bytes - wave->offset, static_cast<std::uint32_t>(length));
+        std::memcpy(stream, block->data + wave->offset, n);
+        stream += n;
+        length -= static_cast<int>(n);
+        wave->offset += n;
+        if (wave->offset >= block->bytes) {
+            block->internal[0] = 0;
+            wave->queue.pop_front();
+            wave->offset = 0;
+        }
+    }
+}
+
+int waveOpenS(WaveOutput** output, const WaveFormat& format) {
+    if (!output) return waveBadDevice;
+    if (!audioUp()) return waveNoDriver;
+    if (!validFormat(format)) return waveBadFormat;
+    auto* wave = new SdlWave{0, format, {}, 0};
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(format.rate);
+    want.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+    want.channels = static_cast<Uint8>(format.channels);
+    want.samples = 512;
+    want.callback = waveCallback;
+    want.userdata = wave;
+    SDL_AudioSpec have{};
+    wave->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (wave->device == 0) {
+        delete wave;
+        return waveBusy;
+    }
+    SDL_PauseAudioDevice(wave->device, 0);
+    *output = reinterpret_cast<WaveOutput*>(wave);
+    return waveOk;
+}
+
+int waveWriteS(WaveOutput* output, WaveBlock* block) {
+    auto* wave = reinterpret_cast<SdlWave*>(output);
+    if (!wave || !block || (!block->data && block->bytes)) return waveBadDevice;
+    if (block->bytes == 0) return waveOk;
+    SDL_LockAudioDevice(wave->device);
+    block->internal[0] = blockQueued;
+    wave->queue.push_back(block);
+    SDL_UnlockAudioDevice(wave->device);
+    return waveOk;
+}
+
+int waveBlockDoneS(WaveOutput* output, const WaveBlock* block) {
+    auto* wave = reinterpret_cast<SdlWave*>(output);
+    if (!wave || !block) return 1;
+    SDL_LockAudioDevice(wave->device);
+    const int done = block->internal[0] != blockQueued;
+    SDL_UnlockAudioDevice(wave->device);
+    return done;
+}
+
+int waveResetS(WaveOutput* output) {
+    auto* wave = reinterpret_cast<SdlWave*>(output);
+    if (!wave) return waveBadDevice;
+    SDL_LockAudioDevice(wave->device);
+    for (WaveBlock* block : wave->queue)
+        block->internal[0] = 0;
+    wave->queue.clear();
+    wave->offset = 0;
+    SDL_UnlockAudioDevice(wave->device);
+    return waveOk;
+}
+
+int waveCloseS(WaveOutput* output) {
+    auto* wave = reinterpret_cast<SdlWave*>(output);
+    if (!wave) return waveBadDevice;
+    waveResetS(output);
+    SDL_CloseAudioDevice(wave->device);
+    delete wave;
+    return waveOk;
+}
+
+// --- looping sound buffer --------------------------------------------------------------------
+
+struct SdlSoundBuffer {
+    SDL_AudioDeviceID device;
+    WaveFormat format;
+    std::uint32_t bytesPerFrame;
+    std::vector<std::uint8_t> data;
+    std::uint32_t cursor; // advanced by the callback under the device lock
+};
+
+void bufferCallback(void* user, Uint8* stream, int length) {
+    auto* b = static_cast<SdlSoundBuffer*>(user);
+    const auto size = static_cast<std::uint32_t>(b->data.size());
+    while (length > 0) {
+        const std::uint32_t n = std::min<std::uint32_t>(size - b->cursor, static_cast<std::uint32_t>(length));
+        std::memcpy(stream, b->data.data() + b->cursor, n);
+        stream += n;
+        length -= static_cast<int>(n);
+        b->cursor = (b->cursor + n) % size;
+    }
+}
+
+int soundBufferCreateS(SoundBuffer** buffer, const WaveFormat& format, std::uint32_t bytes) {
+    if (!buffer) return waveBadDevice;
+    if (!audioUp()) return waveNoDriver;
+    if (!validFormat(format)) return waveBadFormat;
+    const std::uint32_t frame = format.channels * format.bits / 8;
+    if (bytes < frame || bytes > 16u * 1024 * 1024) return waveNoMemory;
+    auto* b = new SdlSoundBuffer{0, format, frame, {}, 0};
+    b->data.assign(bytes / frame * frame, format.bits == 8 ? 0x80 : 0);
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(format.rate);
+    want.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+    want.channels = static_cast<Uint8>(format.channels);
+    want.samples = 512;
+    want.callback = bufferCallback;
+    want.userdata = b;
+    SDL_AudioSpec have{};
+    b->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (b->device == 0) {
+        delete b;
+        return waveBusy;
+    }
+    *buffer = reinterpret_cast<SoundBuffer*>(b);
+    return waveOk;
+}
+
+std::uint8_t* soundBufferDataS(SoundBuffer* buffer) {
+    return buffer ? reinterpret_cast<SdlSoundBuffer*>(buffer)->data.data() : nullptr;
+}
+
+std::uint32_t soundBufferSizeS(const SoundBuffer* buffer) {
+    return buffer ? static_cast<std::uint32_t>(reinterpret_cast<const SdlSoundBuffer*>(buffer)->data.size())
+                  : 0;
+}
+
+int soundBufferPlayS(SoundBuffer* buffer) {
+    if (!buffer) return waveBadDevice;
+    SDL_PauseAudioDevice(reinterpret_cast<SdlSoundBuffer*>(buffer)->device, 0);
+    return waveOk;
+}
+
+int soundBufferStopS(SoundBuffer* buffer) {
+    if (!buffer) return waveBadDevice;
+    SDL_PauseAudioDevice(reinterpret_cast<SdlSoundBuffer*>(buffer)->device, 1);
+    return waveOk;
+}
+
+std::uint32_t soundBufferPlayCursorS(SoundBuffer* buffer) {
+    auto* b = reinterpret_cast<SdlSoundBuffer*>(buffer);
+    if (!b) return 0;
+    SDL_LockAudioDevice(b->device);
+    const std::uint32_t cursor = b->cursor / b->bytesPerFrame * b->bytesPerFrame;
+    SDL_UnlockAudioDevice(b->device);
+    return cursor;
+}
+
+void soundBufferReleaseS(SoundBuffer* buffer) {
+    auto* b = reinterpret_cast<SdlSoundBuffer*>(buffer);
+    if (!b) return;
+    SDL_CloseAudioDevice(b->device);
+    delete b;
+}
+
+const char* settingsFolderS() {
+    return sdl.settingsFolder.empty() ? nullptr : sdl.settingsFolder.c_str();
+}
+
+const HostBackend backend = {
+    "sdl",
+    init,
+    shutdown,
+    windowCreated,
+    windowShown,
+    pumpEvents,
+    listAdded,
+    messageBoxShown,
+    showCursorSdl,
+    screenW,
+    screenH,
+    pickEntry,
+    traceStatusIgnored,
+    realCounterFrequency,
+    realCounterRead,
+    realSleepMs,
+    realThreadStart,
+    realThreadJoin,
+    displayCreateS,
+    displayEnumModesS,
+    displaySetExclusiveS,
+    displaySetModeS,
+    displayCreatePrimaryS,
+    displayLockS,
+    displayUnlockS,
+    displayGetSurfaceInfoS,
+    displayRestoreS,
+    displayReleasePrimaryS,
+    displayReleaseS,
+    waveDeviceCountS,
+    waveQueryS,
+    waveOpenS,
+    waveWriteS,
+    waveBlockDoneS,
+    waveResetS,
+    waveCloseS,
+    soundBufferCreateS,
+    soundBufferDataS,
+    soundBufferSizeS,
+    soundBufferPlayS,
+    soundBufferStopS,
+    soundBufferPlayCursorS,
+    soundBufferReleaseS,
+    settingsFolderS,
+};
+
+} // namespace
+
+const HostBackend* sdlBackend() {
+    return &backend;
+}
