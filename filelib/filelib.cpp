@@ -213,6 +213,11 @@ int libraryExtractFile(FileLibrary* library, const char* name) {
         static_cast<std::uint64_t>(here) + entry.size > static_cast<std::uint64_t>(length))
         return 0;
     if (!seekTo(library->stream, static_cast<std::uint64_t>(here))) return 0;
+    // Never truncate the library itself by extracting an entry named like it.
+    struct stat target, self;
+    if (stat(entry.name, &target) == 0 && fstat(fileno(library->stream), &self) == 0 &&
+        target.st_dev == self.st_dev && target.st_ino == self.st_ino)
+        return 0;
     std::FILE* out = std::fopen(entry.name, "wb");
     if (!out) return 0;
     bool ok = copyBytes(library->stream, out, entry.size);

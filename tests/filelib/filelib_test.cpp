@@ -329,6 +329,15 @@ TEST_F(FileLibraryTest, ExtractRefusesNamesThatLeaveTheFolder) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("inner"), {}), 1);
 }
 
+TEST_F(FileLibraryTest, ExtractNeverOverwritesTheLibraryItself) {
+    const Bytes bytes = goodLibrary({{"lib.flb", {1, 2, 3}}});
+    writeFile("lib.flb", bytes);
+    libraryOpen(&library, "lib.flb", 0, 0);
+    EXPECT_EQ(libraryExtractFile(&library, "lib.flb"), 0);
+    libraryClose(&library);
+    EXPECT_EQ(readFile("lib.flb"), bytes);
+}
+
 TEST_F(FileLibraryTest, ExtractOfDataCutShortCreatesNoFile) {
     writeFile("lib.flb", rawLibrary(1, {{"cut.raw", pattern(10, 1), 5000, 31}}));
     libraryOpen(&library, "lib.flb", 0, 0);
