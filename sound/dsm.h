@@ -221,3 +221,7 @@ int pauseStream(uint32_t channel, uint32_t flag);                // 40
 
 // Bytes per frame of a sample type, as a shift (0, 1 or 2).
 uint32_t sampleFrameShift(uint32_t type);
+
+// G.711 mu-law: the 16-bit value a byte decodes to, and the byte for a value.
+int32_t ulawDecode(uint8_t byte);
+uint8_t ulawEncode(int16_t sample);
