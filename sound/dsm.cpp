@@ -221,7 +221,10 @@ void removeClick(uint32_t channel) {
 void takeOverSample(MixerChannel& ch) {
     const SampleHandleEntry& e = mixer.samples[ch.sampleHandle - 1];
     ch.data = e.data;
-    ch.type = ch.positionType = e.type;
+    ch.type = e.type;
+    // Byte positions from the player count bytes of the sample as it was
+    // given, also when its copy is stored as mu-law at half the size.
+    ch.positionType = e.sourceType;
     ch.location = e.location;
     ch.length = e.length;
     ch.loopMode = e.loopMode;
