@@ -1,0 +1,191 @@
+// The demo framework: the run sequence, the settings and shared state, display set-up, frame
+// timing with the per-frame pump, and frame presentation. Everything here runs on the main thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "filelib/filelib.h"
+#include "platform/platform.h"
+
+struct Module; // the sound library's loaded song
+
+// ---------------------------------------------------------------------------------------------
+// Settings and shared state (runseq.cpp)
+
+struct DemoSettings {
+    std::uint8_t bufferType; // frame-buffer format code; 0 = 320x200 at 16 bits
+    std::uint8_t modeIndex;  // video mode index 2..16
+    std::int32_t interlaced; // 1 when an " interlaced" entry was chosen
+    char musicFile[80];      // first music module
+    char libraryFile[80];    // the data archive
+    std::uint8_t musicLoop;  // loop flag for both modules
+};
+
+// The defaults every start begins from.
+DemoSettings defaultSettings();
+
+extern DemoSettings demoSettings; // the working copy
+extern char demoTitle[256];
+extern WindowHandle configWindow;
+extern WindowHandle demoWindow;
+extern std::int32_t mmxAvailable;
+extern std::int32_t useMmx;
+extern std::int32_t startRequested;
+extern std::int32_t escapePressed;
+extern FileLibrary* library;
+extern Module* music;     // set once the sound library loads modules
+extern std::int32_t song; // song handle of the sound library
+
+constexpr const char* secondMusicFile = "mopart2.xm";
+
+// The program's main routine: runs the whole show; returns 1 at the normal end. Every other way
+// out ends the process from inside with its exit code.
+int demoMain();
+
+// Adds text, without its line feeds, as one new entry of the configuration window's log.
+void logLine(const char* text);
+
+// logLine of a printf-style message (built in a 512-character buffer).
+void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Where logLine writes: the configuration window's list box.
+void setLogList(WindowHandle list);
+
+// Closes the archive and frees its record, when one is open.
+void releaseLibrary();
+
+// 1 when the processor reports MMX.
+std::int32_t detectMmx();
+
+// ---------------------------------------------------------------------------------------------
+// Configuration (config.cpp)
+
+// Text of a mode list entry: "%dx%dx%d", with " interlaced" when asked for.
+void modeEntryText(char* buffer, std::size_t size, std::int32_t width, std::int32_t height, std::int32_t bits,
+                   int interlacedEntry);
+
+// Sets modeIndex and interlaced from a chosen entry text; a text of no mode changes nothing.
+// Returns 1 when the text was known.
+int applyModeText(DemoSettings* settings, const char* text);
+
+// The entry text of a mode index as the configuration preselects it, or null outside 2..16.
+const char* defaultModeText(std::uint8_t modeIndex, std::int32_t interlaced);
+
+// Fills a combo box with the display's modes that suit the frame buffer.
+void fillModeList(WindowHandle modeList);
+
+// Stand-in for the configuration window until it is built: the window with its log, the mode
+// list filled and preselected as the real window does it, and the entry the host reports taken
+// as if "GO!" had been pressed.
+void runConfigStage();
+
+// ---------------------------------------------------------------------------------------------
+// Display set-up (display.cpp)
+
+extern std::int32_t bufferWidth, bufferHeight, bufferBits;
+extern std::int32_t displayWidth, displayHeight, displayBits;
+extern SurfaceInfo surfaceDesc;     // the shared surface description
+extern std::uint8_t* surfaceMemory; // recorded once at set-up
+extern std::uint8_t* bufferBlock;   // the four buffers in one zeroed allocation
+extern std::uint16_t* frameBuffer0;
+extern std::uint16_t* frameBuffer1;
+extern std::uint16_t* frameBuffer2;
+extern std::uint16_t* conversionBuffer;
+
+// Frame-buffer size from bufferType 0..3; other codes change nothing.
+void setBufferFormat(std::uint8_t bufferType);
+
+// Display size from modeIndex 2..16; other indices change nothing.
+void setVideoMode(std::uint8_t modeIndex);
+
+// Opens the display; on failure "DirectDraw Error!" and exit code 1.
+void createDirectDraw();
+
+// Show window, exclusive full screen, the chosen mode, the primary surface, the buffer block and
+// the presentation parameters. Returns only on success; failures end the process with code 1.
+void setupDisplay();
+
+// Window procedure of the show window: close ends the process (0), Escape sets escapePressed.
+std::intptr_t showWindowProc(WindowHandle window, const Message& message);
+
+// Frees the buffer block.
+void freeBuffers();
+
+// ---------------------------------------------------------------------------------------------
+// Presentation (present.cpp)
+
+constexpr std::int32_t frameWidth = 320;
+constexpr std::int32_t frameHeight = 200;
+constexpr std::size_t framePixels = 320 * 200;
+
+enum CopyCase : std::uint32_t { copyDirect = 1, copyCentred = 16, copyDoubled = 32, copyNone = 0xFFFF };
+
+struct Presentation {
+    std::uint32_t displayBytes;
+    std::int32_t pitch;
+    std::int32_t rowSkip;
+    std::uint32_t rowWords;
+    std::uint32_t topOffset;
+    std::uint32_t doubledTopOffset;
+    std::uint32_t leftOffset;
+    std::uint32_t skipSecondLine;
+    std::uint32_t copyCase;
+    std::uint32_t convertTo555;
+};
+
+extern Presentation presentation;
+
+// Works out how frames are copied into the chosen mode, from the surface's description.
+void preparePresentation();
+
+// Copies a 320x200 RGB565 frame into the surface (converted to 5-5-5 where the display needs it).
+void presentFrame(std::uint8_t* destination, const std::uint16_t* frame);
+
+// Converts pixels RGB565 -> RGB555 two at a time (pixels must be even).
+void convertTo555(std::uint16_t* destination, const std::uint16_t* source, std::size_t pixels);
+
+// Restores the desktop, releases the surface and the display.
+void releaseDisplay();
+
+// ---------------------------------------------------------------------------------------------
+// Frame timing and input (timing.cpp)
+
+struct FrameTimer {
+    std::int64_t counterFrequency;
+    double msPerTick;
+    std::int64_t nowMs; // 64 bits, so the clock goes on past 2^31 ms
+    std::uint32_t frameMs;
+    std::int64_t frameStartMs;
+    std::uint32_t skippedFrames;
+};
+
+extern FrameTimer frameTimer;
+
+// Reads the counter into nowMs.
+void updateClock();
+
+// Frame length 1000 / framesPerSecond ms, fresh counter calibration, timer reset.
+void setFrameRate(std::uint8_t framesPerSecond);
+
+// Restarts the frame timer from now.
+void resetFrameTimer();
+
+// Once per animation step: one message, Escape, pacing. Returns 1 to draw this step, 0 to skip.
+int framePump();
+
+// Busy-waits ms milliseconds on the counter, handling no messages. Returns the elapsed ms.
+std::int32_t waitMs(std::int32_t ms);
+
+// The Escape path: everything shut down, "User interruption" message, exit code 0.
+[[noreturn]] void abortShow();
+
+// ---------------------------------------------------------------------------------------------
+// Until the parts of the show land (standin.cpp)
+
+// Presents the black frame for a few seconds of show time through the frame pump, so that pacing
+// and Escape work end to end. The three parts of the show replace it.
+void runShowStandIn();
+
+// Darkens a frame to level/32 of its brightness. Stand-in for the colour toolkit's fadeFrame.
+void fadeFrameStandIn(std::uint16_t* frame, std::int32_t level);

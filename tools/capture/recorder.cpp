@@ -1,0 +1,265 @@
+// The capture's recorder: turns what the headless back end reports into files.
+//
+// video.y4m is sampled at 30 frames per second of virtual time from program start; sample k
+// (at k * 1000 / 30 ms) shows what was last presented at or before its time, black before the
+// first present. It is written as the run goes, so a long show never sits in memory. audio.wav is
+// 16-bit stereo at the first output rate, every block placed at the frame it started playing.
+#include "tools/capture/recorder.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wshadow"
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO_DEFAULT_OFF
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
+
+#include "demo/demo.h"
+
+namespace {
+
+constexpr std::uint32_t defaultAudioRate = 44100;
+constexpr std::int64_t maxAudioSeconds = 3600; // a bound on what a damaged run could make us hold
+
+struct Capture {
+    CaptureSettings settings;
+    std::FILE* events = nullptr;
+    std::FILE* video = nullptr;
+    std::int32_t width = 0, height = 0;
+    std::vector<std::uint8_t> rgb; // the screen as last presented
+    std::vector<std::uint8_t> yuv; // the same as a 4:2:0 frame
+    std::int64_t nextSample = 0;
+    std::size_t nextStill = 0;
+    std::uint32_t audioRate = 0;
+    std::vector<std::int16_t> audio; // interleaved stereo
+};
+
+Capture capture;
+
+std::string path(const char* name) {
+    return capture.settings.folder + "/" + name;
+}
+
+void event(void*, std::int64_t timeMs, const char* kind, const char* detail) {
+    if (!capture.events) return;
+    std::string clean = detail ? detail : "";
+    for (char& c : clean)
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    std::fprintf(capture.events, "%" PRId64 "\t%s\t%s\n", timeMs, kind, clean.c_str());
+}
+
+std::uint8_t expand5(std::uint32_t v) {
+    return static_cast<std::uint8_t>((v << 3) | (v >> 2));
+}
+std::uint8_t expand6(std::uint32_t v) {
+    return static_cast<std::uint8_t>((v << 2) | (v >> 4));
+}
+
+void toYuv() {
+    const std::int32_t w = capture.width, h = capture.height;
+    std::uint8_t* y = capture.yuv.data();
+    std::uint8_t* u = y + static_cast<std::size_t>(w) * h;
+    std::uint8_t* v = u + static_cast<std::size_t>(w / 2) * (h / 2);
+    const std::uint8_t* rgb = capture.rgb.data();
+    for (std::int32_t i = 0; i < w * h; ++i) {
+        const int r = rgb[i * 3], g = rgb[i * 3 + 1], b = rgb[i * 3 + 2];
+        y[i] = static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+    }
+    for (std::int32_t cy = 0; cy < h / 2; ++cy)
+        for (std::int32_t cx = 0; cx < w / 2; ++cx) {
+            int r = 0, g = 0, b = 0;
+            for (int dy = 0; dy < 2; ++dy)
+                for (int dx = 0; dx < 2; ++dx) {
+                    const std::size_t at = (static_cast<std::size_t>(cy * 2 + dy) * w + cx * 2 + dx) * 3;
+                    r += rgb[at];
+                    g += rgb[at + 1];
+                    b += rgb[at + 2];
+                }
+            r = (r + 2) / 4;
+            g = (g + 2) / 4;
+            b = (b + 2) / 4;
+            const std::size_t at = static_cast<std::size_t>(cy) * (w / 2) + cx;
+            u[at] = static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+            v[at] = static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+        }
+}
+
+void writeStill(std::int64_t ms) {
+    if (capture.width == 0) {
+        std::fprintf(stderr,
+                     "morva-capture: no mode was set, so there is no screen for still-%" PRId64 ".png\n", ms);
+        return;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "still-%" PRId64 ".png", ms);
+    if (!stbi_write_png(path(name).c_str(), capture.width, capture.height, 3, capture.rgb.data(),
+                        capture.width * 3))
+        std::fprintf(stderr, "morva-capture: cannot write %s\n", path(name).c_str());
+}
+
+// Everything due before timeUs (inclusive: at timeUs too) shows the current picture.
+void emitUntil(std::int64_t timeUs, bool inclusive) {
+    const auto due = [&](std::int64_t scaled, std::int64_t limit) {
+        return inclusive ? scaled <= limit : scaled < limit;
+    };
+    if (capture.video)
+        while (due(capture.nextSample * 100'000, 3 * timeUs)) {
+            std::fputs("FRAME\n", capture.video);
+            std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video);
+            ++capture.nextSample;
+        }
+    if (capture.width == 0) return; // stills wait until the screen has a size
+    while (capture.nextStill < capture.settings.stills.size() &&
+           due(capture.settings.stills[capture.nextStill] * 1000, timeUs))
+        writeStill(capture.settings.stills[capture.nextStill++]);
+}
+
+void mode(void*, std::int64_t timeMs, const SurfaceInfo& surface, int format555) {
+    char detail[128];
+    std::snprintf(detail, sizeof detail, "%dx%dx%d interlaced=%d format=%s pitch=%d", surface.width,
+                  surface.height, surface.bits, demoSettings.interlaced, format555 ? "555" : "565",
+                  surface.pitch);
+    event(nullptr, timeMs, "mode", detail);
+    if (capture.video) return; // one size per video; a second mode keeps the first size
+    capture.width = surface.width;
+    capture.height = surface.height;
+    capture.rgb.assign(static_cast<std::size_t>(capture.width) * capture.height * 3, 0);
+    capture.yuv.assign(static_cast<std::size_t>(capture.width) * capture.height * 3 / 2, 0);
+    toYuv();
+    capture.video = std::fopen(path("video.y4m").c_str(), "wb");
+    if (!capture.video) {
+        std::fprintf(stderr, "morva-capture: cannot write %s\n", path("video.y4m").c_str());
+        return;
+    }
+    std::fprintf(capture.video, "YUV4MPEG2 W%d H%d F30:1 Ip A1:1 C420jpeg\n", capture.width, capture.height);
+}
+
+void present(void*, std::int64_t timeUs, const SurfaceInfo& surface) {
+    emitUntil(timeUs, false);
+    if (surface.width != capture.width || surface.height != capture.height || !surface.memory) return;
+    std::uint8_t* out = capture.rgb.data();
+    const bool is555 = surface.bits == 16 && surface.greenMask == 0x3E0;
+    const int bytes = (surface.bits - 1) / 8 + 1;
+    for (std::int32_t y = 0; y < surface.height; ++y) {
+        const std::uint8_t* line = surface.memory + static_cast<std::size_t>(y) * surface.pitch;
+        for (std::int32_t x = 0; x < surface.width; ++x, out += 3) {
+            const std::uint8_t* p = line + static_cast<std::size_t>(x) * bytes;
+            if (surface.bits == 16) {
+                const std::uint32_t v = p[0] | (p[1] << 8);
+                out[0] = expand5(is555 ? (v >> 10) & 31 : (v >> 11) & 31);
+                out[1] = is555 ? expand5((v >> 5) & 31) : expand6((v >> 5) & 63);
+                out[2] = expand5(v & 31);
+            } else {
+                out[0] = p[2];
+                out[1] = p[1];
+                out[2] = p[0];
+            }
+        }
+    }
+    toYuv();
+}
+
+void audio(void*, std::int64_t startFrame, const WaveFormat& format, const std::uint8_t* data,
+           std::uint32_t bytes) {
+    if (capture.audioRate == 0) capture.audioRate = format.rate;
+    const std::uint32_t frameBytes = format.channels * format.bits / 8u;
+    const std::uint32_t frames = bytes / frameBytes;
+    const std::int64_t limit = maxAudioSeconds * capture.audioRate;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const std::int64_t at = (startFrame + i) * capture.audioRate / format.rate;
+        if (at < 0 || at >= limit) continue;
+        const std::uint8_t* p = data + static_cast<std::size_t>(i) * frameBytes;
+        std::int16_t left, right;
+        if (format.bits == 8) {
+            left = static_cast<std::int16_t>((p[0] - 128) * 256);
+            right = format.channels == 2 ? static_cast<std::int16_t>((p[1] - 128) * 256) : left;
+        } else {
+            left = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+            right = format.channels == 2 ? static_cast<std::int16_t>(p[2] | (p[3] << 8)) : left;
+        }
+        const auto index = static_cast<std::size_t>(at) * 2;
+        if (capture.audio.size() < index + 2) capture.audio.resize(index + 2, 0);
+        capture.audio[index] = left;
+        capture.audio[index + 1] = right;
+    }
+}
+
+void audioCut(void*, std::int64_t frame, std::uint32_t rate) {
+    if (capture.audioRate == 0 || rate == 0) return;
+    const auto keep = static_cast<std::size_t>(frame * capture.audioRate / rate) * 2;
+    if (capture.audio.size() > keep) capture.audio.resize(keep);
+}
+
+void put32(std::FILE* f, std::uint32_t v) {
+    const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                               static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    std::fwrite(b, 1, 4, f);
+}
+
+void put16(std::FILE* f, std::uint16_t v) {
+    const std::uint8_t b[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+    std::fwrite(b, 1, 2, f);
+}
+
+void writeWav(std::int64_t endUs) {
+    const std::uint32_t rate = capture.audioRate ? capture.audioRate : defaultAudioRate;
+    // As long as the run, so that the sound lines up with the video to the end.
+    const auto runFrames =
+        static_cast<std::size_t>(std::min<std::int64_t>(endUs * rate / 1'000'000, maxAudioSeconds * rate));
+    if (capture.audio.size() < runFrames * 2) capture.audio.resize(runFrames * 2, 0);
+    std::FILE* f = std::fopen(path("audio.wav").c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "morva-capture: cannot write %s\n", path("audio.wav").c_str());
+        return;
+    }
+    const auto dataBytes = static_cast<std::uint32_t>(capture.audio.size() * 2);
+    std::fwrite("RIFF", 1, 4, f);
+    put32(f, 36 + dataBytes);
+    std::fwrite("WAVEfmt ", 1, 8, f);
+    put32(f, 16);
+    put16(f, 1); // PCM
+    put16(f, 2);
+    put32(f, rate);
+    put32(f, rate * 4);
+    put16(f, 4);
+    put16(f, 16);
+    std::fwrite("data", 1, 4, f);
+    put32(f, dataBytes);
+    for (std::int16_t s : capture.audio)
+        put16(f, static_cast<std::uint16_t>(s));
+    std::fclose(f);
+}
+
+void finish(void*, std::int64_t timeUs, int) {
+    emitUntil(timeUs, true);
+    // Stills asked for after the end show the screen as the program left it.
+    if (capture.width)
+        while (capture.nextStill < capture.settings.stills.size())
+            writeStill(capture.settings.stills[capture.nextStill++]);
+    if (capture.video) std::fclose(capture.video);
+    capture.video = nullptr;
+    writeWav(timeUs);
+    if (capture.events) std::fclose(capture.events);
+    capture.events = nullptr;
+}
+
+} // namespace
+
+bool captureOpen(const CaptureSettings& settings, HeadlessRecorder* recorder) {
+    capture.settings = settings;
+    std::sort(capture.settings.stills.begin(), capture.settings.stills.end());
+    capture.events = std::fopen(path("events.tsv").c_str(), "wb");
+    if (!capture.events) {
+        std::fprintf(stderr, "morva-capture: cannot write %s\n", path("events.tsv").c_str());
+        return false;
+    }
+    // Old results would otherwise pass for this run's.
+    std::remove(path("video.y4m").c_str());
+    *recorder = {nullptr, event, mode, present, audio, audioCut, finish};
+    return true;
+}
