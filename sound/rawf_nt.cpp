@@ -37,6 +37,17 @@ int rawf_map_host_error(int hostError) {
     }
 }
 
+namespace {
+
+// A read on a write-only file (or the reverse) fails with EBADF on POSIX;
+// the handle itself is fine, so it is a matter of access rights.
+int mapTransferError(int descriptor, int hostError) {
+    if (hostError == EBADF && ::fcntl(descriptor, F_GETFL) != -1) return errAccessDenied;
+    return rawf_map_host_error(hostError);
+}
+
+} // namespace
+
 int rawf_open(const char* name, int mode, FileHandle** out) {
     if (name == nullptr || out == nullptr) return errInvalidArguments;
     int flags;
@@ -87,7 +98,7 @@ int rawf_read(FileHandle* file, void* buffer, std::size_t bytes, std::size_t* do
         if (n < 0) {
             if (errno == EINTR) continue;
             *done = total;
-            return rawf_map_host_error(errno);
+            return mapTransferError(file->descriptor, errno);
         }
         if (n == 0) break;
         total += static_cast<std::size_t>(n);
@@ -106,7 +117,7 @@ int rawf_write(FileHandle* file, const void* buffer, std::size_t bytes, std::siz
             if (errno == EINTR) continue;
             *done = total;
             // A host I/O fault while writing is a write fault, not a read one.
-            return errno == EIO ? errFileWrite : rawf_map_host_error(errno);
+            return errno == EIO ? errFileWrite : mapTransferError(file->descriptor, errno);
         }
         if (n == 0) break;
         total += static_cast<std::size_t>(n);
