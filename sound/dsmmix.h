@@ -4,6 +4,7 @@
 
 #include "sound/dsm.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -86,9 +87,12 @@ inline int32_t sample16(const uint8_t* p) {
 
 // The 16-bit contribution of the integer block routines: two look-ups in an
 // 8-bit volume row, the low byte (signed) and the high byte with its carry.
+// Samples above 0x7f7f are held there: their carry would wrap the high byte
+// round to the most negative row entry and turn a loud peak into a click.
 inline int32_t tableSample16(const int32_t* row, const uint8_t* p) {
-    const uint32_t lo = p[0] + 128u;
-    const uint32_t hi = (p[1] + 128u + (lo >> 8)) & 255u;
+    const uint32_t s = uint32_t(std::min(sample16(p), 0x7f7f));
+    const uint32_t lo = (s & 255u) + 128u;
+    const uint32_t hi = ((s >> 8) + 128u + (lo >> 8)) & 255u;
     return (row[lo & 255u] >> 8) + row[hi];
 }
 
