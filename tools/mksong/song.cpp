@@ -738,6 +738,12 @@ bool compileLines(Compiler& c, const std::vector<Line>& lines) {
                 if (!compileTrack(c, pb, trim(bl.text.substr(0, colon)), bl.text.substr(colon + 1), bl.where))
                     return false;
             }
+            // A gliding note keeps the instrument already sounding: an instrument byte
+            // would reset the volume and panning in the middle of the glide.
+            for (XmCell& cell : pb.pattern.cells)
+                if (cell.note >= 1 && cell.note <= 96 &&
+                    (cell.effect == 3 || cell.effect == 5 || cell.volume >= 0xF0))
+                    cell.instrument = 0;
             // a track that stops short is nearly always a miscounted bar
             for (const auto& [key, st] : pb.tracks)
                 if (!st.clip && st.cursor != pb.pattern.rows)
@@ -796,6 +802,25 @@ bool compileSongText(const std::string& text, const std::string& source_name, co
     }
     for (const PatternBuild& pb : c.patterns)
         song.patterns.push_back(pb.pattern);
+    // Instruments no pattern plays (a shared drum kit has more than a song needs)
+    // stay out of the file; the others are numbered afresh in their order.
+    std::vector<int> renumber(song.instruments.size() + 1, 0);
+    for (const XmPattern& p : song.patterns)
+        for (const XmCell& cell : p.cells)
+            if (cell.instrument) renumber[cell.instrument] = 1;
+    std::vector<XmInstrument> kept;
+    std::vector<double> keptRates;
+    for (size_t i = 1; i < renumber.size(); ++i)
+        if (renumber[i]) {
+            kept.push_back(std::move(song.instruments[i - 1]));
+            keptRates.push_back(out.sample_rates[i - 1]);
+            renumber[i] = static_cast<int>(kept.size());
+        }
+    song.instruments = std::move(kept);
+    out.sample_rates = std::move(keptRates);
+    for (XmPattern& p : song.patterns)
+        for (XmCell& cell : p.cells)
+            cell.instrument = static_cast<uint8_t>(renumber[cell.instrument]);
     for (const std::string& n : c.orderNames) {
         auto it = c.patternIds.find(n);
         if (it == c.patternIds.end()) {
