@@ -98,15 +98,17 @@ std::vector<Shape> figure(const Pose& ps, const Studio& st) {
     Rgb trim = settingColour(st.look, "flute.trim");
     Rgb silver = settingColour(st.look, "flute.silver");
     Rgb dark = settingColour(st.look, "flute.line");
+    Rgb scarf = settingColour(st.look, "flute.scarf");
+    Rgb blush = mix(skin, Rgb{0.95, 0.45, 0.45}, 0.45);
 
     const double sx = ps.sway, by = ps.bob;
     V2 neck{52 + sx * 0.8, 42 + by * 0.5};
     // The head tilts toward the flute; the flute follows the head.
-    auto hp = [&](V2 p) { return rotateAbout(p + V2{sx, by}, neck, ps.tilt - 0.10); };
-    V2 mouth = hp({44, 33});
+    auto hp = [=](V2 p) { return rotateAbout(p + V2{sx, by}, neck, ps.tilt - 0.10); };
+    V2 mouth = hp({42, 32});
     V2 fluteEnd = rotateAbout(mouth + V2{-39, 12}, mouth, ps.tilt * 0.5);
     V2 fluteDir = (fluteEnd - mouth) * (1.0 / length(fluteEnd - mouth));
-    auto onFlute = [&](double along) { return mouth + fluteDir * along; };
+    auto onFlute = [=](double along) { return mouth + fluteDir * along; };
     V2 shoulderR{33 + sx * 0.5, 52 + ps.breath}, shoulderL{71 + sx * 0.5, 52 + ps.breath};
     V2 handR = onFlute(30) + V2{0, 2.5}, handL = onFlute(11) + V2{1, 2.5};
     V2 elbowR{17 + sx * 0.3, 74 + ps.breath}, elbowL{66 + sx * 0.4, 80 + ps.breath};
@@ -121,6 +123,15 @@ std::vector<Shape> figure(const Pose& ps, const Studio& st) {
                                      sdTaper(p, tailMid, tailTip, 4.0, 1.2));
                  },
                  hair, 3, 0.4, 0.5});
+    // The scarf's loose end, fluttering behind the shoulder.
+    V2 scarfRoot{64 + sx * 0.8, 44 + by * 0.5};
+    V2 scarfMid = scarfRoot + V2{11 + ps.tail * 0.3, 5};
+    V2 scarfTip = scarfMid + V2{5 + ps.tail * 0.6, 13 - ps.tail * 0.3};
+    s.push_back({[=](V2 p) {
+                     return std::min(sdTaper(p, scarfRoot, scarfMid, 3.6, 3.2),
+                                     sdTaper(p, scarfMid, scarfTip, 3.2, 2.4));
+                 },
+                 scarf, 3, 0.4, 0.5});
     // Body: a long coat, open collar.
     std::vector<V2> body = {{36 + sx * 0.6, 46 + ps.breath},
                             {68 + sx * 0.6, 46 + ps.breath},
@@ -129,31 +140,55 @@ std::vector<Shape> figure(const Pose& ps, const Studio& st) {
                             {29, 112},
                             {27 + sx * 0.5, 58 + ps.breath}};
     s.push_back({[=](V2 p) { return sdPolygon(p, body, 5); }, coat, 14, 0.25, 0.5});
-    // Coat trim down the front and a belt.
+    // Lapels either side of the opening, then the trim down the front.
+    std::vector<V2> lapelL = {{43 + sx * 0.6, 46 + ps.breath}, {52 + sx * 0.6, 47}, {52 + sx * 0.6, 68}};
+    std::vector<V2> lapelR = {{52 + sx * 0.6, 47}, {61 + sx * 0.6, 46 + ps.breath}, {52 + sx * 0.6, 68}};
+    s.push_back({[=](V2 p) { return sdPolygon(p, lapelL, 0.8); }, sleeve, 3, 0.3, 0.6});
+    s.push_back({[=](V2 p) { return sdPolygon(p, lapelR, 0.8); }, sleeve, 3, 0.3, 0.6});
+    for (int k = 0; k < 3; ++k) {
+        V2 button{55.5 + sx * 0.6, 74.0 + k * 11};
+        s.push_back({[=](V2 p) { return sdEllipse(p, button, 1.6, 1.6); }, trim, 1.5, 0.8, 0.5});
+    }
+    // Coat trim down the front.
     s.push_back({[=](V2 p) {
                      return sdTaper(p, {53 + sx * 0.6, 50}, {51, 112}, 2.2, 2.6);
                  },
                  trim, 2, 0.6, 0.3});
-    // Neck and head.
-    s.push_back({[=](V2 p) { return sdTaper(p, neck, hp({50, 30}), 5.5, 5.0); }, skin, 4, 0.2, 0.4});
-    s.push_back({[=](V2 p) { return sdEllipse(p, hp({50, 24}), 11, 13); }, skin, 8, 0.35, 0.5});
-    s.push_back({[=](V2 p) { return sdEllipse(p, hp({61, 26}), 2.6, 4); }, skin, 2, 0.2, 0.6}); // ear
-    // Hair: a cap over the top and back of the head, with a fringe falling forward.
+    // Neck, then the scarf wound round it.
+    s.push_back({[=](V2 p) { return sdTaper(p, neck, hp({50, 30}), 5.0, 4.6); }, skin, 4, 0.2, 0.4});
     s.push_back({[=](V2 p) {
-                     V2 q = rotateAbout(p, neck, -(ps.tilt - 0.10)) - V2{sx, by};
-                     double cap = sdEllipse(q, {51, 20}, 13, 11.5);
-                     double cut = (q.y - 19) + 0.55 * (q.x - 44) * (q.x < 44 ? 1 : 0);
-                     double back = sdEllipse(q, {58, 23}, 6, 9);
-                     return std::min(std::max(cap, cut), back);
+                     return sdTaper(p, neck + V2{-6, 1}, neck + V2{7, 2}, 3.6, 3.8);
                  },
-                 hair, 4, 0.6, 0.4});
-    // Closed eye, brow, nose tip: dark strokes.
+                 scarf, 3, 0.4, 0.5});
+    // Head in three-quarter view, turned toward the flute.
+    s.push_back({[=](V2 p) { return sdEllipse(p, hp({50, 23}), 10.5, 12.5); }, skin, 7, 0.3, 0.5});
+    s.push_back({[=](V2 p) { return sdEllipse(p, hp({45.5, 32.5}), 5.5, 3.5); }, skin, 3, 0.2, 0.0}); // jaw
+    s.push_back({[=](V2 p) { return sdEllipse(p, hp({39.6, 26}), 2.0, 2.4); }, skin, 1.5, 0.4, 0.5}); // nose
+    s.push_back({[=](V2 p) { return sdEllipse(p, hp({45.5, 28.5}), 2.6, 1.7); }, blush, 2.5, 0.0, 0.0});
+    // Hair: a cap over the top and the back of the head, with strands falling over the brow.
+    auto headSpace = [=](V2 p) { return rotateAbout(p, neck, -(ps.tilt - 0.10)) - V2{sx, by}; };
     s.push_back({[=](V2 p) {
-                     return sdTaper(p, hp({41, 23.5}), hp({46, 24.5}), 0.75, 0.75);
+                     V2 q = headSpace(p);
+                     double cap = std::max(sdEllipse(q, {52, 19}, 12.5, 10.5), q.y - 17 - 0.4 * (q.x - 40));
+                     double back = std::max(sdEllipse(q, {58.5, 23}, 6.5, 10.5), 53.5 - q.x);
+                     return std::min(cap, back);
+                 },
+                 hair, 4, 0.7, 0.4});
+    for (int k = 0; k < 3; ++k) {
+        V2 root{44.0 + k * 3.5, 11.0 + k * 0.5};
+        V2 tip{39.5 + k * 3.0 + ps.tail * 0.08, 18.5 + k * 0.8};
+        s.push_back({[=](V2 p) { return sdTaper(p, hp(root), hp(tip), 2.2, 0.6); }, hair, 1.5, 0.6, 0.4});
+    }
+    s.push_back({[=](V2 p) { return sdEllipse(p, hp({57, 26}), 2.2, 3.4); }, skin, 1.8, 0.2, 0.6}); // ear
+    // Closed eyes of someone lost in the tune, and the brow above.
+    s.push_back({[=](V2 p) {
+                     return sdTaper(p, hp({43, 23.2}), hp({47.5, 23.8}), 0.6, 0.7);
                  },
                  dark, 1, 0, 0});
-    s.push_back({[=](V2 p) { return sdTaper(p, hp({40, 19.5}), hp({46, 19.5}), 0.85, 0.7); }, hair, 1, 0, 0});
-    s.push_back({[=](V2 p) { return sdEllipse(p, hp({38.6, 28}), 2.2, 1.8); }, skin, 1.5, 0.3, 0.5});
+    s.push_back({[=](V2 p) {
+                     return sdTaper(p, hp({42.5, 20.4}), hp({48, 19.8}), 0.7, 0.9);
+                 },
+                 hair, 1, 0, 0});
     // Right arm (on the left of the picture): shoulder down to the elbow, forearm up to the flute.
     s.push_back({[=](V2 p) { return sdTaper(p, shoulderR, elbowR, 6.0, 5.0); }, sleeve, 4, 0.3, 0.5});
     s.push_back({[=](V2 p) { return sdTaper(p, elbowR, handR + V2{0, 3}, 5.0, 3.8); }, sleeve, 4, 0.3, 0.5});
@@ -221,7 +256,9 @@ Layer drawFrame(int frame, const Studio& st) {
                 const double hl =
                     std::sqrt(lx * lx + ly * ly + (lz + 1) * (lz + 1)); // half vector, viewer ahead
                 double spec = std::pow(std::max(0.0, (nx * lx + ny * ly + nz * (lz + 1)) / nl / hl), 16.0);
-                Rgb c = scaled(sh.colour, 0.35 + 0.85 * diff);
+                // The light comes from above: the figure darkens toward the bottom.
+                double fall = 1.0 - 0.35 * std::pow(p.y / fluteHeight, 2);
+                Rgb c = scaled(sh.colour, (0.35 + 0.85 * diff) * fall);
                 c = mix(c, Rgb{1, 1, 1}, spec * sh.shine);
                 double rim = std::clamp(1.0 + d / 0.9, 0.0, 1.0); // within 0.9 pixel of the edge
                 c = mix(c, outlineColour, rim * sh.rimDark);

@@ -49,6 +49,10 @@ static int makePictures(const Studio& st, const std::string& outDir, const std::
     if (settingsFailed()) return 1;
     for (const Picture& p : all)
         if (!save(p, outDir, previewDir)) return 1;
+    if (!writeScenePreviews(all, previewDir)) {
+        std::fprintf(stderr, "mkpictures: cannot write the scene previews\n");
+        return 1;
+    }
     return 0;
 }
 

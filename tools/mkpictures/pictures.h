@@ -64,3 +64,7 @@ Picture makeWaterBackground(const Studio& studio);
 constexpr int fluteFrames = 19, fluteWidth = 86, fluteHeight = 109;
 // The 19 flute player frames stacked vertically (86 x 19 * 109).
 Picture makeFlutePlayer(const Studio& studio, Rgb ground);
+
+// Writes preview stills of the pictures drawn the way the show draws them. Returns false on a
+// write error.
+bool writeScenePreviews(const std::vector<Picture>& all, const std::string& dir);

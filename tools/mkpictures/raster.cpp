@@ -234,12 +234,47 @@ std::vector<std::uint16_t> toRgb565(const Layer& l) {
 }
 
 std::vector<std::uint16_t> toKeyedRgb565(const Layer& l, Rgb ground) {
-    std::vector<std::uint16_t> out(std::size_t(l.w) * l.h, colourKey);
+    const std::size_t n = std::size_t(l.w) * l.h;
+    std::vector<std::uint8_t> solid(n);
+    for (std::size_t i = 0; i < n; ++i)
+        solid[i] = l.alpha[i] >= 0.5;
+    // Transparent specks enclosed by the motif would show the background through it as
+    // stray dots: only transparency reaching the picture's border, or a real opening of a
+    // few pixels, stays transparent.
+    std::vector<std::uint8_t> outside(n);
+    std::vector<int> stack, region;
+    for (std::size_t start = 0; start < n; ++start) {
+        if (solid[start] || outside[start]) continue;
+        region.clear();
+        stack.assign(1, int(start));
+        outside[start] = 1;
+        bool touchesBorder = false;
+        while (!stack.empty()) {
+            int i = stack.back();
+            stack.pop_back();
+            region.push_back(i);
+            int x = i % l.w, y = i / l.w;
+            if (x == 0 || y == 0 || x == l.w - 1 || y == l.h - 1) touchesBorder = true;
+            const int next[4][2] = {{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}};
+            for (const auto& q : next) {
+                if (q[0] < 0 || q[1] < 0 || q[0] >= l.w || q[1] >= l.h) continue;
+                std::size_t j = std::size_t(q[1]) * l.w + q[0];
+                if (solid[j] || outside[j]) continue;
+                outside[j] = 1;
+                stack.push_back(int(j));
+            }
+        }
+        if (!touchesBorder && region.size() < 8)
+            for (int i : region)
+                solid[i] = 2;
+    }
+    std::vector<std::uint16_t> out(n, colourKey);
     for (int y = 0; y < l.h; ++y)
         for (int x = 0; x < l.w; ++x) {
             std::size_t i = std::size_t(y) * l.w + x;
+            if (!solid[i]) continue;
+            // A filled speck takes the colour its coverage has, over the ground.
             double a = l.alpha[i];
-            if (a < 0.5) continue;
             std::uint16_t p = toRgb565(mix(ground, l.rgb[i], a), x, y);
             // Pure green inside the motif would punch a hole in it.
             if (p == colourKey) p = 0x07C0;

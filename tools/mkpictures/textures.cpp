@@ -71,6 +71,7 @@ Picture makeLensTexture(const Studio& st) {
 
 Picture makeTunnelTexture(const Studio& st) {
     Gradient metal = settingGradient(st.look, "tunnel.metal");
+    Gradient copper = settingGradient(st.look, "tunnel.copper");
     Rgb glowColour = settingColour(st.look, "tunnel.glow");
     Rgb groove = settingColour(st.look, "tunnel.groove");
     // Plates in a brick pattern: columns run along the depth, rows around the tunnel.
@@ -79,10 +80,12 @@ Picture makeTunnelTexture(const Studio& st) {
     std::vector<int> plateId(T * T);
     for (int y = 0; y < T; ++y)
         for (int x = 0; x < T; ++x) {
-            int col = x / plateU;
-            int yy = wrapT(y + (col & 1) * plateV / 2);
+            // The grid is offset by half a plate so the tile's wrap runs through plates, not grooves.
+            int xx = wrapT(x + plateU / 2);
+            int col = xx / plateU;
+            int yy = wrapT(y + plateV / 4 + (col & 1) * plateV / 2);
             int row = yy / plateV;
-            double pu = x % plateU + 0.5, pv = yy % plateV + 0.5;
+            double pu = xx % plateU + 0.5, pv = yy % plateV + 0.5;
             double edge = std::min({pu, plateU - pu, pv, plateV - pv});
             double bevel = std::clamp((edge - 1.0) / 3.0, 0.0, 1.0);
             std::size_t i = std::size_t(y) * T + x;
@@ -117,7 +120,9 @@ Picture makeTunnelTexture(const Studio& st) {
             std::size_t i = std::size_t(y) * T + x;
             Light li = lightAt(height, x, y, 3.0, 30.0);
             double shade = 0.15 + 0.25 * hash01(plateId[i], 3, 31); // each plate a little different
-            Rgb c = gradientAt(metal, std::clamp(grime[i] * 0.8 + shade, 0.0, 1.0));
+            // Most plates are steel, one in four copper.
+            const Gradient& plate = hash3(plateId[i], 5, 33) % 4 == 0 ? copper : metal;
+            Rgb c = gradientAt(plate, std::clamp(grime[i] * 0.8 + shade, 0.0, 1.0));
             c = mix(c, groove, groovev[i] * 0.85);
             c = scaled(c, 0.30 + 0.95 * li.diffuse);
             c = mix(c, Rgb{1.0, 0.95, 0.85}, li.specular * 0.6);

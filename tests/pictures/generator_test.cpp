@@ -1,0 +1,108 @@
+// The picture generator's building blocks: keyed conversion, periodic noise, the source
+// file format, text fitting and repeatable output.
+#include "content.h"
+#include "font.h"
+#include "pictures.h"
+#include "raster.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+const std::string fontDir = "/usr/share/fonts/truetype/dejavu";
+
+bool haveFonts() {
+    std::FILE* f = std::fopen((fontDir + "/DejaVuSans-Bold.ttf").c_str(), "rb");
+    if (f) std::fclose(f);
+    return f != nullptr;
+}
+
+} // namespace
+
+TEST(KeyedConversion, KeysBelowHalfCoverageAndBlendsEdgesTowardTheGround) {
+    Layer l = makeLayer(4, 1);
+    paint(l, 0, 0, {1, 0, 0}, 0.4);
+    paint(l, 1, 0, {1, 0, 0}, 0.6);
+    paint(l, 2, 0, {1, 0, 0}, 1.0);
+    paint(l, 3, 0, {0, 1, 0}, 1.0); // a motif pixel that happens to be pure green
+    std::vector<std::uint16_t> p = toKeyedRgb565(l, {0, 0, 1});
+    EXPECT_EQ(p[0], colourKey);
+    EXPECT_NE(p[1], colourKey);
+    EXPECT_GT(p[1] & 31, 4) << "the edge takes some of the blue ground";
+    EXPECT_LT(p[1] >> 11, 31) << "and loses some red";
+    EXPECT_EQ((p[1] >> 5) & 63, 0) << "no green comes in";
+    EXPECT_EQ(p[2] >> 11, 31);
+    EXPECT_NE(p[3], colourKey);
+}
+
+TEST(Noise, TileNoiseRepeatsEvery256Pixels) {
+    for (double x : {0.0, 17.5, 128.25, 255.0})
+        for (double y : {0.0, 3.0, 200.75}) {
+            EXPECT_DOUBLE_EQ(tileFbm(x, y, 256, 4, 5, 9), tileFbm(x + 256, y, 256, 4, 5, 9));
+            EXPECT_DOUBLE_EQ(tileFbm(x, y, 256, 4, 5, 9), tileFbm(x, y - 256, 256, 4, 5, 9));
+        }
+}
+
+TEST(SourceFiles, ParseKeysValuesAndComments) {
+    Settings s;
+    ASSERT_TRUE(parseSettings("# comment\n\n name = Jarvo the Second \nx=1\n", "t", s));
+    EXPECT_EQ(s.values["name"], "Jarvo the Second");
+    EXPECT_EQ(s.values["x"], "1");
+    Settings bad;
+    EXPECT_FALSE(parseSettings("good = 1\nno equals sign here\n", "t", bad));
+    EXPECT_FALSE(parseSettings(" = value\n", "t", bad));
+}
+
+TEST(SourceFiles, ParseColoursAndGradients) {
+    Rgb c;
+    ASSERT_TRUE(parseColour("#ff8000", c));
+    EXPECT_DOUBLE_EQ(c.r, 1.0);
+    EXPECT_NEAR(c.g, 128 / 255.0, 1e-9);
+    EXPECT_FALSE(parseColour("ff8000", c));
+    EXPECT_FALSE(parseColour("#ff80zz", c));
+    Gradient g;
+    ASSERT_TRUE(parseGradient("#000000@0 #ffffff@1", g));
+    EXPECT_NEAR(gradientAt(g, 0.5).g, 0.5, 1e-9);
+    EXPECT_FALSE(parseGradient("#000000@0.5 #ffffff@0.2", g)) << "positions must ascend";
+    EXPECT_FALSE(parseGradient("#000000", g));
+    EXPECT_FALSE(parseGradient("#000000@2", g));
+}
+
+TEST(SourceFiles, CreditsNameThreeRolesWithHandles) {
+    Settings s;
+    ASSERT_TRUE(loadSettings(std::string(MORVA_SOURCE_DIR) + "/content/credits.txt", s));
+    for (const char* role : {"code", "music", "graphics"}) {
+        EXPECT_EQ(s.values[std::string(role) + ".title"], role);
+        EXPECT_FALSE(s.values[std::string(role) + ".name"].empty()) << role;
+    }
+}
+
+TEST(Text, FittedTextStaysInsideItsBox) {
+    if (!haveFonts()) GTEST_SKIP() << "fonts-dejavu-core not installed";
+    Font f;
+    ASSERT_TRUE(loadFont(f, fontDir + "/DejaVuSans-Bold.ttf"));
+    TextStyle style;
+    style.shear = 0.2;
+    Mask m = fitTextMask(f, "Silkwhistle", style, 180, 20, 3);
+    EXPECT_LE(m.w, 180 + 6);
+    EXPECT_LE(m.h, 20 + 6);
+    EXPECT_GT(m.w, 150) << "the text should fill the width it is given";
+    double ink = 0;
+    for (double v : m.v)
+        ink += v;
+    EXPECT_GT(ink, m.w * m.h * 0.15);
+}
+
+TEST(Generator, SameSourcesGiveTheSameBytes) {
+    if (!haveFonts()) GTEST_SKIP() << "fonts-dejavu-core not installed";
+    Studio a, b;
+    ASSERT_TRUE(openStudio(a, std::string(MORVA_SOURCE_DIR) + "/content", fontDir));
+    ASSERT_TRUE(openStudio(b, std::string(MORVA_SOURCE_DIR) + "/content", fontDir));
+    std::vector<Picture> first = makeCredits(a, {0.2, 0.3, 0.4});
+    std::vector<Picture> second = makeCredits(b, {0.2, 0.3, 0.4});
+    ASSERT_EQ(first.size(), 6u);
+    for (std::size_t i = 0; i < first.size(); ++i)
+        EXPECT_TRUE(first[i].pixels == second[i].pixels) << first[i].name;
+}
