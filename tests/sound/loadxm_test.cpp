@@ -1,3 +1,4 @@
+#include "sound/dsm.h"
 #include "sound/errors.h"
 #include "sound/loadxm.h"
 #include "sound/mglobals.h"
@@ -778,6 +779,37 @@ TEST_F(XmLoader, CallbackSeesEverySampleAndCanStopTheLoad) {
     auto failing = [](Sample*) { return static_cast<int>(errOutOfMemory); };
     EXPECT_EQ(load_extended_module_memory(image.data(), image.size(), 1, failing, &module), errOutOfMemory);
     EXPECT_EQ(module, nullptr);
+}
+
+TEST_F(XmLoader, SamplesGoIntoTheMixer) {
+    // The mixer's own sample operations, as every output device has them.
+    ASSERT_EQ(mixerInit(44100, MIX_STEREO | MIX_16BIT | MIX_INTEGER), errOK);
+    SoundDevice mixerDevice{};
+    mixerDevice.addSample = addSample;
+    mixerDevice.removeSample = removeSample;
+    currentDevice = &mixerDevice;
+    SampleSpec eight, sixteen;
+    eight.data = {1, 2, 3, 4};
+    eight.type = 0x01;
+    eight.loopLength = 4;
+    sixteen.data = {0, 0x10, 0, 0x10};
+    sixteen.type = 0x10;
+    InstrumentSpec instrument = instrumentWith({eight, sixteen});
+    instrument.noteMap[60] = 2; // and one empty slot
+    ASSERT_EQ(load(songUsing(1, {instrument}), 1), errOK);
+    ASSERT_EQ(module->sample_count, 3);
+    std::vector<std::uint32_t> handles;
+    for (int k = 0; k < 3; k++) {
+        EXPECT_NE(module->samples[k]->device_handle, 0);
+        EXPECT_EQ(module->samples[k]->data, nullptr);
+        handles.push_back(static_cast<std::uint32_t>(module->samples[k]->device_handle));
+    }
+    EXPECT_EQ(free_module(module, currentDevice), errOK);
+    module = nullptr;
+    for (std::uint32_t handle : handles)
+        EXPECT_EQ(removeSample(handle), errInvalidSampleHandle) << "already removed";
+    currentDevice = &device;
+    EXPECT_EQ(mixerClose(), errOK);
 }
 
 // --- Files ------------------------------------------------------------------
