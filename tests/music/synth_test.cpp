@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -50,7 +51,28 @@ TEST(Synth, LoopHoldsWholeCyclesAndJoinsWithoutAStep) {
             largest = std::max(largest, std::abs(r.frames[i] - r.frames[i - 1]));
         int join = std::abs(r.frames[r.loop_start] - r.frames.back());
         EXPECT_LE(join, largest) << "waveform " << int(w);
+        int entry = std::abs(r.frames[r.loop_start] - r.frames[r.loop_start - 1]);
+        EXPECT_LE(entry, largest) << "attack into loop, waveform " << int(w);
     }
+}
+
+TEST(Synth, BreathNoiseRunsIntoTheLoopWithoutAClick) {
+    SynthSpec spec = sineSpec();
+    spec.noise = 0.4;
+    spec.filter = filterLowpass;
+    spec.cutoff = 1500;
+    spec.attack = 0.02;
+    SynthResult r;
+    std::string m;
+    ASSERT_TRUE(synthesise(spec, r, m)) << m;
+    // steps inside the loop, sorted, against the two joins
+    std::vector<int> steps;
+    for (size_t i = r.loop_start + 1; i < r.frames.size(); ++i)
+        steps.push_back(std::abs(r.frames[i] - r.frames[i - 1]));
+    std::sort(steps.begin(), steps.end());
+    int typical = steps[steps.size() * 99 / 100];
+    EXPECT_LE(std::abs(r.frames[r.loop_start] - r.frames[r.loop_start - 1]), typical);
+    EXPECT_LE(std::abs(r.frames[r.loop_start] - r.frames.back()), typical);
 }
 
 TEST(Synth, BaseNotePlaysItsPitchThroughTheLinearTable) {

@@ -149,7 +149,11 @@ bool synthesise(const SynthSpec& spec, SynthResult& result, std::string& message
             phases[k] -= std::floor(phases[k]);
         }
         if (spec.noise > 0)
-            v += spec.noise * (inLoop ? loopNoise[(i - attackFrames) % loopFrames] : noiseValue(rng));
+            // a looped sound repeats its noise from the start too, so the attack runs into
+            // the loop with the same history the loop's own end has
+            v += spec.noise *
+                 (looped ? loopNoise[(i % loopFrames + loopFrames - attackFrames % loopFrames) % loopFrames]
+                         : noiseValue(rng));
         if (spec.filter != filterNone) {
             double fc = spec.cutoff;
             if (spec.cutoff_to > 0) {
