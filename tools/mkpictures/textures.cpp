@@ -138,38 +138,48 @@ Picture makeWaterBackground(const Studio& st) {
     Rgb sand = settingColour(st.look, "water.sand");
     Rgb tint = settingColour(st.look, "water.tint");
     Rgb caustic = settingColour(st.look, "water.caustic");
-    constexpr int cell = 26;
+    constexpr int cell = 24;
     const int cellsX = W / cell + 2, cellsY = H / cell + 2;
-    // Pebbles: a jittered grid of centres, each pixel shaded by its distance to the nearest
-    // two (the difference is small near the border between two pebbles).
-    auto centre = [&](int cx, int cy, double& px, double& py) {
-        px = (cx + 0.15 + 0.7 * hash01(cx, cy, 41)) * cell;
-        py = (cy + 0.15 + 0.7 * hash01(cx, cy, 42)) * cell;
+    // Pebbles: one rounded, slightly turned ellipse per cell of a jittered grid; the nearest
+    // one (in its own scale) owns a pixel, and pixels outside every pebble are sand.
+    struct Pebble {
+        double x, y, rx, ry, angle;
+    };
+    auto pebble = [&](int cx, int cy) {
+        Pebble p;
+        p.x = (cx + 0.2 + 0.6 * hash01(cx, cy, 41)) * cell;
+        p.y = (cy + 0.2 + 0.6 * hash01(cx, cy, 42)) * cell;
+        p.rx = cell * (0.55 + 0.25 * hash01(cx, cy, 43));
+        p.ry = p.rx * (0.65 + 0.25 * hash01(cx, cy, 44));
+        p.angle = (hash01(cx, cy, 45) - 0.5) * 1.6;
+        return p;
     };
     std::vector<double> height(std::size_t(W) * H);
     std::vector<int> owner(std::size_t(W) * H);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
             int gx = x / cell, gy = y / cell;
-            double f1 = 1e9, f2 = 1e9;
-            int best = 0;
-            for (int cy = gy - 2; cy <= gy + 2; ++cy)
-                for (int cx = gx - 2; cx <= gx + 2; ++cx) {
+            double best = 1e9;
+            int who = -1;
+            for (int cy = gy - 1; cy <= gy + 1; ++cy)
+                for (int cx = gx - 1; cx <= gx + 1; ++cx) {
                     if (cx < -1 || cy < -1 || cx > cellsX || cy > cellsY) continue;
-                    double px, py;
-                    centre(cx, cy, px, py);
-                    // Pebbles are a little wider than tall, as if seen at a slant.
-                    double d = std::hypot((x - px) * 0.9, (y - py) * 1.1);
-                    if (d < f1)
-                        f2 = f1, f1 = d, best = (cy + 2) * 64 + cx + 2;
-                    else if (d < f2)
-                        f2 = d;
+                    Pebble p = pebble(cx, cy);
+                    double dx = x - p.x, dy = y - p.y;
+                    double u = (dx * std::cos(p.angle) + dy * std::sin(p.angle)) / p.rx;
+                    double v = (-dx * std::sin(p.angle) + dy * std::cos(p.angle)) / p.ry;
+                    double e = std::sqrt(u * u + v * v);
+                    if (e < best) best = e, who = (cy + 2) * 64 + cx + 2;
                 }
-            double border = (f2 - f1) * 0.5;
-            double dome = std::clamp(border / 9.0, 0.0, 1.0);
             std::size_t i = std::size_t(y) * W + x;
-            height[i] = std::sqrt(dome) * 6.0 + (tileFbm(x, y, 256, 32, 2, 43) - 0.5) * 0.8;
-            owner[i] = border < 1.3 ? -1 : best;
+            double grain = (tileFbm(x, y, 256, 64, 2, 46) - 0.5) * 0.5;
+            if (best < 1.0) {
+                height[i] = std::sqrt(1 - best * best) * 7.0 + grain;
+                owner[i] = who;
+            } else {
+                height[i] = grain - 0.5;
+                owner[i] = -1;
+            }
         }
     Layer l = makeLayer(W, H);
     for (int y = 0; y < H; ++y)
@@ -180,23 +190,25 @@ Picture makeWaterBackground(const Studio& st) {
             };
             double nx = (h(x - 1, y) - h(x + 1, y)), ny = (h(x, y - 1) - h(x, y + 1)), nz = 1.6;
             double len = std::sqrt(nx * nx + ny * ny + nz * nz);
-            double diffuse = std::max(0.0, (nx * -0.45 + ny * -0.55 + nz * 0.7) / len / 0.9);
+            double lit = (nx * -0.45 + ny * -0.55 + nz * 0.7) / len;
+            double diffuse = std::max(0.0, lit / 0.9);
             Rgb c;
             if (owner[i] < 0) {
-                c = scaled(sand, 0.55 + 0.4 * tileFbm(x, y, 256, 64, 2, 44));
+                // Sand, darker in the hollows between pebbles.
+                c = scaled(sand, 0.45 + 0.35 * tileFbm(x, y, 256, 64, 2, 44));
             } else {
-                double pick = hash01(owner[i], 1, 45);
-                double speck = tileFbm(x * 1.0, y * 1.0, 256, 64, 2, 46 + owner[i] % 7);
-                c = gradientAt(stones, std::clamp(pick + (speck - 0.5) * 0.25, 0.0, 1.0));
-                // Quartz stripes on some pebbles.
-                if (hash3(owner[i], 2, 47) % 5 == 0) {
-                    double band = std::sin((x * 0.5 + y * 0.9) * 0.45 + pick * 20);
-                    if (band > 0.82) c = mix(c, Rgb{0.92, 0.90, 0.86}, 0.7);
+                double pick = hash01(owner[i], 1, 47);
+                c = gradientAt(stones, pick);
+                // Fine mineral grain and the odd band of quartz.
+                double speck = tileFbm(x * 1.0, y * 1.0, 256, 128, 1, 48);
+                c = scaled(c, 0.9 + (speck - 0.5) * 0.35);
+                if (hash3(owner[i], 2, 49) % 4 == 0) {
+                    double band = std::sin((x * 0.6 + y * 0.8) * 0.35 + pick * 20);
+                    c = mix(c, Rgb{0.9, 0.88, 0.84}, std::clamp((band - 0.75) * 3.0, 0.0, 0.6));
                 }
-                c = scaled(c, 0.35 + 0.85 * diffuse);
-                // Wet highlight near the top left of each pebble.
-                double spec = std::pow(std::max(0.0, (nx * -0.45 + ny * -0.55 + nz * 0.7) / len), 30.0);
-                c = mix(c, Rgb{1, 1, 1}, spec * 0.5);
+                c = scaled(c, 0.3 + 0.9 * diffuse);
+                // Wet highlight toward the light.
+                c = mix(c, Rgb{1, 1, 1}, std::pow(std::max(0.0, lit), 40.0) * 0.6);
             }
             // Water: depth tint toward the bottom of the picture, caustic light on top.
             double depth = 0.12 + 0.28 * double(y) / H;
