@@ -70,6 +70,10 @@ struct HostBackend {
 // The SDL2 back end: real window, keyboard and sound.
 const HostBackend* sdlBackend();
 
+// Draws the show window again and reads back the colour of one of its pixels (tests). Returns 1
+// on success with rgb filled, and the window's drawable size in width and height.
+int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height);
+
 // Depth of criticalEnter calls the calling thread holds (the virtual clock hands over to other
 // threads only when the main thread holds no lock).
 int criticalDepthOfThisThread();

@@ -65,8 +65,9 @@ void atExitCleanup() {
     sdl.videoUp = sdl.audioUp = 0;
 }
 
-// Draws the surface as it stands, scaled to the window with its aspect kept.
-void redraw() {
+// Draws the surface as it stands, scaled to the window with its aspect kept; present 0 leaves
+// the picture in the renderer for reading back.
+void render(int present) {
     if (!sdl.renderer) return;
     SDL_SetRenderDrawColor(sdl.renderer, 0, 0, 0, 255);
     SDL_RenderClear(sdl.renderer);
@@ -82,7 +83,11 @@ void redraw() {
         target.y = (h - target.h) / 2;
         SDL_RenderCopy(sdl.renderer, sdl.texture, nullptr, &target);
     }
-    SDL_RenderPresent(sdl.renderer);
+    if (present) SDL_RenderPresent(sdl.renderer);
+}
+
+void redraw() {
+    render(1);
 }
 
 // --- start and end ---------------------------------------------------------------------------
@@ -107,12 +112,21 @@ void windowCreated(WindowHandle window, const WindowDesc& desc) {
     // Only the show window is drawn by SDL; the configuration window has no SDL face yet.
     if (!(desc.style & windowPopup) || sdl.window || !sdl.videoUp) return;
     Uint32 flags = SDL_WINDOW_HIDDEN;
-    int w = 960, h = 600;
-    if (windowed())
+    int w = 960, h = 600, x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
+    SDL_DisplayMode desktop;
+    if (windowed()) {
         flags |= SDL_WINDOW_RESIZABLE;
-    else
-        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-    sdl.window = SDL_CreateWindow("Morva", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
+    } else {
+        // Desktop-sized from the start: without a window manager the full-screen flag alone
+        // leaves the window at its first size.
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+        if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+            w = desktop.w;
+            h = desktop.h;
+            x = y = 0;
+        }
+    }
+    sdl.window = SDL_CreateWindow("Morva", x, y, w, h, flags);
     if (!sdl.window) return;
     sdl.renderer = SDL_CreateRenderer(sdl.window, -1, 0);
     if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
@@ -578,4 +592,18 @@ const HostBackend backend = {
 
 const HostBackend* sdlBackend() {
     return &backend;
+}
+
+int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height) {
+    if (!sdl.renderer) return 0;
+    render(0);
+    SDL_GetRendererOutputSize(sdl.renderer, width, height);
+    const SDL_Rect point{x, y, 1, 1};
+    std::uint8_t pixel[4] = {};
+    const int ok = SDL_RenderReadPixels(sdl.renderer, &point, SDL_PIXELFORMAT_RGB888, pixel, 4) == 0;
+    SDL_RenderPresent(sdl.renderer);
+    rgb[0] = pixel[2]; // RGB888 is 0x00RRGGBB in a little-endian word
+    rgb[1] = pixel[1];
+    rgb[2] = pixel[0];
+    return ok;
 }
