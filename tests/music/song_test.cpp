@@ -176,6 +176,13 @@ TEST(SongNotation, MacrosRepetitionAndTransposition) {
     EXPECT_EQ(cell(s, 0, 24, 0).note, 0);
 }
 
+TEST(SongNotation, MacroNamedLikeALetterOfDefine) {
+    CompiledSong s;
+    std::string m;
+    ASSERT_TRUE(compile("define e D-4/64\npattern a\n    1: @beep $e\norder a\n", s, m)) << m;
+    EXPECT_EQ(cell(s, 0, 0, 0).note, 51);
+}
+
 TEST(SongNotation, SharpInsideAMacroIsNotAComment) {
     CompiledSong s;
     std::string m;
@@ -238,6 +245,10 @@ TEST(SongNotation, MistakesAreReportedWithTheirLine) {
     expectError("instrument bad\n    osc sine\n    volenv 0:0 4:60 2:10\n", "rise");
     expectError("pattern a\n    1: @beep C-4/64\norder a\nrestart 3\n", "restart");
     expectError("frobnicate 3\n", "unknown keyword");
+    std::string many;
+    for (int i = 0; i < 127; ++i)
+        many += "instrument i" + std::to_string(i) + "\n    length 0.01\n    osc sine\n";
+    expectError(many, "at most 128 instruments");
 }
 
 TEST(SongNotation, IncludeIsReadRelativeToTheSong) {

@@ -688,7 +688,8 @@ bool compileLines(Compiler& c, const std::vector<Line>& lines) {
             song.linear_frequencies = tk[1] == "linear";
         } else if (k == "define") {
             if (tk.size() < 2) return fail(c, l.where, "define needs a name");
-            std::string rest = trim(l.text.substr(l.text.find(tk[1]) + tk[1].size()));
+            // the body is the text after the name (searched after the keyword, as the name may be "e")
+            std::string rest = trim(l.text.substr(l.text.find(tk[1], 6) + tk[1].size()));
             c.macros[tk[1]] = rest;
         } else if (k == "order") {
             c.orderNames.assign(tk.begin() + 1, tk.end());
@@ -698,6 +699,7 @@ bool compileLines(Compiler& c, const std::vector<Line>& lines) {
                 return fail(c, l.where, "instrument takes an id and an optional quoted name");
             if (c.instrumentIds.count(tk[1]))
                 return fail(c, l.where, "instrument " + tk[1] + " defined twice");
+            if (song.instruments.size() >= 128) return fail(c, l.where, "at most 128 instruments");
             XmInstrument ins;
             ins.name = tk.size() == 3 ? unquote(tk[2]) : tk[1];
             double rate = 0;
