@@ -212,7 +212,7 @@ int buildEnvelope(const std::uint8_t* block, int pointsAt, int countAt, int sust
     envelope->loop_start = 255;
     envelope->loop_end = 255;
     std::uint8_t loopStart = pointIndex(block[loopStartAt]), loopEnd = pointIndex(block[loopEndAt]);
-    if ((type & 0x04) && loopStart != loopEnd && loopStart != 255 && loopEnd != 255 && loopStart < loopEnd) {
+    if ((type & 0x04) && loopStart != loopEnd && loopStart != 255 && loopEnd != 255) {
         envelope->loop_start = loopStart;
         envelope->loop_end = loopEnd;
     }

@@ -16,9 +16,10 @@ int mem_alloc_zeroed(std::size_t size, void** out);
 // of two up to 65536; anything else is errInvalidArguments). Freed with mem_free.
 int mem_alloc_aligned(std::size_t size, std::size_t alignment, void** out);
 
-// Frees a block from this layer. Null or a pointer this layer did not hand
-// out is errInvalidBlock; a block whose guard bytes were overwritten is still
-// freed but reported as errHeapCorrupted.
+// Frees a block from this layer. Null is errInvalidBlock, and so is a pointer
+// whose block header does not check out (a pointer into one of this layer's
+// blocks, or a block already freed while its memory is still mapped). A block
+// whose guard bytes were overwritten is still freed but reported as errHeapCorrupted.
 int mem_free(void* block);
 
 // Number of blocks currently allocated through this layer.
