@@ -16,20 +16,35 @@ std::uint16_t readU16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
+bool isChunkId(const unsigned char* id) {
+    for (int k = 0; k < 4; k++)
+        if (id[k] < 0x20 || id[k] > 0x7e) return false;
+    return true;
+}
+
 // Walks the chunk headers from the current position until one with the
-// given id; other chunks are skipped by their size as stored. *size receives
-// the chunk's size. Each step moves at least 8 bytes on, and a walk past the
-// end of the file fails on the next header read, so it always ends.
+// given id; other chunks are skipped by their size as stored. RIFF pads odd
+// chunks to even sizes, but not every writer does: after an odd chunk the
+// unpadded position is tried first and the padded one when no chunk id is
+// found there. *size receives the chunk's size. Each step moves at least 8
+// bytes on, and a walk past the end of the file fails on the next header
+// read, so the walk always ends.
 int findChunk(FileHandle* file, const char* id, std::uint32_t* size) {
+    bool afterOddChunk = false;
     for (;;) {
         unsigned char header[8];
         if (int code = file_read(file, header, 8); code != errOK) return code;
+        if (afterOddChunk && !isChunkId(header)) {
+            std::memmove(header, header + 1, 7);
+            if (int code = file_read(file, header + 7, 1); code != errOK) return code;
+        }
         std::uint32_t chunkSize = readU32(header + 4);
         if (std::memcmp(header, id, 4) == 0) {
             *size = chunkSize;
             return errOK;
         }
         if (int code = file_seek(file, chunkSize, seekCurrent); code != errOK) return code;
+        afterOddChunk = (chunkSize & 1) != 0;
     }
 }
 

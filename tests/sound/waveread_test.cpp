@@ -135,6 +135,19 @@ TEST_F(WaveReader, SkipsOtherChunksByTheirStoredSize) {
     EXPECT_EQ(wave_close(wave), errOK);
 }
 
+TEST_F(WaveReader, OddChunkWithItsPadByteIsSkippedToo) {
+    Bytes chunks;
+    chunk(chunks, "LIST", {'a', 'b', 'c', 0}, 3); // odd size followed by the RIFF pad byte
+    chunk(chunks, "fmt ", formatBody(1, 1, 11025, 16));
+    chunk(chunks, "junk", {1}, 1);
+    chunks.push_back(0);
+    chunk(chunks, "data", {5, 6});
+    ASSERT_EQ(open(riff(chunks)), errOK);
+    EXPECT_EQ(wave->sampleRate, 11025);
+    EXPECT_EQ(wave->dataLength, 2u);
+    EXPECT_EQ(wave_close(wave), errOK);
+}
+
 TEST_F(WaveReader, RefusesWhatIsNoWaveFile) {
     Bytes chunks;
     chunk(chunks, "fmt ", formatBody(1, 1, 8000, 8));
