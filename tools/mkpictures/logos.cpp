@@ -139,7 +139,7 @@ Picture makeTitleLogo(const Studio& st, Rgb ground) {
         for (int x = 0; x < arc.w; ++x) {
             double u = double(x) / arc.w;
             double centre = (H - 9 - 12 * std::sin(u * M_PI)) * S;
-            double thick = (1.0 + 4.5 * std::sin(u * M_PI)) * S;
+            double thick = (5.5 * std::sin(u * M_PI) - 0.8) * S; // vanishes before the edges
             double d = std::abs(y - centre);
             arc.v[std::size_t(y) * arc.w + x] = std::clamp(thick - d, 0.0, 1.0);
         }
