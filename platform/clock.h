@@ -8,6 +8,9 @@
 // or ends. So exactly one thread runs at any moment and the order of everything is fixed by
 // virtual time alone. Hand-over happens only while the main thread holds no critical section, so
 // a woken thread never waits for a lock the main thread holds.
+// The one rule for code on this clock: do not sleep while holding a critical section another
+// thread may want (the sleeper only wakes when the main thread hands over, which it cannot do
+// while it waits for that lock). Counter reads by other threads return the time without moving it.
 #pragma once
 
 #include <cstdint>

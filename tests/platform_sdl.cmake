@@ -21,3 +21,12 @@ foreach(variant fullscreen windowed)
                        TIMEOUT 60
                        ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;MORVA_WINDOWED=${windowed};SDL_AUDIODRIVER=dummy")
 endforeach()
+
+# Without any display the show cannot open one: "DirectDraw Error!" on standard error, exit code 1.
+if(TARGET morva)
+  add_test(NAME demo.morva_without_display_reports_directdraw_error
+           COMMAND sh -c "out=$(env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11 \"$0\" 2>&1); rc=$?; echo \"$out\"; [ $rc = 1 ] && echo \"$out\" | grep -q 'DirectDraw Error!'"
+                   $<TARGET_FILE:morva>)
+  set_tests_properties(demo.morva_without_display_reports_directdraw_error PROPERTIES
+                       TIMEOUT 30 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+endif()
