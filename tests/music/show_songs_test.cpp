@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 
 namespace {
@@ -30,6 +31,14 @@ CompiledSong compileShowSong(const ShowSong& s) {
     EXPECT_TRUE(compileSongFile(std::string(MORVA_SOURCE_DIR) + "/content/music/" + s.file + ".song", out, m))
         << m;
     return out;
+}
+
+// Synthesis is the slow part, so each song is compiled once for the tests that only read it.
+const CompiledSong& cachedShowSong(const ShowSong& s) {
+    static std::map<std::string, CompiledSong> cache;
+    auto it = cache.find(s.file);
+    if (it == cache.end()) it = cache.emplace(s.file, compileShowSong(s)).first;
+    return it->second;
 }
 
 std::vector<uint8_t> bytesOf(const XmSong& song) {
@@ -59,7 +68,7 @@ double secondsOf(const XmSong& song, size_t positions) {
 class ShowSongs : public ::testing::TestWithParam<ShowSong> {};
 
 TEST_P(ShowSongs, OrderReachesTheShowsLastPositionAndRestsThere) {
-    CompiledSong c = compileShowSong(GetParam());
+    const CompiledSong& c = cachedShowSong(GetParam());
     const XmSong& s = c.song;
     ASSERT_EQ(s.orders.size(), GetParam().end_position + 1) << "the position the show waits for exists";
     EXPECT_EQ(s.restart_position, s.orders.size() - 1) << "the song never wraps back into the show";
@@ -76,14 +85,14 @@ TEST_P(ShowSongs, OrderReachesTheShowsLastPositionAndRestsThere) {
 }
 
 TEST_P(ShowSongs, LastsAPleasantDemoLength) {
-    CompiledSong c = compileShowSong(GetParam());
+    const CompiledSong& c = cachedShowSong(GetParam());
     double seconds = secondsOf(c.song, GetParam().positions);
     EXPECT_GE(seconds, GetParam().min_seconds);
     EXPECT_LE(seconds, GetParam().max_seconds);
 }
 
 TEST_P(ShowSongs, UsesThePlayersFeatures) {
-    CompiledSong c = compileShowSong(GetParam());
+    const CompiledSong& c = cachedShowSong(GetParam());
     const XmSong& s = c.song;
     bool volumeEnvelope = false, panningEnvelope = false, autoVibrato = false, fadeout = false;
     for (const XmInstrument& i : s.instruments) {
@@ -111,11 +120,11 @@ TEST_P(ShowSongs, UsesThePlayersFeatures) {
 }
 
 TEST_P(ShowSongs, CompilingIsDeterministic) {
-    EXPECT_EQ(bytesOf(compileShowSong(GetParam()).song), bytesOf(compileShowSong(GetParam()).song));
+    EXPECT_EQ(bytesOf(cachedShowSong(GetParam()).song), bytesOf(compileShowSong(GetParam()).song));
 }
 
 TEST_P(ShowSongs, FileFollowsTheLayoutByItsDeclaredSizes) {
-    std::vector<uint8_t> bytes = bytesOf(compileShowSong(GetParam()).song);
+    std::vector<uint8_t> bytes = bytesOf(cachedShowSong(GetParam()).song);
     Layout l;
     std::string why;
     ASSERT_TRUE(readLayout(bytes, l, why)) << why;
@@ -134,7 +143,7 @@ TEST_P(ShowSongs, FileFollowsTheLayoutByItsDeclaredSizes) {
 }
 
 TEST_P(ShowSongs, LoadsWithTheSoundLibrarysLoader) {
-    CompiledSong c = compileShowSong(GetParam());
+    const CompiledSong& c = cachedShowSong(GetParam());
     std::vector<uint8_t> bytes = bytesOf(c.song);
     Module* module = nullptr;
     ASSERT_EQ(load_extended_module_memory(bytes.data(), bytes.size(), 0, nullptr, &module), 0);
@@ -179,7 +188,7 @@ TEST_P(ShowSongs, BuiltFileIsUpToDateAndLoads) {
     std::ifstream f(path, std::ios::binary);
     if (!f) GTEST_SKIP() << path << " not built";
     std::vector<uint8_t> built((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(built, bytesOf(compileShowSong(GetParam()).song)) << "rebuild the music target";
+    EXPECT_EQ(built, bytesOf(cachedShowSong(GetParam()).song)) << "rebuild the music target";
     Module* module = nullptr;
     ASSERT_EQ(load_extended_module(path.c_str(), 0, nullptr, &module), 0);
     EXPECT_EQ(module->song_length, int(GetParam().end_position + 1));
@@ -193,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Music, ShowSongs, ::testing::Values(part1, part2),
 
 // The flute player's tune belongs to the tunnel: positions 6 to 13, not before.
 TEST(ShowSongs2, FluteLeadPlaysOnlyInTheTunnel) {
-    CompiledSong c = compileShowSong(part2);
+    const CompiledSong& c = cachedShowSong(part2);
     const XmSong& s = c.song;
     int flute = 0;
     for (size_t i = 0; i < s.instruments.size(); ++i)
