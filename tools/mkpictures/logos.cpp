@@ -165,39 +165,45 @@ Picture makeGroupLogo(const Studio& st, Rgb ground) {
     style.pixelHeight = 90 * S;
     Layer big = makeLayer(W * S, H * S);
 
-    // An orbit ring around the letters, its back half drawn first and the front half after.
+    // An orbit ring around the letters: drawn whole behind them, then its front half again
+    // over them. Both come from one painted ring, so the halves meet without a seam.
     Gradient ringFill = settingGradient(st.look, "group.ring");
-    auto ringMask = [&](bool front) {
-        Mask m = makeMask(W * S, H * S);
-        double cx = W * S / 2.0, cy = H * S * 0.5, rx = (W / 2.0 - 3) * S, ry = (H * 0.30) * S;
-        double tilt = -0.18;
-        for (int y = 0; y < m.h; ++y)
-            for (int x = 0; x < m.w; ++x) {
-                double dx = x - cx, dy = y - cy;
-                double rxp = dx * std::cos(tilt) + dy * std::sin(tilt);
-                double ryp = -dx * std::sin(tilt) + dy * std::cos(tilt);
-                double e = std::sqrt((rxp / rx) * (rxp / rx) + (ryp / ry) * (ryp / ry));
-                double dist = std::abs(e - 1.0) * ry;
-                double thick = (0.8 + 2.2 * (0.5 + 0.5 * (ryp / ry))) * S;
-                bool isFront = ryp > 0;
-                if (isFront != front) continue;
-                m.v[std::size_t(y) * m.w + x] = std::clamp(thick - dist, 0.0, 1.0);
-            }
-        return m;
-    };
+    const double cx = W * S / 2.0, cy = H * S * 0.5, rx = (W / 2.0 - 6) * S, ry = (H * 0.30) * S,
+                 tilt = -0.18;
+    Mask ring = makeMask(W * S, H * S);
+    Mask front = makeMask(W * S, H * S);
+    for (int y = 0; y < ring.h; ++y)
+        for (int x = 0; x < ring.w; ++x) {
+            double dx = x - cx, dy = y - cy;
+            double rxp = dx * std::cos(tilt) + dy * std::sin(tilt);
+            double ryp = -dx * std::sin(tilt) + dy * std::cos(tilt);
+            double e = std::sqrt((rxp / rx) * (rxp / rx) + (ryp / ry) * (ryp / ry));
+            double dist = std::abs(e - 1.0) * ry;
+            double thick = (0.8 + 2.2 * (0.5 + 0.5 * (ryp / ry))) * S; // thicker toward the viewer
+            ring.v[std::size_t(y) * ring.w + x] = std::clamp(thick - dist, 0.0, 1.0);
+            front.v[std::size_t(y) * ring.w + x] = std::clamp(ryp / S + 0.5, 0.0, 1.0);
+        }
     TextLook ringLook = look;
     ringLook.fill = ringFill;
     ringLook.glowOpacity = 0;
     ringLook.shadowOpacity = 0;
     ringLook.outlineRadius = 0.8;
-    paintStyledText(big, ringMask(false), 0, 0, ringLook);
+    Layer ringLayer = makeLayer(W * S, H * S);
+    paintStyledText(ringLayer, ring, 0, 0, ringLook);
+    auto paintRing = [&](bool frontOnly) {
+        for (std::size_t i = 0; i < ring.v.size(); ++i) {
+            double a = ringLayer.alpha[i] * (frontOnly ? front.v[i] : 1.0);
+            paint(big, int(i % ring.w), int(i / ring.w), ringLayer.rgb[i], a);
+        }
+    };
+    paintRing(false);
 
     int pad = int(look.outlineRadius) + std::max(look.shadowDx, look.shadowDy) + look.glowRadius / 2 + 2;
     Mask ink = fitTextMask(st.sansBold, settingText(st.look, "group.text"), style, (W - 2 * pad - 40) * S,
                            (H - 2 * pad - 22) * S, 0);
     int ox = (W * S - ink.w) / 2, oy = pad * S + 4 * S;
     paintStyledText(big, ink, ox, oy, look);
-    paintStyledText(big, ringMask(true), 0, 0, ringLook);
+    paintRing(true);
 
     // The small subtitle under the letters.
     TextLook subLook = settingLook(st.look, "group.subtitle");
