@@ -16,6 +16,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace xmbuild;
@@ -815,7 +816,8 @@ TEST_F(XmLoader, SamplesGoIntoTheMixer) {
 // --- Files ------------------------------------------------------------------
 
 TEST_F(XmLoader, LoadsFromAFileAndReportsFileErrors) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "morva_loadxm_test";
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("morva_loadxm_test_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     SampleSpec s;
     s.data = {1, 2, 3};
