@@ -11,6 +11,7 @@ constexpr uint32_t emptyInstrumentHeaderSize = 29;
 constexpr uint32_t sampleHeaderSize = 40;
 constexpr uint32_t patternHeaderSize = 9;
 constexpr const char* trackerName = "Morva mksong";
+constexpr size_t maxSampleFrames = 0x7FFFFFEF / 2; // readers refuse longer samples
 
 void put8(std::vector<uint8_t>& out, unsigned v) {
     out.push_back(static_cast<uint8_t>(v));
@@ -149,7 +150,7 @@ bool xmValidate(const XmSong& song, std::string& message) {
                 message = what + ": sample volume above 64";
                 return false;
             }
-            if (s.data.size() > 0x3FFFFFFF) {
+            if (s.data.size() > maxSampleFrames) {
                 message = what + ": sample too long";
                 return false;
             }
@@ -169,7 +170,8 @@ std::vector<uint8_t> xmPackPattern(const XmPattern& pattern, int channels) {
         return c.note || c.instrument || c.volume || c.effect || c.param;
     });
     if (!any) return out; // an empty pattern is stored as size 0
-    for (size_t i = 0; i < size_t(pattern.rows) * channels; ++i) {
+    size_t cells = std::min(pattern.cells.size(), size_t(pattern.rows) * size_t(std::max(channels, 0)));
+    for (size_t i = 0; i < cells; ++i) {
         const XmCell& c = pattern.cells[i];
         uint8_t mask = (c.note ? 1 : 0) | (c.instrument ? 2 : 0) | (c.volume ? 4 : 0) | (c.effect ? 8 : 0) |
                        (c.param ? 16 : 0);
