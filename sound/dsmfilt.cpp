@@ -17,49 +17,63 @@ int activeFilter() {
     return (mode == 1 || mode == 2) ? mode : 0;
 }
 
-// Integer arithmetic in 64 bits, so that extreme sums cannot overflow.
-template <uint32_t Sides> void filterInt(void* buffer, uint32_t frames, void*) {
-    const int kind = activeFilter();
-    if (kind == 0) return;
-    int32_t* x = static_cast<int32_t*>(buffer);
-    for (uint32_t s = 0; s < Sides; ++s) {
-        int64_t x1 = history.i1[s], x2 = history.i2[s];
-        for (uint32_t n = 0; n < frames; ++n) {
-            int32_t& v = x[n * Sides + s];
-            const int64_t x0 = v;
-            if (kind == 1) {
-                const int64_t t = 2 * x0 + x1;
-                v = int32_t((t >> 2) + (t >> 3) - (t >> 5));
+// Both sides of a stereo buffer are filtered in one pass over the frames.
+// Light (Kind 1) and strong (Kind 2) integer filters work in 64 bits, so
+// that extreme sums cannot overflow.
+template <uint32_t Sides, int Kind> void runInt(int32_t* x, uint32_t frames) {
+    int64_t x1[Sides], x2[Sides];
+    for (uint32_t s = 0; s < Sides; ++s)
+        x1[s] = history.i1[s], x2[s] = history.i2[s];
+    for (uint32_t n = 0; n < frames; ++n, x += Sides) {
+        for (uint32_t s = 0; s < Sides; ++s) {
+            const int64_t x0 = x[s];
+            if constexpr (Kind == 1) {
+                const int64_t t = 2 * x0 + x1[s];
+                x[s] = int32_t((t >> 2) + (t >> 3) - (t >> 5));
             } else {
-                v = int32_t((4 * x0 + 3 * x1 + x2) >> 3);
+                x[s] = int32_t((4 * x0 + 3 * x1[s] + x2[s]) >> 3);
             }
-            x2 = x1;
-            x1 = x0;
+            x2[s] = x1[s];
+            x1[s] = x0;
         }
-        history.i1[s] = int32_t(x1);
-        history.i2[s] = int32_t(x2);
+    }
+    for (uint32_t s = 0; s < Sides; ++s)
+        history.i1[s] = int32_t(x1[s]), history.i2[s] = int32_t(x2[s]);
+}
+
+template <uint32_t Sides, int Kind> void runFloat(float* x, uint32_t frames) {
+    float x1[Sides], x2[Sides];
+    for (uint32_t s = 0; s < Sides; ++s)
+        x1[s] = history.f1[s], x2[s] = history.f2[s];
+    for (uint32_t n = 0; n < frames; ++n, x += Sides) {
+        for (uint32_t s = 0; s < Sides; ++s) {
+            const float x0 = x[s];
+            if constexpr (Kind == 1) {
+                x[s] = (2.0f * x0 + x1[s]) * 0.33333334f;
+            } else {
+                x[s] = (3.0f * x1[s] + x2[s] + 4.0f * x0) * 0.125f;
+            }
+            x2[s] = x1[s];
+            x1[s] = x0;
+        }
+    }
+    for (uint32_t s = 0; s < Sides; ++s)
+        history.f1[s] = x1[s], history.f2[s] = x2[s];
+}
+
+template <uint32_t Sides> void filterInt(void* buffer, uint32_t frames, void*) {
+    switch (activeFilter()) {
+    case 1: runInt<Sides, 1>(static_cast<int32_t*>(buffer), frames); break;
+    case 2: runInt<Sides, 2>(static_cast<int32_t*>(buffer), frames); break;
+    default: break;
     }
 }
 
 template <uint32_t Sides> void filterFloat(void* buffer, uint32_t frames, void*) {
-    const int kind = activeFilter();
-    if (kind == 0) return;
-    float* x = static_cast<float*>(buffer);
-    for (uint32_t s = 0; s < Sides; ++s) {
-        float x1 = history.f1[s], x2 = history.f2[s];
-        for (uint32_t n = 0; n < frames; ++n) {
-            float& v = x[n * Sides + s];
-            const float x0 = v;
-            if (kind == 1) {
-                v = (2.0f * x0 + x1) * 0.33333334f;
-            } else {
-                v = (3.0f * x1 + x2 + 4.0f * x0) * 0.125f;
-            }
-            x2 = x1;
-            x1 = x0;
-        }
-        history.f1[s] = x1;
-        history.f2[s] = x2;
+    switch (activeFilter()) {
+    case 1: runFloat<Sides, 1>(static_cast<float*>(buffer), frames); break;
+    case 2: runFloat<Sides, 2>(static_cast<float*>(buffer), frames); break;
+    default: break;
     }
 }
 

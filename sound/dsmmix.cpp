@@ -307,20 +307,25 @@ void convertIntTo8(const int32_t* src, uint8_t* dst, uint32_t count) {
         dst[i] = uint8_t(std::clamp(src[i] >> 8, -128, 127) + 128);
 }
 
+// Adding and removing 1.5 x 2^23 rounds a float of magnitude below 2^22 to an
+// integer in the current (round-to-nearest) mode, with no library call and
+// in a form the compiler can vectorise.
+constexpr float roundingBias = 12582912.0f;
+
 void convertFloatTo16(const float* src, int16_t* dst, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-        float v = src[i];
+        const float v = src[i];
         // Clipping before the conversion gives the same result and keeps it defined.
-        v = v >= -32768.0f ? (v <= 32767.0f ? v : 32767.0f) : -32768.0f;
-        dst[i] = int16_t(std::lrint(v));
+        const float c = v >= -32768.0f ? (v <= 32767.0f ? v : 32767.0f) : -32768.0f;
+        dst[i] = int16_t(int32_t((c + roundingBias) - roundingBias));
     }
 }
 
 void convertFloatTo8(const float* src, uint8_t* dst, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-        float v = src[i];
-        v = v >= -65536.0f ? (v <= 65536.0f ? v : 65536.0f) : -65536.0f;
-        dst[i] = uint8_t(std::clamp(int32_t(v) >> 8, -128, 127) + 128);
+        const float v = src[i];
+        const float c = v >= -65536.0f ? (v <= 65536.0f ? v : 65536.0f) : -65536.0f;
+        dst[i] = uint8_t(std::clamp(int32_t(c) >> 8, -128, 127) + 128);
     }
 }
 
