@@ -122,23 +122,21 @@ TEST_F(Capture, EscapeAbortsWithTheUserInterruptionMessage) {
 
 TEST_F(Capture, NormalEndReturnsOneAfterTheLogAndTheChosenMode) {
     const fs::path folder = workFolder("normal");
-    EXPECT_EQ(run(folder, {"--out", "out", "--mode", "640x480x16 interlaced", "--pitch", "1400", "--format",
-                           "555", "--stills", "500,99999"}),
-              1);
+    EXPECT_EQ(run(folder, {"--out", "out", "--mode", "320x200x16", "--stills", "500,99999"}), 1);
     const auto all = events(folder);
     const std::vector<std::string> log = events(folder, "log");
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[log.size() - 3], "log\tOpening file library (morva.flb)...");
     EXPECT_EQ(log[log.size() - 2], "log\t");
     EXPECT_EQ(log[log.size() - 1], "log\tDone...");
-    EXPECT_EQ(events(folder, "mode").at(0), "mode\t640x480x16 interlaced=1 format=555 pitch=1400");
+    EXPECT_EQ(events(folder, "mode").at(0), "mode\t320x200x16 interlaced=0 format=565 pitch=640");
     EXPECT_TRUE(events(folder, "messagebox").empty());
     EXPECT_EQ(all.back(), "exit\t1");
-    // The video: 640x480 4:2:0 frames at 30 per second, from time zero to the end of the run.
+    // The video: 320x200 4:2:0 frames at 30 per second, from time zero to the end of the run.
     const std::string video = read(folder / "out" / "video.y4m");
-    const std::string header = "YUV4MPEG2 W640 H480 F30:1 Ip A1:1 C420jpeg\n";
+    const std::string header = "YUV4MPEG2 W320 H200 F30:1 Ip A1:1 C420jpeg\n";
     ASSERT_EQ(video.compare(0, header.size(), header), 0);
-    const std::size_t frameBytes = 6 + 640 * 480 * 3 / 2;
+    const std::size_t frameBytes = 6 + 320 * 200 * 3 / 2;
     ASSERT_EQ((video.size() - header.size()) % frameBytes, 0u);
     const std::size_t frames = (video.size() - header.size()) / frameBytes;
     // Samples at k * 1000 / 30 ms from zero up to the end of the run.
@@ -153,6 +151,20 @@ TEST_F(Capture, NormalEndReturnsOneAfterTheLogAndTheChosenMode) {
     const std::string wav = read(folder / "out" / "audio.wav");
     ASSERT_GE(wav.size(), 44u);
     EXPECT_EQ(wav.compare(0, 4, "RIFF"), 0);
+}
+
+TEST_F(Capture, ChosenModeIsSetWithTheDisplaysPitchAndFormat) {
+    const fs::path folder = workFolder("chosen");
+    EXPECT_EQ(run(folder, {"--out", "out", "--mode", "640x480x16 interlaced", "--pitch", "1400", "--format",
+                           "555", "--escape-at", "100"}),
+              0);
+    EXPECT_EQ(events(folder, "mode").at(0), "mode\t640x480x16 interlaced=1 format=555 pitch=1400");
+}
+
+TEST_F(Capture, UnknownModeTextKeepsTheDefaultSelection) {
+    const fs::path folder = workFolder("unknown");
+    EXPECT_EQ(run(folder, {"--out", "out", "--mode", "800x600x16", "--escape-at", "100"}), 0);
+    EXPECT_EQ(events(folder, "mode").at(0), "mode\t320x240x16 interlaced=0 format=565 pitch=640");
 }
 
 TEST_F(Capture, TwoIdenticalRunsWriteIdenticalFiles) {
