@@ -1,5 +1,5 @@
 // The flute player: 19 frames of a figure playing a transverse flute, built from rounded
-// shapes (signed distance fields) lit from the upper left. Every movement is a periodic
+// shapes (signed distance fields) lit from the front right. Every movement is a periodic
 // function of the frame's phase, so frame 18 flows into frame 0.
 #include "pictures.h"
 
@@ -235,7 +235,8 @@ Layer drawFrame(int frame, const Studio& st) {
     Layer big = makeLayer(fluteWidth * S, fluteHeight * S);
     Mask all = makeMask(big.w, big.h);
     const double px = 1.0 / S; // one supersample in picture pixels
-    const double lx = -0.5, ly = -0.55, lz = 0.67;
+    // Lit from the front right, a little below: the show puts the halved shadow up and to the left.
+    const double lx = 0.52, ly = 0.30, lz = 0.80;
     for (const Shape& sh : shapes) {
         for (int y = 0; y < big.h; ++y)
             for (int x = 0; x < big.w; ++x) {
@@ -256,8 +257,8 @@ Layer drawFrame(int frame, const Studio& st) {
                 const double hl =
                     std::sqrt(lx * lx + ly * ly + (lz + 1) * (lz + 1)); // half vector, viewer ahead
                 double spec = std::pow(std::max(0.0, (nx * lx + ny * ly + nz * (lz + 1)) / nl / hl), 16.0);
-                // The light comes from above: the figure darkens toward the bottom.
-                double fall = 1.0 - 0.35 * std::pow(p.y / fluteHeight, 2);
+                // A little darker toward the bottom, where the tunnel swallows the light.
+                double fall = 1.0 - 0.2 * std::pow(p.y / fluteHeight, 2);
                 Rgb c = scaled(sh.colour, (0.35 + 0.85 * diff) * fall);
                 c = mix(c, Rgb{1, 1, 1}, spec * sh.shine);
                 double rim = std::clamp(1.0 + d / 0.9, 0.0, 1.0); // within 0.9 pixel of the edge
