@@ -106,3 +106,15 @@ TEST(Generator, SameSourcesGiveTheSameBytes) {
     for (std::size_t i = 0; i < first.size(); ++i)
         EXPECT_TRUE(first[i].pixels == second[i].pixels) << first[i].name;
 }
+
+TEST(SourceFiles, MissingOrMalformedLooksFailTheRun) {
+    Settings s;
+    ASSERT_TRUE(parseSettings("good = #102030\nbad = #10203\nramp = #000000@0.8 #ffffff@0.1\n", "t", s));
+    EXPECT_DOUBLE_EQ(settingColour(s, "good").b, 0x30 / 255.0);
+    EXPECT_FALSE(settingsFailed());
+    settingColour(s, "bad");
+    EXPECT_TRUE(settingsFailed()) << "a malformed colour must stop the generator";
+    // The fallback keeps drawing possible so every problem is reported in one run.
+    EXPECT_EQ(settingGradient(s, "ramp").size(), 2u);
+    EXPECT_TRUE(settingText(s, "absent").empty());
+}
