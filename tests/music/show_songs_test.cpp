@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -21,10 +22,11 @@ struct ShowSong {
     size_t positions;    // order positions the show plays
     size_t end_position; // the position at which the show moves on; must exist
     double min_seconds, max_seconds;
+    int fades[2]; // positions during which the picture fades to black (-1 = none)
 };
 
-constexpr ShowSong part1 = {"mopart1", 5, 5, 30, 60};
-constexpr ShowSong part2 = {"mopart2", 14, 14, 90, 150};
+constexpr ShowSong part1 = {"mopart1", 5, 5, 30, 60, {4, -1}};
+constexpr ShowSong part2 = {"mopart2", 14, 14, 90, 150, {5, 13}};
 
 CompiledSong compileShowSong(const ShowSong& s) {
     CompiledSong out;
@@ -149,6 +151,41 @@ TEST_P(ShowSongs, EveryGlideReachesItsNote) {
         }
     }
     EXPECT_GT(glides, 0);
+}
+
+// The music fades out with the picture: the global volume falls from loud to nearly silent
+// across each position the picture fades to black in.
+TEST_P(ShowSongs, MusicFadesWhereThePictureFades) {
+    const XmSong& s = cachedShowSong(GetParam()).song;
+    std::vector<int> atStart, atEnd;
+    int global = 64, slide = 0;
+    for (uint8_t o : s.orders) {
+        const XmPattern& p = s.patterns[o];
+        atStart.push_back(global);
+        for (int r = 0; r < p.rows; ++r) {
+            bool sliding = false;
+            for (int ch = 0; ch < s.channels; ++ch) {
+                const XmCell& c = p.cells[size_t(r) * s.channels + ch];
+                if (c.effect == 16) global = std::min<int>(c.param, 64);
+                if (c.effect == 17) {
+                    if (c.param) slide = (c.param >> 4) ? (c.param >> 4) : -(c.param & 15);
+                    sliding = true;
+                }
+            }
+            if (sliding) global = std::clamp(global + slide * (s.speed - 1), 0, 64);
+        }
+        atEnd.push_back(global);
+    }
+    for (int f : GetParam().fades) {
+        if (f < 0) continue;
+        EXPECT_GE(atStart[f], 48) << "position " << f << " starts loud";
+        EXPECT_LE(atEnd[f], 8) << "position " << f << " ends nearly silent";
+    }
+    for (size_t pos = 0; pos < GetParam().positions; ++pos) {
+        if (pos != size_t(GetParam().fades[0]) && pos != size_t(GetParam().fades[1])) {
+            EXPECT_GE(atEnd[pos], 32) << "position " << pos << " is not faded";
+        }
+    }
 }
 
 TEST_P(ShowSongs, CompilingIsDeterministic) {
