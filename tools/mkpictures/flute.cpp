@@ -106,7 +106,7 @@ std::vector<Shape> figure(const Pose& ps, const Studio& st) {
     // The head tilts toward the flute; the flute follows the head.
     auto hp = [=](V2 p) { return rotateAbout(p + V2{sx, by}, neck, ps.tilt - 0.10); };
     V2 mouth = hp({42, 32});
-    V2 fluteEnd = rotateAbout(mouth + V2{-39, 12}, mouth, ps.tilt * 0.5);
+    V2 fluteEnd = rotateAbout(mouth + V2{-36, 11}, mouth, ps.tilt * 0.5);
     V2 fluteDir = (fluteEnd - mouth) * (1.0 / length(fluteEnd - mouth));
     auto onFlute = [=](double along) { return mouth + fluteDir * along; };
     V2 shoulderR{33 + sx * 0.5, 52 + ps.breath}, shoulderL{71 + sx * 0.5, 52 + ps.breath};
