@@ -188,6 +188,24 @@ TEST_P(ShowSongs, MusicFadesWhereThePictureFades) {
     }
 }
 
+// The player clamps note plus relative note to 0..118; a note beyond would sound at the wrong pitch.
+TEST_P(ShowSongs, EveryNoteLiesInThePlayersRange) {
+    const XmSong& s = cachedShowSong(GetParam()).song;
+    for (const XmPattern& p : s.patterns) {
+        int current[32] = {};
+        for (int r = 0; r < p.rows; ++r) {
+            for (int ch = 0; ch < s.channels; ++ch) {
+                const XmCell& c = p.cells[size_t(r) * s.channels + ch];
+                if (c.instrument) current[ch] = c.instrument;
+                if (c.note == 0 || c.note == xmNoteKeyOff || current[ch] == 0) continue;
+                int n = c.note - 1 + s.instruments[current[ch] - 1].samples[0].relative_note;
+                EXPECT_GE(n, 0);
+                EXPECT_LE(n, 118);
+            }
+        }
+    }
+}
+
 TEST_P(ShowSongs, CompilingIsDeterministic) {
     EXPECT_EQ(bytesOf(cachedShowSong(GetParam()).song), bytesOf(compileShowSong(GetParam()).song));
 }
