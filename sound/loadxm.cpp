@@ -414,6 +414,8 @@ struct XmLoader {
         else
             std::memcpy(instrument->name, placeholderName, sizeof(placeholderName));
         instrument->used = used ? 1 : 0;
+        // Instruments of this format carry no panning of their own.
+        instrument->default_panning = 0x80;
         if (!inFile) return errOK;
 
         std::uint32_t sampleHeaderSize = 0;

@@ -26,11 +26,11 @@ bool isChunkId(const unsigned char* id) {
 // given id; other chunks are skipped by their size as stored. RIFF pads odd
 // chunks to even sizes, but not every writer does: after an odd chunk the
 // unpadded position is tried first and the padded one when no chunk id is
-// found there. *size receives the chunk's size. Each step moves at least 8
+// found there (afterOddChunk says whether the walk starts behind an odd
+// chunk). *size receives the chunk's size. Each step moves at least 8
 // bytes on, and a walk past the end of the file fails on the next header
 // read, so the walk always ends.
-int findChunk(FileHandle* file, const char* id, std::uint32_t* size) {
-    bool afterOddChunk = false;
+int findChunk(FileHandle* file, const char* id, bool afterOddChunk, std::uint32_t* size) {
     for (;;) {
         unsigned char header[8];
         if (int code = file_read(file, header, 8); code != errOK) return code;
@@ -64,7 +64,7 @@ int readWaveHeader(FileHandle* file, WaveFile* wave) {
     if (std::memcmp(riff + 8, "WAVE", 4) != 0) return errBadWave;
 
     std::uint32_t formatSize = 0;
-    if (int code = findChunk(file, "fmt ", &formatSize); code != errOK) return code;
+    if (int code = findChunk(file, "fmt ", false, &formatSize); code != errOK) return code;
     if (formatSize < 14) return errBadWave;
     unsigned char format[16];
     if (int code = file_read(file, format, 14); code != errOK) return code;
@@ -79,7 +79,7 @@ int readWaveHeader(FileHandle* file, WaveFile* wave) {
         return code;
 
     std::uint32_t dataSize = 0;
-    if (int code = findChunk(file, "data", &dataSize); code != errOK) return code;
+    if (int code = findChunk(file, "data", (formatSize & 1) != 0, &dataSize); code != errOK) return code;
     std::int64_t start = 0, fileSize = 0;
     if (int code = file_tell(file, &start); code != errOK) return code;
     if (int code = file_size(file, &fileSize); code != errOK) return code;

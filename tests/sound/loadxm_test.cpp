@@ -567,6 +567,7 @@ TEST_F(XmLoader, InstrumentBlockFields) {
     EXPECT_EQ(in->panning_envelope->loop_start, 255) << "loop bit not set";
     EXPECT_EQ(in->panning_envelope->points[1].y, 64);
     EXPECT_EQ(in->pitch_envelope, nullptr);
+    EXPECT_EQ(in->default_panning & 0x80, 0x80) << "no instrument panning";
 }
 
 TEST_F(XmLoader, EnvelopeOffOrMalformedIsMadeSafe) {

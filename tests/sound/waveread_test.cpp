@@ -138,7 +138,8 @@ TEST_F(WaveReader, SkipsOtherChunksByTheirStoredSize) {
 TEST_F(WaveReader, OddChunkWithItsPadByteIsSkippedToo) {
     Bytes chunks;
     chunk(chunks, "LIST", {'a', 'b', 'c', 0}, 3); // odd size followed by the RIFF pad byte
-    chunk(chunks, "fmt ", formatBody(1, 1, 11025, 16));
+    chunk(chunks, "fmt ", formatBody(1, 1, 11025, 16, 17), 17);
+    chunks.push_back(0);
     chunk(chunks, "junk", {1}, 1);
     chunks.push_back(0);
     chunk(chunks, "data", {5, 6});
