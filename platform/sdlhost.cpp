@@ -93,7 +93,8 @@ void redraw() {
 // --- start and end ---------------------------------------------------------------------------
 
 void init() {
-    std::atexit(atExitCleanup);
+    static const int registered = std::atexit(atExitCleanup);
+    (void)registered;
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
     if (config && *config)
