@@ -871,30 +871,41 @@ TEST_F(XmLoader, EveryCorpusFileLoadsInBothModesAndFreesEveryBlock) {
     std::vector<std::string> files = corpus();
     if (files.empty()) GTEST_SKIP() << "no XM files in " << MORVA_MODULES_DIR;
     for (const std::string& name : files) {
-        for (int toDevice : {0, 1}) {
-            recorded.clear();
-            long before = mem_blocks_in_use();
-            Module* m = nullptr;
-            ASSERT_EQ(load_extended_module(name.c_str(), toDevice, nullptr, &m), errOK) << name;
-            EXPECT_GE(m->channel_count, 1);
-            EXPECT_LE(m->channel_count, 32);
-            for (int p = 0; p < m->pattern_count; p++)
-                ASSERT_NE(m->patterns[p], nullptr);
-            for (int k = 0; k < m->song_length; k++)
-                EXPECT_LT(m->orders[k], m->pattern_count);
-            for (int k = 0; k < m->sample_count; k++) {
-                Sample* s = m->samples[k];
-                EXPECT_LE(s->loop1_end, s->length) << name;
-                EXPECT_EQ(s->data == nullptr, toDevice == 1 || s->type == 0) << name;
-            }
-            if (toDevice) {
-                EXPECT_EQ(recorded.size(), static_cast<std::size_t>(m->sample_count)) << name;
-            }
-            EXPECT_EQ(free_module(m, currentDevice), errOK) << name;
-            EXPECT_EQ(mem_blocks_in_use(), before) << name;
-            for (const RecordedSample& r : recorded)
-                EXPECT_TRUE(r.removed) << name;
+        long before = mem_blocks_in_use();
+        Module* kept = nullptr;
+        ASSERT_EQ(load_extended_module(name.c_str(), 0, nullptr, &kept), errOK) << name;
+        EXPECT_GE(kept->channel_count, 1);
+        EXPECT_LE(kept->channel_count, 32);
+        for (int p = 0; p < kept->pattern_count; p++)
+            ASSERT_NE(kept->patterns[p], nullptr);
+        for (int k = 0; k < kept->song_length; k++)
+            EXPECT_LT(kept->orders[k], kept->pattern_count);
+        for (int k = 0; k < kept->sample_count; k++) {
+            Sample* s = kept->samples[k];
+            EXPECT_LE(s->loop1_end, s->length) << name;
+            EXPECT_EQ(s->data == nullptr, s->type == 0) << name;
         }
+
+        // The device is given exactly the data the module keeps in the other mode.
+        recorded.clear();
+        Module* handed = nullptr;
+        ASSERT_EQ(load_extended_module(name.c_str(), 1, nullptr, &handed), errOK) << name;
+        ASSERT_EQ(recorded.size(), static_cast<std::size_t>(kept->sample_count)) << name;
+        for (int k = 0; k < kept->sample_count; k++) {
+            const Sample* s = kept->samples[k];
+            EXPECT_EQ(handed->samples[k]->data, nullptr);
+            EXPECT_EQ(handed->samples[k]->device_handle, k + 1);
+            EXPECT_EQ(recorded[k].desc.type, s->type) << name << " sample " << k;
+            if (s->type != 0) {
+                EXPECT_TRUE(std::equal(recorded[k].data.begin(), recorded[k].data.end(), s->data))
+                    << name << " sample " << k;
+            }
+        }
+        EXPECT_EQ(free_module(kept, nullptr), errOK) << name;
+        EXPECT_EQ(free_module(handed, currentDevice), errOK) << name;
+        EXPECT_EQ(mem_blocks_in_use(), before) << name;
+        for (const RecordedSample& r : recorded)
+            EXPECT_TRUE(r.removed) << name;
     }
 }
 
