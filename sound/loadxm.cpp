@@ -94,7 +94,7 @@ struct PatternConversion {
 // out must hold convertedCapacity(rows, channels) bytes.
 int convertPattern(const std::uint8_t* packed, std::size_t packedSize, int rows, int channels,
                    PatternConversion& conversion, std::uint8_t* out, int* outSize) {
-    if (rows < 1 || rows > maxRows) return errInvalidModule;
+    if (rows < 1 || rows > maxPatternRows) return errInvalidModule;
     std::size_t w = 2 * sizeof(int);
     std::size_t r = 0;
     auto next = [&](std::uint8_t* value) {
@@ -268,7 +268,7 @@ struct XmLoader {
         *fileInstruments = u16(h + 72);
         // The order table holds 256 entries and the packed rows 32 channels;
         // a song without orders or channels has nothing to play.
-        if (songLength < 1 || songLength > 256 || channels < 1 || channels > maxChannels ||
+        if (songLength < 1 || songLength > 256 || channels < 1 || channels > maxModuleChannels ||
             *filePatterns > maxPatterns || *fileInstruments > maxInstruments)
             return errInvalidModule;
 
@@ -288,9 +288,9 @@ struct XmLoader {
         module->channel_count = static_cast<std::uint8_t>(channels);
         if (u16(h + 74) & 1) module->flags |= moduleLinearFrequency;
 
-        if (int code = mem_alloc(maxChannels * sizeof(int), &memory); code != errOK) return code;
+        if (int code = mem_alloc(maxModuleChannels * sizeof(int), &memory); code != errOK) return code;
         module->panning = static_cast<int*>(memory);
-        for (int c = 0; c < maxChannels; c++)
+        for (int c = 0; c < maxModuleChannels; c++)
             module->panning[c] = 128;
 
         if (int code = mem_alloc(static_cast<std::size_t>(songLength) * sizeof(std::uint16_t), &memory);
@@ -314,7 +314,8 @@ struct XmLoader {
             return code;
         module->patterns = static_cast<Pattern**>(memory);
         int channels = module->channel_count;
-        if (int code = mem_alloc(convertedCapacity(maxRows, channels), &memory); code != errOK) return code;
+        if (int code = mem_alloc(convertedCapacity(maxPatternRows, channels), &memory); code != errOK)
+            return code;
         conversionBuffer = static_cast<std::uint8_t*>(memory);
 
         for (int n = 0; n < count; n++) {

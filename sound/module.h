@@ -39,8 +39,8 @@ inline constexpr std::uint8_t entryVolume = 0x40;
 inline constexpr std::uint8_t entryCommand = 0x80;
 
 // Limits of the model.
-inline constexpr int maxChannels = 32;
-inline constexpr int maxRows = 256;
+inline constexpr int maxModuleChannels = 32;
+inline constexpr int maxPatternRows = 256;
 inline constexpr int envelopePointCapacity = 25;
 
 struct EnvelopePoint {

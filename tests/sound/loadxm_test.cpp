@@ -340,7 +340,7 @@ TEST_F(XmLoader, HeaderFieldsFillTheModule) {
     EXPECT_EQ(module->song_length, 3);
     EXPECT_EQ(module->restart_position, 2);
     EXPECT_EQ(module->flags, moduleLinearFrequency);
-    for (int c = 0; c < maxChannels; c++)
+    for (int c = 0; c < maxModuleChannels; c++)
         EXPECT_EQ(module->panning[c], 128);
     EXPECT_EQ(module->orders[2], 0);
     spec.flags = 0;
