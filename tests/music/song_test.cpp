@@ -268,3 +268,40 @@ TEST(SongNotation, IncludeIsReadRelativeToTheSong) {
 }
 
 } // namespace
+
+namespace {
+
+// Damaged sources give an error message, never a crash or an endless expansion.
+TEST(SongNotation, DamagedSourcesFailCleanly) {
+    const std::string good =
+        std::string(header) +
+        "define x ( C-4/2 [E-4 G-4]/2 )*2\n"
+        "pattern a\n    1-2: @pad $x v40,30 =850,80 off/56\n    3: @beep t+2 C#4/8 ~A01 %>71 ./56\n"
+        "pattern b like a\n    4: clip @beep ./60 D-4/8\norder a b\n";
+    CompiledSong s;
+    std::string m;
+    ASSERT_TRUE(compileSongText(good, "good.song", "", s, m)) << m;
+    const char noise[] = "[]()$/=~>%@:,#\"*-.0123456789abcfvtxC";
+    uint32_t state = 12345;
+    auto next = [&]() {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (int i = 0; i < 300; ++i) {
+        std::string text = good;
+        int edits = 1 + next() % 4;
+        for (int e = 0; e < edits; ++e) {
+            size_t at = next() % text.size();
+            switch (next() % 3) {
+            case 0: text[at] = noise[next() % (sizeof noise - 1)]; break;
+            case 1: text.erase(at, 1 + next() % 6); break;
+            default: text.insert(at, 1, noise[next() % (sizeof noise - 1)]); break;
+            }
+        }
+        CompiledSong out;
+        std::string message;
+        if (!compileSongText(text, "damaged.song", "", out, message)) EXPECT_FALSE(message.empty()) << text;
+    }
+}
+
+} // namespace
