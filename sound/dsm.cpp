@@ -6,6 +6,7 @@
 #include "sound/dsmmix.h"
 #include "sound/errors.h"
 #include "sound/mmem.h"
+#include "sound/sdevice.h"
 
 #include <algorithm>
 #include <array>
@@ -239,7 +240,8 @@ void takeOverSample(MixerChannel& ch) {
 
 int mixerInit(uint32_t mixRate, uint32_t mixMode) {
     if (mixRate == 0 || mixRate > maxMixRate) return errInvalidArguments;
-    if (mixer.samples) mixerClose();
+    // Also frees whatever an earlier, failed set-up left allocated.
+    mixerClose();
     if (mixMode & MIX_INTERPOLATE) {
         // The interpolating routines exist only in float form.
         mixMode = (mixMode & ~MIX_INTEGER) | MIX_FLOAT;
@@ -676,4 +678,39 @@ int pauseStream(uint32_t channel, uint32_t flag) {
     if (badChannel(channel)) return errInvalidChannel;
     mixer.channels[channel].status = flag ? CH_OFF : CH_PLAYING;
     return errOK;
+}
+
+void setMixerOperations(SoundDevice* d) {
+    d->getMixingRate = getMixingRate;
+    d->openChannels = openChannels;
+    d->closeChannels = closeChannels;
+    d->clearChannels = clearChannels;
+    d->muteAll = muteAll;
+    d->pauseMixing = pauseMixing;
+    d->setMasterVolume = setMasterVolume;
+    d->getMasterVolume = getMasterVolume;
+    d->setAmplification = setAmplification;
+    d->getAmplification = getAmplification;
+    d->startSound = startSound;
+    d->releaseSound = releaseSound;
+    d->stopSound = stopSound;
+    d->setChannelRate = setChannelRate;
+    d->getChannelRate = getChannelRate;
+    d->setChannelVolume = setChannelVolume;
+    d->getChannelVolume = getChannelVolume;
+    d->setChannelSample = setChannelSample;
+    d->getChannelSample = getChannelSample;
+    d->setChannelPosition = setChannelPosition;
+    d->getChannelPosition = getChannelPosition;
+    d->getChannelDirection = getChannelDirection;
+    d->setChannelPanning = setChannelPanning;
+    d->getChannelPanning = getChannelPanning;
+    d->muteChannel = muteChannel;
+    d->addSample = addSample;
+    d->removeSample = removeSample;
+    d->startStream = startStream;
+    d->stopStream = stopStream;
+    d->setLoopCallback = setLoopCallback;
+    d->setStreamWritePosition = setStreamWritePosition;
+    d->pauseStream = pauseStream;
 }

@@ -8,8 +8,9 @@ namespace {
 // (x0 x (65536 - f) + x1 x f) x factor x 2^-16; the factors arrive already
 // scaled by 2^-16, which is exact in floating point.
 inline float lerp(float x0, float x1, int64_t pos) {
-    const int32_t f = int32_t(pos & 0xffff);
-    return x0 * float(65536 - f) + x1 * float(f);
+    // 65536 - f is exact in float, which saves a conversion per frame.
+    const float f = float(int32_t(pos & 0xffff));
+    return x0 * (65536.0f - f) + x1 * f;
 }
 
 template <int Fixed> inline int32_t neighbourOf(const MixArgs& a) {
@@ -24,7 +25,9 @@ template <int Fixed> void mix8(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16);
         d[i] += lerp(t[p[0]], t[p[nb]], pos) * f;
     }
@@ -39,7 +42,9 @@ template <int Fixed> void mixUlaw(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16);
         d[i] += lerp(t[p[0]], t[p[nb]], pos) * f;
     }
@@ -53,7 +58,9 @@ template <int Fixed> void mix16(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 2;
         d[i] += lerp(float(sample16(p)), float(sample16(p + nb)), pos) * f;
     }
@@ -68,7 +75,9 @@ void mix8Stereo(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 2;
         d[i] += (lerp(t[p[0]], t[p[nb]], pos) + lerp(t[p[1]], t[p[nb + 1]], pos)) * f;
     }
@@ -83,7 +92,9 @@ void mixUlawStereo(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 2;
         d[i] += (lerp(t[p[0]], t[p[nb]], pos) + lerp(t[p[1]], t[p[nb + 1]], pos)) * f;
     }
@@ -97,7 +108,9 @@ void mix16Stereo(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 4;
         const float l = lerp(float(sample16(p)), float(sample16(p + nb)), pos);
         const float r = lerp(float(sample16(p + 2)), float(sample16(p + nb + 2)), pos);

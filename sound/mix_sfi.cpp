@@ -7,8 +7,9 @@ namespace {
 
 // (x0 x (65536 - f) + x1 x f); the factors arrive already scaled by 2^-16.
 inline float lerp(float x0, float x1, int64_t pos) {
-    const int32_t f = int32_t(pos & 0xffff);
-    return x0 * float(65536 - f) + x1 * float(f);
+    // 65536 - f is exact in float, which saves a conversion per frame.
+    const float f = float(int32_t(pos & 0xffff));
+    return x0 * (65536.0f - f) + x1 * f;
 }
 
 template <int Fixed> inline int32_t neighbourOf(const MixArgs& a) {
@@ -22,7 +23,9 @@ template <int Fixed> void mix8(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16);
         const float x = lerp(t[p[0]], t[p[nb]], pos);
         d[2 * i] += x * l;
@@ -39,7 +42,9 @@ template <int Fixed> void mixUlaw(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16);
         const float x = lerp(t[p[0]], t[p[nb]], pos);
         d[2 * i] += x * l;
@@ -55,7 +60,9 @@ template <int Fixed> void mix16(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 2;
         const float x = lerp(float(sample16(p)), float(sample16(p + nb)), pos);
         d[2 * i] += x * l;
@@ -72,7 +79,9 @@ void mix8Stereo(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 2;
         d[2 * i] += lerp(t[p[0]], t[p[nb]], pos) * l;
         d[2 * i + 1] += lerp(t[p[1]], t[p[nb + 1]], pos) * r;
@@ -88,7 +97,9 @@ void mixUlawStereo(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 2;
         d[2 * i] += lerp(t[p[0]], t[p[nb]], pos) * l;
         d[2 * i + 1] += lerp(t[p[1]], t[p[nb + 1]], pos) * r;
@@ -103,7 +114,9 @@ void mix16Stereo(MixArgs& a) {
     const uint8_t* src = a.source;
     int64_t pos = a.position;
     float* d = static_cast<float*>(a.dest);
-    for (uint32_t i = 0; i < a.frames; ++i, pos += a.step) {
+    const int64_t step = a.step;
+    const uint32_t frames = a.frames;
+    for (uint32_t i = 0; i < frames; ++i, pos += step) {
         const uint8_t* p = src + (pos >> 16) * 4;
         d[2 * i] += lerp(float(sample16(p)), float(sample16(p + nb)), pos) * l;
         d[2 * i + 1] += lerp(float(sample16(p + 2)), float(sample16(p + nb + 2)), pos) * r;

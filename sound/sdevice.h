@@ -73,3 +73,7 @@ struct SoundDevice {
     int (*setStreamWritePosition)(uint32_t channel, uint32_t position); // 39: bytes written so far
     int (*pauseStream)(uint32_t channel, uint32_t flag);                // 40: pauses or resumes a stream
 };
+
+// Fills the operation slots the mixer implements (5, 7..32, 36..40) with the
+// mixer's own operations; the device fills the others.
+void setMixerOperations(SoundDevice* device);

@@ -3,7 +3,9 @@
 
 #include "sound/dsmfilt.h"
 #include "sound/errors.h"
+#include "sound/sdevice.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -356,6 +358,35 @@ TEST_F(MixerTest, PostProcessorsRunFirstOrLastAsLinked) {
     EXPECT_EQ(order[1], 2);
     removePostProcessor(&first);
     removePostProcessor(&last);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MixerTest, DeviceRecordCarriesTheMixerOperationsInTheirSlots) {
+    SoundDevice device{};
+    setMixerOperations(&device);
+    EXPECT_EQ(device.getMixingRate, &getMixingRate);
+    EXPECT_EQ(device.openChannels, &openChannels);
+    EXPECT_EQ(device.addSample, &addSample);
+    EXPECT_EQ(device.removeSample, &removeSample);
+    EXPECT_EQ(device.pauseStream, &pauseStream);
+    EXPECT_EQ(device.openDevice, nullptr); // the device's own slots stay empty
+    EXPECT_EQ(device.play, nullptr);
+    // The slots follow the fixed order: slot 31 is the 32nd operation after the data fields.
+    using Op = void (*)();
+    const auto* slots = reinterpret_cast<const Op*>(&device.detectDevice);
+    EXPECT_EQ(reinterpret_cast<const void*>(&slots[31]), reinterpret_cast<const void*>(&device.addSample));
+    EXPECT_EQ(reinterpret_cast<const void*>(&slots[40]), reinterpret_cast<const void*>(&device.pauseStream));
+    EXPECT_EQ(sizeof(SoundDevice) - offsetof(SoundDevice, detectDevice), 41 * sizeof(Op));
+}
+
+TEST_F(MixerTest, FailedSetUpIsFreedByTheNextInit) {
+    open(44100, MIX_STEREO, 2);
+    // A second init without a close frees the first set-up.
+    open(22050, MIX_MONO, 1);
+    EXPECT_EQ(mixer.mixRate, 22050u);
 }
 
 } // namespace
