@@ -253,6 +253,7 @@ void finish(void*, std::int64_t timeUs, int) {
 } // namespace
 
 bool captureOpen(const CaptureSettings& settings, HeadlessRecorder* recorder) {
+    capture = Capture{};
     capture.settings = settings;
     std::sort(capture.settings.stills.begin(), capture.settings.stills.end());
     capture.events = std::fopen(path("events.tsv").c_str(), "wb");

@@ -1,0 +1,4 @@
+# The capture's recorder is tested directly inside the demo tests (its callbacks fed by hand).
+if(TARGET demo_tests)
+  target_sources(demo_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/capture/recorder.cpp)
+endif()
