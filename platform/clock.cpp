@@ -181,6 +181,13 @@ void virtualSleepMs(std::uint32_t ms) {
         advanceTo(lock, vclock.now + msToTicks(ms));
         return;
     }
+    if (virtualId == 0) {
+        // A thread the clock did not start (a library's own) is not in the lock-step; it sleeps
+        // for real rather than take the main thread's place.
+        lock.unlock();
+        realSleepMs(ms);
+        return;
+    }
     yieldUntilWoken(lock, vclock.now + msToTicks(ms));
 }
 
