@@ -3,8 +3,13 @@
 #include "mixer_fixture.h"
 
 #include "sound/dsmfilt.h"
+#include "sound/loadxm.h"
+#include "sound/mglobals.h"
+#include "sound/sdevice.h"
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -449,6 +454,72 @@ TEST_F(MixLoop, CentreAndSurroundChannelsMixThroughTheirGroups) {
         EXPECT_EQ(surround[2 * k + 1], -centre[2 * k]) << k;
         EXPECT_EQ(general[2 * k + 1], centre[2 * k + 1]) << k; // right side at full volume in both
     }
+}
+
+} // namespace
+
+// Real module samples through every family: each sample plays at a low, a
+// plain and a high rate with its loops, is released half-way, and every
+// channel must stay inside its data (the sanitizer build checks the reads).
+namespace {
+
+std::vector<uint32_t> corpusHandles;
+int collectHandle(Sample* s) {
+    if (s->device_handle) corpusHandles.push_back(uint32_t(s->device_handle));
+    return 0;
+}
+
+TEST_F(MixerTest, CorpusSamplesPlayInsideTheirDataInEveryFamily) {
+    namespace fs = std::filesystem;
+    const fs::path dir = MORVA_MODULES_DIR;
+    std::vector<fs::path> files;
+    if (fs::is_directory(dir)) {
+        for (const auto& e : fs::directory_iterator(dir)) {
+            if (e.path().extension() == ".xm") files.push_back(e.path());
+        }
+    }
+    if (files.empty()) GTEST_SKIP() << "no modules in " << dir;
+    std::sort(files.begin(), files.end());
+    SoundDevice device{};
+    setMixerOperations(&device);
+    SoundDevice* savedDevice = currentDevice;
+    currentDevice = &device;
+    const uint32_t modes[] = {MIX_STEREO | MIX_INTEGER, MIX_MONO | MIX_INTEGER | MIX_8BIT,
+                              MIX_STEREO | MIX_FLOAT, MIX_STEREO | MIX_INTERPOLATE,
+                              MIX_MONO | MIX_INTERPOLATE};
+    std::vector<int16_t> out(2 * 1200);
+    size_t sounding = 0;
+    for (size_t f = 0; f < files.size(); ++f) {
+        const uint32_t mode = modes[f % 5];
+        open(44100, mode, 16, 3);
+        corpusHandles.clear();
+        Module* module = nullptr;
+        ASSERT_EQ(load_extended_module(files[f].c_str(), 1, collectHandle, &module), 0) << files[f];
+        for (size_t first = 0; first < corpusHandles.size(); first += 16) {
+            for (uint32_t rate : {2000u, 8363u, 150000u}) {
+                for (uint32_t c = 0; c < 16 && first + c < corpusHandles.size(); ++c) {
+                    play(c, corpusHandles[first + c], rate + c * 101, 64, int32_t(c * 17) - 64);
+                    setChannelPosition(c, c * 64); // also offsets inside and beyond the data
+                }
+                mixData(600, out.data());
+                for (uint32_t c = 0; c < 16; ++c)
+                    releaseSound(c);
+                mixData(1200, out.data());
+                for (uint32_t r = 0; r < mixer.recordCount; ++r) {
+                    const MixerChannel& ch = mixer.channels[r];
+                    if (ch.status == CH_PLAYING || ch.status == CH_RELEASED || ch.status == CH_FADING) {
+                        ASSERT_LT(ch.position, ch.length) << files[f] << " record " << r;
+                    }
+                }
+                for (int16_t s : out)
+                    sounding += s != 0;
+            }
+        }
+        ASSERT_EQ(free_module(module, &device), 0);
+        mixerClose();
+    }
+    currentDevice = savedDevice;
+    EXPECT_GT(sounding, 0u);
 }
 
 } // namespace
