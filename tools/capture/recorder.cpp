@@ -52,7 +52,8 @@ void event(void*, std::int64_t timeMs, const char* kind, const char* detail) {
         if (c == '\t' || c == '\n' || c == '\r') c = ' ';
     std::fprintf(capture.events, "%" PRId64 "\t%s\t%s\n", timeMs, kind, clean.c_str());
     // Nobody sees the boxes of a headless run; say on the terminal why it ended.
-    if (std::strcmp(kind, "messagebox") == 0) std::fprintf(stderr, "morva-capture: message box: %s\n", clean.c_str());
+    if (std::strcmp(kind, "messagebox") == 0)
+        std::fprintf(stderr, "morva-capture: message box: %s\n", clean.c_str());
 }
 
 std::uint8_t expand5(std::uint32_t v) {
