@@ -485,7 +485,7 @@ int setChannelSample(uint32_t channel, uint32_t handle) {
     const SampleHandleEntry& e = mixer.samples[handle - 1];
     if (e.loopMode == 5 && ch.status == CH_ENDED && !mixer.interpolating) {
         ch.status = CH_PLAYING;
-        return setChannelPosition(channel, e.loop1Start << sampleFrameShift(e.type));
+        return setChannelPosition(channel, e.loop1Start << sampleFrameShift(e.sourceType));
     }
     return errOK;
 }

@@ -315,10 +315,19 @@ TEST_F(MixerTest, PendingSampleInLoopMode5TakesOverAtTheEnd) {
     ASSERT_EQ(setChannelSample(0, h4), 0);
     mixData(10, out.data());
     EXPECT_EQ(mixer.channels[0].status, CH_ENDED);
-    // A mode-5 sample set on an ended channel restarts it at its loop start.
+    // A mode-5 sample set on an ended channel restarts it at its loop start,
+    // also when its 16-bit data is stored as mu-law.
     ASSERT_EQ(setChannelSample(0, hb), 0);
     EXPECT_EQ(mixer.channels[0].status, CH_PLAYING);
     EXPECT_EQ(mixer.channels[0].position, 10u);
+    const uint32_t h16 = add(b, SMP_16BIT_MONO, 5, 20, 36, LOOP_FORWARD);
+    ASSERT_EQ(mixer.samples[h16 - 1].type, SMP_ULAW_MONO);
+    mixer.channels[0].status = CH_ENDED;
+    ASSERT_EQ(setChannelSample(0, h16), 0);
+    EXPECT_EQ(mixer.channels[0].position, 10u);
+    uint32_t bytes = 0;
+    ASSERT_EQ(getChannelPosition(0, &bytes), 0);
+    EXPECT_EQ(bytes, 20u);
 }
 
 TEST_F(MixerTest, RemovingASampleStopsChannelsThatPlayIt) {
