@@ -614,12 +614,12 @@ int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle) {
 int removeSample(uint32_t handle) {
     if (badHandle(handle)) return errInvalidSampleHandle;
     SampleHandleEntry& e = mixer.samples[handle - 1];
-    // Channels still on this sample stop, rather than read freed data.
+    // Channels still on this sample's data stop, rather than read freed
+    // memory; a change to it that has not taken effect yet is dropped.
     for (uint32_t i = 0; mixer.channels && i < mixer.recordCount; ++i) {
         MixerChannel& ch = mixer.channels[i];
-        if (ch.sampleHandle != handle) continue;
-        ch.samplePending = 0;
-        if (ch.data == e.data) {
+        if (ch.sampleHandle == handle) ch.samplePending = 0;
+        if (e.data && ch.data == e.data) {
             ch.status = CH_OFF;
             ch.data = nullptr;
         }

@@ -335,6 +335,8 @@ TEST_F(MixerTest, RemovingASampleStopsChannelsThatPlayIt) {
     std::vector<uint8_t> a(30, 0x90);
     const uint32_t h = add(a, SMP_8BIT_MONO, 0, 0, 30, LOOP_FORWARD);
     play(0, h, 1000);
+    const uint32_t next = add(a, SMP_8BIT_MONO);
+    ASSERT_EQ(setChannelSample(0, next), 0); // pending: the channel still plays h
     ASSERT_EQ(removeSample(h), 0);
     EXPECT_EQ(mixer.channels[0].status, CH_OFF);
     std::vector<int16_t> out(10);
