@@ -314,17 +314,16 @@ constexpr float roundingBias = 12582912.0f;
 
 void convertFloatTo16(const float* src, int16_t* dst, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-        const float v = src[i];
-        // Clipping before the conversion gives the same result and keeps it defined.
-        const float c = v >= -32768.0f ? (v <= 32767.0f ? v : 32767.0f) : -32768.0f;
+        // Clipping before the conversion gives the same result and keeps it
+        // defined; min and max in this order send a NaN to the lower bound.
+        const float c = std::min(32767.0f, std::max(-32768.0f, src[i]));
         dst[i] = int16_t(int32_t((c + roundingBias) - roundingBias));
     }
 }
 
 void convertFloatTo8(const float* src, uint8_t* dst, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
-        const float v = src[i];
-        const float c = v >= -65536.0f ? (v <= 65536.0f ? v : 65536.0f) : -65536.0f;
+        const float c = std::min(65536.0f, std::max(-65536.0f, src[i]));
         dst[i] = uint8_t(std::clamp(int32_t(c) >> 8, -128, 127) + 128);
     }
 }
