@@ -203,6 +203,30 @@ TEST(SongNotation, LikeCopiesAPatternAndAMentionedChannelStartsAfresh) {
     EXPECT_EQ(cell(s, 0, 0, 1).note, 51) << "the original stays";
 }
 
+TEST(SongNotation, LikeWithOtherRowsKeepsTheCopiedRowsThatFit) {
+    // Row count and copy may come in either order; the cells always match the row count.
+    for (const char* options : {"like a rows 32", "rows 32 like a", "like a rows 96", "rows 96 like a"}) {
+        CompiledSong s;
+        std::string m;
+        int rows = std::string(options).find("32") != std::string::npos ? 32 : 96;
+        std::string fill = rows == 32 ? "E-4/32" : "E-4/96";
+        ASSERT_TRUE(compile("pattern a\n    1: @beep C-4/32 D-4/32\n    2: @beep G-4/64\n"
+                            "pattern b " +
+                                std::string(options) + "\n    2: @beep " + fill + "\norder a b\n",
+                            s, m))
+            << options << ": " << m;
+        const XmPattern& b = s.song.patterns[1];
+        ASSERT_EQ(b.rows, rows) << options;
+        ASSERT_EQ(b.cells.size(), size_t(rows) * s.song.channels) << options;
+        EXPECT_EQ(cell(s, 1, 0, 0).note, 49) << options << ": channel 1 copied";
+        EXPECT_EQ(cell(s, 1, 0, 1).note, 53) << options << ": channel 2 rewritten";
+        if (rows == 96) {
+            EXPECT_EQ(cell(s, 1, 32, 0).note, 51) << options;
+            EXPECT_EQ(cell(s, 1, 64, 0).note, 0) << options << ": rows past the original are empty";
+        }
+    }
+}
+
 TEST(SongNotation, ClipCutsAnEchoAtThePatternsEnd) {
     CompiledSong s;
     std::string m;

@@ -715,13 +715,13 @@ bool compileLines(Compiler& c, const std::vector<Line>& lines) {
             pb.name = tk[1];
             pb.pattern.rows = 64;
             bool copied = false;
+            long rows = -1;
             for (size_t a = 2; a < tk.size(); a += 2) {
                 if (a + 1 >= tk.size())
                     return fail(c, l.where, "pattern options are 'like NAME' and 'rows N'");
                 if (tk[a] == "rows") {
-                    if (!parseInt(tk[a + 1], v) || v < 1 || v > 256)
+                    if (!parseInt(tk[a + 1], rows) || rows < 1 || rows > 256)
                         return fail(c, l.where, "rows must be 1..256");
-                    pb.pattern.rows = static_cast<uint16_t>(v);
                 } else if (tk[a] == "like") {
                     auto it = c.patternIds.find(tk[a + 1]);
                     if (it == c.patternIds.end()) return fail(c, l.where, "unknown pattern " + tk[a + 1]);
@@ -731,7 +731,12 @@ bool compileLines(Compiler& c, const std::vector<Line>& lines) {
                     return fail(c, l.where, "pattern options are 'like NAME' and 'rows N'");
                 }
             }
-            if (!copied) pb.pattern.cells.assign(size_t(pb.pattern.rows) * song.channels, XmCell{});
+            // A row count of its own wins over the copied one: the copy keeps the rows that fit.
+            if (rows > 0) pb.pattern.rows = static_cast<uint16_t>(rows);
+            if (copied)
+                pb.pattern.cells.resize(size_t(pb.pattern.rows) * song.channels);
+            else
+                pb.pattern.cells.assign(size_t(pb.pattern.rows) * song.channels, XmCell{});
             pb.touched.assign(song.channels, !copied);
             for (const Line& bl : body) {
                 size_t colon = bl.text.find(':');
