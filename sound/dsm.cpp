@@ -236,6 +236,11 @@ void takeOverSample(MixerChannel& ch) {
     ch.loop2End = e.loop2End;
     ch.loop2Type = e.loop2Type;
     ch.samplePending = 0;
+    // The old play position means nothing in the new data; until the channel
+    // is placed, it stands at the new sample's start, moving forward.
+    ch.position = ch.fraction = 0;
+    ch.direction = 1;
+    ch.activeLoop = 1;
 }
 
 int mixerInit(uint32_t mixRate, uint32_t mixMode) {

@@ -523,3 +523,35 @@ TEST_F(MixerTest, CorpusSamplesPlayInsideTheirDataInEveryFamily) {
 }
 
 } // namespace
+
+TEST_F(MixLoop, SampleTakenOverWithoutBeingPlacedStartsAtItsBeginning) {
+    // A channel turned round in a long bidirectional loop takes over a short
+    // sample while its rate is 0, so the position is not placed; once the
+    // rate is back, the short sample must play from its start, forward, and
+    // never be read at the old sample's position.
+    open(1000, MIX_MONO | MIX_INTEGER, 1);
+    auto longData = ramp8(200);
+    const uint32_t bidi = add(longData, SMP_8BIT_MONO, 0, 0, 200, LOOP_BIDI);
+    play(0, bidi, 1000);
+    std::vector<int16_t> out(400);
+    mixData(205, out.data());
+    ASSERT_EQ(mixer.channels[0].direction, -1);
+    ASSERT_GT(mixer.channels[0].position, 150u);
+
+    // Not copied, so that a read past its 16 bytes is one past its own block.
+    std::vector<uint8_t> shortData = ramp8(16);
+    const uint32_t small = add(shortData, SMP_8BIT_MONO, 0, 0, 0, LOOP_NONE, 0, 0, 0, 0);
+    ASSERT_EQ(setChannelRate(0, 0), 0);
+    ASSERT_EQ(setChannelSample(0, small), 0);
+    ASSERT_EQ(setChannelPosition(0, 0), 0);
+    EXPECT_EQ(mixer.channels[0].data, shortData.data());
+    EXPECT_EQ(mixer.channels[0].position, 0u);
+    EXPECT_EQ(mixer.channels[0].direction, 1);
+
+    ASSERT_EQ(setChannelRate(0, 1000), 0);
+    mixData(20, out.data());
+    const std::vector<int> want = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0, 0, 0, 0};
+    const std::vector<int> read = framesRead(out);
+    EXPECT_EQ(std::vector<int>(read.begin(), read.begin() + 20), want);
+    EXPECT_EQ(mixer.channels[0].status, CH_ENDED);
+}
