@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -93,6 +94,34 @@ TEST(Text, FittedTextStaysInsideItsBox) {
     for (double v : m.v)
         ink += v;
     EXPECT_GT(ink, m.w * m.h * 0.15);
+}
+
+TEST(Text, TextWithoutInkGivesAnEmptyPictureRatherThanACrash) {
+    if (!haveFonts()) GTEST_SKIP() << "fonts-dejavu-core not installed";
+    Font f;
+    ASSERT_TRUE(loadFont(f, fontDir + "/DejaVuSans-Bold.ttf"));
+    for (const char* text : {"", "   "}) {
+        Mask m = fitTextMask(f, text, TextStyle{}, 180, 20, 2);
+        EXPECT_LE(m.w, 4) << "'" << text << "'";
+        EXPECT_LE(m.h, 4) << "'" << text << "'";
+        Layer l = styledTextPicture(f, text, TextStyle{}, TextLook{}, 67, 23);
+        ASSERT_EQ(l.w, 67);
+        ASSERT_EQ(l.h, 23);
+        for (double a : l.alpha)
+            ASSERT_EQ(a, 0.0) << "'" << text << "'";
+    }
+}
+
+TEST(SourceFiles, AnEmptyValueFailsTheRun) {
+    Settings s;
+    ASSERT_TRUE(parseSettings("code.name =\n", "credits.txt", s));
+    // The failure mark is kept for the whole run, so look at it in a process of its own.
+    EXPECT_EXIT(
+        {
+            settingText(s, "code.name");
+            std::exit(settingsFailed() ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(3), "code.name");
 }
 
 TEST(Generator, SameSourcesGiveTheSameBytes) {

@@ -58,6 +58,10 @@ std::string settingText(const Settings& s, const std::string& key) {
         failed = true;
         return {};
     }
+    if (it->second.empty()) {
+        std::fprintf(stderr, "%s: \"%s\" is empty\n", s.source.c_str(), key.c_str());
+        failed = true;
+    }
     return it->second;
 }
 

@@ -19,7 +19,7 @@ bool parseSettings(const std::string& text, const std::string& source, Settings&
 // Reads and parses a settings file. Returns false with a message when it cannot.
 bool loadSettings(const std::string& path, Settings& out);
 
-// The value of key; records a message and returns fallback when it is missing.
+// The value of key; records a message (and the run fails) when it is missing or empty.
 std::string settingText(const Settings& s, const std::string& key);
 // Parses "#RRGGBB". Returns false when the text is not such a colour.
 bool parseColour(const std::string& text, Rgb& out);

@@ -122,6 +122,7 @@ Mask fitTextMask(const Font& font, const std::string& text, TextStyle style, int
     // Ink size grows in proportion to the pixel height; a few rounds settle the rounding.
     for (int attempt = 0; attempt < 6; ++attempt) {
         Mask m = textMask(font, text, style, 0);
+        if (m.w == 0 || m.h == 0) return textMask(font, text, style, margin); // no ink to fit
         double k = std::min(double(maxW) / m.w, double(maxH) / m.h);
         if (k >= 0.99 && k <= 1.0) break;
         style.pixelHeight *= k * 0.999;
