@@ -124,6 +124,31 @@ TEST(SourceFiles, AnEmptyValueFailsTheRun) {
         ::testing::ExitedWithCode(3), "code.name");
 }
 
+TEST(SourceFiles, AMalformedNumberOrAMissingShadowOffsetFailsTheRun) {
+    Settings s;
+    ASSERT_TRUE(
+        parseSettings("t.outline_radius = wide\nt.bevel = 0.5x\nu.shadow = #000000\n", "pictures.txt", s));
+    EXPECT_EXIT(
+        {
+            settingNumber(s, "t.outline_radius", 1.0);
+            std::exit(settingsFailed() ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(3), "t.outline_radius");
+    EXPECT_EXIT(
+        {
+            settingNumber(s, "t.bevel", 0.0);
+            std::exit(settingsFailed() ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(3), "t.bevel");
+    EXPECT_EXIT(
+        {
+            settingLook(s, "u");
+            std::exit(settingsFailed() ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(3), "u.shadow_offset");
+    EXPECT_DOUBLE_EQ(settingNumber(s, "t.absent", 2.5), 2.5) << "an absent number takes its default";
+}
+
 TEST(Generator, SameSourcesGiveTheSameBytes) {
     if (!haveFonts()) GTEST_SKIP() << "fonts-dejavu-core not installed";
     Studio a, b;

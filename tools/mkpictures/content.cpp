@@ -1,6 +1,7 @@
 #include "content.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -113,6 +114,23 @@ Gradient settingGradient(const Settings& s, const std::string& key) {
         g = {{0, {0, 0, 0}}, {1, {1, 1, 1}}};
     }
     return g;
+}
+
+double settingNumber(const Settings& s, const std::string& key, double fallback) {
+    auto it = s.values.find(key);
+    if (it == s.values.end()) return fallback;
+    char* end = nullptr;
+    double v = std::strtod(it->second.c_str(), &end);
+    if (it->second.empty() || *end != '\0' || !std::isfinite(v)) {
+        std::fprintf(stderr, "%s: \"%s\" is not a number\n", s.source.c_str(), key.c_str());
+        failed = true;
+        return fallback;
+    }
+    return v;
+}
+
+void markSettingsFailed() {
+    failed = true;
 }
 
 bool settingsFailed() {

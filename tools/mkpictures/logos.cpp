@@ -7,18 +7,6 @@
 #include <cstdlib>
 #include <sstream>
 
-static double settingNumber(const Settings& s, const std::string& key, double fallback) {
-    auto it = s.values.find(key);
-    if (it == s.values.end()) return fallback;
-    char* end = nullptr;
-    double v = std::strtod(it->second.c_str(), &end);
-    if (end == it->second.c_str()) {
-        std::fprintf(stderr, "%s: \"%s\" is not a number\n", s.source.c_str(), key.c_str());
-        return fallback;
-    }
-    return v;
-}
-
 TextLook settingLook(const Settings& s, const std::string& p) {
     TextLook look;
     look.fill = settingGradient(s, p + ".fill");
@@ -27,8 +15,13 @@ TextLook settingLook(const Settings& s, const std::string& p) {
     if (s.values.count(p + ".shadow")) {
         look.shadow = settingColour(s, p + ".shadow");
         look.shadowOpacity = settingNumber(s, p + ".shadow_opacity", 0.8);
-        std::istringstream off(s.values.at(p + ".shadow_offset"));
-        off >> look.shadowDx >> look.shadowDy;
+        std::istringstream off(settingText(s, p + ".shadow_offset"));
+        std::string rest;
+        if (!(off >> look.shadowDx >> look.shadowDy) || off >> rest) {
+            std::fprintf(stderr, "%s: \"%s.shadow_offset\" is not two whole numbers\n", s.source.c_str(),
+                         p.c_str());
+            markSettingsFailed();
+        }
     }
     look.bevel = settingNumber(s, p + ".bevel", 0.0);
     if (s.values.count(p + ".glow")) {
