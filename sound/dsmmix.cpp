@@ -120,18 +120,21 @@ const MixRoutineEntry* pickMixRoutine(const MixRoutineEntry* table, uint32_t typ
     return table[type].mixFrames ? &table[type] : nullptr;
 }
 
-void mixChannel(uint32_t record, void* dest, uint32_t frames) {
+namespace {
+
+// Mixes a channel's runs; returns the output frames it could not fill.
+uint32_t mixRuns(uint32_t record, void* dest, uint32_t frames) {
     MixerChannel& ch = mixer.channels[record];
-    if (ch.status == CH_OFF || ch.status == CH_ENDED) return;
-    if (ch.rate == 0) return;
+    if (ch.status == CH_OFF || ch.status == CH_ENDED) return frames;
+    if (ch.rate == 0) return frames;
     const uint32_t channelNumber = record % mixer.channelCount;
     const uint32_t outValues = stereoOutput() ? 2 : 1;
     const int64_t step = stepFor(ch.rate);
-    if (step == 0) return;
+    if (step == 0) return frames;
     int zeroRuns = 0;
 
     while (frames > 0 && ch.status != CH_OFF && ch.status != CH_ENDED) {
-        if (!ch.data || !ch.location || !ch.length) return;
+        if (!ch.data || !ch.location || !ch.length) return frames;
         const bool stream = ch.sampleHandle == STREAM_HANDLE;
         const bool forward = ch.direction >= 0;
         uint32_t loopStart, loopEnd, loopType;
@@ -172,7 +175,7 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
         d = std::clamp<int64_t>(d, 0, maxRunDistance);
         const uint32_t n = uint32_t(std::min<int64_t>((d + step - 1) / step, frames));
         if (n == 0) {
-            if (++zeroRuns >= 2) return;
+            if (++zeroRuns >= 2) return frames;
         } else {
             zeroRuns = 0;
         }
@@ -228,13 +231,13 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
         pos = (int64_t(ch.position) << 16) + a.position;
         if (ch.status == CH_OFF) {
             storePosition(ch, std::max<int64_t>(pos, 0));
-            return;
+            return frames;
         }
 
         // Handle the event the run ended at.
         if (stream && ch.streamWritePos == loopEnd && pos >= (int64_t(loopEnd) << 16)) {
             storePosition(ch, pos);
-            return;
+            return frames;
         }
         if (loopType == LOOP_NONE && pos >= (int64_t(ch.length) << 16)) {
             if (pendingChangeAtEnd(ch) && changeSampleAtEnd(ch, pos)) {
@@ -243,7 +246,7 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
             }
             ch.status = CH_ENDED;
             storePosition(ch, std::min<int64_t>(pos, int64_t(ch.length) << 16));
-            return;
+            return frames;
         }
         const int64_t startFP = int64_t(loopStart) << 16, endFP = int64_t(loopEnd) << 16;
         if (!forward) {
@@ -254,7 +257,7 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
                 ch.direction = 1;
                 if (pos >= endFP) {
                     storePosition(ch, startFP);
-                    return;
+                    return frames;
                 }
             }
             storePosition(ch, pos);
@@ -263,14 +266,14 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
         if (pos < endFP) {
             storePosition(ch, pos);
             if (stream && pos >= (int64_t(ch.streamWritePos) << 16) && ch.streamWritePos >= startFrame)
-                return;
+                return frames;
             continue;
         }
         if (ch.loopCallback) ch.loopCallback(channelNumber);
         if (pendingChangeAtEnd(ch)) {
             const bool goesOn = changeSampleAtEnd(ch, pos);
             storePosition(ch, goesOn ? pos : 0);
-            if (!goesOn) return;
+            if (!goesOn) return frames;
             continue;
         }
         if (ch.activeLoop == 1 && ch.status == CH_RELEASED) {
@@ -282,7 +285,7 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
             pos -= endFP - startFP;
             if (pos >= endFP) {
                 storePosition(ch, startFP);
-                return;
+                return frames;
             }
         } else {
             pos = 2 * endFP - pos - 1;
@@ -290,10 +293,24 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
             if (pos <= startFP) {
                 // The loop's last frame: the end itself may lie beyond the data.
                 storePosition(ch, endFP - 1);
-                return;
+                return frames;
             }
         }
         storePosition(ch, pos);
+    }
+    return frames;
+}
+
+} // namespace
+
+void mixChannel(uint32_t record, void* dest, uint32_t frames) {
+    MixerChannel& ch = mixer.channels[record];
+    // A fade-out copy that stops short (no rate, a stream waiting for its
+    // writer, a loop shorter than a step) can no longer ramp down; it ends
+    // rather than hold the record that the next restart needs.
+    if (mixRuns(record, dest, frames) != 0 && ch.status == CH_FADING) {
+        ch.status = CH_OFF;
+        ch.ramping = 0;
     }
 }
 

@@ -555,3 +555,30 @@ TEST_F(MixLoop, SampleTakenOverWithoutBeingPlacedStartsAtItsBeginning) {
     EXPECT_EQ(std::vector<int>(read.begin(), read.begin() + 20), want);
     EXPECT_EQ(mixer.channels[0].status, CH_ENDED);
 }
+
+TEST_F(MixLoop, FadeOutCopyThatCannotPlayOnEndsInsteadOfHoldingItsRecord) {
+    // A stream waiting at its write position, and a channel at rate 0, do
+    // not advance: their fade-out copies can never ramp down, so they end
+    // at once and the channel's next restart gets its cross-fade again.
+    for (int waitingStream = 1; waitingStream >= 0; --waitingStream) {
+        open(1000, MIX_MONO | MIX_INTERPOLATE, 1);
+        std::vector<uint8_t> buffer(8, 0xc0);
+        if (waitingStream) {
+            ASSERT_EQ(startStream(0, buffer.data(), 8, SMP_8BIT_MONO, 1000), 0);
+            ASSERT_EQ(setStreamWritePosition(0, 4), 0);
+        } else {
+            play(0, add(buffer, SMP_8BIT_MONO, 0, 0, 8, LOOP_FORWARD), 1000);
+        }
+        std::vector<int16_t> out(64);
+        mixData(40, out.data()); // past the start-up ramp
+        if (!waitingStream) {
+            ASSERT_EQ(setChannelRate(0, 0), 0);
+        }
+        ASSERT_GT(mixer.channels[0].leftVolume, 0);
+        ASSERT_EQ(stopSound(0), 0);
+        ASSERT_EQ(mixer.channels[1].status, CH_FADING) << waitingStream;
+        mixData(40, out.data());
+        EXPECT_EQ(mixer.channels[1].status, CH_OFF) << waitingStream;
+        mixerClose();
+    }
+}
