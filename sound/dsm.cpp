@@ -214,6 +214,8 @@ void removeClick(uint32_t channel) {
     fade = ch;
     fade.status = CH_OFF;
     fade.volume = 0;
+    // The copy is no longer the channel: its loops are not the channel's to report.
+    fade.loopCallback = nullptr;
     computeChannelVolumes(fade, MIXER_RAMP_STEP);
     fade.ramping = 1;
     fade.status = CH_FADING;

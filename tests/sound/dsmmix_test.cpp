@@ -582,3 +582,20 @@ TEST_F(MixLoop, FadeOutCopyThatCannotPlayOnEndsInsteadOfHoldingItsRecord) {
         mixerClose();
     }
 }
+
+TEST_F(MixLoop, OnlyTheLiveChannelReportsLoopsWhileItsFadeOutCopyPlays) {
+    // After a restart the fade-out copy still passes the old loop's end; the
+    // channel's loop callback must hear of the live channel's loops only.
+    open(1000, MIX_MONO | MIX_INTERPOLATE, 1);
+    std::vector<uint8_t> data(8, 0xc0);
+    play(0, add(data, SMP_8BIT_MONO, 0, 0, 8, LOOP_FORWARD), 1000);
+    ASSERT_EQ(setLoopCallback(0, countLoops), 0);
+    std::vector<int16_t> out(64);
+    mixData(40, out.data());
+    ASSERT_EQ(startSound(0, 1000), 0);
+    ASSERT_EQ(mixer.channels[1].status, CH_FADING);
+    callbackCalls = 0;
+    mixData(32, out.data()); // four passes over the 8-frame loop
+    EXPECT_EQ(callbackCalls, 4);
+    EXPECT_EQ(mixer.channels[0].loopCallback, &countLoops);
+}
