@@ -124,6 +124,11 @@ bool xmValidate(const XmSong& song, std::string& message) {
                 message = "pattern " + std::to_string(p) + ": note, instrument or effect out of range";
                 return false;
             }
+            // 0x01..0x0F and 0x51..0x5F mean nothing in the volume column
+            if ((c.volume > 0 && c.volume < 0x10) || (c.volume > 0x50 && c.volume < 0x60)) {
+                message = "pattern " + std::to_string(p) + ": volume column byte without a meaning";
+                return false;
+            }
         }
     }
     for (size_t i = 0; i < song.instruments.size(); ++i) {
