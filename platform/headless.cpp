@@ -99,6 +99,7 @@ void init() {
     state.mode = {0, 0, 0};
     state.surface.clear();
     state.presents = 0;
+    state.statusOrder = state.statusRow = 0;
     state.statusKnown = 0;
     state.waveOpen = 0;
 }

@@ -248,6 +248,23 @@ TEST(HeadlessDisplay, OnlyWriteLocksCountAsPresentedFrames) {
     platformShutdown(0);
 }
 
+TEST(HeadlessDisplay, EachRunStartsWithoutTheLastRunsPlayStatus) {
+    for (int run = 0; run < 2; ++run) {
+        start();
+        displayCreate();
+        displaySetExclusive(popup());
+        displaySetMode(320, 200, 16);
+        displayCreatePrimary();
+        SurfaceInfo info{};
+        displayLock(&info, lockWait | lockWriteOnly);
+        displayUnlock();
+        // Nothing has read a status in this run yet, whatever the run before read.
+        EXPECT_EQ(recorded.events.back(), "present:1 0 0") << "run " << run;
+        traceStatus(5, 9);
+        platformShutdown(0);
+    }
+}
+
 TEST(HeadlessWave, NoneHasNoDeviceAndBusyCannotBeOpened) {
     HeadlessOptions options;
     options.audio = headlessAudioNone;
