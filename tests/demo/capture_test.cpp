@@ -1,6 +1,7 @@
 // morva-capture end to end: failures with their message and exit code, recorded files, repeatability.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -35,7 +36,8 @@ fs::path workFolder(const std::string& name, bool withArchive = true) {
 
 // Runs morva-capture in folder with the arguments; returns its exit code. Spawned rather than
 // forked: a sanitizer build's test process is too big to copy quickly.
-int run(const fs::path& folder, std::vector<std::string> arguments) {
+// With errors given, standard error goes to that file.
+int run(const fs::path& folder, std::vector<std::string> arguments, const fs::path& errors = {}) {
     arguments.insert(arguments.begin(), program);
     std::vector<char*> argv;
     for (std::string& a : arguments)
@@ -43,6 +45,8 @@ int run(const fs::path& folder, std::vector<std::string> arguments) {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!errors.empty())
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t child = 0;
     const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
@@ -195,4 +199,17 @@ TEST_F(Capture, BadOptionsAreRejectedWithUsage) {
     EXPECT_EQ(run(folder, {"--audio", "loud"}), 2);
     EXPECT_EQ(run(folder, {"--modes", "320x200"}), 2);
     EXPECT_EQ(run(folder, {"--pitch"}), 2);
+}
+
+TEST_F(Capture, UnknownOptionIsNamedAsUnknownWhereverItStands) {
+    const fs::path folder = workFolder("unknownoption");
+    const fs::path errors = folder / "errors.txt";
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--frobnicate"}, std::vector<std::string>{"--frobnicate", "5"},
+          std::vector<std::string>{"--out", "out", "--frobnicate"}}) {
+        EXPECT_EQ(run(folder, arguments, errors), 2);
+        EXPECT_NE(read(errors).find("unknown option --frobnicate"), std::string::npos) << read(errors);
+    }
+    EXPECT_EQ(run(folder, {"--out"}, errors), 2);
+    EXPECT_NE(read(errors).find("--out needs a value"), std::string::npos) << read(errors);
 }

@@ -1,10 +1,12 @@
 // morva-capture: runs the show's own main routine on the headless back end and records what it
 // shows and plays into a folder. Its exit code is the program's.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "demo/demo.h"
@@ -69,6 +71,16 @@ int main(int argc, char** argv) {
             usage();
             return 0;
         }
+        // Options that take a value; anything else is unknown, with or without a value after it.
+        static const char* const withValue[] = {"--out",    "--mode",      "--modes",
+                                                "--format", "--pitch",     "--refuse-mode",
+                                                "--audio",  "--escape-at", "--stills"};
+        if (std::none_of(std::begin(withValue), std::end(withValue),
+                         [&](const char* known) { return option == known; })) {
+            std::fprintf(stderr, "morva-capture: unknown option %s\n", option.c_str());
+            usage();
+            return 2;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "morva-capture: %s needs a value\n", option.c_str());
             usage();
@@ -121,10 +133,6 @@ int main(int argc, char** argv) {
                 if (!parseNumber(item.c_str(), 0, 1LL << 40, &number)) return bad("--stills", item.c_str());
                 settings.stills.push_back(number);
             }
-        } else {
-            std::fprintf(stderr, "morva-capture: unknown option %s\n", option.c_str());
-            usage();
-            return 2;
         }
     }
 
