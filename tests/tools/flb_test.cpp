@@ -147,6 +147,18 @@ TEST_F(FlbTest, MissingOrForeignArchivesAreClearErrors) {
     EXPECT_EQ(foreign.out, "");
 }
 
+TEST_F(FlbTest, FolderInPlaceOfAnArchiveIsNamedAsSuch) {
+    fs::create_directory(folder / "dir.flb");
+    writeFile(folder / "a.raw", {1});
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"list", "dir.flb"}, {"extract", "dir.flb", "a.raw"}, {"add", "dir.flb", "a.raw"}}) {
+        FlbResult run = flbRun(args);
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_NE(run.err.find("cannot open dir.flb: not a regular file"), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fs::is_directory(folder / "dir.flb"));
+}
+
 TEST_F(FlbTest, DamagedArchiveIsReportedAfterTheGoodEntries) {
     writeFile(folder / "a.raw", pattern(8, 1));
     writeFile(folder / "b.raw", pattern(800, 2));

@@ -119,6 +119,13 @@ bool openChecked(const std::string& archive, FileLibrary& library, std::vector<F
         fail("cannot open " + archive + ": " + systemError());
         return false;
     }
+    // A folder opens for reading here and would pass for a file too short to be an archive.
+    struct stat info;
+    if (fstat(fileno(library.stream), &info) != 0 || !S_ISREG(info.st_mode)) {
+        fail("cannot open " + archive + ": not a regular file");
+        libraryClose(&library);
+        return false;
+    }
     int result = libraryCheck(&library, collectEntry, &entries);
     if (result == libraryOk) return true;
     if (result == libraryTrailingData && !strict) {
