@@ -213,3 +213,13 @@ TEST_F(Capture, UnknownOptionIsNamedAsUnknownWhereverItStands) {
     EXPECT_EQ(run(folder, {"--out"}, errors), 2);
     EXPECT_NE(read(errors).find("--out needs a value"), std::string::npos) << read(errors);
 }
+
+TEST_F(Capture, StillsOfARunThatNeverSetAModeAreReportedMissing) {
+    const fs::path folder = workFolder("stillsnomode", false);
+    const fs::path errors = folder / "errors.txt";
+    EXPECT_EQ(run(folder, {"--out", "out", "--stills", "0,100"}, errors), 1);
+    EXPECT_FALSE(fs::exists(folder / "out" / "still-0.png"));
+    const std::string said = read(errors);
+    EXPECT_NE(said.find("no screen for still-0.png"), std::string::npos) << said;
+    EXPECT_NE(said.find("no screen for still-100.png"), std::string::npos) << said;
+}

@@ -240,10 +240,10 @@ void writeWav(std::int64_t endUs) {
 
 void finish(void*, std::int64_t timeUs, int) {
     emitUntil(timeUs, true);
-    // Stills asked for after the end show the screen as the program left it.
-    if (capture.width)
-        while (capture.nextStill < capture.settings.stills.size())
-            writeStill(capture.settings.stills[capture.nextStill++]);
+    // Stills asked for after the end show the screen as the program left it; without a mode
+    // there is no screen, and each still says so.
+    while (capture.nextStill < capture.settings.stills.size())
+        writeStill(capture.settings.stills[capture.nextStill++]);
     if (capture.video) std::fclose(capture.video);
     capture.video = nullptr;
     writeWav(timeUs);
