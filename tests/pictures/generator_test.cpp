@@ -69,6 +69,9 @@ TEST(SourceFiles, ParseColoursAndGradients) {
     EXPECT_FALSE(parseGradient("#000000@0.5 #ffffff@0.2", g)) << "positions must ascend";
     EXPECT_FALSE(parseGradient("#000000", g));
     EXPECT_FALSE(parseGradient("#000000@2", g));
+    // a position that is not a number would make every colour of the ramp undefined
+    EXPECT_FALSE(parseGradient("#000000@nan", g));
+    EXPECT_FALSE(parseGradient("#000000@0 #ffffff@NaN", g));
 }
 
 TEST(SourceFiles, CreditsNameThreeRolesWithHandles) {

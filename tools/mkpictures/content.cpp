@@ -87,7 +87,7 @@ bool parseGradient(const std::string& text, Gradient& out) {
         char* end = nullptr;
         std::string pos = stop.substr(at + 1);
         g.at = std::strtod(pos.c_str(), &end);
-        if (pos.empty() || *end != '\0' || g.at < 0 || g.at > 1) return false;
+        if (pos.empty() || *end != '\0' || !(g.at >= 0 && g.at <= 1)) return false; // NaN fails too
         if (!out.empty() && g.at < out.back().at) return false;
         out.push_back(g);
     }
