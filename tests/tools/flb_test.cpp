@@ -253,6 +253,18 @@ TEST_F(FlbTest, ExtractReportsMissingAndUnsafeNamesButExtractsTheRest) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder / "out"), {}), 1);
 }
 
+TEST_F(FlbTest, ExtractingAnEntryNamedLikeTheArchiveSaysWhyItIsNotWritten) {
+    writeFile(folder / "x.flb", pattern(5, 3));
+    fs::create_directory(folder / "src");
+    ASSERT_EQ(flbRun({"create", "src/lib.flb", "x.flb"}).status, 0);
+    fs::rename(folder / "src" / "lib.flb", folder / "x.flb");
+    const Bytes archive = readFile(folder / "x.flb");
+    FlbResult run = flbRun({"extract", "x.flb", "x.flb"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("x.flb is the archive itself"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(folder / "x.flb"), archive);
+}
+
 TEST_F(FlbTest, BadArgumentsPrintUsage) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{},

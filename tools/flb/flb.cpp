@@ -277,6 +277,13 @@ int listArchive(const std::string& archive) {
     return 0;
 }
 
+// Whether path names the file open on stream.
+bool isFile(const std::string& path, std::FILE* stream) {
+    struct stat target, self;
+    return stat(path.c_str(), &target) == 0 && fstat(fileno(stream), &self) == 0 &&
+           target.st_dev == self.st_dev && target.st_ino == self.st_ino;
+}
+
 int extractFromArchive(const std::string& archive, const std::vector<std::string>& names) {
     FileLibrary library;
     std::vector<FileLibraryEntry> entries;
@@ -293,6 +300,9 @@ int extractFromArchive(const std::string& archive, const std::vector<std::string
             status = 1;
         } else if (!hasEntry(entries, name)) {
             fail(archive + " has no entry named \"" + name + "\"");
+            status = 1;
+        } else if (isFile(name, library.stream)) {
+            fail(name + " is the archive itself; it is not overwritten");
             status = 1;
         } else {
             errno = 0;
