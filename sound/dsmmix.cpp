@@ -105,6 +105,14 @@ bool changeSampleAtEnd(MixerChannel& ch, int64_t& pos) {
     return true;
 }
 
+// Handle 1024 marks streams but is also an ordinary sample's handle: a
+// channel playing that sample's data is no stream.
+bool isStream(const MixerChannel& ch) {
+    if (ch.sampleHandle != STREAM_HANDLE) return false;
+    const SampleHandleEntry& last = mixer.samples[STREAM_HANDLE - 1];
+    return !(last.inUse && last.data != nullptr && ch.data == last.data);
+}
+
 void storePosition(MixerChannel& ch, int64_t pos) {
     ch.position = uint32_t(pos >> 16);
     ch.fraction = uint32_t(pos & 0xffff);
@@ -135,7 +143,7 @@ uint32_t mixRuns(uint32_t record, void* dest, uint32_t frames) {
 
     while (frames > 0 && ch.status != CH_OFF && ch.status != CH_ENDED) {
         if (!ch.data || !ch.location || !ch.length) return frames;
-        const bool stream = ch.sampleHandle == STREAM_HANDLE;
+        const bool stream = isStream(ch);
         const bool forward = ch.direction >= 0;
         uint32_t loopStart, loopEnd, loopType;
         if (ch.activeLoop == 2) {

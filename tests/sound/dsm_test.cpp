@@ -401,3 +401,24 @@ TEST_F(MixerTest, FailedSetUpIsFreedByTheNextInit) {
 }
 
 } // namespace
+
+TEST_F(MixerTest, TheLastSampleHandlePlaysLikeAnyOther) {
+    // Handle 1024 also marks streams; the sample registered under it must
+    // still play as a sample, not wait for a stream writer.
+    open(1000, MIX_MONO | MIX_INTEGER, 1);
+    std::vector<uint8_t> silence(4, 0x80);
+    for (uint32_t i = 1; i < MIXER_SAMPLE_HANDLES; ++i)
+        ASSERT_EQ(add(silence, SMP_8BIT_MONO), i);
+    std::vector<uint8_t> loud(8, 0xc0);
+    const uint32_t last = add(loud, SMP_8BIT_MONO);
+    ASSERT_EQ(last, MIXER_SAMPLE_HANDLES);
+    ASSERT_EQ(setChannelVolume(0, 64), 0);
+    ASSERT_EQ(setChannelSample(0, last), 0);
+    ASSERT_EQ(startSound(0, 1000), 0);
+    std::vector<int16_t> out(10);
+    ASSERT_EQ(mixData(10, out.data()), 0);
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(out[k], 0x40 * 256) << k;
+    EXPECT_EQ(out[8], 0);
+    EXPECT_EQ(mixer.channels[0].status, CH_ENDED);
+}
