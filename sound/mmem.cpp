@@ -60,6 +60,8 @@ int mem_alloc_zeroed(std::size_t size, void** out) {
 }
 
 int mem_alloc_aligned(std::size_t size, std::size_t alignment, void** out) {
+    // Every block starts on 16 bytes, which meets any smaller power of two.
+    if (alignment != 0 && alignment < 16 && (alignment & (alignment - 1)) == 0) alignment = 16;
     return allocate(size, alignment, false, out);
 }
 

@@ -78,3 +78,17 @@ TEST(MemoryLayer, ForeignPointerIsInvalidBlock) {
     EXPECT_EQ(mem_free(static_cast<unsigned char*>(block) + 3), errInvalidBlock);
     EXPECT_EQ(mem_free(block), errOK);
 }
+
+TEST(MemoryLayer, SmallPowerOfTwoAlignmentsAreMetByTheUsual16) {
+    // 1, 2, 4 and 8 are powers of two like any other: every block already
+    // starts on 16 bytes, so they are met, not refused.
+    for (std::size_t alignment : {1u, 2u, 4u, 8u}) {
+        void* block = nullptr;
+        ASSERT_EQ(mem_alloc_aligned(10, alignment, &block), errOK) << alignment;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u) << alignment;
+        EXPECT_EQ(mem_free(block), errOK);
+    }
+    void* block = nullptr;
+    EXPECT_EQ(mem_alloc_aligned(10, 12, &block), errInvalidArguments);
+    EXPECT_EQ(mem_alloc_aligned(10, 131072, &block), errInvalidArguments);
+}
