@@ -41,6 +41,21 @@ bool writeHeader(FileLibrary* library) {
            std::fwrite(header, 1, sizeof header, library->stream) == sizeof header;
 }
 
+// Opens an existing library with mode and reads its header. A short file leaves an empty, all-zero
+// header rather than whatever the caller's memory held.
+void openForReading(FileLibrary* library, const char* fileName, const char* mode) {
+    std::memset(library->magic, 0, 8);
+    library->fileCount = 0;
+    library->stream = std::fopen(fileName, mode);
+    if (!library->stream) return;
+    std::uint8_t header[libraryHeaderSize];
+    if (seekTo(library->stream, library->baseOffset) &&
+        std::fread(header, 1, sizeof header, library->stream) == sizeof header) {
+        std::memcpy(library->magic, header, 8);
+        library->fileCount = readLe16(header + 8);
+    }
+}
+
 // Reads one entry header at the current position. The name is cut at 12 characters even when a
 // damaged file has no NUL in its 13 bytes, so comparisons never run past the buffer.
 bool readEntryHeader(std::FILE* stream, FileLibraryEntry* entry) {
@@ -100,32 +115,13 @@ FileLibrary* libraryOpen(FileLibrary* library, const char* fileName, int create,
         std::fflush(library->stream);
         return library;
     }
-    // A short file leaves an empty, all-zero header rather than whatever the caller's memory held.
-    std::memset(library->magic, 0, 8);
-    library->fileCount = 0;
-    library->stream = std::fopen(fileName, "rb+");
-    if (!library->stream) return library;
-    std::uint8_t header[libraryHeaderSize];
-    if (seekTo(library->stream, baseOffset) &&
-        std::fread(header, 1, sizeof header, library->stream) == sizeof header) {
-        std::memcpy(library->magic, header, 8);
-        library->fileCount = readLe16(header + 8);
-    }
+    openForReading(library, fileName, "rb+");
     return library;
 }
 
 FileLibrary* libraryOpenReadOnly(FileLibrary* library, const char* fileName, std::uint32_t baseOffset) {
     library->baseOffset = baseOffset;
-    std::memset(library->magic, 0, 8);
-    library->fileCount = 0;
-    library->stream = std::fopen(fileName, "rb");
-    if (!library->stream) return library;
-    std::uint8_t header[libraryHeaderSize];
-    if (seekTo(library->stream, baseOffset) &&
-        std::fread(header, 1, sizeof header, library->stream) == sizeof header) {
-        std::memcpy(library->magic, header, 8);
-        library->fileCount = readLe16(header + 8);
-    }
+    openForReading(library, fileName, "rb");
     return library;
 }
 
