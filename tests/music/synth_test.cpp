@@ -179,6 +179,14 @@ TEST(Synth, RefusesDescriptionsItCannotRender) {
     SynthSpec badRate = sineSpec();
     badRate.rate = 100;
     EXPECT_FALSE(synthesise(badRate, r, m));
+    // levels so large that the sum overflows would leave only undefined frames
+    SynthSpec overflowing = sineSpec();
+    overflowing.oscillators[0].level = 1e308;
+    overflowing.oscillators.push_back(overflowing.oscillators[0]);
+    overflowing.oscillators.back().ratio = 1.5;
+    m.clear();
+    EXPECT_FALSE(synthesise(overflowing, r, m));
+    EXPECT_FALSE(m.empty());
 }
 
 } // namespace

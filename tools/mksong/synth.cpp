@@ -190,6 +190,10 @@ bool synthesise(const SynthSpec& spec, SynthResult& result, std::string& message
         message = "the instrument renders as silence";
         return false;
     }
+    if (!std::isfinite(peak)) {
+        message = "the instrument's levels are too large to render";
+        return false;
+    }
     result.frames.resize(out.size());
     for (size_t i = 0; i < out.size(); ++i)
         result.frames[i] = static_cast<int16_t>(std::lround(out[i] / peak * 31000.0));
