@@ -182,6 +182,19 @@ TEST_F(FlbTest, DamagedArchiveIsReportedAfterTheGoodEntries) {
     EXPECT_NE(counted.err.find("damaged"), std::string::npos) << counted.err;
 }
 
+TEST_F(FlbTest, ListShowsControlBytesOfStoredNamesEscaped) {
+    writeFile(folder / "ab.raw", pattern(8, 1));
+    ASSERT_EQ(flbRun({"create", "lib.flb", "ab.raw"}).status, 0);
+    Bytes archive = readFile(folder / "lib.flb");
+    archive[10 + 1] = 0x1B; // "a\x1B.raw": an escape sequence hidden in a crafted name
+    writeFile(folder / "lib.flb", archive);
+
+    FlbResult listed = flbRun({"list", "lib.flb"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out.find('\x1B'), std::string::npos);
+    EXPECT_NE(listed.out.find("a\\x1B.raw"), std::string::npos) << listed.out;
+}
+
 TEST_F(FlbTest, FailedAddsLeaveTheArchiveUntouched) {
     writeFile(folder / "a.raw", pattern(30, 1));
     writeFile(folder / "b.raw", pattern(30, 2));

@@ -265,13 +265,29 @@ int addToArchive(const std::string& archive, const std::vector<std::string>& fil
     return finish(library, temporary, target, sources, mode) ? 0 : 1;
 }
 
+// A stored name as it may be shown on a terminal: bytes that are not printable
+// ASCII appear as \xNN, so a crafted archive cannot send control codes.
+std::string printableName(const char* name) {
+    std::string shown;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c) {
+        if (*c >= 0x20 && *c < 0x7F && *c != '\\') {
+            shown += static_cast<char>(*c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", *c);
+            shown += escaped;
+        }
+    }
+    return shown;
+}
+
 int listArchive(const std::string& archive) {
     FileLibrary library;
     std::vector<FileLibraryEntry> entries;
     bool ok = openChecked(archive, library, entries, false);
     // Entries before any damage are still worth seeing.
     for (const FileLibraryEntry& e : entries)
-        std::printf("%-12s %10u %10u\n", e.name, e.size, e.dataOffset);
+        std::printf("%-12s %10u %10u\n", printableName(e.name).c_str(), e.size, e.dataOffset);
     if (!ok) return 1;
     libraryClose(&library);
     return 0;
