@@ -133,13 +133,13 @@ TEST(SourceFiles, AMalformedNumberOrAMissingShadowOffsetFailsTheRun) {
         parseSettings("t.outline_radius = wide\nt.bevel = 0.5x\nu.shadow = #000000\n", "pictures.txt", s));
     EXPECT_EXIT(
         {
-            settingNumber(s, "t.outline_radius", 1.0);
+            settingNumber(s, "t.outline_radius", 1.0, 0, 8);
             std::exit(settingsFailed() ? 3 : 0);
         },
         ::testing::ExitedWithCode(3), "t.outline_radius");
     EXPECT_EXIT(
         {
-            settingNumber(s, "t.bevel", 0.0);
+            settingNumber(s, "t.bevel", 0.0, 0, 4);
             std::exit(settingsFailed() ? 3 : 0);
         },
         ::testing::ExitedWithCode(3), "t.bevel");
@@ -149,7 +149,22 @@ TEST(SourceFiles, AMalformedNumberOrAMissingShadowOffsetFailsTheRun) {
             std::exit(settingsFailed() ? 3 : 0);
         },
         ::testing::ExitedWithCode(3), "u.shadow_offset");
-    EXPECT_DOUBLE_EQ(settingNumber(s, "t.absent", 2.5), 2.5) << "an absent number takes its default";
+    // a size far out of range would keep the generator drawing for hours
+    ASSERT_TRUE(parseSettings("t.glow_radius = 100000\nv.shadow = #000000\nv.shadow_offset = 2 9999\n",
+                              "pictures.txt", s));
+    EXPECT_EXIT(
+        {
+            settingNumber(s, "t.glow_radius", 3, 0, 32);
+            std::exit(settingsFailed() ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(3), "t.glow_radius");
+    EXPECT_EXIT(
+        {
+            settingLook(s, "v");
+            std::exit(settingsFailed() ? 3 : 0);
+        },
+        ::testing::ExitedWithCode(3), "v.shadow_offset");
+    EXPECT_DOUBLE_EQ(settingNumber(s, "t.absent", 2.5, 0, 4), 2.5) << "an absent number takes its default";
 }
 
 TEST(Generator, SameSourcesGiveTheSameBytes) {

@@ -116,13 +116,14 @@ Gradient settingGradient(const Settings& s, const std::string& key) {
     return g;
 }
 
-double settingNumber(const Settings& s, const std::string& key, double fallback) {
+double settingNumber(const Settings& s, const std::string& key, double fallback, double lo, double hi) {
     auto it = s.values.find(key);
     if (it == s.values.end()) return fallback;
     char* end = nullptr;
     double v = std::strtod(it->second.c_str(), &end);
-    if (it->second.empty() || *end != '\0' || !std::isfinite(v)) {
-        std::fprintf(stderr, "%s: \"%s\" is not a number\n", s.source.c_str(), key.c_str());
+    if (it->second.empty() || *end != '\0' || !(v >= lo && v <= hi)) {
+        std::fprintf(stderr, "%s: \"%s\" is not a number from %g to %g\n", s.source.c_str(), key.c_str(), lo,
+                     hi);
         failed = true;
         return fallback;
     }

@@ -31,8 +31,9 @@ bool parseGradient(const std::string& text, Gradient& out);
 // generator fails at the end when any lookup failed.
 Rgb settingColour(const Settings& s, const std::string& key);
 Gradient settingGradient(const Settings& s, const std::string& key);
-// A number setting; fallback when it is absent. A value that is not a number fails the run.
-double settingNumber(const Settings& s, const std::string& key, double fallback);
+// A number setting; fallback when it is absent. A value that is not a number from lo to hi
+// fails the run (sizes far out of range would take the drawing forever).
+double settingNumber(const Settings& s, const std::string& key, double fallback, double lo, double hi);
 // Records a problem found in the sources, so the generator fails at the end.
 void markSettingsFailed();
 // True once any setting lookup has failed.

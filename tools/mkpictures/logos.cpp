@@ -11,23 +11,24 @@ TextLook settingLook(const Settings& s, const std::string& p) {
     TextLook look;
     look.fill = settingGradient(s, p + ".fill");
     look.outline = settingColour(s, p + ".outline");
-    look.outlineRadius = settingNumber(s, p + ".outline_radius", 1.0);
+    look.outlineRadius = settingNumber(s, p + ".outline_radius", 1.0, 0, 8);
     if (s.values.count(p + ".shadow")) {
         look.shadow = settingColour(s, p + ".shadow");
-        look.shadowOpacity = settingNumber(s, p + ".shadow_opacity", 0.8);
+        look.shadowOpacity = settingNumber(s, p + ".shadow_opacity", 0.8, 0, 1);
         std::istringstream off(settingText(s, p + ".shadow_offset"));
         std::string rest;
-        if (!(off >> look.shadowDx >> look.shadowDy) || off >> rest) {
-            std::fprintf(stderr, "%s: \"%s.shadow_offset\" is not two whole numbers\n", s.source.c_str(),
-                         p.c_str());
+        if (!(off >> look.shadowDx >> look.shadowDy) || off >> rest || std::abs(look.shadowDx) > 16 ||
+            std::abs(look.shadowDy) > 16) {
+            std::fprintf(stderr, "%s: \"%s.shadow_offset\" is not two whole numbers from -16 to 16\n",
+                         s.source.c_str(), p.c_str());
             markSettingsFailed();
         }
     }
-    look.bevel = settingNumber(s, p + ".bevel", 0.0);
+    look.bevel = settingNumber(s, p + ".bevel", 0.0, 0, 4);
     if (s.values.count(p + ".glow")) {
         look.glow = settingColour(s, p + ".glow");
-        look.glowRadius = int(settingNumber(s, p + ".glow_radius", 3));
-        look.glowOpacity = settingNumber(s, p + ".glow_opacity", 0.6);
+        look.glowRadius = int(settingNumber(s, p + ".glow_radius", 3, 0, 32));
+        look.glowOpacity = settingNumber(s, p + ".glow_opacity", 0.6, 0, 1);
     }
     return look;
 }
@@ -105,8 +106,8 @@ static Picture keyedPicture(const std::string& name, const Layer& l, Rgb ground)
 
 Picture makeCaption(const Studio& st, Rgb ground) {
     TextStyle style;
-    style.shear = settingNumber(st.look, "caption.slant", 0.2);
-    style.spacing = settingNumber(st.look, "caption.spacing", 1.0);
+    style.shear = settingNumber(st.look, "caption.slant", 0.2, -1, 1);
+    style.spacing = settingNumber(st.look, "caption.spacing", 1.0, -4, 16);
     Layer l = styledTextPicture(st.serifBold, settingText(st.look, "caption.text"), style,
                                 settingLook(st.look, "caption"), 247, 35);
     return keyedPicture("p1_pres.raw", l, ground);
@@ -116,9 +117,9 @@ Picture makeTitleLogo(const Studio& st, Rgb ground) {
     const int S = superSample, W = 204, H = 97;
     TextLook look = settingLook(st.look, "title");
     TextStyle style;
-    style.xScale = settingNumber(st.look, "title.squeeze", 0.72);
-    style.shear = settingNumber(st.look, "title.slant", 0.12);
-    style.spacing = settingNumber(st.look, "title.spacing", 2) * S;
+    style.xScale = settingNumber(st.look, "title.squeeze", 0.72, 0.2, 4);
+    style.shear = settingNumber(st.look, "title.slant", 0.12, -1, 1);
+    style.spacing = settingNumber(st.look, "title.spacing", 2, -4, 16) * S;
     style.pixelHeight = 90 * S;
     int pad = int(look.outlineRadius) + std::max(look.shadowDx, look.shadowDy) + 2;
     Mask ink = fitTextMask(st.sansBold, settingText(st.look, "title.text"), style, (W - 2 * pad) * S,
@@ -152,9 +153,9 @@ Picture makeGroupLogo(const Studio& st, Rgb ground) {
     const int S = superSample, W = 220, H = 106;
     TextLook look = settingLook(st.look, "group");
     TextStyle style;
-    style.xScale = settingNumber(st.look, "group.squeeze", 1.0);
-    style.shear = settingNumber(st.look, "group.slant", 0.0);
-    style.spacing = settingNumber(st.look, "group.spacing", 4) * S;
+    style.xScale = settingNumber(st.look, "group.squeeze", 1.0, 0.2, 4);
+    style.shear = settingNumber(st.look, "group.slant", 0.0, -1, 1);
+    style.spacing = settingNumber(st.look, "group.spacing", 4, -4, 16) * S;
     style.pixelHeight = 90 * S;
     Layer big = makeLayer(W * S, H * S);
 
@@ -201,7 +202,7 @@ Picture makeGroupLogo(const Studio& st, Rgb ground) {
     // The small subtitle under the letters.
     TextLook subLook = settingLook(st.look, "group.subtitle");
     TextStyle sub;
-    sub.spacing = settingNumber(st.look, "group.subtitle.spacing", 3) * S;
+    sub.spacing = settingNumber(st.look, "group.subtitle.spacing", 3, -4, 16) * S;
     sub.pixelHeight = 14 * S;
     Mask subInk =
         fitTextMask(st.sansBold, settingText(st.look, "group.subtitle.text"), sub, (W - 60) * S, 10 * S, 0);
@@ -227,17 +228,17 @@ std::vector<Picture> makeCredits(const Studio& st, Rgb ground) {
     std::vector<Picture> out;
     for (const Slot& s : slots) {
         TextStyle ts;
-        ts.shear = settingNumber(st.look, "credit.title.slant", 0.2);
+        ts.shear = settingNumber(st.look, "credit.title.slant", 0.2, -1, 1);
         ts.pixelHeight = 40;
-        ts.xScale = settingNumber(st.look, std::string("credit.") + s.role + ".title_squeeze", 1.0);
+        ts.xScale = settingNumber(st.look, std::string("credit.") + s.role + ".title_squeeze", 1.0, 0.2, 4);
         std::string title = settingText(st.credits, std::string(s.role) + ".title");
         out.push_back(keyedPicture(
             s.titleFile, styledTextPicture(st.serifBold, title, ts, titleLook, s.tw, s.th), ground));
 
         TextStyle ns;
-        ns.spacing = settingNumber(st.look, "credit.name.spacing", 1);
+        ns.spacing = settingNumber(st.look, "credit.name.spacing", 1, -4, 16);
         ns.pixelHeight = 40;
-        ns.xScale = settingNumber(st.look, std::string("credit.") + s.role + ".name_squeeze", 1.0);
+        ns.xScale = settingNumber(st.look, std::string("credit.") + s.role + ".name_squeeze", 1.0, 0.2, 4);
         std::string name = settingText(st.credits, std::string(s.role) + ".name");
         out.push_back(
             keyedPicture(s.nameFile, styledTextPicture(st.sansBold, name, ns, nameLook, s.nw, s.nh), ground));
@@ -278,7 +279,7 @@ Picture makeWarning(const Studio& st) {
 
     TextLook head = settingLook(st.look, "warning.heading");
     TextStyle hs;
-    hs.spacing = settingNumber(st.look, "warning.heading.spacing", 6) * S;
+    hs.spacing = settingNumber(st.look, "warning.heading.spacing", 6, -4, 16) * S;
     hs.pixelHeight = 40 * S;
     Mask headInk =
         fitTextMask(st.sansBold, settingText(st.look, "warning.heading.text"), hs, 220 * S, 30 * S, 0);
@@ -286,7 +287,7 @@ Picture makeWarning(const Studio& st) {
 
     TextLook body = settingLook(st.look, "warning.body");
     TextStyle bs;
-    bs.pixelHeight = settingNumber(st.look, "warning.body.size", 11) * S;
+    bs.pixelHeight = settingNumber(st.look, "warning.body.size", 11, 4, 40) * S;
     int y = 68;
     for (int i = 1;; ++i) {
         std::string key = "warning.line" + std::to_string(i);
