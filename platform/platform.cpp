@@ -399,3 +399,15 @@ void traceStatus(std::int32_t order, std::int32_t row) {
 int hostPickEntry(const char* const* texts, int count, int selected) {
     return backend->pickEntry(texts, count, selected);
 }
+
+namespace {
+ProgramIcon icon{nullptr, 0};
+}
+
+void setProgramIcon(const std::uint32_t* argb, int size) {
+    icon = argb && size > 0 ? ProgramIcon{argb, size} : ProgramIcon{nullptr, 0};
+}
+
+ProgramIcon programIcon() {
+    return icon;
+}

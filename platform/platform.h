@@ -327,3 +327,14 @@ void traceStatus(std::int32_t order, std::int32_t row);
 // Asks the user (or the recording's script) to pick one of count texts; selected is the current
 // selection. Returns the chosen index, or selected when nothing else was asked for.
 int hostPickEntry(const char* const* texts, int count, int selected);
+
+// The program's icon for the host's windows: size x size pixels of 0xAARRGGBB, top row first.
+// The pixels are not copied and must stay valid; null means the host's default icon.
+void setProgramIcon(const std::uint32_t* argb, int size);
+
+// The icon given to setProgramIcon (pixels null when none was given).
+struct ProgramIcon {
+    const std::uint32_t* argb;
+    int size;
+};
+ProgramIcon programIcon();

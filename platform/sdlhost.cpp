@@ -129,6 +129,17 @@ void windowCreated(WindowHandle window, const WindowDesc& desc) {
     }
     sdl.window = SDL_CreateWindow("Morva", x, y, w, h, flags);
     if (!sdl.window) return;
+    const ProgramIcon icon = programIcon();
+    if (icon.argb) {
+        // SDL only reads the pixels while setting the icon, so the surface can go at once.
+        SDL_Surface* surface =
+            SDL_CreateRGBSurfaceWithFormatFrom(const_cast<std::uint32_t*>(icon.argb), icon.size, icon.size,
+                                               32, icon.size * 4, SDL_PIXELFORMAT_ARGB8888);
+        if (surface) {
+            SDL_SetWindowIcon(sdl.window, surface);
+            SDL_FreeSurface(surface);
+        }
+    }
     sdl.renderer = SDL_CreateRenderer(sdl.window, -1, 0);
     if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
     if (sdl.renderer) SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
