@@ -112,8 +112,10 @@ int main(int argc, char** argv) {
     {
         std::ofstream f(temp, std::ios::binary);
         f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        f.close(); // the last buffered bytes reach the disk here, so check after closing
         if (!f) {
             std::fprintf(stderr, "mksong: cannot write %s\n", temp.c_str());
+            std::remove(temp.c_str());
             return 1;
         }
     }
