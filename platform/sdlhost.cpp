@@ -378,6 +378,20 @@ int waveQueryS(const WaveFormat& format) {
     return validFormat(format) ? waveOk : waveBadFormat;
 }
 
+// Opens the default audio output in exactly the given format (SDL converts if the device
+// differs), pulling through callback. Returns 0 when no output can be opened.
+SDL_AudioDeviceID openAudio(const WaveFormat& format, SDL_AudioCallback callback, void* user) {
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(format.rate);
+    want.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+    want.channels = static_cast<Uint8>(format.channels);
+    want.samples = 512;
+    want.callback = callback;
+    want.userdata = user;
+    SDL_AudioSpec have{};
+    return SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+}
+
 void waveCallback(void* user, Uint8* stream, int length) {
     auto* wave = static_cast<SdlWave*>(user);
     const Uint8 silence = wave->format.bits == 8 ? 0x80 : 0;
@@ -406,15 +420,7 @@ int waveOpenS(WaveOutput** output, const WaveFormat& format) {
     if (!audioUp()) return waveNoDriver;
     if (!validFormat(format)) return waveBadFormat;
     auto* wave = new SdlWave{0, format, {}, 0};
-    SDL_AudioSpec want{};
-    want.freq = static_cast<int>(format.rate);
-    want.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
-    want.channels = static_cast<Uint8>(format.channels);
-    want.samples = 512;
-    want.callback = waveCallback;
-    want.userdata = wave;
-    SDL_AudioSpec have{};
-    wave->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    wave->device = openAudio(format, waveCallback, wave);
     if (wave->device == 0) {
         delete wave;
         return waveBusy;
@@ -495,15 +501,7 @@ int soundBufferCreateS(SoundBuffer** buffer, const WaveFormat& format, std::uint
     if (bytes < frame || bytes > 16u * 1024 * 1024) return waveNoMemory;
     auto* b = new SdlSoundBuffer{0, format, frame, {}, 0};
     b->data.assign(bytes / frame * frame, format.bits == 8 ? 0x80 : 0);
-    SDL_AudioSpec want{};
-    want.freq = static_cast<int>(format.rate);
-    want.format = format.bits == 8 ? AUDIO_U8 : AUDIO_S16LSB;
-    want.channels = static_cast<Uint8>(format.channels);
-    want.samples = 512;
-    want.callback = bufferCallback;
-    want.userdata = b;
-    SDL_AudioSpec have{};
-    b->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    b->device = openAudio(format, bufferCallback, b);
     if (b->device == 0) {
         delete b;
         return waveBusy;
