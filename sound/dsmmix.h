@@ -96,6 +96,20 @@ inline int32_t tableSample16(const int32_t* row, const uint8_t* p) {
     return (row[lo & 255u] >> 8) + row[hi];
 }
 
+// Linear interpolation of the interpolating families: (x0 x (65536 - f) + x1 x f)
+// for the 16-bit fraction f of pos; the callers' factors carry the 2^-16.
+// 65536 - f is exact in float, which saves a conversion per frame.
+inline float interpolate(float x0, float x1, int64_t pos) {
+    const float f = float(int32_t(pos & 0xffff));
+    return x0 * (65536.0f - f) + x1 * f;
+}
+
+// The interpolation partner offset in frames: Fixed (1) in the block
+// routines, the loop's neighbour offset in the frame routines (Fixed 0).
+template <int Fixed> inline int32_t neighbourOf(const MixArgs& a) {
+    return Fixed ? Fixed : a.neighbour;
+}
+
 // The shared inner loop: calls body(frame pointer, destination) once per
 // output frame, stepping the 16.16 position; OutCh values per output frame.
 template <uint32_t FrameBytes, uint32_t OutCh, class T, class Body>
