@@ -77,3 +77,10 @@ int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height)
 // Depth of criticalEnter calls the calling thread holds (the virtual clock hands over to other
 // threads only when the main thread holds no lock).
 int criticalDepthOfThisThread();
+
+// The icon given to setProgramIcon, for the back ends' windows (pixels null when none was given).
+struct ProgramIcon {
+    const std::uint32_t* argb;
+    int size;
+};
+ProgramIcon programIcon();

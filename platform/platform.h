@@ -331,10 +331,3 @@ int hostPickEntry(const char* const* texts, int count, int selected);
 // The program's icon for the host's windows: size x size pixels of 0xAARRGGBB, top row first.
 // The pixels are not copied and must stay valid; null means the host's default icon.
 void setProgramIcon(const std::uint32_t* argb, int size);
-
-// The icon given to setProgramIcon (pixels null when none was given).
-struct ProgramIcon {
-    const std::uint32_t* argb;
-    int size;
-};
-ProgramIcon programIcon();
