@@ -413,6 +413,22 @@ const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std:
     return end;
 }
 
+// Row commands that move the period on the row tick; with a note on the same
+// row they slide the new note, so they run after it has started.
+bool slidesOnRowTick(int command) {
+    switch (command) {
+    case cmdPortaUp:
+    case cmdPortaDown:
+    case cmdFinePortaUp:
+    case cmdFinePortaDown:
+    case cmdExtraFinePortaUp:
+    case cmdExtraFinePortaDown:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = gmp.play_mode;
     gmp.channel = &ch;
@@ -426,12 +442,21 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
             cmd_set_volume(std::min<int>(ch.volume_byte, song->max_volume));
         }
     }
+    CommandHandler afterNote = nullptr;
+    int info = 0;
     if ((ch.row_flags & rowCommand) && ch.command != cmdNone) {
         if (ch.command >= commandCount) return errInvalidPattern;
-        const int info = substituteInfo(ch, ch.command, ch.info, true);
-        if (int code = row_commands(mode)[ch.command](info); code != errOK) return code;
+        info = substituteInfo(ch, ch.command, ch.info, true);
+        const CommandHandler handler = row_commands(mode)[ch.command];
+        if ((ch.row_flags & rowNewNote) && slidesOnRowTick(ch.command))
+            afterNote = handler;
+        else if (int code = handler(info); code != errOK)
+            return code;
     }
-    if (ch.row_flags & rowNewNote) return gmp_start_row_note(false);
+    if (ch.row_flags & rowNewNote) {
+        if (int code = gmp_start_row_note(false); code != errOK) return code;
+        return afterNote ? afterNote(info) : errOK;
+    }
     const bool vibratoRow = rowCommandOf(ch) == cmdVibrato ||
                             ((ch.row_flags & rowVolume) && (ch.volume_byte & 0xf0) == 0xb0);
     if (!(isExtended(mode) && vibratoRow)) ch.output_period = std::clamp(ch.period, song->min_period, song->max_period);
@@ -442,10 +467,11 @@ int processRow(PlayHandle* song) {
     const PatternView view = viewOf(song->module, song->pattern);
     const bool fresh = !inside(song->row_data, view);
     if (fresh) song->row = std::clamp(song->row, 0, view.rows - 1);
+    // A delayed row is still the row now playing: the status keeps naming it.
+    if (song->pattern_delay != 0) return repeatRow(song);
     song->status->position = song->position;
     song->status->pattern = song->pattern;
     song->status->row = song->row;
-    if (song->pattern_delay != 0) return repeatRow(song);
     if (fresh) {
         const std::uint8_t* at = view.begin;
         for (int r = 0; r < song->row; r++)
