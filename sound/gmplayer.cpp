@@ -464,8 +464,11 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
 }
 
 int processRow(PlayHandle* song) {
+    // The read position is taken once and checked against the pattern it must
+    // lie in, so a position change between ticks can never send the read astray.
     const PatternView view = viewOf(song->module, song->pattern);
-    const bool fresh = !inside(song->row_data, view);
+    const std::uint8_t* at = song->row_data;
+    const bool fresh = !inside(at, view);
     if (fresh) song->row = std::clamp(song->row, 0, view.rows - 1);
     // A delayed row is still the row now playing: the status keeps naming it.
     if (song->pattern_delay != 0) return repeatRow(song);
@@ -473,12 +476,11 @@ int processRow(PlayHandle* song) {
     song->status->pattern = song->pattern;
     song->status->row = song->row;
     if (fresh) {
-        const std::uint8_t* at = view.begin;
+        at = view.begin;
         for (int r = 0; r < song->row; r++)
             at = skipRow(at, view.end);
-        song->row_data = at;
     }
-    song->row_data = readRow(song, song->row_data, view.end);
+    song->row_data = readRow(song, at, view.end);
     for (int c = 0; c < song->channel_count; c++) {
         if (int code = processChannel(song, song->channels[c]); code != errOK) return code;
     }
