@@ -20,8 +20,6 @@ constexpr std::array<int, 16> retrigAddend = {0, -1, -2, -4, -8, -16, 0, 0, 0, 1
 
 // A sample offset infobyte counts 256 frames.
 constexpr int offsetUnit = 256;
-// The note start adds Protracker offsets up; they stop here.
-constexpr int maxSampleOffset = 0x3fffffff;
 // Protracker and Scream Tracker 3 panning value that means surround.
 constexpr int surroundPanning = 164;
 
@@ -72,16 +70,6 @@ int periodOf(int octave, int semitone) {
 
 bool hasPlayableNote(const ChannelState& ch) {
     return ch.instrument != -1 && ch.sample != 255 && ch.note < noteStop;
-}
-
-// Starts the current sample again from the note's start offset, in bytes as the note start does.
-int restartSample() {
-    const ChannelState& ch = channel();
-    const Sample* sample = currentSample();
-    if (sample == nullptr || sample->device_handle <= 0) return errOK;
-    const int offset = std::min(ch.sample_offset, maxSampleOffset);
-    return device().setChannelPosition(ch.device_channel,
-                                       static_cast<std::uint32_t>(sample->type == 2 ? offset * 2 : offset));
 }
 
 int none(int) {
@@ -343,7 +331,7 @@ int retrigger(int info) {
     if (scream()) ch.info = static_cast<std::uint8_t>(info);
     int code = errOK;
     if (info != 0 && ch.retrig_count >= low(info)) {
-        code = restartSample();
+        code = gmp_set_sample_position(currentSample());
         ch.retrig_count = 0;
     }
     ch.retrig_count++;
@@ -354,7 +342,7 @@ int multiRetrigger(int info) {
     ChannelState& ch = channel();
     int code = errOK;
     if (ch.retrig_count >= low(info)) {
-        code = restartSample();
+        code = gmp_set_sample_position(currentSample());
         ch.retrig_count = 0;
         const int x = high(info);
         cmd_set_volume(retrigMultiplier[x] != 0 ? ch.volume * retrigMultiplier[x] >> 4 : ch.volume + retrigAddend[x]);

@@ -24,9 +24,6 @@ constexpr std::uint16_t orderSkip = 0xfffe;
 constexpr int missingPatternRows = 64;
 // A single row end: the rows of a missing pattern.
 constexpr std::uint8_t emptyRow[1] = {0};
-// The note start adds sample offsets up; they stop here, so doubling one for
-// a 16-bit sample still fits.
-constexpr int maxSampleOffset = 0x3fffffff;
 
 // Protracker periods of octave 0 by finetune (0..7, then -8..-1) and semitone.
 constexpr std::array<std::array<std::uint16_t, 12>, 16> protrackerPeriods = {{
@@ -885,6 +882,14 @@ void gmp_next_position(PlayHandle* song) {
     gmp_enter_position(song);
 }
 
+int gmp_set_sample_position(const Sample* sample) {
+    const ChannelState& ch = *gmp.channel;
+    if (sample == nullptr || sample->device_handle <= 0) return errOK;
+    const int offset = std::clamp(ch.sample_offset, 0, maxSampleOffset);
+    return device().setChannelPosition(ch.device_channel,
+                                       static_cast<std::uint32_t>(sample->type == 2 ? offset * 2 : offset));
+}
+
 int gmp_start_note() {
     ChannelState& ch = *gmp.channel;
     PlayHandle* song = gmp.song;
@@ -923,9 +928,7 @@ int gmp_start_note() {
                 code = device().stopSound(ch.device_channel);
             } else if ((code = gmp_period_rate(mode, song->module->flags, ch.period, &rate)) == errOK &&
                        (code = device().startSound(ch.device_channel, rate)) == errOK && ch.sample_offset != 0) {
-                const int offset = std::min(ch.sample_offset, maxSampleOffset);
-                code = device().setChannelPosition(ch.device_channel,
-                                                   static_cast<std::uint32_t>(sample->type == 2 ? offset * 2 : offset));
+                code = gmp_set_sample_position(sample);
             }
         }
     }

@@ -36,6 +36,10 @@ inline constexpr std::uint8_t rowNewInstrument = 0x04;
 inline constexpr std::uint8_t rowCommand = 0x08;
 inline constexpr std::uint8_t rowNoteDelayed = 0x10;
 
+// Sample offsets add up in Protracker songs; they stop here, so that one
+// doubled for a 16-bit sample still fits.
+inline constexpr int maxSampleOffset = 0x3fffffff;
+
 // Number of generic command numbers (0..33).
 inline constexpr int commandCount = 34;
 
@@ -179,6 +183,9 @@ void gmp_wrap_song(PlayHandle* song);
 // Takes the pattern of the song's current order position, stepping over
 // 0xFFFE entries and wrapping at 0xFFFF or past the end position.
 void gmp_enter_position(PlayHandle* song);
+// Moves the current channel's sample to sample_offset (frames, sent as bytes:
+// doubled for 16-bit samples). A sample the device never got is left alone.
+int gmp_set_sample_position(const Sample* sample);
 // Starts the current channel's note (key off, cut or a new note by its note byte).
 int gmp_start_note();
 // Starts a note that waited (note delay, sample offset): in XM and IT the note

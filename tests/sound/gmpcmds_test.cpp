@@ -25,16 +25,6 @@ Cell volumeByte(int volume, int channel = 0) {
     return Cell{channel, 255, 255, volume};
 }
 
-// Rows read at speed 1: (order position, row) per tick.
-std::vector<std::pair<int, int>> visit(PlayHandle* h, int count) {
-    std::vector<std::pair<int, int>> out;
-    for (int i = 0; i < count; i++) {
-        EXPECT_EQ(gmp_play(), errOK);
-        out.emplace_back(h->status->position, h->status->row);
-    }
-    return out;
-}
-
 std::vector<int> rowsOf(const std::vector<std::pair<int, int>>& seen) {
     std::vector<int> out;
     for (const auto& s : seen)

@@ -19,16 +19,6 @@ void recordSync(int value, int position, int row) {
     syncs.push_back({value, position, row});
 }
 
-// Order positions and rows the song reads, one entry per row tick, at speed 1.
-std::vector<std::pair<int, int>> visit(PlayHandle* h, int rowCount) {
-    std::vector<std::pair<int, int>> out;
-    for (int i = 0; i < rowCount; i++) {
-        EXPECT_EQ(gmp_play(), errOK);
-        out.emplace_back(h->status->position, h->status->row);
-    }
-    return out;
-}
-
 // Patterns of n rows, each empty.
 std::vector<PatternSpec> emptyPatterns(int count, int n) {
     std::vector<PatternSpec> out(static_cast<std::size_t>(count));

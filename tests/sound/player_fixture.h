@@ -300,6 +300,16 @@ class PlayerTest : public ::testing::Test {
     long blocksBefore = 0;
 };
 
+// The order position and row each tick reads, at speed 1 (one row a tick).
+inline std::vector<std::pair<int, int>> visit(PlayHandle* h, int count) {
+    std::vector<std::pair<int, int>> out;
+    for (int i = 0; i < count; i++) {
+        EXPECT_EQ(gmp_play(), errOK);
+        out.emplace_back(h->status->position, h->status->row);
+    }
+    return out;
+}
+
 // A one-pattern song of one channel with the given cells on its rows.
 inline ModuleSpec song(int playMode, std::vector<std::vector<Cell>> cells, int rows = 64) {
     ModuleSpec spec;
