@@ -345,7 +345,8 @@ int multiRetrigger(int info) {
         code = gmp_set_sample_position(currentSample());
         ch.retrig_count = 0;
         const int x = high(info);
-        cmd_set_volume(retrigMultiplier[x] != 0 ? ch.volume * retrigMultiplier[x] >> 4 : ch.volume + retrigAddend[x]);
+        cmd_set_volume(retrigMultiplier[x] != 0 ? ch.volume * retrigMultiplier[x] >> 4
+                                                : ch.volume + retrigAddend[x]);
     }
     ch.retrig_count++;
     return code;

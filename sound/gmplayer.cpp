@@ -53,11 +53,10 @@ constexpr std::array<std::array<std::uint16_t, 12>, 16> protrackerPeriods = {{
 constexpr int amigaFirstIndex = -9;
 constexpr std::array<std::int16_t, 106> amigaPeriods = {
     913, 907, 900, 894, 887, 881, 875, 868, 862, // -9..-1
-    856, 850, 844, 838, 832, 826, 820, 814, 808, 802, 796, 791, 785, 779, 774, 768,
-    762, 757, 752, 746, 741, 736, 730, 725, 720, 715, 709, 704, 699, 694, 689, 684,
-    678, 675, 670, 665, 660, 655, 651, 646, 640, 636, 632, 628, 623, 619, 614, 610,
-    604, 601, 597, 592, 588, 584, 580, 575, 570, 567, 563, 559, 555, 551, 547, 543,
-    538, 535, 532, 528, 524, 520, 516, 513, 508, 505, 502, 498, 494, 491, 487, 484,
+    856, 850, 844, 838, 832, 826, 820, 814, 808, 802, 796, 791, 785, 779, 774, 768, 762, 757, 752, 746,
+    741, 736, 730, 725, 720, 715, 709, 704, 699, 694, 689, 684, 678, 675, 670, 665, 660, 655, 651, 646,
+    640, 636, 632, 628, 623, 619, 614, 610, 604, 601, 597, 592, 588, 584, 580, 575, 570, 567, 563, 559,
+    555, 551, 547, 543, 538, 535, 532, 528, 524, 520, 516, 513, 508, 505, 502, 498, 494, 491, 487, 484,
     480, 477, 474, 470, 467, 463, 460, 457, 453, 450, 447, 443, 440, 437, 434, 431,
     428, // 96
 };
@@ -88,7 +87,8 @@ Tables makeTables() {
     for (int i = 0; i < linearOctave; i++)
         t.linear[i] = static_cast<std::uint32_t>(std::floor(535232.0 * std::exp2(-i / double(linearOctave))));
     for (int i = 0; i < 256; i++)
-        t.autovibSine[i] = static_cast<int>(std::lround(-64.0 * std::sin(2.0 * std::numbers::pi * i / 256.0)));
+        t.autovibSine[i] =
+            static_cast<int>(std::lround(-64.0 * std::sin(2.0 * std::numbers::pi * i / 256.0)));
     return t;
 }
 
@@ -166,10 +166,6 @@ const std::uint8_t* skipRow(const std::uint8_t* at, const std::uint8_t* end) {
     return end;
 }
 
-int clampVolumeByte(int volume, int maxVolume) {
-    return std::clamp(volume, 0, maxVolume);
-}
-
 int rowCommandOf(const ChannelState& ch) {
     return (ch.row_flags & rowCommand) ? int(ch.command) : int(cmdNone);
 }
@@ -209,11 +205,6 @@ int setSample(const ChannelState& ch, const Sample* sample) {
     return device().setChannelSample(ch.device_channel, static_cast<std::uint32_t>(sample->device_handle));
 }
 
-// The volume a new instrument byte brings: its sample's (a negative one as 0).
-void takeSampleVolume(const Sample* sample, int maxVolume) {
-    cmd_set_volume(clampVolumeByte(sample->volume, maxVolume));
-}
-
 int newInstrument(PlayHandle* song, ChannelState& ch) {
     const int mode = gmp.play_mode;
     const Module* m = song->module;
@@ -224,7 +215,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
         ch.sample_offset = 0;
         const Sample* sample = gmp_channel_sample(m, &ch);
         if (sample == nullptr) return errOK;
-        takeSampleVolume(sample, song->max_volume);
+        cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
@@ -248,7 +239,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     if (ch.sample == 255) return errOK;
     const Sample* sample = gmp_channel_sample(m, &ch);
     if (sample == nullptr) return errOK;
-    takeSampleVolume(sample, song->max_volume);
+    cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
     if (extended) {
         if (int code = cmd_set_panning(sample->panning); code != errOK) return code;
     } else {
@@ -277,10 +268,8 @@ bool sharesInfoMemory(int command) {
     case cmdRetrigger:
     case cmdGlobalVolumeSlide:
     case cmdMultiRetrigger:
-    case cmdPanningSlide:
-        return true;
-    default:
-        return false;
+    case cmdPanningSlide: return true;
+    default: return false;
     }
 }
 
@@ -295,10 +284,8 @@ bool extendedInfoMemory(int command) {
     case cmdFineVolumeDown:
     case cmdGlobalVolumeSlide:
     case cmdExtraFinePortaUp:
-    case cmdExtraFinePortaDown:
-        return true;
-    default:
-        return false;
+    case cmdExtraFinePortaDown: return true;
+    default: return false;
     }
 }
 
@@ -320,8 +307,7 @@ int substituteInfo(ChannelState& ch, int command, int info, bool remember) {
             return info;
         }
         return extendedInfoMemory(command) ? ch.info_memory[command] : 0;
-    default:
-        return info;
+    default: return info;
     }
 }
 
@@ -367,7 +353,8 @@ int repeatRow(PlayHandle* song) {
 // Reads one row's channel entries into the channels; returns the position after the row.
 const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std::uint8_t* end) {
     for (int c = 0; c < song->channel_count; c++)
-        song->channels[c].row_flags &= static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand));
+        song->channels[c].row_flags &=
+            static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand));
     while (at < end) {
         const std::uint8_t flag = *at++;
         if (flag == 0) return at;
@@ -419,10 +406,8 @@ bool slidesOnRowTick(int command) {
     case cmdFinePortaUp:
     case cmdFinePortaDown:
     case cmdExtraFinePortaUp:
-    case cmdExtraFinePortaDown:
-        return true;
-    default:
-        return false;
+    case cmdExtraFinePortaDown: return true;
+    default: return false;
     }
 }
 
@@ -454,9 +439,10 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
         if (int code = gmp_start_row_note(false); code != errOK) return code;
         return afterNote ? afterNote(info) : errOK;
     }
-    const bool vibratoRow = rowCommandOf(ch) == cmdVibrato ||
-                            ((ch.row_flags & rowVolume) && (ch.volume_byte & 0xf0) == 0xb0);
-    if (!(isExtended(mode) && vibratoRow)) ch.output_period = std::clamp(ch.period, song->min_period, song->max_period);
+    const bool vibratoRow =
+        rowCommandOf(ch) == cmdVibrato || ((ch.row_flags & rowVolume) && (ch.volume_byte & 0xf0) == 0xb0);
+    if (!(isExtended(mode) && vibratoRow))
+        ch.output_period = std::clamp(ch.period, song->min_period, song->max_period);
     return errOK;
 }
 
@@ -500,8 +486,9 @@ bool envelopeOn(const Envelope* e) {
 }
 
 int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
-    const std::int64_t product = std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
-                                 std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64);
+    const std::int64_t product =
+        std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
+        std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64);
     return static_cast<int>(std::clamp<std::int64_t>((product + 0x3ffff) >> 18, 0, 64));
 }
 
@@ -554,8 +541,8 @@ int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
         // Extended Module stage does, so that an envelope never pins a channel to one side.
         int m = std::clamp(ch.panning, 0, 64);
         if (panEnvelope) {
-            const int d =
-                std::clamp(gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
+            const int d = std::clamp(
+                gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
             m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
         }
         panning = m * 2 - 64;
@@ -572,8 +559,8 @@ int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
             ch.autovib_ramp = std::min(ch.autovib_ramp + full / ins->vibrato_sweep, full);
         ch.autovib_position = static_cast<std::uint8_t>(ch.autovib_position + ins->vibrato_rate);
         const int a = autovibValue(ins->vibrato_waveform, ch.autovib_position);
-        ch.final_period = std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period,
-                                     song->max_period);
+        ch.final_period =
+            std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period, song->max_period);
     }
     return sendRate(song, ch);
 }
@@ -587,7 +574,8 @@ int outputStage(PlayHandle* song) {
             continue;
         }
         ch.final_volume = static_cast<std::uint8_t>(finalVolume(ch.effective_volume, song, ch));
-        if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK) return code;
+        if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK)
+            return code;
         ch.final_period = ch.output_period;
         if (int code = sendRate(song, ch); code != errOK) return code;
     }
@@ -620,7 +608,8 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
     void* memory = nullptr;
     if (int code = mem_alloc_zeroed(sizeof(PlayHandle), &memory); code != errOK) return code;
     PlayHandle* song = static_cast<PlayHandle*>(memory);
-    int code = mem_alloc_zeroed(sizeof(ChannelState) * static_cast<std::size_t>(std::max(channelCount, 1)), &memory);
+    int code =
+        mem_alloc_zeroed(sizeof(ChannelState) * static_cast<std::size_t>(std::max(channelCount, 1)), &memory);
     if (code == errOK) {
         song->channels = static_cast<ChannelState*>(memory);
         code = mem_alloc_zeroed(sizeof(SongStatus), &memory);
@@ -738,7 +727,8 @@ int slotOf(const PlayHandle* handle) {
 } // namespace
 
 Instrument* gmp_instrument(const Module* module, int number) {
-    if (module == nullptr || module->instruments == nullptr || number < 0 || number >= module->instrument_count)
+    if (module == nullptr || module->instruments == nullptr || number < 0 ||
+        number >= module->instrument_count)
         return nullptr;
     return module->instruments[number];
 }
@@ -799,12 +789,8 @@ int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* ra
         }
         return errOK;
     case playModeScreamTracker3:
-    case playModeImpulse:
-        *rate = amigaClock / p;
-        return errOK;
-    default:
-        *rate = protrackerClock / p;
-        return errOK;
+    case playModeImpulse: *rate = amigaClock / p; return errOK;
+    default: *rate = protrackerClock / p; return errOK;
     }
 }
 
@@ -850,7 +836,8 @@ int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOf
 int gmp_set_tempo(int tempo) {
     if (tempo <= 0) return errOK;
     gmp.tempo = tempo;
-    if (int code = device().setUpdateRate(static_cast<std::uint32_t>(tempo * tempoToUpdateRate)); code != errOK)
+    if (int code = device().setUpdateRate(static_cast<std::uint32_t>(tempo * tempoToUpdateRate));
+        code != errOK)
         return code;
     if (gmp.tempo_callback != nullptr) gmp.tempo_callback(tempo * tempoToUpdateRate);
     return errOK;
@@ -927,7 +914,8 @@ int gmp_start_note() {
                 // Nothing the device could play: the note silences the channel.
                 code = device().stopSound(ch.device_channel);
             } else if ((code = gmp_period_rate(mode, song->module->flags, ch.period, &rate)) == errOK &&
-                       (code = device().startSound(ch.device_channel, rate)) == errOK && ch.sample_offset != 0) {
+                       (code = device().startSound(ch.device_channel, rate)) == errOK &&
+                       ch.sample_offset != 0) {
                 code = gmp_set_sample_position(sample);
             }
         }
@@ -976,14 +964,15 @@ int gmp_play_song(Module* module, int startPosition, int endPosition, int restar
         return errInvalidArguments;
     if (gmp.device == nullptr) return errInvalidDevice;
     // The packed rows name at most 32 channels.
-    const int channels = std::min(channelCount == -1 ? int(module->channel_count) : channelCount, maxModuleChannels);
+    const int channels =
+        std::min(channelCount == -1 ? int(module->channel_count) : channelCount, maxModuleChannels);
     int slot = 0;
     while (slot < maxSongs && gmp.song_table[slot] != nullptr)
         slot++;
     if (slot == maxSongs) return errOutOfResources;
     gmp.setup_busy = 1;
-    const int code = startSong(module, slot, startPosition, endPosition, restartPosition, loopForever, channels,
-                               deviceChannels, handleOut);
+    const int code = startSong(module, slot, startPosition, endPosition, restartPosition, loopForever,
+                               channels, deviceChannels, handleOut);
     gmp.setup_busy = 0;
     return code;
 }

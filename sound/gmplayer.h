@@ -75,7 +75,7 @@ struct ChannelState {
     std::uint8_t channel_loop_row, channel_loop_remaining; // pattern loop (PT and XM)
     std::uint8_t volslide_memory;             // XM volume-slide memory
     EnvelopeState volume_env, panning_env, pitch_env;
-    std::uint8_t row_flags;    // row* bits
+    std::uint8_t row_flags; // row* bits
     std::uint8_t pattern_note; // note byte as the pattern gave it (before an IT keyboard table)
 };
 
@@ -122,9 +122,9 @@ struct PlayHandle {
 // channel name what the effect commands (gmpcmds) work on.
 struct PlayerGlobals {
     std::array<PlayHandle*, maxSongs> song_table; // null = free slot
-    SoundDevice* device;                           // the device given to gmp_init
-    int setup_busy;                                // a song is being started: ticks do nothing
-    int tempo;                                     // the tempo last set
+    SoundDevice* device;                          // the device given to gmp_init
+    int setup_busy;                               // a song is being started: ticks do nothing
+    int tempo;                                    // the tempo last set
     TempoCallback tempo_callback;
     PlayHandle* song;
     Module* module;

@@ -117,7 +117,8 @@ TEST_F(CommandTest, ScreamTrackerFineAndExtraFineSlidesActOnTheRowTickOnly) {
 }
 
 TEST_F(CommandTest, ScreamTrackerZeroInfobyteRepeatsTheLastOne) {
-    PlayHandle* h = begin(song(playModeScreamTracker3, {{noteWith(C4, cmdPortaDown, 4)}, {command(cmdPortaUp, 0)}}));
+    PlayHandle* h =
+        begin(song(playModeScreamTracker3, {{noteWith(C4, cmdPortaDown, 4)}, {command(cmdPortaUp, 0)}}));
     ticks(12);
     EXPECT_EQ(h->channels[0].period, 1712 + 16 * 5 - 16 * 5);
 }
@@ -140,8 +141,9 @@ TEST_F(CommandTest, ExtendedInfobyteMemoryIsKeptPerCommand) {
 }
 
 TEST_F(CommandTest, TonePortamentoSlidesToTheNoteWithoutStartingIt) {
-    PlayHandle* h = begin(song(playModeExtended, {{noteWith(C4, 0, 0)}, {noteWith(D4, cmdTonePorta, 0x10)},
-                                                  {command(cmdTonePorta, 0)}}));
+    PlayHandle* h =
+        begin(song(playModeExtended,
+                   {{noteWith(C4, 0, 0)}, {noteWith(D4, cmdTonePorta, 0x10)}, {command(cmdTonePorta, 0)}}));
     ticks(6);
     EXPECT_EQ(periodsOverRow(*this, h), (std::vector<int>{1712, 1648, 1584, 1524, 1524, 1524}));
     EXPECT_EQ(h->channels[0].porta_target, 1524);
@@ -149,7 +151,8 @@ TEST_F(CommandTest, TonePortamentoSlidesToTheNoteWithoutStartingIt) {
     ticks(1);
     EXPECT_EQ(h->channels[0].porta_speed, 0x10) << "infobyte 0 keeps the speed";
 
-    h = begin(song(playModeProtracker, {{noteWith(C2, 0, 0)}, {noteWith(note(2, 2), cmdTonePortaVolumeSlide, 0x01)}}));
+    h = begin(song(playModeProtracker,
+                   {{noteWith(C2, 0, 0)}, {noteWith(note(2, 2), cmdTonePortaVolumeSlide, 0x01)}}));
     ticks(1);
     h->channels[0].porta_speed = 5;
     ticks(11);
@@ -169,7 +172,8 @@ TEST_F(CommandTest, VibratoDepthShiftsBySevenInProtrackerAndFiveElsewhere) {
     EXPECT_EQ(h->channels[0].vibrato_position, 75);
     EXPECT_EQ(h->channels[0].output_period, 1712 - (97 * 8 >> 5)) << "position 60: bit 5 swings down";
     ticks(1);
-    EXPECT_EQ(h->channels[0].output_period, 1712 - (97 * 8 >> 5)) << "the row tick keeps the vibrato's period in XM";
+    EXPECT_EQ(h->channels[0].output_period, 1712 - (97 * 8 >> 5))
+        << "the row tick keeps the vibrato's period in XM";
     EXPECT_EQ(h->channels[0].vibrato_speed, 15) << "vibrato 0 keeps speed and depth";
     EXPECT_EQ(h->channels[0].vibrato_depth, 8);
     ticks(1);
@@ -188,7 +192,8 @@ TEST_F(CommandTest, FineSlidesOnANoteRowSlideTheNewNote) {
 }
 
 TEST_F(CommandTest, SampleOffsetCountsFramesAndDoublesForSixteenBitSamples) {
-    ModuleSpec spec = song(playModeExtended, {{noteWith(C4, cmdSampleOffset, 0x10)}, {}, {noteWith(C4, cmdSampleOffset, 0)}});
+    ModuleSpec spec = song(playModeExtended,
+                           {{noteWith(C4, cmdSampleOffset, 0x10)}, {}, {noteWith(C4, cmdSampleOffset, 0)}});
     spec.instruments[0].samples[0].type = 2;
     PlayHandle* h = begin(spec);
     ticks(1);
@@ -217,7 +222,8 @@ TEST_F(CommandTest, ProtrackerSampleOffsetAddsUpUntilAnInstrumentByte) {
     ticks(6);
     EXPECT_EQ(lastValue("position", 0), 4096) << "the instrument byte clears it";
 
-    h = begin(song(playModeScreamTracker3, {{noteWith(C4, cmdSampleOffset, 0x10)}, {Cell{0, C4, 255, -1, cmdSampleOffset, 0x20}}}));
+    h = begin(song(playModeScreamTracker3,
+                   {{noteWith(C4, cmdSampleOffset, 0x10)}, {Cell{0, C4, 255, -1, cmdSampleOffset, 0x20}}}));
     ticks(7);
     EXPECT_EQ(lastValue("position", 0), 8192) << "Scream Tracker 3 starts at the offset itself";
 }
@@ -226,12 +232,14 @@ TEST_F(CommandTest, VolumeSlidesAndTheirRowTickRules) {
     struct Case {
         int mode, flags, info, startVolume, afterRow;
     };
-    for (Case c : {Case{playModeScreamTracker3, 0, 0x02, 40, 30}, Case{playModeScreamTracker3, moduleFastVolumeSlides, 0x02, 40, 28},
-                   Case{playModeScreamTracker3, 0, 0x20, 40, 50}, Case{playModeScreamTracker3, 0, 0x2f, 40, 42},
-                   Case{playModeScreamTracker3, 0, 0xf2, 40, 38}, Case{playModeScreamTracker3, 0, 0x0f, 40, 0},
-                   Case{playModeScreamTracker3, 0, 0xf0, 40, 63}, Case{playModeImpulse, 0, 0x4f, 40, 44},
-                   Case{playModeProtracker, 0, 0x10, 40, 45}, Case{playModeProtracker, 0, 0x03, 40, 25},
-                   Case{playModeExtended, 0, 0x02, 40, 30}}) {
+    for (Case c :
+         {Case{playModeScreamTracker3, 0, 0x02, 40, 30},
+          Case{playModeScreamTracker3, moduleFastVolumeSlides, 0x02, 40, 28},
+          Case{playModeScreamTracker3, 0, 0x20, 40, 50}, Case{playModeScreamTracker3, 0, 0x2f, 40, 42},
+          Case{playModeScreamTracker3, 0, 0xf2, 40, 38}, Case{playModeScreamTracker3, 0, 0x0f, 40, 0},
+          Case{playModeScreamTracker3, 0, 0xf0, 40, 63}, Case{playModeImpulse, 0, 0x4f, 40, 44},
+          Case{playModeProtracker, 0, 0x10, 40, 45}, Case{playModeProtracker, 0, 0x03, 40, 25},
+          Case{playModeExtended, 0, 0x02, 40, 30}}) {
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << " info " << c.info);
         ModuleSpec spec = song(c.mode, {{Cell{0, C4, 0, c.startVolume, cmdVolumeSlide, c.info}}});
         spec.flags = c.flags;
@@ -240,7 +248,8 @@ TEST_F(CommandTest, VolumeSlidesAndTheirRowTickRules) {
         EXPECT_EQ(h->channels[0].volume, c.afterRow);
         EXPECT_EQ(h->channels[0].effective_volume, c.afterRow);
     }
-    PlayHandle* h = begin(song(playModeExtended, {{Cell{0, C4, 0, 40, cmdVolumeSlide, 0x02}}, {command(cmdVolumeSlide, 0)}}));
+    PlayHandle* h = begin(
+        song(playModeExtended, {{Cell{0, C4, 0, 40, cmdVolumeSlide, 0x02}}, {command(cmdVolumeSlide, 0)}}));
     ticks(12);
     EXPECT_EQ(h->channels[0].volume, 20) << "XM volume slide 0 repeats the last one";
 }
@@ -249,8 +258,9 @@ TEST_F(CommandTest, PositionJumpAndPatternBreakOnOneRow) {
     ModuleSpec spec;
     spec.speed = 1;
     spec.orders = {0, 1, 2};
-    spec.patterns = {PatternSpec{8, {{}, {command(cmdPositionJump, 2, 0), command(cmdPatternBreak, 0x05, 1)}}},
-                     PatternSpec{8, {}}, PatternSpec{8, {}}};
+    spec.patterns = {
+        PatternSpec{8, {{}, {command(cmdPositionJump, 2, 0), command(cmdPatternBreak, 0x05, 1)}}},
+        PatternSpec{8, {}}, PatternSpec{8, {}}};
     PlayHandle* h = begin(spec);
     auto seen = visit(h, 3);
     EXPECT_EQ(seen[2], std::make_pair(2, 5)) << "jump first: the jump target at the break's row";
@@ -287,9 +297,11 @@ TEST_F(CommandTest, PatternBreakRowsByPlayMode) {
     EXPECT_EQ(breakTo(playModeProtracker, 0x64, 64), std::make_pair(1, 63));
     EXPECT_EQ(breakTo(playModeProtracker, 0x32, 64), std::make_pair(1, 32)) << "decimal digits";
     EXPECT_EQ(breakTo(playModeExtended, 0x32, 16), std::make_pair(1, 15)) << "at most the last row";
-    EXPECT_EQ(breakTo(playModeImpulse, 0x32, 64), std::make_pair(1, 0x32)) << "Impulse Tracker counts in binary";
+    EXPECT_EQ(breakTo(playModeImpulse, 0x32, 64), std::make_pair(1, 0x32))
+        << "Impulse Tracker counts in binary";
     EXPECT_EQ(breakTo(playModeImpulse, 70, 64), std::make_pair(1, 63));
-    EXPECT_EQ(breakTo(playModeScreamTracker3, 0x64, 32), std::make_pair(1, 31)) << "row 63 of a shorter pattern: its last";
+    EXPECT_EQ(breakTo(playModeScreamTracker3, 0x64, 32), std::make_pair(1, 31))
+        << "row 63 of a shorter pattern: its last";
 }
 
 TEST_F(CommandTest, SetSpeedZeroEndsAnExtendedSong) {
@@ -327,8 +339,11 @@ TEST_F(CommandTest, PatternLoopRepeatsRows) {
         spec.playMode = mode;
         spec.speed = 1;
         // An earlier command leaves an infobyte in the shared memory; the loop start must not take it.
-        spec.patterns = {PatternSpec{6, {{command(cmdVolumeSlide, 0x01, 1)}, {command(cmdPatternLoop, 0)}, {},
-                                         {command(cmdPatternLoop, 2)}}}};
+        spec.patterns = {PatternSpec{6,
+                                     {{command(cmdVolumeSlide, 0x01, 1)},
+                                      {command(cmdPatternLoop, 0)},
+                                      {},
+                                      {command(cmdPatternLoop, 2)}}}};
         PlayHandle* h = begin(spec);
         EXPECT_EQ(rowsOf(visit(h, 12)), (std::vector<int>{0, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5}));
     }
@@ -337,8 +352,9 @@ TEST_F(CommandTest, PatternLoopRepeatsRows) {
 TEST_F(CommandTest, PatternDelayRepeatsTheRowAndItsRowCommandsButNotItsJump) {
     ModuleSpec spec;
     spec.orders = {0, 1};
-    spec.patterns = {PatternSpec{4, {{command(cmdPatternDelay, 2, 0), Cell{1, C4, 0, 10, cmdFineVolumeUp, 1},
-                                      command(cmdPositionJump, 1, 2)}}},
+    spec.patterns = {PatternSpec{4,
+                                 {{command(cmdPatternDelay, 2, 0), Cell{1, C4, 0, 10, cmdFineVolumeUp, 1},
+                                   command(cmdPositionJump, 1, 2)}}},
                      PatternSpec{4, {}}};
     PlayHandle* h = begin(spec, 0);
     ticks(1);
@@ -358,7 +374,8 @@ TEST_F(CommandTest, PatternDelayRepeatsTheRowAndItsRowCommandsButNotItsJump) {
 }
 
 TEST_F(CommandTest, NoteCutAndNoteDelay) {
-    PlayHandle* h = begin(song(playModeExtended, {{noteWith(C4, cmdNoteCut, 0)}, {Cell{0, C4, 0, 30, cmdNoteCut, 3}}}));
+    PlayHandle* h =
+        begin(song(playModeExtended, {{noteWith(C4, cmdNoteCut, 0)}, {Cell{0, C4, 0, 30, cmdNoteCut, 3}}}));
     ticks(1);
     EXPECT_EQ(h->channels[0].volume, 0) << "infobyte 0 cuts on the row tick";
     ticks(6);
@@ -386,8 +403,9 @@ TEST_F(CommandTest, NoteCutAndNoteDelay) {
 }
 
 TEST_F(CommandTest, RetriggerRestartsEveryYTicks) {
-    ModuleSpec spec = song(playModeExtended, {{noteWith(C4, cmdRetrigger, 3)}, {noteWith(C4, cmdSampleOffset, 0x10)},
-                                              {command(cmdRetrigger, 2)}});
+    ModuleSpec spec = song(
+        playModeExtended,
+        {{noteWith(C4, cmdRetrigger, 3)}, {noteWith(C4, cmdSampleOffset, 0x10)}, {command(cmdRetrigger, 2)}});
     spec.instruments[0].samples[0].type = 2;
     PlayHandle* h = begin(spec);
     ticks(6);
@@ -403,7 +421,8 @@ TEST_F(CommandTest, RetriggerRestartsEveryYTicks) {
 }
 
 TEST_F(CommandTest, MultiRetriggerChangesTheVolume) {
-    PlayHandle* h = begin(song(playModeExtended, {{noteWith(C4, cmdMultiRetrigger, 0x12)}, {command(cmdMultiRetrigger, 0x62)}}));
+    PlayHandle* h = begin(song(
+        playModeExtended, {{noteWith(C4, cmdMultiRetrigger, 0x12)}, {command(cmdMultiRetrigger, 0x62)}}));
     ticks(6);
     EXPECT_EQ(callsOf("position").size(), 2u);
     EXPECT_EQ(h->channels[0].volume, 62);
@@ -415,8 +434,10 @@ TEST_F(CommandTest, MultiRetriggerChangesTheVolume) {
 }
 
 TEST_F(CommandTest, GlobalVolumeAndItsSlide) {
-    PlayHandle* h = begin(song(playModeExtended, {{command(cmdGlobalVolume, 0x80)}, {command(cmdGlobalVolume, 0x20)},
-                                                  {command(cmdGlobalVolumeSlide, 0x02)}, {command(cmdGlobalVolumeSlide, 0)},
+    PlayHandle* h = begin(song(playModeExtended, {{command(cmdGlobalVolume, 0x80)},
+                                                  {command(cmdGlobalVolume, 0x20)},
+                                                  {command(cmdGlobalVolumeSlide, 0x02)},
+                                                  {command(cmdGlobalVolumeSlide, 0)},
                                                   {command(cmdGlobalVolumeSlide, 0xf0)}}));
     ticks(1);
     EXPECT_EQ(h->global_volume, 64);
@@ -438,13 +459,16 @@ TEST_F(CommandTest, PanningCommands) {
     for (int mode : {playModeProtracker, playModeScreamTracker3, playModeImpulse, playModeExtended}) {
         for (int info : {7, 8}) {
             SCOPED_TRACE(testing::Message() << "mode " << mode << " info " << info);
-            begin(song(mode, {{noteWith(mode == playModeImpulse ? note(5, 0) : C4, cmdCoarsePanning, info)}}));
+            begin(
+                song(mode, {{noteWith(mode == playModeImpulse ? note(5, 0) : C4, cmdCoarsePanning, info)}}));
             ticks(1);
             EXPECT_EQ(lastValue("panning", 0), 0);
         }
     }
-    begin(song(playModeProtracker, {{command(cmdCoarsePanning, 15)}, {command(cmdCoarsePanning, 0)},
-                                    {command(cmdSetPanning, 164)}, {command(cmdSetPanning, 0x20)}}));
+    begin(song(playModeProtracker, {{command(cmdCoarsePanning, 15)},
+                                    {command(cmdCoarsePanning, 0)},
+                                    {command(cmdSetPanning, 164)},
+                                    {command(cmdSetPanning, 0x20)}}));
     ticks(1);
     EXPECT_EQ(lastValue("panning", 0), 64);
     ticks(6);
@@ -454,12 +478,14 @@ TEST_F(CommandTest, PanningCommands) {
     ticks(6);
     EXPECT_EQ(lastValue("panning", 0), 0x20 - 64);
 
-    PlayHandle* h = begin(song(playModeExtended, {{noteWith(C4, cmdPanningSlide, 0x20)}, {command(cmdPanningSlide, 0x03)}}));
+    PlayHandle* h = begin(
+        song(playModeExtended, {{noteWith(C4, cmdPanningSlide, 0x20)}, {command(cmdPanningSlide, 0x03)}}));
     ticks(6);
     EXPECT_EQ(h->channels[0].panning, 128 + 10);
     ticks(6);
     EXPECT_EQ(h->channels[0].panning, 138 - 15);
-    h = begin(song(playModeImpulse, {{noteWith(note(5, 0), cmdPanningSlide, 0x02)}, {command(cmdPanningSlide, 0x20)},
+    h = begin(song(playModeImpulse, {{noteWith(note(5, 0), cmdPanningSlide, 0x02)},
+                                     {command(cmdPanningSlide, 0x20)},
                                      {command(cmdPanningSlide, 0x2f)}}));
     ticks(6);
     EXPECT_EQ(h->channels[0].panning, 32 + 10);
@@ -470,9 +496,15 @@ TEST_F(CommandTest, PanningCommands) {
 }
 
 TEST_F(CommandTest, ExtendedVolumeColumn) {
-    PlayHandle* h = begin(song(playModeExtended, {{Cell{0, C4, 0, 0x65}}, {volumeByte(0x72)}, {volumeByte(0x84)},
-                                                  {volumeByte(0x93)}, {volumeByte(0xc4)}, {volumeByte(0xd2)},
-                                                  {volumeByte(0xe1)}, {volumeByte(0xa8)}, {volumeByte(0xb4)},
+    PlayHandle* h = begin(song(playModeExtended, {{Cell{0, C4, 0, 0x65}},
+                                                  {volumeByte(0x72)},
+                                                  {volumeByte(0x84)},
+                                                  {volumeByte(0x93)},
+                                                  {volumeByte(0xc4)},
+                                                  {volumeByte(0xd2)},
+                                                  {volumeByte(0xe1)},
+                                                  {volumeByte(0xa8)},
+                                                  {volumeByte(0xb4)},
                                                   {Cell{0, D4, 255, 0xf1}}}));
     ChannelState& ch = h->channels[0];
     ticks(6);
@@ -536,7 +568,8 @@ TEST_F(CommandTest, ScreamTrackerBreakToRowZeroIsNotTakenFromTheMemory) {
     spec.playMode = playModeScreamTracker3;
     spec.speed = 1;
     spec.orders = {0, 1};
-    spec.patterns = {PatternSpec{64, {{command(cmdVolumeSlide, 0x05)}, {command(cmdPatternBreak, 0)}}}, PatternSpec{64, {}}};
+    spec.patterns = {PatternSpec{64, {{command(cmdVolumeSlide, 0x05)}, {command(cmdPatternBreak, 0)}}},
+                     PatternSpec{64, {}}};
     PlayHandle* h = begin(spec);
     auto seen = visit(h, 3);
     EXPECT_EQ(seen[2], std::make_pair(1, 0));

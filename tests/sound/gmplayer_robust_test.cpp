@@ -134,8 +134,8 @@ class PlayerRobustness : public ::testing::Test {
         ASSERT_EQ(gmp_play_song(module, -1, 0, 0, 1, -1, channels, &h), errOK);
         for (int t = 0; t < tickCount; t++) {
             ASSERT_EQ(gmp_play(), errOK) << "tick " << t;
-            const std::uint32_t frames =
-                std::clamp<std::uint32_t>(mixRate * 100 / std::max<std::uint32_t>(updateRate, 1), 1, maxFramesPerTick);
+            const std::uint32_t frames = std::clamp<std::uint32_t>(
+                mixRate * 100 / std::max<std::uint32_t>(updateRate, 1), 1, maxFramesPerTick);
             out.resize(frames);
             ASSERT_EQ(mixData(frames, out.data()), errOK);
             soundingFrames += std::count_if(out.begin(), out.end(), [](std::int16_t v) { return v != 0; });
@@ -220,7 +220,8 @@ PatternSpec randomPattern(std::mt19937& random, int rows, int channels, int inst
                 cell.command = static_cast<int>(random() % commandCount);
                 cell.info = static_cast<int>(random() % 256);
                 // Flow commands kept mostly gentle so that the song moves on.
-                if (cell.command == cmdSetTempo && random() % 2) cell.info = 32 + static_cast<int>(random() % 200);
+                if (cell.command == cmdSetTempo && random() % 2)
+                    cell.info = 32 + static_cast<int>(random() % 200);
             }
             row.push_back(cell);
         }
@@ -250,7 +251,8 @@ TEST_F(PlayerRobustness, MutatedCorpusFilesPlayThroughThePlayerAndTheMixer) {
     std::vector<fs::path> files;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(MORVA_MODULES_DIR, error))
-        if (entry.path().extension() == ".xm" && entry.file_size() <= maxCorpusFileSize) files.push_back(entry.path());
+        if (entry.path().extension() == ".xm" && entry.file_size() <= maxCorpusFileSize)
+            files.push_back(entry.path());
     if (files.empty()) GTEST_SKIP() << "no XM files in " << MORVA_MODULES_DIR;
     std::sort(files.begin(), files.end());
 
@@ -266,11 +268,14 @@ TEST_F(PlayerRobustness, MutatedCorpusFilesPlayThroughThePlayerAndTheMixer) {
             SCOPED_TRACE(testing::Message() << file.filename() << " copy " << copy);
             std::vector<std::uint8_t> image = original;
             for (std::size_t k = 0; k < 1 + damageable.values.size() / 40; k++)
-                image[damageable.values[random() % damageable.values.size()]] = static_cast<std::uint8_t>(random());
+                image[damageable.values[random() % damageable.values.size()]] =
+                    static_cast<std::uint8_t>(random());
             for (std::size_t k = 0; k < damageable.noteMaps.size() / 40; k++)
-                image[damageable.noteMaps[random() % damageable.noteMaps.size()]] = static_cast<std::uint8_t>(random() % 20);
+                image[damageable.noteMaps[random() % damageable.noteMaps.size()]] =
+                    static_cast<std::uint8_t>(random() % 20);
             for (std::size_t k = 0; k < damageable.leadNotes.size() / 40; k++)
-                image[damageable.leadNotes[random() % damageable.leadNotes.size()]] = static_cast<std::uint8_t>(random() % 0x80);
+                image[damageable.leadNotes[random() % damageable.leadNotes.size()]] =
+                    static_cast<std::uint8_t>(random() % 0x80);
             if (played % 2 == 1) {
                 // Every other file: the song's own fields too (restart position, speed, tempo, orders).
                 image[66] = static_cast<std::uint8_t>(random());
@@ -286,7 +291,8 @@ TEST_F(PlayerRobustness, MutatedCorpusFilesPlayThroughThePlayerAndTheMixer) {
             played++;
         }
     }
-    EXPECT_EQ(played, static_cast<int>(files.size()) * copiesPerFile) << "damaged values leave the files loadable";
+    EXPECT_EQ(played, static_cast<int>(files.size()) * copiesPerFile)
+        << "damaged values leave the files loadable";
     EXPECT_GT(soundingFrames, ticksPlayed) << "the songs reach the mixer";
     EXPECT_EQ(ticksPlayed, long(played) * ticksPerCopy);
 }
@@ -343,7 +349,8 @@ TEST_F(PlayerRobustness, DamagedSongsOfEveryPlayModePlayThroughThePlayerAndTheMi
 
             // Patterns: random rows, an empty one, data shorter than its rows, a null
             // one; the orders also name missing patterns and markers.
-            spec.patterns = {randomPattern(random, 64, spec.channels, 5), PatternSpec{1 + int(random() % 256), {}},
+            spec.patterns = {randomPattern(random, 64, spec.channels, 5),
+                             PatternSpec{1 + int(random() % 256), {}},
                              randomPattern(random, 32, spec.channels, 5), PatternSpec{16, {}},
                              randomPattern(random, 1 + int(random() % 256), spec.channels, 5)};
             spec.patterns[2].sizeAdjust = -static_cast<int>(random() % 200);
@@ -355,7 +362,9 @@ TEST_F(PlayerRobustness, DamagedSongsOfEveryPlayModePlayThroughThePlayerAndTheMi
             for (int k = 0; k < m->sample_count; k++)
                 addToMixer(m->samples[k], random, mode);
             m->instruments[3]->sample_list[0]->device_handle = 0;
-            ASSERT_EQ(removeSample(static_cast<std::uint32_t>(m->instruments[3]->sample_list[1]->device_handle)), errOK);
+            ASSERT_EQ(
+                removeSample(static_cast<std::uint32_t>(m->instruments[3]->sample_list[1]->device_handle)),
+                errOK);
             m->instruments[3]->sample_list[1]->device_handle = 0;
             Sample* detached = m->instruments[0]->sample_list[1];
             m->instruments[0]->sample_list[1] = nullptr; // still owned through module->samples

@@ -50,8 +50,8 @@ TEST_F(PlayerTest, SpeedSixReadsTheFirstRowOnTheSixthTickThenRunsFiveEffectTicks
 
 TEST_F(PlayerTest, TempoSetsTheUpdateRateAndCallsTheTempoCallback) {
     EXPECT_EQ(lastValue("update"), 5000) << "tempo 125 at start: 50 ticks a second";
-    ModuleSpec spec = song(playModeExtended, {{}, {{0, 255, 255, -1, cmdSetTempo, 0x20}},
-                                              {{0, 255, 255, -1, cmdSetTempo, 31}}});
+    ModuleSpec spec = song(
+        playModeExtended, {{}, {{0, 255, 255, -1, cmdSetTempo, 0x20}}, {{0, 255, 255, -1, cmdSetTempo, 31}}});
     spec.tempo = 150;
     PlayHandle* h = start(spec);
     EXPECT_EQ(lastValue("update"), 6000);
@@ -75,7 +75,8 @@ TEST_F(PlayerTest, NotePeriodsOfEveryPlayMode) {
     EXPECT_EQ(gmp_note_period(playModeProtracker, 0, &s, 1, 0), 907);
     s.finetune = 15;
     EXPECT_EQ(gmp_note_period(playModeProtracker, 0, &s, 3, 11), 914 >> 3);
-    EXPECT_EQ(gmp_note_period(playModeProtracker, 0, &s, 2, 12), 1724 >> 3) << "semitone 12 is the next octave";
+    EXPECT_EQ(gmp_note_period(playModeProtracker, 0, &s, 2, 12), 1724 >> 3)
+        << "semitone 12 is the next octave";
     EXPECT_EQ(gmp_note_period(playModeProtracker, 0, &s, 40, 0), 0) << "shifted out: no period";
 
     // Extended Module, Amiga table with finetune interpolation.
@@ -91,7 +92,8 @@ TEST_F(PlayerTest, NotePeriodsOfEveryPlayMode) {
     EXPECT_EQ(gmp_note_period(playModeExtended, 0, &s, 4, 0), 1814);
     s.finetune = 0;
     s.relative_note = -1;
-    EXPECT_EQ(gmp_note_period(playModeExtended, 0, &s, 0, 0), 27392) << "note 0 with relative note -1 clamps to n = 0";
+    EXPECT_EQ(gmp_note_period(playModeExtended, 0, &s, 0, 0), 27392)
+        << "note 0 with relative note -1 clamps to n = 0";
     s.relative_note = 1000;
     EXPECT_EQ(gmp_note_period(playModeExtended, 0, &s, 0, 0), 30) << "n clamps to 118: A[80] x 2 >> 9";
 
@@ -99,7 +101,8 @@ TEST_F(PlayerTest, NotePeriodsOfEveryPlayMode) {
     s = Sample{};
     EXPECT_EQ(gmp_note_period(playModeExtended, moduleLinearFrequency, &s, 4, 0), 4608);
     s.finetune = -3;
-    EXPECT_EQ(gmp_note_period(playModeExtended, moduleLinearFrequency, &s, 4, 0), 4609) << "-3 / 2 rounds toward zero";
+    EXPECT_EQ(gmp_note_period(playModeExtended, moduleLinearFrequency, &s, 4, 0), 4609)
+        << "-3 / 2 rounds toward zero";
     s.relative_note = -1;
     s.finetune = 0;
     EXPECT_EQ(gmp_note_period(playModeExtended, moduleLinearFrequency, &s, 0, 0), 7680);
@@ -111,7 +114,8 @@ TEST_F(PlayerTest, NotePeriodsOfEveryPlayMode) {
     EXPECT_EQ(gmp_note_period(playModeImpulse, 0, &s, 5, 0), 1712) << "IT's middle C is octave 5";
     EXPECT_EQ(gmp_note_period(playModeScreamTracker3, 0, &s, 5, 11), 453);
     s.relative_note = 0;
-    EXPECT_EQ(gmp_note_period(playModeScreamTracker3, 0, &s, 4, 0), 0) << "a sample without a rate cannot sound";
+    EXPECT_EQ(gmp_note_period(playModeScreamTracker3, 0, &s, 4, 0), 0)
+        << "a sample without a rate cannot sound";
     s.relative_note = -5;
     EXPECT_EQ(gmp_note_period(playModeImpulse, 0, &s, 4, 0), 0);
     EXPECT_EQ(gmp_note_period(playModeImpulse, 0, nullptr, 4, 0), 0);
@@ -390,7 +394,8 @@ TEST_F(PlayerTest, ExtendedKeyOffLeavesTheSustainPointAndFades) {
 }
 
 TEST_F(PlayerTest, AnInstrumentByteWithoutANoteRestoresTheSampleVolumeAndPanning) {
-    ModuleSpec spec = song(playModeExtended, {{{0, C4, 0, 20}}, {{0, 255, 255, -1, cmdSetPanning, 0}}, {{0, 255, 0}}});
+    ModuleSpec spec =
+        song(playModeExtended, {{{0, C4, 0, 20}}, {{0, 255, 255, -1, cmdSetPanning, 0}}, {{0, 255, 0}}});
     spec.instruments[0].samples[0].volume = 50;
     spec.instruments[0].samples[0].panning = 200;
     PlayHandle* h = start(spec);
@@ -404,7 +409,8 @@ TEST_F(PlayerTest, AnInstrumentByteWithoutANoteRestoresTheSampleVolumeAndPanning
 }
 
 TEST_F(PlayerTest, ExtendedNoteMapsChooseTheSample) {
-    ModuleSpec spec = song(playModeExtended, {{{0, note(4, 0), 0}}, {{0, note(5, 0), 0}}, {{0, note(6, 0), 0}}});
+    ModuleSpec spec =
+        song(playModeExtended, {{{0, note(4, 0), 0}}, {{0, note(5, 0), 0}}, {{0, note(6, 0), 0}}});
     InstrumentSpec& ins = spec.instruments[0];
     ins.samples = {SampleSpec{}, SampleSpec{}};
     ins.noteMap.assign(96, 0);
@@ -448,7 +454,8 @@ TEST_F(PlayerTest, ImpulseKeyboardTablePlaysItsNoteOnce) {
 }
 
 TEST_F(PlayerTest, KeyOffAndNoteStopByPlayMode) {
-    const std::vector<std::vector<Cell>> cells = {{{0, C4, 0}}, {{0, noteKeyOff}}, {{0, C4}}, {{0, noteStop}}};
+    const std::vector<std::vector<Cell>> cells = {
+        {{0, C4, 0}}, {{0, noteKeyOff}}, {{0, C4}}, {{0, noteStop}}};
     struct Expect {
         int mode;
         const char* keyOff;
@@ -495,7 +502,8 @@ TEST_F(PlayerTest, EntriesForChannelsBeyondTheSongAreSkipped) {
 }
 
 TEST_F(PlayerTest, PatternDataShorterThanItsRowsEndsTheRows) {
-    ModuleSpec spec = song(playModeExtended, {{{0, C4, 0}}, {{0, D4, 0, 30, cmdSetVolume, 10}}, {{0, C4, 0}}});
+    ModuleSpec spec =
+        song(playModeExtended, {{{0, C4, 0}}, {{0, D4, 0, 30, cmdSetVolume, 10}}, {{0, C4, 0}}});
     spec.patterns[0].rows = 3;
     spec.patterns[0].sizeAdjust = -3; // the third row's entry is cut short, and so is its end
     PlayHandle* h = start(spec);

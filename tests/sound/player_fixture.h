@@ -155,7 +155,8 @@ inline std::vector<std::uint8_t> packRow(const std::vector<Cell>& row) {
 inline Pattern* buildPattern(const PatternSpec& spec) {
     std::vector<std::uint8_t> data;
     for (int r = 0; r < spec.rows; r++) {
-        std::vector<std::uint8_t> row = packRow(r < int(spec.cells.size()) ? spec.cells[r] : std::vector<Cell>{});
+        std::vector<std::uint8_t> row =
+            packRow(r < int(spec.cells.size()) ? spec.cells[r] : std::vector<Cell>{});
         data.insert(data.end(), row.begin(), row.end());
     }
     void* block = nullptr;
@@ -169,14 +170,16 @@ inline Pattern* buildPattern(const PatternSpec& spec) {
 
 inline Envelope* buildEnvelope(const EnvelopeSpec& spec) {
     auto* e = allocate<Envelope>();
-    e->point_count = static_cast<std::uint8_t>(spec.pointCount >= 0 ? spec.pointCount : int(spec.points.size()));
+    e->point_count =
+        static_cast<std::uint8_t>(spec.pointCount >= 0 ? spec.pointCount : int(spec.points.size()));
     e->sustain_point = static_cast<std::uint8_t>(spec.sustain);
     e->loop_start = static_cast<std::uint8_t>(spec.loopStart);
     e->loop_end = static_cast<std::uint8_t>(spec.loopEnd);
     e->sustain_loop_start = static_cast<std::uint8_t>(spec.sustainLoopStart);
     e->sustain_loop_end = static_cast<std::uint8_t>(spec.sustainLoopEnd);
     for (std::size_t i = 0; i < spec.points.size() && i < envelopePointCapacity; i++)
-        e->points[i] = {static_cast<std::uint16_t>(spec.points[i].first), static_cast<std::int16_t>(spec.points[i].second)};
+        e->points[i] = {static_cast<std::uint16_t>(spec.points[i].first),
+                        static_cast<std::int16_t>(spec.points[i].second)};
     return e;
 }
 
@@ -285,9 +288,7 @@ class PlayerTest : public ::testing::Test {
 
     // Runs ticks up to and including the row tick of row `rows` (counting from
     // the start at speed `speed`): rows x speed ticks.
-    void rows(int n, int speed = 6) {
-        ticks(n * speed);
-    }
+    void rows(int n, int speed = 6) { ticks(n * speed); }
 
     SongStatus status(PlayHandle* h) {
         SongStatus* s = nullptr;
