@@ -482,3 +482,20 @@ TEST_F(VirezDeathTest, TheDefaultReporterWritesToStandardErrorAndExitsWith255) {
         },
         ::testing::ExitedWithCode(255), "^VIREZ Error: Device is busy\n$");
 }
+
+TEST_F(SoundApi, TheInternalLayerStartsWithDefaultsAndReportsAFailedShutdown) {
+    reports.clear();
+    sound_set_option(optMixingRate, 8000);
+    virez_init(); // defaults again: the wave output at 44100 Hz
+    sound_set_error_report_hook(keepReport);
+    EXPECT_EQ(currentDevice, &winWaveDevice);
+    EXPECT_EQ(winWave.mixRate, 44100u);
+    ASSERT_EQ(sound_start_background_play(0), 1);
+    const auto realClose = winWaveDevice.closeDevice;
+    winWaveDevice.closeDevice = failingClose;
+    virez_close();
+    EXPECT_EQ(background_play_active, 0);
+    EXPECT_EQ(reports, (std::vector<std::string>{"FATAL VIREZ uninitialization failure: Unsupported function used"}));
+    EXPECT_EQ(device_initialised, 0);
+    realClose(); // what the failed close left open
+}
