@@ -99,7 +99,8 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
     std::string error;
     Session session;
     if (!openLibrary(settings, liveBufferMs, &error)) {
-        std::fprintf(stderr, "virezplay: cannot open the sound output: %s\n", error.c_str());
+        std::fprintf(stderr, "virezplay: no sound output could be opened: %s (use --wav FILE to render to a file)\n",
+                     error.c_str());
         *exitCode = 1;
         return Next::quit;
     }
