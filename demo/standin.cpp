@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::int32_t warningMs = 3000;   // the warning picture before the music starts
+constexpr std::int32_t warningMs = 3000;    // the warning picture before the music starts
 constexpr std::int32_t changeOfMusicAt = 5; // order position of the first song that ends the opening
 constexpr std::int32_t endOfShowAt = 14;    // order position of the second song that ends the show
 

@@ -11,10 +11,10 @@ struct WaveFileSink {
     int failed;
     std::int64_t frames;
     std::uint64_t dataBytes;
-    int owned = 1;          // the sink opened the file and closes it
-    int seekable = 1;       // the header can be written at the end
-    long start = 0;         // where the header goes
-    int headerWritten = 0;  // a stream's header is out
+    int owned = 1;         // the sink opened the file and closes it
+    int seekable = 1;      // the header can be written at the end
+    long start = 0;        // where the header goes
+    int headerWritten = 0; // a stream's header is out
 };
 
 namespace {

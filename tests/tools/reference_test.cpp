@@ -25,8 +25,8 @@ constexpr const char* missingLastPattern =
     "as the format's own tracker plays it, and the song ends after them; the reference ends the song there";
 
 constexpr Reading lengthReadings[] = {
-    {"gemdropx__2force.xm", missingLastPattern},  {"gemdropx__hr_suds.xm", missingLastPattern},
-    {"njam-data__satisfy.xm", missingLastPattern}, {"rafkill-data__song2.xm", missingLastPattern},
+    {"gemdropx__2force.xm", missingLastPattern},    {"gemdropx__hr_suds.xm", missingLastPattern},
+    {"njam-data__satisfy.xm", missingLastPattern},  {"rafkill-data__song2.xm", missingLastPattern},
     {"rafkill-data__song4.xm", missingLastPattern},
 };
 
@@ -107,7 +107,8 @@ TEST_F(Virezplay, ExtendedModulesAgreeWithTheReferencePlayer) {
     for (const std::string& song : songs) {
         SCOPED_TRACE(song);
         const fs::path wav = folder / "song.wav", timeline = folder / "song.tl";
-        const Result r = run(folder, {"--wav", wav.string(), "--timeline", timeline.string(), (corpus / song).string()});
+        const Result r =
+            run(folder, {"--wav", wav.string(), "--timeline", timeline.string(), (corpus / song).string()});
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(reference.count(song), 1u) << "the reference summary has no line for it";
         const double ours = static_cast<double>(readWave(wav).frames()) / 44100;
@@ -121,7 +122,8 @@ TEST_F(Virezplay, ExtendedModulesAgreeWithTheReferencePlayer) {
         }
         // A song named for its length must really differ, so that the list stays true.
         EXPECT_TRUE(close || reading) << ours << " s against " << theirs << " s";
-        EXPECT_FALSE(close && reading) << "named as differing, but agrees: " << ours << " s against " << theirs << " s";
+        EXPECT_FALSE(close && reading)
+            << "named as differing, but agrees: " << ours << " s against " << theirs << " s";
 
         // The same rows in the same order; the reference's last line names the row it wraps to.
         std::vector<std::pair<int, int>> expected =
@@ -140,13 +142,13 @@ TEST_F(Virezplay, ExtendedModulesAgreeWithTheReferencePlayer) {
             loudness.push_back(alike.loudness);
             centroid.push_back(alike.centroid);
             likeness.emplace_back(alike.loudness, song);
-            std::cout << song << ": " << ours << " s (reference " << theirs << " s), loudness " << alike.loudness
-                      << ", centroid " << alike.centroid << "\n";
+            std::cout << song << ": " << ours << " s (reference " << theirs << " s), loudness "
+                      << alike.loudness << ", centroid " << alike.centroid << "\n";
         }
         fs::remove(wav);
     }
-    std::cout << within << " of " << songs.size() << " songs within 1% of the reference's length; " << withinUnexplained
-              << " of the " << unexplained << " that no rule of reading sets apart\n";
+    std::cout << within << " of " << songs.size() << " songs within 1% of the reference's length; "
+              << withinUnexplained << " of the " << unexplained << " that no rule of reading sets apart\n";
     EXPECT_GE(withinUnexplained, unexplained * 0.95);
     if (loudness.empty()) {
         std::cout << "soundalike is not built (../shared/tools/soundalike.cpp missing): sound not compared\n";

@@ -83,7 +83,8 @@ struct SongPattern {
     std::map<int, SongRow> effects; // by row: an effect in channel 1
 };
 
-inline std::vector<std::uint8_t> song(const std::vector<SongPattern>& patterns, const std::vector<std::uint8_t>& orders,
+inline std::vector<std::uint8_t> song(const std::vector<SongPattern>& patterns,
+                                      const std::vector<std::uint8_t>& orders,
                                       const std::string& name = "virezplay test", std::uint16_t speed = 6,
                                       std::uint16_t tempo = 125) {
     xmbuild::ModuleSpec spec;
@@ -142,10 +143,10 @@ inline Wave parseWave(const std::string& bytes) {
         bytes.compare(36, 4, "data") != 0)
         return w;
     const auto u32 = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
-                                          static_cast<unsigned char>(bytes[at + 1]) << 8 |
-                                          static_cast<unsigned char>(bytes[at + 2]) << 16 |
-                                          static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
+        return static_cast<std::uint32_t>(
+            static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8 |
+            static_cast<unsigned char>(bytes[at + 2]) << 16 |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
     };
     const auto u16 = [&](std::size_t at) { return static_cast<std::uint16_t>(u32(at) & 0xFFFF); };
     w.riffSize = u32(4);
@@ -179,12 +180,12 @@ inline std::map<std::string, std::string> fields(const std::string& text) {
 
 // A scratch folder per test, removed when the test passed.
 class Virezplay : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists(program)) << program << " is built with the tools";
-        folder = fs::temp_directory_path() /
-                 ("virezplay-test-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder =
+            fs::temp_directory_path() / ("virezplay-test-" + std::to_string(getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
     }

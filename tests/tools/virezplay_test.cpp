@@ -39,8 +39,8 @@ TEST_F(Virezplay, HelpAndVersionGoToStandardOutput) {
     Result help = run(folder, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: virezplay [options] FILE..."), std::string::npos);
-    for (const char* option : {"--info", "--wav", "--timeline", "--rate", "--interpolate", "--mono", "--8bit", "--loop",
-                               "--amp", "--version"})
+    for (const char* option : {"--info", "--wav", "--timeline", "--rate", "--interpolate", "--mono", "--8bit",
+                               "--loop", "--amp", "--version"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     Result version = run(folder, {"--version"});
     EXPECT_EQ(version.status, 0);
@@ -75,7 +75,8 @@ TEST_F(Virezplay, BadCommandLinesAreRefusedWithTheReasonAndUsage) {
 TEST_F(Virezplay, InfoDescribesEachFile) {
     writeBytes(folder / "plain.xm", plainSong());
     // Three patterns of 16, 8 and 4 rows; a name with a control byte in it.
-    writeBytes(folder / "named.xm", song({SongPattern{}, SongPattern{8}, SongPattern{4}}, {1, 2, 1}, "odd\x07name"));
+    writeBytes(folder / "named.xm",
+               song({SongPattern{}, SongPattern{8}, SongPattern{4}}, {1, 2, 1}, "odd\x07name"));
     const Result r = run(folder, {"--info", "plain.xm", "named.xm"});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::size_t second = r.out.find("\nfile: named.xm\n");
@@ -154,7 +155,8 @@ TEST_F(Virezplay, WaveIsStereoSixteenBitAtTheRateAndAsLongAsTheSong) {
 
 TEST_F(Virezplay, MonoEightBitRateAndAmplificationChangeTheOutput) {
     writeBytes(folder / "plain.xm", plainSong());
-    ASSERT_EQ(run(folder, {"--mono", "--8bit", "--rate", "22050", "--wav", "small.wav", "plain.xm"}).status, 0);
+    ASSERT_EQ(run(folder, {"--mono", "--8bit", "--rate", "22050", "--wav", "small.wav", "plain.xm"}).status,
+              0);
     const Wave small = readWave(folder / "small.wav");
     EXPECT_EQ(small.channels, 1);
     EXPECT_EQ(small.bits, 8);
@@ -218,7 +220,8 @@ TEST_F(Virezplay, SongsEndWhereTheyWrapAndInfoAgreesWithTheRendering) {
         // Speed 3 from the first row.
         {"speed", {with(16, 0, 0x0F, 3)}, {0}, 16 * 3 * 882, 16},
         // Pattern loop: rows 0..3 three times in all.
-        {"loop", {[&] {
+        {"loop",
+         {[&] {
              SongPattern p = with(8, 0, 0x0E, 0x60);
              p.effects[3] = SongRow{0x0E, 0x62};
              return p;
@@ -292,7 +295,8 @@ TEST_F(Virezplay, WaveGoesToStandardOutputAndToDevNull) {
 
 TEST_F(Virezplay, LoopRendersUpToTheThirtyMinuteLimit) {
     writeBytes(folder / "plain.xm", plainSong());
-    const Result r = run(folder, {"--loop", "--rate", "8000", "--wav", "/dev/null", "--timeline", "t", "plain.xm"});
+    const Result r =
+        run(folder, {"--loop", "--rate", "8000", "--wav", "/dev/null", "--timeline", "t", "plain.xm"});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> got = lines(readText(folder / "t"));
     ASSERT_FALSE(got.empty());

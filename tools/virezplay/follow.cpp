@@ -28,7 +28,8 @@ TickKind tickKind(const PlayHandle& after, int delayRepeat, int wrappedBefore) {
 
 // The row the last tick read, as the song's status names it.
 RowStart rowAt(const PlayHandle& song, std::int64_t frame) {
-    return {frame, song.status ? song.status->position : song.position, song.status ? song.status->row : song.row};
+    return {frame, song.status ? song.status->position : song.position,
+            song.status ? song.status->row : song.row};
 }
 
 // Called after the tick that was due at follower.tickFrame has run (or was skipped).

@@ -22,9 +22,9 @@ namespace {
 
 // A smaller output buffer than the library's default, so that a pause is heard at once.
 constexpr int liveBufferMs = 200;
-constexpr std::uint32_t stepMs = 20;          // how often keys and the status are looked at
+constexpr std::uint32_t stepMs = 20; // how often keys and the status are looked at
 constexpr std::uint32_t terminalRedrawMs = 100;
-constexpr std::uint32_t plainLineMs = 1000;   // status lines when the output is no terminal
+constexpr std::uint32_t plainLineMs = 1000; // status lines when the output is no terminal
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -84,10 +84,11 @@ SongView songView(const Session& session) {
     return view;
 }
 
-std::string statusText(const std::string& file, const SongView& v, double elapsed, double total, bool paused) {
+std::string statusText(const std::string& file, const SongView& v, double elapsed, double total,
+                       bool paused) {
     char text[256];
-    std::snprintf(text, sizeof text, "order %d/%d  pattern %d  row %d/%d  speed %d  tempo %d  %s / %s%s", v.order,
-                  v.orders, v.pattern, v.row, v.rows, v.speed, v.tempo, clockText(elapsed).c_str(),
+    std::snprintf(text, sizeof text, "order %d/%d  pattern %d  row %d/%d  speed %d  tempo %d  %s / %s%s",
+                  v.order, v.orders, v.pattern, v.row, v.rows, v.speed, v.tempo, clockText(elapsed).c_str(),
                   clockText(total).c_str(), paused ? "  (paused)" : "");
     return file + "  " + text;
 }
@@ -99,20 +100,23 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
     std::string error;
     Session session;
     if (!openLibrary(settings, liveBufferMs, &error)) {
-        std::fprintf(stderr, "virezplay: no sound output could be opened: %s (use --wav FILE to render to a file)\n",
+        std::fprintf(stderr,
+                     "virezplay: no sound output could be opened: %s (use --wav FILE to render to a file)\n",
                      error.c_str());
         *exitCode = 1;
         return Next::quit;
     }
     if (currentDevice == &noSoundDevice) {
-        std::fprintf(stderr, "virezplay: no sound output could be opened (use --wav FILE to render to a file)\n");
+        std::fprintf(stderr,
+                     "virezplay: no sound output could be opened (use --wav FILE to render to a file)\n");
         closeLibrary(&session);
         *exitCode = 1;
         return Next::quit;
     }
     session.module = sound_load_module(file.c_str());
     if (!session.module) {
-        std::fprintf(stderr, "virezplay: %s: %s\n", file.c_str(), sound_get_error_message(sound_get_last_error()));
+        std::fprintf(stderr, "virezplay: %s: %s\n", file.c_str(),
+                     sound_get_error_message(sound_get_last_error()));
         closeLibrary(&session);
         *exitCode = 1;
         return Next::file;
@@ -121,7 +125,8 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
     const double total = frames < 0 ? 0 : static_cast<double>(frames) / winWave.mixRate;
     session.song = sound_play_module(session.module, 1);
     if (!session.song) {
-        std::fprintf(stderr, "virezplay: %s: %s\n", file.c_str(), sound_get_error_message(sound_get_last_error()));
+        std::fprintf(stderr, "virezplay: %s: %s\n", file.c_str(),
+                     sound_get_error_message(sound_get_last_error()));
         closeLibrary(&session);
         *exitCode = 1;
         return Next::file;

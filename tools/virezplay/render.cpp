@@ -21,7 +21,7 @@ namespace {
 // song's first row up to the clip reach the file. (The ticks before the first row are silence.)
 struct RenderTarget {
     WaveFileSink* sink = nullptr;
-    std::int64_t written = 0; // frames the device has written
+    std::int64_t written = 0;                                     // frames the device has written
     std::int64_t clip = std::numeric_limits<std::int64_t>::max(); // frames after the first row
     std::FILE* timeline = nullptr;
     std::uint32_t rate = 44100;
@@ -56,7 +56,8 @@ std::int64_t mixedFrames() {
 void timelineRow(const RowStart& row) {
     const std::int64_t frame = row.frame - follower.startFrame;
     if (!target.timeline || frame >= target.clip) return;
-    std::fprintf(target.timeline, "%.4f %d %d\n", static_cast<double>(frame) / target.rate, row.order, row.row);
+    std::fprintf(target.timeline, "%.4f %d %d\n", static_cast<double>(frame) / target.rate, row.order,
+                 row.row);
 }
 
 void startHeadless(HeadlessRecorder recorder) {
@@ -79,7 +80,8 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
     std::string error;
     const std::string wavName = outputName(settings.wav, file, ".wav", fileCount, &error);
     const std::string timelineName =
-        settings.timeline.empty() ? std::string() : outputName(settings.timeline, file, ".timeline", fileCount, &error);
+        settings.timeline.empty() ? std::string()
+                                  : outputName(settings.timeline, file, ".timeline", fileCount, &error);
     if (!openLibrary(settings, 0, &error)) {
         report(file, "cannot start the sound library: " + error);
         return false;
@@ -116,7 +118,9 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
         follower.stopAtEnd = !settings.loop;
         followSong(currentDevice, songHandle(session.song));
         // Until the frames up to the end (or the limit) are all written.
-        const auto done = [] { return follower.startFrame >= 0 && target.written >= follower.startFrame + target.clip; };
+        const auto done = [] {
+            return follower.startFrame >= 0 && target.written >= follower.startFrame + target.clip;
+        };
         while (!done()) {
             const std::int64_t before = target.written;
             if (!sound_poll()) {
@@ -124,7 +128,8 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
                 ok = false;
                 break;
             }
-            if (follower.ended.load()) target.clip = std::min(target.clip, follower.endFrame - follower.startFrame);
+            if (follower.ended.load())
+                target.clip = std::min(target.clip, follower.endFrame - follower.startFrame);
             if (target.written == before && !done()) { // the output took nothing: it would never end
                 report(file, "the sound output stopped taking sound");
                 ok = false;

@@ -135,8 +135,8 @@ int parseCommandLine(int argc, const char* const* argv, PlayerSettings* settings
     return parseRun;
 }
 
-std::string outputName(const std::string& given, const std::string& input, const char* extension, int fileCount,
-                       std::string* error) {
+std::string outputName(const std::string& given, const std::string& input, const char* extension,
+                       int fileCount, std::string* error) {
     if (isStream(given)) return given;
     std::error_code ignored;
     if (given.back() == '/' || std::filesystem::is_directory(given, ignored)) {
@@ -147,7 +147,8 @@ std::string outputName(const std::string& given, const std::string& input, const
     if (given.find("%s") != std::string::npos) {
         std::string name = given;
         const std::string base = baseName(input);
-        for (std::size_t at = name.find("%s"); at != std::string::npos; at = name.find("%s", at + base.size()))
+        for (std::size_t at = name.find("%s"); at != std::string::npos;
+             at = name.find("%s", at + base.size()))
             name.replace(at, 2, base);
         return name;
     }

@@ -10,15 +10,15 @@ inline constexpr std::int64_t maxSongSeconds = 30 * 60;
 
 struct PlayerSettings {
     std::vector<std::string> files;
-    int info = 0;             // --info: describe each file instead of playing it
-    std::string wav;          // --wav OUT: render offline into OUT (empty: play live)
-    std::string timeline;     // --timeline FILE: row start times of the rendering
+    int info = 0;         // --info: describe each file instead of playing it
+    std::string wav;      // --wav OUT: render offline into OUT (empty: play live)
+    std::string timeline; // --timeline FILE: row start times of the rendering
     std::uint32_t rate = 44100;
     int interpolate = 0;
     int mono = 0;
     int eightBit = 0;
-    int loop = 0;             // the song goes round and round (up to the 30-minute limit offline)
-    int amplification = 100;  // percent
+    int loop = 0;            // the song goes round and round (up to the 30-minute limit offline)
+    int amplification = 100; // percent
 };
 
 enum ParseResult : int {
@@ -39,5 +39,5 @@ const char* usageText();
 // "-" and "/dev/null" stay as they are; a name ending in "/" (or naming a folder) gets the
 // input's base name without its extension plus extension; every "%s" is replaced by that base
 // name. Empty with *error set when several files would end up in one file.
-std::string outputName(const std::string& given, const std::string& input, const char* extension, int fileCount,
-                       std::string* error);
+std::string outputName(const std::string& given, const std::string& input, const char* extension,
+                       int fileCount, std::string* error);
