@@ -6,6 +6,7 @@
 #include <string>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -93,6 +94,14 @@ std::string statusText(const std::string& file, const SongView& v, double elapse
     return file + "  " + text;
 }
 
+// The status line cut to the terminal's width, so that redrawing it in place never wraps.
+std::string fitTerminal(std::string text) {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && text.size() >= size.ws_col)
+        text.resize(size.ws_col - 1u);
+    return text;
+}
+
 enum class Next { file, quit };
 
 // Plays one file to its end or to a key. exitCode becomes 1 when the file does not play.
@@ -141,8 +150,11 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
     Next next = Next::file;
     bool paused = false;
     std::uint32_t elapsedMs = 0, sinceLine = plainLineMs, endedMs = 0;
+    std::uint32_t lastTick = tickCountMs();
     for (;;) {
         sleepMs(stepMs);
+        const std::uint32_t now = tickCountMs(), passed = now - lastTick;
+        lastTick = now;
         if (interrupted) {
             next = Next::quit;
             break;
@@ -161,18 +173,18 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
             else
                 sound_start_background_play(0);
         }
-        if (!paused) elapsedMs += stepMs;
+        if (!paused) elapsedMs += passed;
         if (follower.ended.load()) {
             // What was mixed before the end is still queued: let it play, then go on.
-            endedMs += stepMs;
+            endedMs += passed;
             if (endedMs >= liveBufferMs + 2 * stepMs) break;
         }
-        sinceLine += stepMs;
+        sinceLine += passed;
         if (sinceLine >= (terminal ? terminalRedrawMs : plainLineMs)) {
             sinceLine = 0;
             const std::string text = statusText(file, songView(session), elapsedMs / 1000.0, total, paused);
             if (terminal)
-                std::printf("\r%s\033[K", text.c_str());
+                std::printf("\r%s\033[K", fitTerminal(text).c_str());
             else
                 std::printf("%s\n", text.c_str());
             std::fflush(stdout);
