@@ -25,7 +25,7 @@ const std::string program = std::string(MORVA_BINARY_DIR) + "/bin/morva-capture"
 
 enum class Music {
     none,  // no modules at all
-    brief,  // two short stand-ins for the show's modules: 6 and 15 orders of 0.24 s each
+    brief, // two short stand-ins for the show's modules: 6 and 15 orders of 0.24 s each
     show,  // the show's own two modules
 };
 
@@ -36,19 +36,13 @@ void writeShortModule(const fs::path& file, int orders) {
     spec.channels = 2;
     spec.speed = 3;
     spec.orders.assign(static_cast<std::size_t>(orders), 0);
-    xmbuild::SampleSpec sample;
-    sample.data.assign(64, 0);
-    sample.data[0] = 60;   // delta coded: +60 ...
-    sample.data[32] = 136; // ... then -120: a square wave
-    sample.loopLength = 64;
-    sample.type = 1;
     xmbuild::InstrumentSpec instrument;
-    instrument.samples = {sample};
+    instrument.samples = {xmbuild::squareWave()};
     spec.instruments = {instrument};
     spec.patterns = {xmbuild::oneEntry(4, 2, 0, 0, 49, 1, 0, 0, 0)};
     const std::vector<std::uint8_t> bytes = xmbuild::build(spec);
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // A fresh working folder, with an empty archive unless told otherwise, and the music asked for.
@@ -169,6 +163,18 @@ long long endOfRun(const fs::path& folder) {
     return endMs;
 }
 
+// Compares every file of two runs' recordings; returns how many there were.
+int compareRecordings(const fs::path& first, const fs::path& second) {
+    int compared = 0;
+    for (const auto& entry : fs::directory_iterator(first / "out")) {
+        const fs::path other = second / "out" / entry.path().filename();
+        EXPECT_TRUE(fs::exists(other)) << other;
+        EXPECT_TRUE(read(entry.path()) == read(other)) << entry.path().filename() << " differs";
+        ++compared;
+    }
+    return compared;
+}
+
 class Capture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -228,7 +234,8 @@ TEST_F(Capture, EscapeAbortsWithTheUserInterruptionMessage) {
 TEST_F(Capture, EscapeDuringTheWarningIsActedOnOnlyWhenThePumpRuns) {
     const fs::path folder = workFolder("escapewarning");
     EXPECT_EQ(run(folder, {"--out", "out", "--escape-at", "1000"}), 0);
-    EXPECT_EQ(events(folder, "messagebox").at(0), "messagebox\tUser interruption|Demonstration aborted, darn it...");
+    EXPECT_EQ(events(folder, "messagebox").at(0),
+              "messagebox\tUser interruption|Demonstration aborted, darn it...");
     // The first pump after the warning's busy wait ends the show; the song had just started.
     const std::vector<std::vector<int>> songs = orderRuns(folder);
     ASSERT_EQ(songs.size(), 1u);
@@ -293,13 +300,7 @@ TEST_F(Capture, TwoIdenticalRunsWriteIdenticalFiles) {
                                                 "--stills", "0,2000,4000", "--escape-at", "4500"};
     ASSERT_EQ(run(first, arguments), 0);
     ASSERT_EQ(run(second, arguments), 0);
-    int compared = 0;
-    for (const auto& entry : fs::directory_iterator(first / "out")) {
-        const fs::path other = second / "out" / entry.path().filename();
-        ASSERT_TRUE(fs::exists(other)) << other;
-        EXPECT_TRUE(read(entry.path()) == read(other)) << entry.path().filename() << " differs";
-        ++compared;
-    }
+    const int compared = compareRecordings(first, second);
     EXPECT_EQ(compared, 6); // events, video, audio and three stills
 }
 
@@ -365,7 +366,9 @@ TEST_F(Capture, WithoutWorkingSoundOutputTheShowRunsSilentlyToTheEnd) {
         // A device that is there but cannot be opened is reported before the music loads; with
         // no device at all the silent device is the one found, and nothing is reported.
         const std::vector<std::string> log = events(folder, "log");
-        const auto at = [&](const std::string& line) { return std::find(log.begin(), log.end(), line) - log.begin(); };
+        const auto at = [&](const std::string& line) {
+            return std::find(log.begin(), log.end(), line) - log.begin();
+        };
         const auto error = at("log\tVIREZ sound init error (no/busy hardware), sound output disabled...");
         const auto loading = at("log\tLoading music (mopart1.xm)...");
         ASSERT_LT(loading, static_cast<long>(log.size())) << audio;
@@ -412,13 +415,7 @@ TEST_F(Capture, TwoRunsOfTheShowsMusicWriteIdenticalFiles) {
                                                 "--stills", "20000,44000", "--escape-at", "45000"};
     ASSERT_EQ(run(first, arguments), 0);
     ASSERT_EQ(run(second, arguments), 0);
-    int compared = 0;
-    for (const auto& entry : fs::directory_iterator(first / "out")) {
-        const fs::path other = second / "out" / entry.path().filename();
-        ASSERT_TRUE(fs::exists(other)) << other;
-        EXPECT_TRUE(read(entry.path()) == read(other)) << entry.path().filename() << " differs";
-        ++compared;
-    }
+    const int compared = compareRecordings(first, second);
     EXPECT_EQ(compared, 5); // events, video, audio and two stills
     EXPECT_EQ(orderRuns(first).size(), 2u);
     EXPECT_GT(readSound(first).rms(40, 45), 300.0);

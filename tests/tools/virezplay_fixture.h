@@ -35,10 +35,11 @@ inline std::string readText(const fs::path& file) {
     return all.str();
 }
 
-// Runs virezplay in folder with the arguments and extra environment; standard output and error
-// are collected through files. Spawned, not forked: a sanitizer build's test process is big.
-inline Result run(const fs::path& folder, std::vector<std::string> arguments,
-                  const std::vector<std::string>& environment = {}) {
+// Starts virezplay in folder with the arguments and extra environment, standard input from
+// /dev/null, standard output and error into the files given. Spawned, not forked: a sanitizer
+// build's test process is big. Returns the child's process id, or 0.
+inline pid_t start(const fs::path& folder, std::vector<std::string> arguments,
+                   const std::vector<std::string>& environment, const fs::path& out, const fs::path& err) {
     arguments.insert(arguments.begin(), program.string());
     std::vector<char*> argv;
     for (std::string& a : arguments)
@@ -51,7 +52,6 @@ inline Result run(const fs::path& folder, std::vector<std::string> arguments,
     for (std::string& e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    const fs::path out = folder / ".stdout", err = folder / ".stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -59,13 +59,24 @@ inline Result run(const fs::path& folder, std::vector<std::string> arguments,
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t child = 0;
-    Result result;
     const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return result;
+    return error == 0 ? child : 0;
+}
+
+// Waits for a started virezplay: its exit code, or 128 + the signal that ended it.
+inline int finish(pid_t child) {
     int status = 0;
-    waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (child == 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs virezplay to its end and collects what it said.
+inline Result run(const fs::path& folder, const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment = {}) {
+    const fs::path out = folder / ".stdout", err = folder / ".stderr";
+    Result result;
+    result.status = finish(start(folder, arguments, environment, out, err));
     result.out = readText(out);
     result.err = readText(err);
     return result;
@@ -93,15 +104,9 @@ inline std::vector<std::uint8_t> song(const std::vector<SongPattern>& patterns,
     spec.speed = speed;
     spec.tempo = tempo;
     spec.orders = orders;
-    xmbuild::SampleSpec sample;
-    sample.data.assign(64, 0);
-    sample.data[0] = 60;   // delta coded: +60 ...
-    sample.data[32] = 136; // ... then -120: a square wave
-    sample.loopLength = 64;
-    sample.type = 1;
     xmbuild::InstrumentSpec instrument;
     instrument.name = "square";
-    instrument.samples = {sample};
+    instrument.samples = {xmbuild::squareWave()};
     spec.instruments = {instrument};
     spec.patterns.clear();
     for (const SongPattern& p : patterns) {

@@ -332,33 +332,13 @@ TEST_F(Virezplay, LivePlayWithoutSoundOutputSaysSo) {
 
 TEST_F(Virezplay, InterruptStopsLivePlayCleanly) {
     writeBytes(folder / "long.xm", song({SongPattern{64}}, {0, 0, 0, 0}));
-    std::vector<std::string> arguments = {program.string(), "long.xm", "long.xm"};
-    std::vector<char*> argv;
-    for (std::string& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"SDL_AUDIODRIVER=dummy"};
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     const fs::path err = folder / "err.txt";
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t child = start(folder, {"long.xm", "long.xm"}, {"SDL_AUDIODRIVER=dummy"}, "/dev/null", err);
+    ASSERT_NE(child, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const int status = finish(child);
     if (readText(err).find("no sound output could be opened") != std::string::npos)
         GTEST_SKIP() << "SDL has no dummy output here";
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(status, 130) << readText(err);
 }
