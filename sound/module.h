@@ -134,6 +134,10 @@ struct Module {
 
 struct SoundDevice;
 
+// Called by a loader with each sample once its data is in place (added to
+// the device, or in its own block); a nonzero result ends the load with that code.
+using SampleCallback = int (*)(Sample* sample);
+
 // Allocates an instrument record with room for sampleCount sample pointers
 // right after it (all fields zero, sample_list pointing at the room).
 int alloc_instrument(int sampleCount, Instrument** out);

@@ -1,0 +1,110 @@
+// What the module loaders share: checked reads of a file image, reading a
+// module file into memory, building packed pattern rows, and putting sample
+// data where the caller wants it (each sample's own block, or the device).
+#pragma once
+
+#include "sound/module.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// Numbers stored in a file image, little- and big-endian.
+inline std::uint16_t read_u16le(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline std::uint32_t read_u32le(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline std::uint16_t read_u16be(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+
+// A checked view of a file image: every read is tested against its size.
+struct ImageReader {
+    const std::uint8_t* data;
+    std::int64_t size;
+    std::int64_t pos;
+
+    // Points at n bytes at the current position and moves past them;
+    // errEndOfFile when they are not all in the image.
+    int take(std::int64_t n, const std::uint8_t** out);
+
+    // Points at n bytes at offset without moving; errEndOfFile as take.
+    int at(std::int64_t offset, std::int64_t n, const std::uint8_t** out) const;
+};
+
+// Copies a fixed-length name field and ends it with a NUL; to holds length + 1.
+void copy_name(char* to, const std::uint8_t* from, std::size_t length);
+
+// Allocates a zeroed array of count elements (count 0 gives null and no error).
+int alloc_zeroed_array(std::size_t count, std::size_t elementSize, void** out);
+
+// Device mode needs a chosen device that takes samples: errInvalidDevice otherwise.
+int check_sample_device(int addSamplesToDevice);
+
+// A loader working on a file image in memory.
+using ImageLoader = int (*)(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
+                            SampleCallback callback, Module** moduleOut);
+// Says whether the first bytes of a file (as many as load_module_file was
+// told to check) belong to the loader's format.
+using ImageTest = bool (*)(const std::uint8_t* head);
+
+// Reads a module file into memory and gives it to load. The first headBytes
+// are checked with recognise first, so that a large file of another kind is
+// refused (errInvalidModule) without reading it; a shorter file is errEndOfFile.
+int load_module_file(const char* fileName, std::size_t headBytes, ImageTest recognise, ImageLoader load,
+                     int addSamplesToDevice, SampleCallback callback, Module** moduleOut);
+
+// One channel's entry of the row being built.
+struct RowEntry {
+    std::uint8_t flags; // entryNoteInstrument | entryVolume | entryCommand
+    std::uint8_t note, instrument, volume, command, info;
+};
+
+// Builds patterns in the packed row encoding. Entries are gathered per
+// channel and written in channel order when the row ends, so a channel named
+// twice in one row of a file gives one entry (the later fields win).
+struct PatternBuilder {
+    std::uint8_t* buffer = nullptr;
+    std::size_t used = 0;
+    int rows = 0;
+    std::array<RowEntry, maxModuleChannels> row{};
+
+    // Allocates room for the largest pattern the encoding can hold.
+    int open();
+    // Starts a new pattern.
+    void begin();
+    // Sets the note and instrument of a channel in the current row.
+    void note(int channel, std::uint8_t note, std::uint8_t instrument);
+    // Sets the volume byte of a channel in the current row.
+    void volume(int channel, std::uint8_t volume);
+    // Sets the command of a channel in the current row; command 0 is no command.
+    void command(int channel, std::uint8_t command, std::uint8_t info);
+    // Ends the current row; more than maxPatternRows rows is errInvalidPattern.
+    int endRow();
+    // Ends the pattern and makes its record, exactly as large as needed.
+    int finish(Pattern** out);
+    // Frees the buffer.
+    void close();
+};
+
+// Where sample data goes: into each sample's own block, or through one
+// scratch buffer to the sound device (currentDevice), which copies it.
+struct SampleSink {
+    int toDevice = 0;
+    SampleCallback callback = nullptr;
+    std::uint8_t* scratch = nullptr;
+
+    // Prepares for samples of up to largest bytes (the scratch buffer in device mode).
+    int open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest);
+    // Gives a buffer for the sample's length bytes: the scratch buffer, or a
+    // new data block of the sample's own.
+    int buffer(Sample* sample, std::uint8_t** out);
+    // The sample's data (or none, for type 0) is in place: hands it to the
+    // device in device mode, then calls the callback.
+    int finish(Sample* sample, const std::uint8_t* data);
+    // Frees the scratch buffer.
+    void close();
+};
