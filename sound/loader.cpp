@@ -29,6 +29,12 @@ int ImageReader::at(std::int64_t offset, std::int64_t n, const std::uint8_t** ou
     return errOK;
 }
 
+bool orders_playable(const std::uint8_t* orders, int count) {
+    for (int k = 0; k < count && orders[k] != 255; k++)
+        if (orders[k] != 254) return true;
+    return false;
+}
+
 void copy_name(char* to, const std::uint8_t* from, std::size_t length) {
     std::memcpy(to, from, length);
     to[length] = '\0';

@@ -21,6 +21,22 @@ inline std::uint16_t read_u16be(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
 
+// Protracker's extended effect (E): generic command by the parameter's high
+// nibble (0 = dropped). Extended Module files share it.
+inline constexpr std::array<std::uint8_t, 16> extendedEffectCommands = {0,  17, 18, 0,  0,  0,  19, 0,
+                                                                        20, 21, 22, 23, 24, 25, 26, 0};
+
+// Scream Tracker 3's S command: generic command by the infobyte's high nibble
+// (0 = dropped): S8x panning, SBx pattern loop, SCx note cut, SDx note delay,
+// SEx pattern delay. Impulse Tracker files share it.
+inline constexpr std::array<std::uint8_t, 16> specialEffectCommands = {0, 0, 0,  0,  0,  0,  0,  0,
+                                                                       20, 0, 0, 19, 24, 25, 26, 0};
+
+// True when an order list of bytes (254 skip, 255 end, others pattern
+// numbers) names a pattern before its first end mark; without one the player
+// would search the list for ever.
+bool orders_playable(const std::uint8_t* orders, int count);
+
 // A checked view of a file image: every read is tested against its size.
 struct ImageReader {
     const std::uint8_t* data;

@@ -46,10 +46,6 @@ constexpr std::array<int, 36> effectCommands = {
     0, 0, fxKeyOff, 0, 0, 0, 0, 33, 0, 29, 0,  0,  0,  0,  30,         fxExtraFine,  0,  0,
 };
 
-// High nibble of an E effect's parameter to generic command (0 = dropped).
-constexpr std::array<std::uint8_t, 16> extendedCommands = {0,  17, 18, 0,  0,  0,  19, 0,
-                                                           20, 21, 22, 23, 24, 25, 26, 0};
-
 // Worst-case size of a converted pattern: every channel entry carries all
 // five bytes after its flag, and every row ends with a zero byte.
 std::size_t convertedCapacity(int rows, int channels) {
@@ -120,7 +116,7 @@ int convertPattern(const std::uint8_t* packed, std::size_t packedSize, int rows,
                     int mapped = effectCommands[t];
                     switch (mapped) {
                     case fxExtended:
-                        command = extendedCommands[p >> 4];
+                        command = extendedEffectCommands[p >> 4];
                         info = p & 0x0f;
                         break;
                     case fxSpeedTempo: command = p < 32 ? cmdSetSpeed : cmdSetTempo; break;
