@@ -285,7 +285,7 @@ int protracker_channels(const std::uint8_t* s) {
 
 int load_protracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                                   SampleCallback callback, Module** moduleOut) {
-    if (data == nullptr || moduleOut == nullptr) return errInvalidArguments;
+    if ((data == nullptr && size != 0) || moduleOut == nullptr) return errInvalidArguments;
     ModLoader loader;
     loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
     loader.addToDevice = addSamplesToDevice;

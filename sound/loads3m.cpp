@@ -360,7 +360,7 @@ struct S3mLoader {
 
 int load_scream_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                                       SampleCallback callback, Module** moduleOut) {
-    if (data == nullptr || moduleOut == nullptr) return errInvalidArguments;
+    if ((data == nullptr && size != 0) || moduleOut == nullptr) return errInvalidArguments;
     S3mLoader loader;
     loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
     loader.addToDevice = addSamplesToDevice;
