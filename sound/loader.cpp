@@ -6,6 +6,7 @@
 #include "sound/mmem.h"
 #include "sound/sdevice.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -76,6 +77,12 @@ int load_module_file(const char* fileName, std::size_t headBytes, ImageTest reco
                     callback, moduleOut);
     if (image != nullptr) mem_free(image);
     return code;
+}
+
+void end_load(PatternBuilder& builder, SampleSink& sink, Module* module, bool failed) {
+    builder.close();
+    sink.close();
+    if (failed && module != nullptr) free_module(module, currentDevice);
 }
 
 int PatternBuilder::open() {
@@ -150,9 +157,12 @@ void PatternBuilder::close() {
     buffer = nullptr;
 }
 
-int SampleSink::open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest) {
+int SampleSink::open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest,
+                     std::int64_t most) {
     toDevice = addSamplesToDevice;
     callback = sampleCallback;
+    limit = most;
+    largest = std::min(largest, limit);
     if (!toDevice || largest <= 0) return errOK;
     void* memory = nullptr;
     if (int code = mem_alloc(static_cast<std::size_t>(largest), &memory); code != errOK) return code;
@@ -161,6 +171,7 @@ int SampleSink::open(int addSamplesToDevice, SampleCallback sampleCallback, std:
 }
 
 int SampleSink::buffer(Sample* sample, std::uint8_t** out) {
+    if (sample->length > limit) return errEndOfFile;
     if (toDevice) {
         *out = scratch;
         return errOK;

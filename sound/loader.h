@@ -3,6 +3,7 @@
 // data where the caller wants it (each sample's own block, or the device).
 #pragma once
 
+#include "sound/errors.h"
 #include "sound/module.h"
 
 #include <array>
@@ -104,6 +105,20 @@ struct PatternBuilder {
     int finish(Pattern** out);
     // Frees the buffer.
     void close();
+
+    // Makes all of the module's pattern_count patterns: convert(n) builds
+    // pattern n (begin, the rows, finish into module->patterns[n]).
+    template <typename Convert> int buildAll(Module* module, Convert convert) {
+        void* memory = nullptr;
+        std::size_t count = static_cast<std::size_t>(module->pattern_count);
+        if (int code = alloc_zeroed_array(count, sizeof(Pattern*), &memory); code != errOK) return code;
+        module->patterns = static_cast<Pattern**>(memory);
+        if (int code = open(); code != errOK) return code;
+        for (int n = 0; n < module->pattern_count; n++)
+            if (int code = convert(n); code != errOK) return code;
+        close();
+        return errOK;
+    }
 };
 
 // Where sample data goes: into each sample's own block, or through one
@@ -112,15 +127,57 @@ struct SampleSink {
     int toDevice = 0;
     SampleCallback callback = nullptr;
     std::uint8_t* scratch = nullptr;
+    std::int64_t limit = 0;
 
-    // Prepares for samples of up to largest bytes (the scratch buffer in device mode).
-    int open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest);
+    // Prepares for samples of up to largest bytes (the scratch buffer in
+    // device mode). No sample may be longer than limit, the most the file can
+    // hold, so that a damaged length never asks for absurd memory.
+    int open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest, std::int64_t most);
     // Gives a buffer for the sample's length bytes: the scratch buffer, or a
-    // new data block of the sample's own.
+    // new data block of the sample's own; a length above the limit is errEndOfFile.
     int buffer(Sample* sample, std::uint8_t** out);
     // The sample's data (or none, for type 0) is in place: hands it to the
     // device in device mode, then calls the callback.
     int finish(Sample* sample, const std::uint8_t* data);
+    // Gives every sample of the module its data and hands it on: for each
+    // sample with data, decode(index, sample, buffer) fills a buffer of the
+    // sample's length; samples without data are handed on as they are.
+    template <typename Decode> int fill(Module* module, Decode decode) {
+        for (int k = 0; k < module->sample_count; k++) {
+            Sample* sample = module->samples[k];
+            if (sample == nullptr) continue;
+            std::uint8_t* data = nullptr;
+            if (sample->type != 0) {
+                if (int code = buffer(sample, &data); code != errOK) return code;
+                if (int code = decode(k, sample, data); code != errOK) return code;
+            }
+            if (int code = finish(sample, data); code != errOK) return code;
+        }
+        return errOK;
+    }
+
     // Frees the scratch buffer.
     void close();
 };
+
+// Frees a loader's buffers and, after a failure, the module it was building
+// (removing its samples from the device).
+void end_load(PatternBuilder& builder, SampleSink& sink, Module* module, bool failed);
+
+// Runs a format's loader on a file image. Loader has the members in,
+// addToDevice, callback and module, load() and release(failed), which frees
+// its buffers and, after a failure, the module.
+template <typename Loader>
+int run_image_loader(const std::uint8_t* data, std::size_t size, int addSamplesToDevice, SampleCallback callback,
+                     Module** moduleOut) {
+    if ((data == nullptr && size != 0) || moduleOut == nullptr) return errInvalidArguments;
+    Loader loader;
+    loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
+    loader.addToDevice = addSamplesToDevice;
+    loader.callback = callback;
+    int code = check_sample_device(addSamplesToDevice);
+    if (code == errOK) code = loader.load();
+    loader.release(code != errOK);
+    if (code == errOK) *moduleOut = loader.module;
+    return code;
+}

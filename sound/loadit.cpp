@@ -25,6 +25,9 @@ constexpr std::int64_t maxSampleLength = 0x7fffffef;
 constexpr int maxNumbered = 255;
 constexpr int maxPatterns = 254;
 constexpr int defaultMiddleC = 8363;
+// Compressed data takes at least one bit a frame, so it decodes to at most
+// 16 times its size (a 16-bit sample of a single repeated value).
+constexpr std::int64_t compressionRatio = 16;
 
 // Header flag: instruments are used (otherwise the patterns name samples).
 constexpr std::uint16_t flagInstruments = 0x04;
@@ -337,16 +340,8 @@ struct ItLoader {
     }
 
     int readPatterns() {
-        void* memory = nullptr;
-        if (int code = alloc_zeroed_array(static_cast<std::size_t>(module->pattern_count), sizeof(Pattern*),
-                                          &memory);
-            code != errOK)
+        if (int code = builder.buildAll(module, [this](int n) { return convertPattern(n); }); code != errOK)
             return code;
-        module->patterns = static_cast<Pattern**>(memory);
-        if (int code = builder.open(); code != errOK) return code;
-        for (int n = 0; n < module->pattern_count; n++)
-            if (int code = convertPattern(n); code != errOK) return code;
-        builder.close();
         // Enough channels for every one the patterns name.
         module->channel_count = static_cast<std::uint8_t>(std::max(1, conversion.highestChannel + 1));
         return errOK;
@@ -382,9 +377,10 @@ struct ItLoader {
         if (bytes > maxSampleLength) return errInvalidInstrument;
         std::int64_t offset = read_u32le(h + 72);
         std::int64_t available = std::max<std::int64_t>(in.size - offset, 0);
-        // Compressed data takes at least one bit a frame; plain data is all
-        // there (a stereo sample's left channel comes first and is the one played).
-        if ((flags & sampleCompressed) ? bytes > 16 * available : bytes > available) return errEndOfFile;
+        // Plain data must all be there (a stereo sample's left channel comes
+        // first and is the one played).
+        if ((flags & sampleCompressed) ? bytes > compressionRatio * available : bytes > available)
+            return errEndOfFile;
 
         // The mixer plays loop 1 until the note is released and then loop 2,
         // so a sustain loop goes first and the sample's own loop after it.
@@ -625,24 +621,16 @@ struct ItLoader {
     }
 
     int readSampleData() {
-        if (int code = sink.open(addToDevice, callback, largestLength); code != errOK) return code;
-        for (int k = 0; k < samples; k++) {
-            Sample* sample = module->samples[k];
-            std::uint8_t* data = nullptr;
-            if (sample->type != 0) {
-                const std::uint8_t* h = nullptr;
-                if (int code = in.at(read_u32le(sampleOffsets + 4 * k), sampleHeaderBytes, &h); code != errOK)
-                    return code;
-                if (int code = sink.buffer(sample, &data); code != errOK) return code;
-                if (int code = decodeSample(sample, h, data); code != errOK) return code;
-            }
-            if (int code = sink.finish(sample, data); code != errOK) return code;
-        }
-        return errOK;
+        if (int code = sink.open(addToDevice, callback, largestLength, compressionRatio * in.size); code != errOK) return code;
+        return sink.fill(module, [this](int k, const Sample* sample, std::uint8_t* data) {
+            const std::uint8_t* h = nullptr;
+            if (int code = in.at(read_u32le(sampleOffsets + 4 * k), sampleHeaderBytes, &h); code != errOK)
+                return code;
+            return decodeSample(sample, h, data);
+        });
     }
 
     int load() {
-        if (int code = check_sample_device(addToDevice); code != errOK) return code;
         if (int code = readHeader(); code != errOK) return code;
         if (int code = readPatterns(); code != errOK) return code;
         if (int code = readSampleHeaders(); code != errOK) return code;
@@ -650,11 +638,7 @@ struct ItLoader {
         return readSampleData();
     }
 
-    void release(bool failed) {
-        builder.close();
-        sink.close();
-        if (failed && module != nullptr) free_module(module, currentDevice);
-    }
+    void release(bool failed) { end_load(builder, sink, module, failed); }
 };
 
 } // namespace
@@ -682,15 +666,7 @@ int decompress_it_sample(const std::uint8_t* data, std::size_t size, bool sixtee
 
 int load_impulse_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                                        SampleCallback callback, Module** moduleOut) {
-    if ((data == nullptr && size != 0) || moduleOut == nullptr) return errInvalidArguments;
-    ItLoader loader;
-    loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
-    loader.addToDevice = addSamplesToDevice;
-    loader.callback = callback;
-    int code = loader.load();
-    loader.release(code != errOK);
-    if (code == errOK) *moduleOut = loader.module;
-    return code;
+    return run_image_loader<ItLoader>(data, size, addSamplesToDevice, callback, moduleOut);
 }
 
 int load_impulse_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,

@@ -146,15 +146,8 @@ struct ModLoader {
     }
 
     int readPatterns() {
-        void* memory = nullptr;
-        int count = module->pattern_count;
-        if (int code = alloc_zeroed_array(static_cast<std::size_t>(count), sizeof(Pattern*), &memory);
-            code != errOK)
-            return code;
-        module->patterns = static_cast<Pattern**>(memory);
-        if (int code = builder.open(); code != errOK) return code;
         std::int64_t patternBytes = static_cast<std::int64_t>(channels) * 4 * rowsPerPattern;
-        for (int n = 0; n < count; n++) {
+        return builder.buildAll(module, [this, patternBytes](int n) {
             const std::uint8_t* raw = nullptr;
             if (int code = in.take(patternBytes, &raw); code != errOK) return code;
             builder.begin();
@@ -163,10 +156,8 @@ struct ModLoader {
                     if (int code = convertEntry(c, raw + (row * channels + c) * 4); code != errOK) return code;
                 if (int code = builder.endRow(); code != errOK) return code;
             }
-            if (int code = builder.finish(&module->patterns[n]); code != errOK) return code;
-        }
-        builder.close();
-        return errOK;
+            return builder.finish(&module->patterns[n]);
+        });
     }
 
     // Fills a used instrument's sample from its 30-byte header.
@@ -234,36 +225,24 @@ struct ModLoader {
     }
 
     int readSampleData(std::int64_t largest) {
-        if (int code = sink.open(addToDevice, callback, largest); code != errOK) return code;
-        for (int i = 0; i < instrumentCount; i++) {
-            Sample* sample = module->samples[i];
-            if (sample == nullptr) continue;
-            std::uint8_t* data = nullptr;
-            if (sample->type != 0) {
-                const std::uint8_t* raw = nullptr;
-                if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
-                if (int code = sink.buffer(sample, &data); code != errOK) return code;
-                // Signed bytes in the file, unsigned in the mixer.
-                for (int k = 0; k < sample->length; k++)
-                    data[k] = static_cast<std::uint8_t>(raw[k] ^ 0x80);
-            }
-            if (int code = sink.finish(sample, data); code != errOK) return code;
-        }
-        return errOK;
+        if (int code = sink.open(addToDevice, callback, largest, in.size); code != errOK) return code;
+        return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* data) {
+            const std::uint8_t* raw = nullptr;
+            if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
+            // Signed bytes in the file, unsigned in the mixer.
+            for (int k = 0; k < sample->length; k++)
+                data[k] = static_cast<std::uint8_t>(raw[k] ^ 0x80);
+            return static_cast<int>(errOK);
+        });
     }
 
     int load() {
-        if (int code = check_sample_device(addToDevice); code != errOK) return code;
         if (int code = readHeader(); code != errOK) return code;
         if (int code = readPatterns(); code != errOK) return code;
         return readInstruments();
     }
 
-    void release(bool failed) {
-        builder.close();
-        sink.close();
-        if (failed && module != nullptr) free_module(module, currentDevice);
-    }
+    void release(bool failed) { end_load(builder, sink, module, failed); }
 };
 
 } // namespace
@@ -285,15 +264,7 @@ int protracker_channels(const std::uint8_t* s) {
 
 int load_protracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                                   SampleCallback callback, Module** moduleOut) {
-    if ((data == nullptr && size != 0) || moduleOut == nullptr) return errInvalidArguments;
-    ModLoader loader;
-    loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
-    loader.addToDevice = addSamplesToDevice;
-    loader.callback = callback;
-    int code = loader.load();
-    loader.release(code != errOK);
-    if (code == errOK) *moduleOut = loader.module;
-    return code;
+    return run_image_loader<ModLoader>(data, size, addSamplesToDevice, callback, moduleOut);
 }
 
 int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,

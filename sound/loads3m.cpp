@@ -241,29 +241,22 @@ struct S3mLoader {
     }
 
     int readPatterns() {
-        void* memory = nullptr;
-        if (int code = alloc_zeroed_array(static_cast<std::size_t>(module->pattern_count), sizeof(Pattern*),
-                                          &memory);
-            code != errOK)
+        if (int code = builder.buildAll(module, [this](int n) { return convertPattern(n); }); code != errOK)
             return code;
-        module->patterns = static_cast<Pattern**>(memory);
-        if (int code = builder.open(); code != errOK) return code;
-        for (int n = 0; n < module->pattern_count; n++)
-            if (int code = convertPattern(n); code != errOK) return code;
-        builder.close();
         module->channel_count = static_cast<std::uint8_t>(std::max(1, std::min(lastEnabled, highestUsed) + 1));
         return errOK;
     }
 
-    // Fills a used instrument's sample from its header (null: no header).
-    void fillSample(Sample* sample, const std::uint8_t* h, std::int64_t* largest) const {
-        if (h == nullptr) return;
+    // Fills a used instrument's sample from its header (null: no header)
+    // and checks that its data is in the file.
+    int fillSample(Sample* sample, const std::uint8_t* h, std::int64_t* largest) const {
+        if (h == nullptr) return errOK;
         copy_name(sample->name, h + 48, 28);
         sample->volume = std::min<int>(h[28], 64);
         std::uint32_t rate = read_u32le(h + 32);
         sample->relative_note = rate == 0 ? defaultMiddleC : static_cast<int>(std::min<std::uint32_t>(rate, INT_MAX));
         std::int64_t length = read_u32le(h + 16);
-        if (h[0] != instrumentSample || length == 0) return;
+        if (h[0] != instrumentSample || length == 0) return errOK;
         std::int64_t loopStart = read_u32le(h + 20);
         std::int64_t loopEnd = std::min<std::int64_t>(read_u32le(h + 24), length);
         // The data after a loop is never heard, so it is cut.
@@ -282,7 +275,10 @@ struct S3mLoader {
         sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
         std::int64_t memorySegment = static_cast<std::int64_t>(h[13]) << 16 | read_u16le(h + 14);
         sample->file_offset = static_cast<int>(memorySegment * 16);
+        const std::uint8_t* data = nullptr;
+        if (int code = in.at(sample->file_offset, sample->length, &data); code != errOK) return code;
         *largest = std::max<std::int64_t>(*largest, sample->length);
+        return errOK;
     }
 
     int readInstruments() {
@@ -310,65 +306,45 @@ struct S3mLoader {
             module->samples[k] = sample;
             instrument->sample_list[0] = sample;
             sample->relative_note = defaultMiddleC;
-            fillSample(sample, h, &largest);
+            if (int code = fillSample(sample, h, &largest); code != errOK) return code;
         }
-        return readSampleData(std::min(largest, in.size));
+        return readSampleData(largest);
     }
 
     int readSampleData(std::int64_t largest) {
-        if (int code = sink.open(addToDevice, callback, largest); code != errOK) return code;
+        if (int code = sink.open(addToDevice, callback, largest, in.size); code != errOK) return code;
         bool signedData = read_u16le(header + 42) == formatSignedSamples;
-        for (int k = 0; k < fileInstruments; k++) {
-            Sample* sample = module->samples[k];
-            if (sample == nullptr) continue;
-            std::uint8_t* data = nullptr;
-            if (sample->type != 0) {
-                const std::uint8_t* raw = nullptr;
-                if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
-                if (int code = sink.buffer(sample, &data); code != errOK) return code;
-                std::memcpy(data, raw, static_cast<std::size_t>(sample->length));
-                // The mixer takes 8-bit data unsigned and 16-bit data signed.
-                if (sample->type == 1 && signedData) {
-                    for (int b = 0; b < sample->length; b++)
-                        data[b] ^= 0x80;
-                } else if (sample->type == 2 && !signedData) {
-                    for (int b = 1; b < sample->length; b += 2)
-                        data[b] ^= 0x80;
-                }
+        return sink.fill(module, [this, signedData](int, const Sample* sample, std::uint8_t* data) {
+            const std::uint8_t* raw = nullptr;
+            if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
+            std::memcpy(data, raw, static_cast<std::size_t>(sample->length));
+            // The mixer takes 8-bit data unsigned and 16-bit data signed.
+            if (sample->type == 1 && signedData) {
+                for (int b = 0; b < sample->length; b++)
+                    data[b] ^= 0x80;
+            } else if (sample->type == 2 && !signedData) {
+                for (int b = 1; b < sample->length; b += 2)
+                    data[b] ^= 0x80;
             }
-            if (int code = sink.finish(sample, data); code != errOK) return code;
-        }
-        return errOK;
+            return static_cast<int>(errOK);
+        });
     }
 
     int load() {
-        if (int code = check_sample_device(addToDevice); code != errOK) return code;
         if (int code = readHeader(); code != errOK) return code;
         if (int code = readInstrumentHeaders(); code != errOK) return code;
         if (int code = readPatterns(); code != errOK) return code;
         return readInstruments();
     }
 
-    void release(bool failed) {
-        builder.close();
-        sink.close();
-        if (failed && module != nullptr) free_module(module, currentDevice);
-    }
+    void release(bool failed) { end_load(builder, sink, module, failed); }
 };
 
 } // namespace
 
 int load_scream_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                                       SampleCallback callback, Module** moduleOut) {
-    if ((data == nullptr && size != 0) || moduleOut == nullptr) return errInvalidArguments;
-    S3mLoader loader;
-    loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
-    loader.addToDevice = addSamplesToDevice;
-    loader.callback = callback;
-    int code = loader.load();
-    loader.release(code != errOK);
-    if (code == errOK) *moduleOut = loader.module;
-    return code;
+    return run_image_loader<S3mLoader>(data, size, addSamplesToDevice, callback, moduleOut);
 }
 
 int load_scream_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,

@@ -465,29 +465,19 @@ struct XmLoader {
     }
 
     int readSampleData() {
-        // The scratch buffer never outgrows the file: each sample is checked
-        // against the file before anything is read into it.
-        if (int code = sink.open(addToDevice, callback, std::min<std::int64_t>(largestLength, in.size));
-            code != errOK)
-            return code;
-        for (int k = 0; k < module->sample_count; k++) {
-            Sample* sample = module->samples[k];
-            if (sample->length == 0) sample->type = 0;
-            std::uint8_t* decoded = nullptr;
-            if (sample->type != 0) {
-                in.pos = sample->file_offset;
-                const std::uint8_t* raw = nullptr;
-                if (int code = in.take(sample->length, &raw); code != errOK) return code;
-                if (int code = sink.buffer(sample, &decoded); code != errOK) return code;
-                deltaDecode(raw, decoded, static_cast<std::size_t>(sample->length), sample->type);
-            }
-            if (int code = sink.finish(sample, decoded); code != errOK) return code;
-        }
-        return errOK;
+        // No sample can hold more than the whole file.
+        if (int code = sink.open(addToDevice, callback, largestLength, in.size); code != errOK) return code;
+        for (int k = 0; k < module->sample_count; k++)
+            if (module->samples[k]->length == 0) module->samples[k]->type = 0;
+        return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* decoded) {
+            const std::uint8_t* raw = nullptr;
+            if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
+            deltaDecode(raw, decoded, static_cast<std::size_t>(sample->length), sample->type);
+            return static_cast<int>(errOK);
+        });
     }
 
     int load() {
-        if (int code = check_sample_device(addToDevice); code != errOK) return code;
         int filePatterns = 0, fileInstruments = 0;
         if (int code = readHeader(&filePatterns, &fileInstruments); code != errOK) return code;
         if (int code = readPatterns(filePatterns); code != errOK) return code;
@@ -507,15 +497,7 @@ struct XmLoader {
 
 int load_extended_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                                 SampleCallback callback, Module** moduleOut) {
-    if (data == nullptr || moduleOut == nullptr) return errInvalidArguments;
-    XmLoader loader;
-    loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
-    loader.addToDevice = addSamplesToDevice;
-    loader.callback = callback;
-    int code = loader.load();
-    loader.release(code != errOK);
-    if (code == errOK) *moduleOut = loader.module;
-    return code;
+    return run_image_loader<XmLoader>(data, size, addSamplesToDevice, callback, moduleOut);
 }
 
 namespace {

@@ -124,6 +124,14 @@ inline std::vector<std::uint8_t> readFile(const std::string& name) {
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The smallest of some files, read: it keeps the damaged-copy runs quick.
+inline std::vector<std::uint8_t> smallestFile(const std::vector<std::string>& files) {
+    std::string smallest = files.at(0);
+    for (const std::string& name : files)
+        if (std::filesystem::file_size(name) < std::filesystem::file_size(smallest)) smallest = name;
+    return readFile(smallest);
+}
+
 // Checks what the player relies on: every order names a pattern or a mark,
 // every packed row stays inside its record and names only channels,
 // instruments, notes and commands that exist, every sample's loop lies inside
@@ -237,6 +245,14 @@ inline void expectBothModesAgree(ImageLoader load, const std::string& name) {
     EXPECT_EQ(mem_blocks_in_use(), before) << name;
     for (const RecordedSample& sample : recorded)
         EXPECT_TRUE(sample.removed) << name;
+}
+
+// Every corpus file of a format loads in both modes (skipped without a corpus).
+inline void loadEveryCorpusFile(ImageLoader load, const std::string& extension) {
+    std::vector<std::string> files = corpusFiles(extension);
+    if (files.empty()) GTEST_SKIP() << "no " << extension << " files in " << MORVA_MODULES_DIR;
+    for (const std::string& name : files)
+        expectBothModesAgree(load, name);
 }
 
 // How a run of damaged copies went.

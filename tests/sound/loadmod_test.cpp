@@ -340,19 +340,14 @@ TEST_F(ModLoader, LoadsFromAFile) {
 }
 
 TEST_F(ModLoader, EveryCorpusFileLoadsInBothModes) {
-    std::vector<std::string> files = corpusFiles(".mod");
-    if (files.empty()) GTEST_SKIP() << "no MOD files in " << MORVA_MODULES_DIR;
-    for (const std::string& name : files)
-        expectBothModesAgree(load_protracker_module_memory, name);
+    loadEveryCorpusFile(load_protracker_module_memory, ".mod");
 }
 
 TEST_F(ModLoader, DamagedCopiesNeverCrashOrLeak) {
     std::vector<std::string> files = corpusFiles(".mod");
     std::vector<std::uint8_t> original;
     if (!files.empty()) {
-        original = readFile(files[0]);
-        for (const std::string& name : files)
-            if (std::filesystem::file_size(name) < original.size()) original = readFile(name);
+        original = smallestFile(files);
     } else {
         ModSampleSpec s;
         s.data.assign(500, 3);

@@ -388,10 +388,7 @@ TEST_F(S3mLoader, DeviceModeHandsSamplesOver) {
 }
 
 TEST_F(S3mLoader, EveryCorpusFileLoadsInBothModes) {
-    std::vector<std::string> files = corpusFiles(".s3m");
-    if (files.empty()) GTEST_SKIP() << "no S3M files in " << MORVA_MODULES_DIR;
-    for (const std::string& name : files)
-        expectBothModesAgree(load_scream_tracker_module_memory, name);
+    loadEveryCorpusFile(load_scream_tracker_module_memory, ".s3m");
 }
 
 namespace {
@@ -415,9 +412,7 @@ TEST_F(S3mLoader, DamagedCopiesNeverCrashOrLeak) {
     std::vector<std::string> files = corpusFiles(".s3m");
     std::vector<std::uint8_t> original;
     if (!files.empty()) {
-        original = readFile(files[0]);
-        for (const std::string& name : files)
-            if (std::filesystem::file_size(name) < original.size()) original = readFile(name);
+        original = smallestFile(files);
     } else {
         S3mInstrumentSpec s;
         s.data.assign(300, 0x80);
