@@ -31,8 +31,8 @@ int ImageReader::at(std::int64_t offset, std::int64_t n, const std::uint8_t** ou
 }
 
 bool orders_playable(const std::uint8_t* orders, int count) {
-    for (int k = 0; k < count && orders[k] != 255; k++)
-        if (orders[k] != 254) return true;
+    for (int k = 0; k < count && orders[k] != orderByteEnd; k++)
+        if (orders[k] != orderByteSkip) return true;
     return false;
 }
 

@@ -33,9 +33,18 @@ inline constexpr std::array<std::uint8_t, 16> extendedEffectCommands = {0,  17, 
 inline constexpr std::array<std::uint8_t, 16> specialEffectCommands = {0, 0, 0,  0,  0,  0,  0,  0,
                                                                        20, 0, 0, 19, 24, 25, 26, 0};
 
-// True when an order list of bytes (254 skip, 255 end, others pattern
-// numbers) names a pattern before its first end mark; without one the player
-// would search the list for ever.
+// Order bytes of Scream Tracker 3 and Impulse Tracker files: 254 is skipped,
+// 255 ends the song, others are pattern numbers.
+inline constexpr std::uint8_t orderByteSkip = 254;
+inline constexpr std::uint8_t orderByteEnd = 255;
+
+// The order entry of an order byte.
+inline std::uint16_t order_entry(std::uint8_t byte) {
+    return byte == orderByteSkip ? orderSkip : byte == orderByteEnd ? orderEnd : byte;
+}
+
+// True when an order list of bytes names a pattern before its first end
+// mark; without one the player would search the list for ever.
 bool orders_playable(const std::uint8_t* orders, int count);
 
 // A checked view of a file image: every read is tested against its size.

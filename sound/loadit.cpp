@@ -29,8 +29,10 @@ constexpr int defaultMiddleC = 8363;
 // 16 times its size (a 16-bit sample of a single repeated value).
 constexpr std::int64_t compressionRatio = 16;
 
-// Header flag: instruments are used (otherwise the patterns name samples).
+// Header flags: instruments are used (otherwise the patterns name samples);
+// slides are linear.
 constexpr std::uint16_t flagInstruments = 0x04;
+constexpr std::uint16_t flagLinearSlides = 0x08;
 // Channel panning bytes: 0..64, 100 surround, bit 7 set for a switched-off channel.
 constexpr std::uint8_t panningSurround = 100;
 constexpr std::uint8_t channelOff = 0x80;
@@ -60,7 +62,6 @@ constexpr std::uint8_t envelopeSustainLoops = 0x04;
 
 // Note bytes: 0..119 are notes, 255 note off, 254 note cut, others note fade.
 constexpr int noteCount = 120;
-constexpr std::uint8_t fileNoteOff = 255;
 constexpr std::uint8_t fileNoteCut = 254;
 
 // Command letter (A = 1 .. Y = 25) to generic command; 0 drops it. S, V and
@@ -112,12 +113,12 @@ struct BitReader {
     }
 };
 
-// Decodes one block of up to count frames. Each value is read with the
-// current bit width; some values instead change the width: at widths below 7
-// the lowest negative value is followed by a 3-bit (16-bit data: 4-bit) new
-// width, at the widths up to the widest a range of values just below the top
-// of the range names it directly, and at the widest width (9, 17) the top bit
-// marks a width change.
+// Decodes one block of up to count frames: differences (2.15: differences
+// of differences) read at a bit width that starts widest. Some codes change
+// the width instead: below width 7 the lowest negative value, followed by a
+// 3-bit (16-bit data: 4-bit) width; from 7 to one below the widest, the 8
+// (16) values around the top of the signed range, which name the width
+// themselves; at the widest width (9, 17) any code with its top bit set.
 int decodeBlock(BitReader& bits, bool sixteenBit, bool it215, std::uint8_t* out, std::size_t count) {
     const int sampleBits = sixteenBit ? 16 : 8;
     const int widest = sampleBits + 1;
@@ -213,7 +214,7 @@ struct ItLoader {
         if (!orders_playable(orders, orderCount)) return errInvalidModule;
         int highest = -1;
         for (int k = 0; k < orderCount; k++)
-            if (orders[k] < maxPatterns) highest = std::max<int>(highest, orders[k]);
+            if (orders[k] < orderByteSkip) highest = std::max<int>(highest, orders[k]);
 
         void* memory = nullptr;
         if (int code = mem_alloc_zeroed(sizeof(Module), &memory); code != errOK) return code;
@@ -230,14 +231,14 @@ struct ItLoader {
         module->instrument_count = instrumentMode ? instruments : samples;
         module->sample_count = samples;
         if (instrumentMode) module->flags |= moduleInstrumentMode;
-        if (read_u16le(header + 44) & 0x08) module->flags |= moduleLinearFrequency;
+        if (read_u16le(header + 44) & flagLinearSlides) module->flags |= moduleLinearFrequency;
 
         if (int code = mem_alloc(static_cast<std::size_t>(orderCount) * sizeof(std::uint16_t), &memory);
             code != errOK)
             return code;
         module->orders = static_cast<std::uint16_t*>(memory);
         for (int k = 0; k < orderCount; k++)
-            module->orders[k] = orders[k] == 254 ? 0xfffe : orders[k] == 255 ? 0xffff : orders[k];
+            module->orders[k] = order_entry(orders[k]);
 
         if (int code = mem_alloc(64 * sizeof(int), &memory); code != errOK) return code;
         module->panning = static_cast<int*>(memory);

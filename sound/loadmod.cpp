@@ -36,7 +36,6 @@ constexpr int lastNormalNote = 47;
 
 // Generic command numbers the file's effects turn into.
 enum : std::uint8_t {
-    cmdSetPanning = 9,
     cmdSetSpeed = 15,
     cmdSetTempo = 16,
 };

@@ -36,10 +36,6 @@ constexpr std::uint8_t instrumentSample = 1;
 constexpr std::uint8_t sampleLoops = 0x01;
 constexpr std::uint8_t sample16Bit = 0x04;
 
-// Order entries with a meaning of their own.
-constexpr std::uint8_t orderSkip = 254;
-constexpr std::uint8_t orderEnd = 255;
-
 // Note bytes: octave and semitone below 0x80, 254 cuts the note, 255 is none.
 constexpr std::uint8_t noteCut = 254;
 
@@ -104,12 +100,12 @@ struct S3mLoader {
 
         // Trailing end marks only pad the order list to an even length.
         int songLength = orderCount;
-        while (songLength > 0 && orders[songLength - 1] == orderEnd)
+        while (songLength > 0 && orders[songLength - 1] == orderByteEnd)
             songLength--;
         if (!orders_playable(orders, songLength)) return errInvalidModule;
         int highest = -1;
         for (int k = 0; k < songLength; k++)
-            if (orders[k] < orderSkip) highest = std::max<int>(highest, orders[k]);
+            if (orders[k] < orderByteSkip) highest = std::max<int>(highest, orders[k]);
 
         void* memory = nullptr;
         if (int code = mem_alloc_zeroed(sizeof(Module), &memory); code != errOK) return code;
@@ -134,9 +130,7 @@ struct S3mLoader {
             return code;
         module->orders = static_cast<std::uint16_t*>(memory);
         for (int k = 0; k < songLength; k++)
-            module->orders[k] = orders[k] == orderSkip  ? 0xfffe
-                                : orders[k] == orderEnd ? 0xffff
-                                                        : orders[k];
+            module->orders[k] = order_entry(orders[k]);
         return readPanning();
     }
 

@@ -32,6 +32,10 @@ inline constexpr std::uint8_t instrumentNone = 255;
 // Volume byte meaning "no volume".
 inline constexpr std::uint8_t volumeNone = 80;
 
+// Order entries that name no pattern: one the song skips, and one that ends it.
+inline constexpr std::uint16_t orderSkip = 0xfffe;
+inline constexpr std::uint16_t orderEnd = 0xffff;
+
 // Flag-byte bits of a packed channel entry.
 inline constexpr std::uint8_t entryChannelMask = 0x1f;
 inline constexpr std::uint8_t entryNoteInstrument = 0x20;
