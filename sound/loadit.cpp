@@ -85,7 +85,7 @@ std::uint8_t encodeNote(int note) {
     return static_cast<std::uint8_t>((note / 12) << 4 | note % 12);
 }
 
-// Reads the compressed stream bit by bit, lowest bit first.
+// Reads the compressed stream in codes of up to 17 bits, lowest bit first.
 struct BitReader {
     const std::uint8_t* next;
     const std::uint8_t* end;
@@ -93,22 +93,14 @@ struct BitReader {
     int buffered = 0;
 
     bool read(int bits, std::uint32_t* out) {
-        std::uint32_t value = 0;
-        int shift = 0;
-        while (bits > 0) {
-            if (buffered == 0) {
-                if (next == end) return false;
-                buffer = *next++;
-                buffered = 8;
-            }
-            int take = std::min(bits, buffered);
-            value |= (buffer & ((1u << take) - 1)) << shift;
-            buffer >>= take;
-            buffered -= take;
-            shift += take;
-            bits -= take;
+        while (buffered < bits) {
+            if (next == end) return false;
+            buffer |= static_cast<std::uint32_t>(*next++) << buffered;
+            buffered += 8;
         }
-        *out = value;
+        *out = buffer & ((1u << bits) - 1);
+        buffer >>= bits;
+        buffered -= bits;
         return true;
     }
 };
