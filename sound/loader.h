@@ -40,7 +40,7 @@ inline constexpr std::uint8_t orderByteEnd = 255;
 
 // The order entry of an order byte.
 inline std::uint16_t order_entry(std::uint8_t byte) {
-    return byte == orderByteSkip ? orderSkip : byte == orderByteEnd ? orderEnd : byte;
+    return byte == orderByteSkip ? orderMarkSkip : byte == orderByteEnd ? orderMarkEnd : byte;
 }
 
 // True when an order list of bytes names a pattern before its first end

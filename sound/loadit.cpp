@@ -482,7 +482,8 @@ struct ItLoader {
     }
 
     // An instrument of its own header: the samples its keyboard names, and
-    // which sample and note each note plays.
+    // which sample and note (a note number 0..119, as the keyboard has it)
+    // each note plays.
     int readInstrument(int k) {
         bool newer = read_u16le(header + 42) >= newInstrumentVersion;
         const std::uint8_t* h = nullptr;
@@ -496,7 +497,7 @@ struct ItLoader {
         for (int j = 0; j < keyboardNotes; j++) {
             std::uint8_t note = h[keyboardAt + 2 * j];
             std::uint8_t number = h[keyboardAt + 2 * j + 1];
-            noteMap[static_cast<std::size_t>(2 * j)] = encodeNote(note < noteCount ? note : j);
+            noteMap[static_cast<std::size_t>(2 * j)] = static_cast<std::uint8_t>(note < noteCount ? note : j);
             std::uint8_t place = 255;
             if (number != 0 && number <= samples) {
                 if (listed[number] == 0) listed[number] = static_cast<std::uint8_t>(++distinct);

@@ -33,8 +33,8 @@ inline constexpr std::uint8_t instrumentNone = 255;
 inline constexpr std::uint8_t volumeNone = 80;
 
 // Order entries that name no pattern: one the song skips, and one that ends it.
-inline constexpr std::uint16_t orderSkip = 0xfffe;
-inline constexpr std::uint16_t orderEnd = 0xffff;
+inline constexpr std::uint16_t orderMarkSkip = 0xfffe;
+inline constexpr std::uint16_t orderMarkEnd = 0xffff;
 
 // Flag-byte bits of a packed channel entry.
 inline constexpr std::uint8_t entryChannelMask = 0x1f;

@@ -446,11 +446,11 @@ TEST_F(ItLoader, NewerInstrumentsKeepTheirKeyboardAndEnvelopes) {
     ASSERT_NE(in->note_map, nullptr);
     EXPECT_EQ(in->note_map[0], 0x00);
     EXPECT_EQ(in->note_map[1], 0);
-    EXPECT_EQ(in->note_map[20], 0x5a); // note 70
+    EXPECT_EQ(in->note_map[20], 70);
     EXPECT_EQ(in->note_map[21], 1);
-    EXPECT_EQ(in->note_map[22], 0x9b); // note 119
+    EXPECT_EQ(in->note_map[22], 119);
     EXPECT_EQ(in->note_map[23], 255);
-    EXPECT_EQ(in->note_map[24], 0x10); // note 12 plays itself
+    EXPECT_EQ(in->note_map[24], 12) << "a note beyond the keyboard's plays itself";
     EXPECT_EQ(in->note_map[25], 255);
     EXPECT_EQ(in->new_note_action, 2);
     EXPECT_EQ(in->duplicate_check_type, 1);
