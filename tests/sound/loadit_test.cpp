@@ -1,6 +1,7 @@
 #include "sound/loadit.h"
 
 #include "loader_fixture.h"
+#include "xmbuild.h"
 
 #include <gtest/gtest.h>
 
@@ -61,14 +62,8 @@ struct ItSpec {
     }
 };
 
-void put16(std::vector<std::uint8_t>& f, std::size_t at, std::uint32_t v) {
-    f[at] = static_cast<std::uint8_t>(v);
-    f[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::vector<std::uint8_t>& f, std::size_t at, std::uint32_t v) {
-    put16(f, at, v);
-    put16(f, at + 2, v >> 16);
-}
+using xmbuild::put16;
+using xmbuild::put32;
 
 void putEnvelope(std::vector<std::uint8_t>& f, std::size_t at, const ItEnvelopeSpec& e) {
     std::array<std::uint8_t, 6> head = {e.flags, e.count, e.loopStart, e.loopEnd, e.sustainStart, e.sustainEnd};

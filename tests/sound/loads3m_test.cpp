@@ -1,6 +1,7 @@
 #include "sound/loads3m.h"
 
 #include "loader_fixture.h"
+#include "xmbuild.h"
 
 #include <gtest/gtest.h>
 
@@ -37,14 +38,8 @@ struct S3mSpec {
     std::uint8_t globalVolume = 64, speed = 6, tempo = 125;
 };
 
-void put16(std::vector<std::uint8_t>& f, std::size_t at, std::uint32_t v) {
-    f[at] = static_cast<std::uint8_t>(v);
-    f[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::vector<std::uint8_t>& f, std::size_t at, std::uint32_t v) {
-    put16(f, at, v);
-    put16(f, at + 2, v >> 16);
-}
+using xmbuild::put16;
+using xmbuild::put32;
 // Pads the file to the next 16-byte boundary and returns its parapointer.
 std::uint16_t paragraph(std::vector<std::uint8_t>& f) {
     f.resize((f.size() + 15) / 16 * 16);
