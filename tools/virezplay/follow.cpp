@@ -111,8 +111,8 @@ void followSong(SoundDevice* device, PlayHandle* handle) {
     }
 }
 
-void stopFollowing(SoundDevice* device) {
-    if (devicePlay && device == followedDevice) device->play = devicePlay;
+void stopFollowing() {
+    if (devicePlay && followedDevice) followedDevice->play = devicePlay;
     devicePlay = nullptr;
     followedDevice = nullptr;
     follower.handle = nullptr;

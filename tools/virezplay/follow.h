@@ -40,8 +40,9 @@ extern SongFollower follower;
 // end the device's output is muted, so that nothing of the second time round is heard.
 void followSong(SoundDevice* device, PlayHandle* handle);
 
-// Puts the device's own play operation back.
-void stopFollowing(SoundDevice* device);
+// Puts the followed device's own play operation back (also after a fatal error has shut the
+// library down and forgotten the device).
+void stopFollowing();
 
 // The play handle behind a song handle of the programming interface (null when none).
 PlayHandle* songHandle(int song);

@@ -173,6 +173,11 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
             else
                 sound_start_background_play(0);
         }
+        if (const std::string fatal = fatalError(); !fatal.empty()) {
+            std::fprintf(stderr, "%svirezplay: %s: %s\n", terminal ? "\n" : "", file.c_str(), fatal.c_str());
+            *exitCode = 1;
+            break;
+        }
         if (!paused) elapsedMs += passed;
         if (follower.ended.load()) {
             // What was mixed before the end is still queued: let it play, then go on.
@@ -193,7 +198,7 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
     if (terminal) std::printf("\n");
     std::fflush(stdout);
     sound_stop_background_play();
-    stopFollowing(currentDevice);
+    stopFollowing();
     closeLibrary(&session);
     return next;
 }

@@ -124,7 +124,8 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
         while (!done()) {
             const std::int64_t before = target.written;
             if (!sound_poll()) {
-                report(file, sound_get_error_message(sound_get_last_error()));
+                const std::string fatal = fatalError();
+                report(file, fatal.empty() ? sound_get_error_message(sound_get_last_error()) : fatal);
                 ok = false;
                 break;
             }
@@ -136,7 +137,7 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
                 break;
             }
         }
-        stopFollowing(currentDevice);
+        stopFollowing();
         if (ok && !settings.loop && !follower.ended.load())
             report(file, "the song does not end; rendered its first " + std::to_string(maxSongSeconds / 60) +
                              " minutes");

@@ -2,6 +2,7 @@
 #include "tools/virezplay/session.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "sound/module.h"
 #include "sound/sdevice.h"
@@ -13,10 +14,29 @@ std::string lastMessage() {
     return sound_get_error_message(sound_get_last_error());
 }
 
+// A fatal error ends the library, not the program: the other files still play.
+std::mutex fatalLock;
+std::string fatalText;
+
+void keepFatalError(const char* text) {
+    const std::lock_guard<std::mutex> held(fatalLock);
+    fatalText = text ? text : "VIREZ Error";
+}
+
 } // namespace
+
+std::string fatalError() {
+    const std::lock_guard<std::mutex> held(fatalLock);
+    return fatalText;
+}
 
 bool openLibrary(const PlayerSettings& settings, int bufferMs, std::string* error) {
     sound_startup();
+    sound_set_error_report_hook(keepFatalError);
+    {
+        const std::lock_guard<std::mutex> held(fatalLock);
+        fatalText.clear();
+    }
     sound_set_option(optMixingRate, static_cast<int>(settings.rate));
     sound_set_option(optOutputMode, static_cast<int>((settings.mono ? OUT_MONO : OUT_STEREO) |
                                                      (settings.eightBit ? OUT_8BIT : OUT_16BIT)));

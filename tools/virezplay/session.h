@@ -18,6 +18,10 @@ struct Session {
 // On failure *error holds the library's message.
 bool openLibrary(const PlayerSettings& settings, int bufferMs, std::string* error);
 
+// The text of a fatal error of the library's poll ("VIREZ Error: ..."), which has shut the library
+// down; empty when there was none since openLibrary. Any thread may ask.
+std::string fatalError();
+
 // Stops and frees the session's song and module, and closes the library.
 void closeLibrary(Session* session);
 
