@@ -39,8 +39,8 @@ TEST_F(Virezplay, HelpAndVersionGoToStandardOutput) {
     Result help = run(folder, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: virezplay [options] FILE..."), std::string::npos);
-    for (const char* option : {"--info", "--wav", "--timeline", "--rate", "--interpolate", "--mono", "--8bit",
-                               "--loop", "--amp", "--version"})
+    for (const char* option : {"--info", "--wav", "--timeline", "--rate", "--interpolate", "--integer", "--mono",
+                               "--8bit", "--loop", "--amp", "--version"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     Result version = run(folder, {"--version"});
     EXPECT_EQ(version.status, 0);
@@ -58,6 +58,7 @@ TEST_F(Virezplay, BadCommandLinesAreRefusedWithTheReasonAndUsage) {
         {{"--amp", "-5", "a.xm"}, "bad value for --amp"},
         {{"a.xm", "--wav"}, "--wav needs a value"},
         {{"--timeline", "t.txt", "a.xm"}, "--timeline goes with --wav"},
+        {{"--integer", "--interpolate", "a.xm"}, "--integer and --interpolate do not go together"},
         {{"--info", "--wav", "x.wav", "a.xm"}, "--info and --wav do not go together"},
         {{"--wav", "-", "--timeline", "-", "a.xm"}, "cannot both go to standard output"},
         {{"--wav", "out.wav", "a.xm", "b.xm"}, "needs to be a folder (DIR/) or hold %s"},
@@ -153,7 +154,7 @@ TEST_F(Virezplay, WaveIsStereoSixteenBitAtTheRateAndAsLongAsTheSong) {
     EXPECT_NE(sample(w.frames() - 10), 0);
 }
 
-TEST_F(Virezplay, MonoEightBitRateAndAmplificationChangeTheOutput) {
+TEST_F(Virezplay, OutputAndMixingOptionsChangeTheOutput) {
     writeBytes(folder / "plain.xm", plainSong());
     ASSERT_EQ(run(folder, {"--mono", "--8bit", "--rate", "22050", "--wav", "small.wav", "plain.xm"}).status,
               0);
@@ -176,9 +177,14 @@ TEST_F(Virezplay, MonoEightBitRateAndAmplificationChangeTheOutput) {
     ASSERT_EQ(run(folder, {"--wav", "full.wav", "plain.xm"}).status, 0);
     ASSERT_EQ(run(folder, {"--amp", "50", "--wav", "half.wav", "plain.xm"}).status, 0);
     ASSERT_EQ(run(folder, {"--interpolate", "--wav", "smooth.wav", "plain.xm"}).status, 0);
+    ASSERT_EQ(run(folder, {"--integer", "--wav", "tables.wav", "plain.xm"}).status, 0);
     EXPECT_NEAR(level("half.wav") / level("full.wav"), 0.5, 0.05);
     EXPECT_NE(readText(folder / "smooth.wav"), readText(folder / "full.wav"));
     EXPECT_EQ(readWave(folder / "smooth.wav").frames(), readWave(folder / "full.wav").frames());
+    // The integer family rounds differently from the float one but plays as loud, as long.
+    EXPECT_NE(readText(folder / "tables.wav"), readText(folder / "full.wav"));
+    EXPECT_NEAR(level("tables.wav") / level("full.wav"), 1.0, 0.05);
+    EXPECT_EQ(readWave(folder / "tables.wav").frames(), readWave(folder / "full.wav").frames());
 }
 
 TEST_F(Virezplay, TimelineHasALineForEveryRowFromTheFirstOn) {

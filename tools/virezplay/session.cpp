@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "sound/dsm.h"
 #include "sound/module.h"
 #include "sound/sdevice.h"
 #include "sound/soundapi.h"
@@ -41,6 +42,8 @@ bool openLibrary(const PlayerSettings& settings, int bufferMs, std::string* erro
     sound_set_option(optOutputMode, static_cast<int>((settings.mono ? OUT_MONO : OUT_STEREO) |
                                                      (settings.eightBit ? OUT_8BIT : OUT_16BIT)));
     sound_set_option(optInterpolation, settings.interpolate ? 1 : 0);
+    // The devices pass no family: the mixer's host choice decides it.
+    mixerCpuChoice = settings.integer ? MixerCpuChoice::Integer : MixerCpuChoice::Auto;
     if (bufferMs > 0) sound_set_option(optBufferLength, bufferMs);
     if (!sound_init()) {
         *error = lastMessage();

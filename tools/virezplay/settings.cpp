@@ -44,6 +44,8 @@ const char* usageText() {
            "  --timeline FILE    with --wav: a line 'seconds order row' at the start of every row\n"
            "  --rate HZ          mixing rate, 8000..96000 (default 44100)\n"
            "  --interpolate      interpolating mixing\n"
+           "  --integer          integer mixing through volume tables (without --interpolate;\n"
+           "                     the default mixes in floating point)\n"
            "  --mono             mono output\n"
            "  --8bit             8-bit output\n"
            "  --loop             play each song round and round (up to 30 minutes with --wav)\n"
@@ -75,6 +77,8 @@ int parseCommandLine(int argc, const char* const* argv, PlayerSettings* settings
             s.info = 1;
         } else if (option == "--interpolate") {
             s.interpolate = 1;
+        } else if (option == "--integer") {
+            s.integer = 1;
         } else if (option == "--mono") {
             s.mono = 1;
         } else if (option == "--8bit") {
@@ -118,6 +122,10 @@ int parseCommandLine(int argc, const char* const* argv, PlayerSettings* settings
     }
     if (!s.timeline.empty() && s.wav.empty()) {
         *error = "--timeline goes with --wav";
+        return parseError;
+    }
+    if (s.integer && s.interpolate) {
+        *error = "--integer and --interpolate do not go together (interpolation mixes in floating point)";
         return parseError;
     }
     if (s.info && !s.wav.empty()) {

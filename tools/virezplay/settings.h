@@ -15,6 +15,7 @@ struct PlayerSettings {
     std::string timeline; // --timeline FILE: row start times of the rendering
     std::uint32_t rate = 44100;
     int interpolate = 0;
+    int integer = 0; // --integer: the integer mixing family instead of floating point
     int mono = 0;
     int eightBit = 0;
     int loop = 0;            // the song goes round and round (up to the 30-minute limit offline)
