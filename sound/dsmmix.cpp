@@ -9,6 +9,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int64_t maxRunDistance = 0x7fff0000; // 32767 frames in 16.16
@@ -24,8 +28,9 @@ bool stereoSampleType(uint32_t type) {
 // rate / mixRate in 16.16, held below the run-distance limit so that a run
 // always covers at least one frame.
 int64_t stepFor(uint32_t rate) {
-    const uint64_t r = rate, m = mixer.mixRate;
-    const uint64_t step = ((r % m) * 65536) / m + (r / m) * 65536;
+    // (rate x 65536) / mixRate equals the whole part's and the remainder's
+    // quotients summed, for one division instead of two.
+    const uint64_t step = (uint64_t(rate) << 16) / mixer.mixRate;
     return int64_t(std::min<uint64_t>(step, maxRunDistance));
 }
 
@@ -135,7 +140,8 @@ uint32_t mixRuns(uint32_t record, void* dest, uint32_t frames) {
     MixerChannel& ch = mixer.channels[record];
     if (ch.status == CH_OFF || ch.status == CH_ENDED) return frames;
     if (ch.rate == 0) return frames;
-    const uint32_t channelNumber = record % mixer.channelCount;
+    // The channel number a loop callback gets (fade-out copies report their channel's).
+    const auto channelNumber = [record] { return record % mixer.channelCount; };
     const uint32_t outValues = stereoOutput() ? 2 : 1;
     const int64_t step = stepFor(ch.rate);
     if (step == 0) return frames;
@@ -189,7 +195,8 @@ uint32_t mixRuns(uint32_t record, void* dest, uint32_t frames) {
         }
 
         // Mix the run.
-        MixArgs a{};
+        // Every input the routines read is set here (no clearing of the whole record per run).
+        MixArgs a;
         a.source = ch.data + (uint64_t(ch.position) << sampleFrameShift(ch.type));
         a.position = pos & 0xffff;
         a.step = int32_t(forward ? step : -step);
@@ -259,7 +266,7 @@ uint32_t mixRuns(uint32_t record, void* dest, uint32_t frames) {
         const int64_t startFP = int64_t(loopStart) << 16, endFP = int64_t(loopEnd) << 16;
         if (!forward) {
             if (loopType == LOOP_BIDI && pos <= startFP) {
-                if (ch.loopCallback) ch.loopCallback(channelNumber);
+                if (ch.loopCallback) ch.loopCallback(channelNumber());
                 // Reflect about the loop start, never below it.
                 pos = std::max(2 * startFP - pos - 1, startFP);
                 ch.direction = 1;
@@ -277,7 +284,7 @@ uint32_t mixRuns(uint32_t record, void* dest, uint32_t frames) {
                 return frames;
             continue;
         }
-        if (ch.loopCallback) ch.loopCallback(channelNumber);
+        if (ch.loopCallback) ch.loopCallback(channelNumber());
         if (pendingChangeAtEnd(ch)) {
             const bool goesOn = changeSampleAtEnd(ch, pos);
             storePosition(ch, goesOn ? pos : 0);
@@ -322,23 +329,56 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
     }
 }
 
+// The conversions handle eight or sixteen values a pass with SSE2 (part of
+// every x86-64 processor), whose saturating packs are exactly the clipping
+// to 16 and 8 bits; the remainder, and other processors, take the plain loop.
+
 void convertIntTo16(const int32_t* src, int16_t* dst, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i)
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= count; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(a, b));
+    }
+#endif
+    for (; i < count; ++i)
         dst[i] = int16_t(std::clamp(src[i], -32768, 32767));
 }
 
 void convertIntTo8(const int32_t* src, uint8_t* dst, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i)
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    const __m128i offset = _mm_set1_epi8(int8_t(-128)); // + 128 on a signed byte is a flip of its top bit
+    for (; i + 16 <= count; i += 16) {
+        __m128i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4 * k)), 8);
+        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(v[0], v[1]), _mm_packs_epi32(v[2], v[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_xor_si128(bytes, offset));
+    }
+#endif
+    for (; i < count; ++i)
         dst[i] = uint8_t(std::clamp(src[i] >> 8, -128, 127) + 128);
 }
 
 // Adding and removing 1.5 x 2^23 rounds a float of magnitude below 2^22 to an
-// integer in the current (round-to-nearest) mode, with no library call and
-// in a form the compiler can vectorise.
+// integer in the current (round-to-nearest) mode, with no library call.
 constexpr float roundingBias = 12582912.0f;
 
 void convertFloatTo16(const float* src, int16_t* dst, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    // max and min take their second operand for a NaN, as the plain loop
+    // sends it to the lower bound; the conversion rounds in the current mode.
+    const __m128 low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
+    for (; i + 8 <= count; i += 8) {
+        const __m128 a = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(src + i), low), high);
+        const __m128 b = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(src + i + 4), low), high);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
+    }
+#endif
+    for (; i < count; ++i) {
         // Clipping before the conversion gives the same result and keeps it
         // defined; min and max in this order send a NaN to the lower bound.
         const float c = std::min(32767.0f, std::max(-32768.0f, src[i]));
@@ -347,7 +387,21 @@ void convertFloatTo16(const float* src, int16_t* dst, uint32_t count) {
 }
 
 void convertFloatTo8(const float* src, uint8_t* dst, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    const __m128 low = _mm_set1_ps(-65536.0f), high = _mm_set1_ps(65536.0f);
+    const __m128i offset = _mm_set1_epi8(int8_t(-128));
+    for (; i + 16 <= count; i += 16) {
+        __m128i v[4];
+        for (int k = 0; k < 4; ++k) {
+            const __m128 c = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(src + i + 4 * k), low), high);
+            v[k] = _mm_srai_epi32(_mm_cvttps_epi32(c), 8);
+        }
+        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(v[0], v[1]), _mm_packs_epi32(v[2], v[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_xor_si128(bytes, offset));
+    }
+#endif
+    for (; i < count; ++i) {
         const float c = std::min(65536.0f, std::max(-65536.0f, src[i]));
         dst[i] = uint8_t(std::clamp(int32_t(c) >> 8, -128, 127) + 128);
     }

@@ -4,51 +4,39 @@
 
 namespace {
 
-void mix8(MixArgs& a) {
-    const float* t = a.byteToFloat;
-    const float f = a.leftFactor;
-    mixLoop<1, 1, float>(a, [t, f](const uint8_t* p, float* d) { d[0] += t[p[0]] * f; });
-}
+// 8-bit and mu-law bytes differ only in the conversion table they read.
+constexpr auto byteTable = &MixArgs::byteToFloat;
+constexpr auto ulawTable = &MixArgs::ulawToFloat;
 
-void mixUlaw(MixArgs& a) {
-    const float* t = a.ulawToFloat;
-    const float f = a.leftFactor;
-    mixLoop<1, 1, float>(a, [t, f](const uint8_t* p, float* d) { d[0] += t[p[0]] * f; });
+template <const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
+    const float* t = a.*Table;
+    mixToMono<1>(a, a.leftFactor, [t](const uint8_t* p, int64_t) { return t[p[0]]; });
 }
 
 void mix16(MixArgs& a) {
-    const float f = a.leftFactor;
-    mixLoop<2, 1, float>(a, [f](const uint8_t* p, float* d) { d[0] += float(sample16(p)) * f; });
+    mixToMono<2>(a, a.leftFactor, [](const uint8_t* p, int64_t) { return float(sample16(p)); });
 }
 
-void mix8Stereo(MixArgs& a) {
-    const float* t = a.byteToFloat;
-    const float f = a.leftFactor;
-    mixLoop<2, 1, float>(a, [t, f](const uint8_t* p, float* d) { d[0] += (t[p[0]] + t[p[1]]) * f; });
-}
-
-void mixUlawStereo(MixArgs& a) {
-    const float* t = a.ulawToFloat;
-    const float f = a.leftFactor;
-    mixLoop<2, 1, float>(a, [t, f](const uint8_t* p, float* d) { d[0] += (t[p[0]] + t[p[1]]) * f; });
+template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {
+    const float* t = a.*Table;
+    mixToMono<2>(a, a.leftFactor, [t](const uint8_t* p, int64_t) { return t[p[0]] + t[p[1]]; });
 }
 
 void mix16Stereo(MixArgs& a) {
-    const float f = a.leftFactor;
-    mixLoop<4, 1, float>(
-        a, [f](const uint8_t* p, float* d) { d[0] += (float(sample16(p)) + float(sample16(p + 2))) * f; });
+    mixToMono<4>(a, a.leftFactor,
+                 [](const uint8_t* p, int64_t) { return float(sample16(p)) + float(sample16(p + 2)); });
 }
 
 } // namespace
 
 const MixRoutineEntry mixTableMonoFloat[27] = {
     {},
-    {1, 4, mix8, mix8, nullptr},
+    {1, 4, mixBytes<byteTable>, mixBytes<byteTable>, nullptr},
     {1, 4, mix16, mix16, nullptr},
-    {1, 1, mix8Stereo, mix8Stereo, nullptr},
+    {1, 1, mixBytesStereo<byteTable>, mixBytesStereo<byteTable>, nullptr},
     {1, 1, mix16Stereo, mix16Stereo, nullptr},
     {},
     {},
-    {1, 4, mixUlaw, mixUlaw, nullptr},
-    {1, 1, mixUlawStereo, mixUlawStereo, nullptr},
+    {1, 4, mixBytes<ulawTable>, mixBytes<ulawTable>, nullptr},
+    {1, 1, mixBytesStereo<ulawTable>, mixBytesStereo<ulawTable>, nullptr},
 };

@@ -9,73 +9,39 @@ namespace {
 constexpr auto byteTable = &MixArgs::byteToFloat;
 constexpr auto ulawTable = &MixArgs::ulawToFloat;
 
+// The factor carries interpolation's 2^-16.
+constexpr float fractionScale = 1.0f / 65536.0f;
+
 // Fixed = 1 for the block routines, 0 to read the neighbour offset.
 template <int Fixed, const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
     const float* t = a.*Table;
-    const float f = a.leftFactor * (1.0f / 65536.0f);
     const int64_t nb = neighbourOf<Fixed>(a);
-    const uint8_t* src = a.source;
-    int64_t pos = a.position;
-    float* d = static_cast<float*>(a.dest);
-    const int64_t step = a.step;
-    const uint32_t frames = a.frames;
-    for (uint32_t i = 0; i < frames; ++i, pos += step) {
-        const uint8_t* p = src + (pos >> 16);
-        d[i] += interpolate(t[p[0]], t[p[nb]], pos) * f;
-    }
-    a.position = pos;
-    a.dest = d + a.frames;
+    mixToMono<1>(a, a.leftFactor * fractionScale,
+                 [t, nb](const uint8_t* p, int64_t pos) { return interpolate(t[p[0]], t[p[nb]], pos); });
 }
 
 template <int Fixed> void mix16(MixArgs& a) {
-    const float f = a.leftFactor * (1.0f / 65536.0f);
     const int64_t nb = neighbourOf<Fixed>(a) * 2;
-    const uint8_t* src = a.source;
-    int64_t pos = a.position;
-    float* d = static_cast<float*>(a.dest);
-    const int64_t step = a.step;
-    const uint32_t frames = a.frames;
-    for (uint32_t i = 0; i < frames; ++i, pos += step) {
-        const uint8_t* p = src + (pos >> 16) * 2;
-        d[i] += interpolate(float(sample16(p)), float(sample16(p + nb)), pos) * f;
-    }
-    a.position = pos;
-    a.dest = d + a.frames;
+    mixToMono<2>(a, a.leftFactor * fractionScale, [nb](const uint8_t* p, int64_t pos) {
+        return interpolate(float(sample16(p)), float(sample16(p + nb)), pos);
+    });
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {
     const float* t = a.*Table;
-    const float f = a.leftFactor * (1.0f / 65536.0f);
     const int64_t nb = int64_t(a.neighbour) * 2;
-    const uint8_t* src = a.source;
-    int64_t pos = a.position;
-    float* d = static_cast<float*>(a.dest);
-    const int64_t step = a.step;
-    const uint32_t frames = a.frames;
-    for (uint32_t i = 0; i < frames; ++i, pos += step) {
-        const uint8_t* p = src + (pos >> 16) * 2;
-        d[i] += (interpolate(t[p[0]], t[p[nb]], pos) + interpolate(t[p[1]], t[p[nb + 1]], pos)) * f;
-    }
-    a.position = pos;
-    a.dest = d + a.frames;
+    mixToMono<2>(a, a.leftFactor * fractionScale, [t, nb](const uint8_t* p, int64_t pos) {
+        return interpolate(t[p[0]], t[p[nb]], pos) + interpolate(t[p[1]], t[p[nb + 1]], pos);
+    });
 }
 
 void mix16Stereo(MixArgs& a) {
-    const float f = a.leftFactor * (1.0f / 65536.0f);
     const int64_t nb = int64_t(a.neighbour) * 4;
-    const uint8_t* src = a.source;
-    int64_t pos = a.position;
-    float* d = static_cast<float*>(a.dest);
-    const int64_t step = a.step;
-    const uint32_t frames = a.frames;
-    for (uint32_t i = 0; i < frames; ++i, pos += step) {
-        const uint8_t* p = src + (pos >> 16) * 4;
+    mixToMono<4>(a, a.leftFactor * fractionScale, [nb](const uint8_t* p, int64_t pos) {
         const float l = interpolate(float(sample16(p)), float(sample16(p + nb)), pos);
         const float r = interpolate(float(sample16(p + 2)), float(sample16(p + nb + 2)), pos);
-        d[i] += (l + r) * f;
-    }
-    a.position = pos;
-    a.dest = d + a.frames;
+        return l + r;
+    });
 }
 
 } // namespace

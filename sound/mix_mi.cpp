@@ -5,53 +5,45 @@
 
 namespace {
 
-void mix8(MixArgs& a) {
-    const int32_t* t = a.leftTable;
-    mixLoop<1, 1, int32_t>(a, [t](const uint8_t* p, int32_t* d) { d[0] += t[p[0]]; });
-}
+// 8-bit and mu-law bytes differ only in the volume row they read.
+constexpr auto byteRow = &MixArgs::leftTable;
+constexpr auto ulawRow = &MixArgs::leftUlawTable;
 
-void mixUlaw(MixArgs& a) {
-    const int32_t* t = a.leftUlawTable;
-    mixLoop<1, 1, int32_t>(a, [t](const uint8_t* p, int32_t* d) { d[0] += t[p[0]]; });
+template <const int32_t* MixArgs::*Row> void mixBytes(MixArgs& a) {
+    const int32_t* t = a.*Row;
+    addToMono<1>(a, [t](const uint8_t* p, int64_t) { return t[p[0]]; });
 }
 
 void mix16(MixArgs& a) {
     const int64_t m = a.leftMultiplier;
-    mixLoop<2, 1, int32_t>(a, [m](const uint8_t* p, int32_t* d) { d[0] += int32_t((sample16(p) * m) >> 8); });
+    addToMono<2>(a, [m](const uint8_t* p, int64_t) { return int32_t((sample16(p) * m) >> 8); });
 }
 
 void mix16Blocks(MixArgs& a) {
     const int32_t* t = a.leftTable;
-    mixLoop<2, 1, int32_t>(a, [t](const uint8_t* p, int32_t* d) { d[0] += tableSample16(t, p); });
+    addToMono<2>(a, [t](const uint8_t* p, int64_t) { return tableSample16(t, p); });
 }
 
-void mix8Stereo(MixArgs& a) {
-    const int32_t* t = a.leftTable;
-    mixLoop<2, 1, int32_t>(a, [t](const uint8_t* p, int32_t* d) { d[0] += t[p[0]] + t[p[1]]; });
-}
-
-void mixUlawStereo(MixArgs& a) {
-    const int32_t* t = a.leftUlawTable;
-    mixLoop<2, 1, int32_t>(a, [t](const uint8_t* p, int32_t* d) { d[0] += t[p[0]] + t[p[1]]; });
+template <const int32_t* MixArgs::*Row> void mixBytesStereo(MixArgs& a) {
+    const int32_t* t = a.*Row;
+    addToMono<2>(a, [t](const uint8_t* p, int64_t) { return t[p[0]] + t[p[1]]; });
 }
 
 void mix16Stereo(MixArgs& a) {
     const int64_t m = a.leftMultiplier;
-    mixLoop<4, 1, int32_t>(a, [m](const uint8_t* p, int32_t* d) {
-        d[0] += int32_t(((sample16(p) + sample16(p + 2)) * m) >> 8);
-    });
+    addToMono<4>(a, [m](const uint8_t* p, int64_t) { return int32_t(((sample16(p) + sample16(p + 2)) * m) >> 8); });
 }
 
 } // namespace
 
 const MixRoutineEntry mixTableMonoInteger[27] = {
     {},
-    {1, 2, mix8, mix8, nullptr},
+    {1, 2, mixBytes<byteRow>, mixBytes<byteRow>, nullptr},
     {1, 2, mix16, mix16Blocks, nullptr},
-    {1, 1, mix8Stereo, mix8Stereo, nullptr},
+    {1, 1, mixBytesStereo<byteRow>, mixBytesStereo<byteRow>, nullptr},
     {1, 1, mix16Stereo, mix16Stereo, nullptr},
     {},
     {},
-    {1, 2, mixUlaw, mixUlaw, nullptr},
-    {1, 1, mixUlawStereo, mixUlawStereo, nullptr},
+    {1, 2, mixBytes<ulawRow>, mixBytes<ulawRow>, nullptr},
+    {1, 1, mixBytesStereo<ulawRow>, mixBytesStereo<ulawRow>, nullptr},
 };

@@ -4,58 +4,28 @@
 
 namespace {
 
-void mix8(MixArgs& a) {
-    const float* t = a.byteToFloat;
-    const float l = a.leftFactor, r = a.rightFactor;
-    mixLoop<1, 2, float>(a, [t, l, r](const uint8_t* p, float* d) {
-        const float x = t[p[0]];
-        d[0] += x * l;
-        d[1] += x * r;
-    });
-}
+// 8-bit and mu-law bytes differ only in the conversion table they read.
+constexpr auto byteTable = &MixArgs::byteToFloat;
+constexpr auto ulawTable = &MixArgs::ulawToFloat;
 
-void mixUlaw(MixArgs& a) {
-    const float* t = a.ulawToFloat;
-    const float l = a.leftFactor, r = a.rightFactor;
-    mixLoop<1, 2, float>(a, [t, l, r](const uint8_t* p, float* d) {
-        const float x = t[p[0]];
-        d[0] += x * l;
-        d[1] += x * r;
-    });
+template <const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
+    const float* t = a.*Table;
+    mixToStereo<1>(a, a.leftFactor, a.rightFactor, [t](const uint8_t* p, int64_t) { return t[p[0]]; });
 }
 
 void mix16(MixArgs& a) {
-    const float l = a.leftFactor, r = a.rightFactor;
-    mixLoop<2, 2, float>(a, [l, r](const uint8_t* p, float* d) {
-        const float x = float(sample16(p));
-        d[0] += x * l;
-        d[1] += x * r;
-    });
+    mixToStereo<2>(a, a.leftFactor, a.rightFactor, [](const uint8_t* p, int64_t) { return float(sample16(p)); });
 }
 
-void mix8Stereo(MixArgs& a) {
-    const float* t = a.byteToFloat;
-    const float l = a.leftFactor, r = a.rightFactor;
-    mixLoop<2, 2, float>(a, [t, l, r](const uint8_t* p, float* d) {
-        d[0] += t[p[0]] * l;
-        d[1] += t[p[1]] * r;
-    });
-}
-
-void mixUlawStereo(MixArgs& a) {
-    const float* t = a.ulawToFloat;
-    const float l = a.leftFactor, r = a.rightFactor;
-    mixLoop<2, 2, float>(a, [t, l, r](const uint8_t* p, float* d) {
-        d[0] += t[p[0]] * l;
-        d[1] += t[p[1]] * r;
-    });
+template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {
+    const float* t = a.*Table;
+    mixPairsToStereo<2>(a, a.leftFactor, a.rightFactor,
+                        [t](const uint8_t* p, int64_t) { return SidePair<float>{t[p[0]], t[p[1]]}; });
 }
 
 void mix16Stereo(MixArgs& a) {
-    const float l = a.leftFactor, r = a.rightFactor;
-    mixLoop<4, 2, float>(a, [l, r](const uint8_t* p, float* d) {
-        d[0] += float(sample16(p)) * l;
-        d[1] += float(sample16(p + 2)) * r;
+    mixPairsToStereo<4>(a, a.leftFactor, a.rightFactor, [](const uint8_t* p, int64_t) {
+        return SidePair<float>{float(sample16(p)), float(sample16(p + 2))};
     });
 }
 
@@ -63,12 +33,12 @@ void mix16Stereo(MixArgs& a) {
 
 const MixRoutineEntry mixTableStereoFloat[27] = {
     {},
-    {1, 2, mix8, mix8, nullptr},
+    {1, 2, mixBytes<byteTable>, mixBytes<byteTable>, nullptr},
     {1, 2, mix16, mix16, nullptr},
-    {1, 1, mix8Stereo, mix8Stereo, nullptr},
+    {1, 1, mixBytesStereo<byteTable>, mixBytesStereo<byteTable>, nullptr},
     {1, 1, mix16Stereo, mix16Stereo, nullptr},
     {},
     {},
-    {1, 2, mixUlaw, mixUlaw, nullptr},
-    {1, 1, mixUlawStereo, mixUlawStereo, nullptr},
+    {1, 2, mixBytes<ulawTable>, mixBytes<ulawTable>, nullptr},
+    {1, 1, mixBytesStereo<ulawTable>, mixBytesStereo<ulawTable>, nullptr},
 };

@@ -277,11 +277,16 @@ TEST_F(MixReference, OutputFilterGivesTheBitsOfItsPlainForm) {
                                               : (sides == 2 ? outputFilter.floatStereo : outputFilter.floatMono);
                 int32_t i1[2] = {}, i2[2] = {};
                 float f1[2] = {}, f2[2] = {};
-                for (uint32_t frames : {5u, 0u, 1u, 2u, 3u, 64u, 1103u, 7u, 1104u}) {
+                int chunk = 0;
+                for (uint32_t frames : {5u, 0u, 1u, 2u, 3u, 64u, 1103u, 7u, 1104u, 333u, 64u}) {
+                    // Most chunks hold ordinary sums; every third one some at the limits of 32 bits.
+                    const bool extremes = ++chunk % 3 == 0;
                     std::vector<int32_t> fast(frames * sides + 4);
                     for (auto& v : fast) {
                         if (integer) {
-                            v = random() % 16 ? int32_t(random() % 200000) - 100000 : int32_t(random());
+                            v = extremes && random() % 16 == 0 ? int32_t(random())
+                                : random() % 64 == 0     ? (random() % 2 ? (1 << 28) - 1 : -(1 << 28))
+                                                         : int32_t(random() % 200000) - 100000;
                         } else {
                             const float x = std::uniform_real_distribution<float>(-90000.0f, 90000.0f)(random);
                             std::memcpy(&v, &x, 4);
