@@ -70,21 +70,24 @@ template <int Kind> float filteredFloat(float x0, float x1, float x2) {
 // buffers (possible only with extreme amplification) take the plain loop.
 constexpr int32_t narrowLimit = 1 << 28;
 
+// A value is inside the limit when value + limit, taken unsigned, is below
+// twice the limit: OR-ing those sums keeps a bit at or above that for any
+// value outside, so one test at the end answers for the whole buffer.
 bool narrowEnough(const int32_t* x, uint32_t count) {
-    uint32_t i = 0;
-    bool wide = false;
+    constexpr uint32_t outside = ~(2u * narrowLimit - 1u);
+    uint32_t i = 0, seen = 0;
 #if defined(__SSE2__)
-    const __m128i above = _mm_set1_epi32(narrowLimit - 1), below = _mm_set1_epi32(-narrowLimit);
-    __m128i outside = _mm_setzero_si128();
-    for (; i + 4 <= count; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
-        outside = _mm_or_si128(outside, _mm_or_si128(_mm_cmpgt_epi32(v, above), _mm_cmpgt_epi32(below, v)));
-    }
-    wide = _mm_movemask_epi8(outside) != 0;
+    const __m128i bias = _mm_set1_epi32(narrowLimit);
+    __m128i all = _mm_setzero_si128();
+    for (; i + 4 <= count; i += 4)
+        all = _mm_or_si128(all, _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)), bias));
+    alignas(16) uint32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), all);
+    seen = lanes[0] | lanes[1] | lanes[2] | lanes[3];
 #endif
     for (; i < count; ++i)
-        wide = wide || x[i] >= narrowLimit || x[i] < -narrowLimit;
-    return !wide;
+        seen |= uint32_t(x[i]) + uint32_t(narrowLimit);
+    return (seen & outside) == 0;
 }
 
 template <uint32_t Sides, int Kind> void runInt(int32_t* x, uint32_t frames) {

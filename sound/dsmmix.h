@@ -117,16 +117,22 @@ template <int Fixed> inline int32_t neighbourOf(const MixArgs& a) {
 // The inner loops the routines share. A routine gives the value (or the
 // left and right values) of one sample frame; the loop steps the 16.16
 // position, and adds four output frames' worth of products in one pass with
-// SSE2 (every x86-64 processor has it): the same multiplications and
-// additions as one frame at a time, so the sums are the same to the bit.
-// The frames left over, and processors without SSE2, go one at a time.
+// SSE2 (every x86-64 processor has it): the same conversions,
+// multiplications and additions as one frame at a time, so the sums are the
+// same to the bit. The frames left over, and processors without SSE2, go one
+// at a time.
 
 // A frame's values for the left and right outputs.
 template <class T> struct SidePair {
     T left, right;
 };
 
-// Walks the output frames: frame(sample frame pointer, position) for each.
+// A frame's value and its interpolation partner's.
+template <class T> struct Partners {
+    T here, next;
+};
+
+// Walks the output frames: value(sample frame pointer, position) for each.
 template <uint32_t FrameBytes> struct FrameWalk {
     const uint8_t* source;
     int64_t position;
@@ -139,41 +145,101 @@ template <uint32_t FrameBytes> struct FrameWalk {
     }
 };
 
+// Sample values come as floats (through a table) or as 16-bit integers,
+// which convert exactly, one at a time or four in one instruction.
+inline float asFloat(float x) {
+    return x;
+}
+inline float asFloat(int32_t x) {
+    return float(x);
+}
+#if defined(__SSE2__)
+inline __m128 fourFloats(float a, float b, float c, float d) {
+    return _mm_setr_ps(a, b, c, d);
+}
+inline __m128 fourFloats(int32_t a, int32_t b, int32_t c, int32_t d) {
+    return _mm_cvtepi32_ps(_mm_setr_epi32(a, b, c, d));
+}
+#endif
+
+// Plain values: value(frame, position) is the frame's value.
+template <class Value> struct Plain {
+    Value value;
+    template <uint32_t FrameBytes> float one(FrameWalk<FrameBytes>& w) const { return asFloat(w.next(value)); }
+#if defined(__SSE2__)
+    template <uint32_t FrameBytes> __m128 four(FrameWalk<FrameBytes>& w) const {
+        const auto x0 = w.next(value), x1 = w.next(value), x2 = w.next(value), x3 = w.next(value);
+        return fourFloats(x0, x1, x2, x3);
+    }
+#endif
+};
+template <class Value> Plain<Value> plain(Value value) {
+    return {value};
+}
+
+// Interpolated values: value(frame) gives the frame's value and its
+// partner's, weighed by the position's fraction as interpolate() does.
+template <class Value> struct Interpolated {
+    Value value;
+    template <uint32_t FrameBytes> float one(FrameWalk<FrameBytes>& w) const {
+        const int64_t pos = w.position;
+        const auto x = w.next([this](const uint8_t* p, int64_t) { return value(p); });
+        return interpolate(asFloat(x.here), asFloat(x.next), pos);
+    }
+#if defined(__SSE2__)
+    template <uint32_t FrameBytes> __m128 four(FrameWalk<FrameBytes>& w) const {
+        const auto frame = [this](const uint8_t* p, int64_t) { return value(p); };
+        const int32_t f0 = int32_t(w.position & 0xffff);
+        const auto x0 = w.next(frame);
+        const int32_t f1 = int32_t(w.position & 0xffff);
+        const auto x1 = w.next(frame);
+        const int32_t f2 = int32_t(w.position & 0xffff);
+        const auto x2 = w.next(frame);
+        const int32_t f3 = int32_t(w.position & 0xffff);
+        const auto x3 = w.next(frame);
+        const __m128 f = _mm_cvtepi32_ps(_mm_setr_epi32(f0, f1, f2, f3));
+        const __m128 here = fourFloats(x0.here, x1.here, x2.here, x3.here);
+        const __m128 next = fourFloats(x0.next, x1.next, x2.next, x3.next);
+        return _mm_add_ps(_mm_mul_ps(here, _mm_sub_ps(_mm_set1_ps(65536.0f), f)), _mm_mul_ps(next, f));
+    }
+#endif
+};
+template <class Value> Interpolated<Value> interpolated(Value value) {
+    return {value};
+}
+
 // Mono output: out += value x factor.
-template <uint32_t FrameBytes, class Value> inline void mixToMono(MixArgs& a, float factor, Value value) {
+template <uint32_t FrameBytes, class Source> inline void mixToMono(MixArgs& a, float factor, const Source& source) {
     FrameWalk<FrameBytes> w(a);
     float* d = static_cast<float*>(a.dest);
     uint32_t n = a.frames;
 #if defined(__SSE2__)
     const __m128 f = _mm_set1_ps(factor);
-    for (; n >= 4; n -= 4, d += 4) {
-        const float x0 = w.next(value), x1 = w.next(value), x2 = w.next(value), x3 = w.next(value);
-        _mm_storeu_ps(d, _mm_add_ps(_mm_loadu_ps(d), _mm_mul_ps(_mm_setr_ps(x0, x1, x2, x3), f)));
-    }
+    for (; n >= 4; n -= 4, d += 4)
+        _mm_storeu_ps(d, _mm_add_ps(_mm_loadu_ps(d), _mm_mul_ps(source.four(w), f)));
 #endif
     for (; n > 0; --n, ++d)
-        d[0] += w.next(value) * factor;
+        d[0] += source.one(w) * factor;
     a.position = w.position;
     a.dest = d;
 }
 
 // Stereo output from one value per frame: left += value x left, right += value x right.
-template <uint32_t FrameBytes, class Value>
-inline void mixToStereo(MixArgs& a, float left, float right, Value value) {
+template <uint32_t FrameBytes, class Source>
+inline void mixToStereo(MixArgs& a, float left, float right, const Source& source) {
     FrameWalk<FrameBytes> w(a);
     float* d = static_cast<float*>(a.dest);
     uint32_t n = a.frames;
 #if defined(__SSE2__)
     const __m128 sides = _mm_setr_ps(left, right, left, right);
     for (; n >= 4; n -= 4, d += 8) {
-        const float x0 = w.next(value), x1 = w.next(value), x2 = w.next(value), x3 = w.next(value);
-        const __m128 x = _mm_setr_ps(x0, x1, x2, x3);
+        const __m128 x = source.four(w);
         _mm_storeu_ps(d, _mm_add_ps(_mm_loadu_ps(d), _mm_mul_ps(_mm_unpacklo_ps(x, x), sides)));
         _mm_storeu_ps(d + 4, _mm_add_ps(_mm_loadu_ps(d + 4), _mm_mul_ps(_mm_unpackhi_ps(x, x), sides)));
     }
 #endif
     for (; n > 0; --n, d += 2) {
-        const float x = w.next(value);
+        const float x = source.one(w);
         d[0] += x * left;
         d[1] += x * right;
     }

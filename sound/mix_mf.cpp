@@ -10,21 +10,21 @@ constexpr auto ulawTable = &MixArgs::ulawToFloat;
 
 template <const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
     const float* t = a.*Table;
-    mixToMono<1>(a, a.leftFactor, [t](const uint8_t* p, int64_t) { return t[p[0]]; });
+    mixToMono<1>(a, a.leftFactor, plain([t](const uint8_t* p, int64_t) { return t[p[0]]; }));
 }
 
 void mix16(MixArgs& a) {
-    mixToMono<2>(a, a.leftFactor, [](const uint8_t* p, int64_t) { return float(sample16(p)); });
+    mixToMono<2>(a, a.leftFactor, plain([](const uint8_t* p, int64_t) { return sample16(p); }));
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {
     const float* t = a.*Table;
-    mixToMono<2>(a, a.leftFactor, [t](const uint8_t* p, int64_t) { return t[p[0]] + t[p[1]]; });
+    mixToMono<2>(a, a.leftFactor, plain([t](const uint8_t* p, int64_t) { return t[p[0]] + t[p[1]]; }));
 }
 
 void mix16Stereo(MixArgs& a) {
     mixToMono<4>(a, a.leftFactor,
-                 [](const uint8_t* p, int64_t) { return float(sample16(p)) + float(sample16(p + 2)); });
+                 plain([](const uint8_t* p, int64_t) { return float(sample16(p)) + float(sample16(p + 2)); }));
 }
 
 } // namespace

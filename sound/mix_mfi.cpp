@@ -17,31 +17,30 @@ template <int Fixed, const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
     const float* t = a.*Table;
     const int64_t nb = neighbourOf<Fixed>(a);
     mixToMono<1>(a, a.leftFactor * fractionScale,
-                 [t, nb](const uint8_t* p, int64_t pos) { return interpolate(t[p[0]], t[p[nb]], pos); });
+                 interpolated([t, nb](const uint8_t* p) { return Partners<float>{t[p[0]], t[p[nb]]}; }));
 }
 
 template <int Fixed> void mix16(MixArgs& a) {
     const int64_t nb = neighbourOf<Fixed>(a) * 2;
-    mixToMono<2>(a, a.leftFactor * fractionScale, [nb](const uint8_t* p, int64_t pos) {
-        return interpolate(float(sample16(p)), float(sample16(p + nb)), pos);
-    });
+    mixToMono<2>(a, a.leftFactor * fractionScale,
+                 interpolated([nb](const uint8_t* p) { return Partners<int32_t>{sample16(p), sample16(p + nb)}; }));
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {
     const float* t = a.*Table;
     const int64_t nb = int64_t(a.neighbour) * 2;
-    mixToMono<2>(a, a.leftFactor * fractionScale, [t, nb](const uint8_t* p, int64_t pos) {
-        return interpolate(t[p[0]], t[p[nb]], pos) + interpolate(t[p[1]], t[p[nb + 1]], pos);
-    });
+    mixToMono<2>(a, a.leftFactor * fractionScale, plain([t, nb](const uint8_t* p, int64_t pos) {
+                     return interpolate(t[p[0]], t[p[nb]], pos) + interpolate(t[p[1]], t[p[nb + 1]], pos);
+                 }));
 }
 
 void mix16Stereo(MixArgs& a) {
     const int64_t nb = int64_t(a.neighbour) * 4;
-    mixToMono<4>(a, a.leftFactor * fractionScale, [nb](const uint8_t* p, int64_t pos) {
-        const float l = interpolate(float(sample16(p)), float(sample16(p + nb)), pos);
-        const float r = interpolate(float(sample16(p + 2)), float(sample16(p + nb + 2)), pos);
-        return l + r;
-    });
+    mixToMono<4>(a, a.leftFactor * fractionScale, plain([nb](const uint8_t* p, int64_t pos) {
+                     const float l = interpolate(float(sample16(p)), float(sample16(p + nb)), pos);
+                     const float r = interpolate(float(sample16(p + 2)), float(sample16(p + nb + 2)), pos);
+                     return l + r;
+                 }));
 }
 
 } // namespace

@@ -10,11 +10,11 @@ constexpr auto ulawTable = &MixArgs::ulawToFloat;
 
 template <const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
     const float* t = a.*Table;
-    mixToStereo<1>(a, a.leftFactor, a.rightFactor, [t](const uint8_t* p, int64_t) { return t[p[0]]; });
+    mixToStereo<1>(a, a.leftFactor, a.rightFactor, plain([t](const uint8_t* p, int64_t) { return t[p[0]]; }));
 }
 
 void mix16(MixArgs& a) {
-    mixToStereo<2>(a, a.leftFactor, a.rightFactor, [](const uint8_t* p, int64_t) { return float(sample16(p)); });
+    mixToStereo<2>(a, a.leftFactor, a.rightFactor, plain([](const uint8_t* p, int64_t) { return sample16(p); }));
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {

@@ -17,14 +17,14 @@ template <int Fixed, const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
     const float* t = a.*Table;
     const int64_t nb = neighbourOf<Fixed>(a);
     mixToStereo<1>(a, a.leftFactor * fractionScale, a.rightFactor * fractionScale,
-                   [t, nb](const uint8_t* p, int64_t pos) { return interpolate(t[p[0]], t[p[nb]], pos); });
+                   interpolated([t, nb](const uint8_t* p) { return Partners<float>{t[p[0]], t[p[nb]]}; }));
 }
 
 template <int Fixed> void mix16(MixArgs& a) {
     const int64_t nb = neighbourOf<Fixed>(a) * 2;
-    mixToStereo<2>(a, a.leftFactor * fractionScale, a.rightFactor * fractionScale, [nb](const uint8_t* p, int64_t pos) {
-        return interpolate(float(sample16(p)), float(sample16(p + nb)), pos);
-    });
+    mixToStereo<2>(a, a.leftFactor * fractionScale, a.rightFactor * fractionScale, interpolated([nb](const uint8_t* p) {
+                       return Partners<int32_t>{sample16(p), sample16(p + nb)};
+                   }));
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {
