@@ -1,16 +1,24 @@
-# The two commands of the README. Both install what they need on a fresh
-# Debian 12 machine (as root), configure and build; `run` then plays the show,
-# `test` runs the whole test suite.
+# The commands of the README. They install what they need on a fresh Debian 12
+# machine (as root), configure and build; `run` then plays the show, `test`
+# runs the whole test suite, `bench` measures the speed of the sound library.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev \
             googletest libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth
+# make bench also compares with libxmp (a yardstick only: linked into bench/render/xmpcompare alone).
+BENCH_PACKAGES := libxmp-dev
+BENCH_BUILD ?= build-bench
+# make fuzz: the libFuzzer targets of fuzz/, built with clang, each run for FUZZ_SECONDS.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
 
-.PHONY: run test build deps clean
+.PHONY: run test build deps bench bench-deps fuzz fuzz-deps clean
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs the Debian packages of $(1) that are missing (as root, or through sudo).
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -18,6 +26,16 @@ deps:
 	  if [ "$$(id -u)" != 0 ]; then SUDO=sudo; else SUDO=; fi; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+bench-deps: deps
+	$(call install_missing,$(BENCH_PACKAGES))
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -25,6 +43,19 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Release build; render speeds of the module corpus per mixer and format, the libxmp comparison and
+# the micro-benchmarks (bench/run.sh).
+bench: bench-deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVA_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	./bench/run.sh $(BENCH_BUILD)
+
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_BUILD) -DFUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVA_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 run: build
 	@./tools/run-show.sh $(BUILD)

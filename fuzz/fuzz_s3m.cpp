@@ -1,0 +1,7 @@
+// Fuzz target: the Scream Tracker 3 loader from memory in both sample modes, then the song played.
+#include "fuzz/sound_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzzing::module(data, size, load_scream_tracker_module_memory);
+    return 0;
+}

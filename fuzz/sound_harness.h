@@ -1,0 +1,59 @@
+// What the sound library's fuzz targets do with one input, shared with the
+// regression tests that keep every input which once found a fault.
+//
+// A module input is loaded from memory twice: keeping the sample data in the
+// module, and handing it to the mixer (the device mode); the second copy then
+// plays for a stretch of ticks through the player and the mixer, in a mixing
+// mode picked from the input's length, so that damaged songs reach the
+// effect commands and the channel mixing loop too.
+#pragma once
+
+#include "fuzz/memfile.h"
+#include "tests/sound/offline_song.h"
+
+#include "sound/dsm.h"
+#include "sound/module.h"
+#include "sound/waveread.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace fuzzing {
+
+// Ticks a loaded song plays: a few rows at the usual speeds, enough to start
+// notes, run effects and reach loop ends, without making each input slow.
+inline constexpr int ticksPlayed = 96;
+
+inline void module(const std::uint8_t* data, std::size_t size, offline::MemoryLoader load) {
+    Module* kept = nullptr;
+    if (load(data, size, 0, nullptr, &kept) == 0) free_module(kept, nullptr);
+
+    static const std::uint32_t modes[] = {MIX_STEREO | MIX_16BIT | MIX_FLOAT, MIX_MONO | MIX_8BIT | MIX_INTEGER,
+                                          MIX_STEREO | MIX_16BIT | MIX_INTEGER,
+                                          MIX_STEREO | MIX_16BIT | MIX_INTERPOLATE};
+    offline::Song song;
+    if (song.open(8000, modes[size % 4]) != 0) return;
+    Module* playing = nullptr;
+    if (load(data, size, 1, nullptr, &playing) != 0) return;
+    if (song.start(playing) != 0) return; // close() frees the module
+    std::vector<std::uint8_t> out;
+    for (int t = 0; t < ticksPlayed; ++t)
+        if (song.tick(out) != 0) break;
+}
+
+// Opens a WAVE input and reads all of its sample data.
+inline void wave(const std::uint8_t* data, std::size_t size) {
+    MemoryFile file(data, size);
+    if (!file.ok()) return;
+    WaveFile* w = nullptr;
+    if (wave_open(file.name.c_str(), &w) != 0) return;
+    std::uint8_t buffer[4096];
+    for (;;) {
+        std::size_t done = 0;
+        if (wave_read(w, buffer, sizeof buffer, &done) != 0 || done == 0) break;
+    }
+    wave_close(w);
+}
+
+} // namespace fuzzing
