@@ -89,7 +89,7 @@ int demoMain() {
     // 6. The display, needed now for the mode list.
     createDirectDraw();
     // 7. Configuration until "GO!".
-    runConfigStage();
+    runConfigWindow();
     // 8. sound_init (retry on the silent device with the "VIREZ sound init error ..." log line),
     // 9. "Loading music (%s)..." and
     // 10. sound_load_module of musicFile ("Error loading module!") come with the sound library's

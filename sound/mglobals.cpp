@@ -29,3 +29,5 @@ void resetSoundOptions() {
 
 int chosen_device_number = -1;
 int neverUseDirectSound = 0;
+
+int last_error = 0;

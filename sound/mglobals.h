@@ -24,3 +24,6 @@ extern int chosen_device_number;
 
 // Nonzero: the DirectSound device reports itself absent (sound setup dialog).
 extern int neverUseDirectSound;
+
+// Error code of the most recent failing interface call; never cleared by success.
+extern int last_error;
