@@ -56,6 +56,7 @@ void logLine(const char* text) {
         if (*c != '\n') line[n++] = *c;
     line[n] = '\0';
     controlAddString(logList, line);
+    updateWindow(configWindow); // seen at once, though nothing pumps messages while loading
 }
 
 void logFormat(const char* format, ...) {

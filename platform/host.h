@@ -78,6 +78,13 @@ const HostBackend* sdlBackend();
 // on success with rgb filled, and the window's drawable size in width and height.
 int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height);
 
+// Draws a window with controls and reads back the colour of a pixel of its client area (tests).
+// Returns 1 on success.
+int sdlReadBackWindow(WindowHandle window, int x, int y, std::uint8_t rgb[3]);
+
+// The SDL window id of a window with controls, or 0 (tests that feed it events).
+std::uint32_t sdlWindowId(WindowHandle window);
+
 // Depth of criticalEnter calls the calling thread holds (the virtual clock hands over to other
 // threads only when the main thread holds no lock).
 int criticalDepthOfThisThread();

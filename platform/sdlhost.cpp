@@ -629,3 +629,11 @@ int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height)
     rgb[2] = pixel[0];
     return ok;
 }
+
+int sdlReadBackWindow(WindowHandle window, int x, int y, std::uint8_t rgb[3]) {
+    return uiReadBack(window, x, y, rgb);
+}
+
+std::uint32_t sdlWindowId(WindowHandle window) {
+    return uiWindowId(window);
+}

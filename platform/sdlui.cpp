@@ -97,7 +97,8 @@ void setStyle() {
     c[ImGuiCol_FrameBgHovered] = c[ImGuiCol_FrameBg];
     c[ImGuiCol_FrameBgActive] = c[ImGuiCol_FrameBg];
     c[ImGuiCol_Text] = ImGui::ColorConvertU32ToFloat4(colourText);
-    c[ImGuiCol_TextSelectedBg] = ImGui::ColorConvertU32ToFloat4(colourSelected);
+    // ImGui draws selected text in the text colour, so the selection is light, not navy.
+    c[ImGuiCol_TextSelectedBg] = ImGui::ColorConvertU32ToFloat4(rgb(153, 180, 209));
     c[ImGuiCol_ScrollbarBg] = ImGui::ColorConvertU32ToFloat4(rgb(234, 232, 227));
     c[ImGuiCol_ScrollbarGrab] = ImGui::ColorConvertU32ToFloat4(colourFace);
     c[ImGuiCol_ScrollbarGrabHovered] = c[ImGuiCol_ScrollbarGrab];
@@ -536,8 +537,9 @@ void drawControls(UiWindow& ui, const WindowRecord& w) {
     ui.drawnFocus = w.focus;
 }
 
-// Draws one frame of the window; false when it is not on the screen.
-bool draw(UiWindow& ui) {
+// Draws one frame of the window (present false: leaves it in the back buffer for reading back);
+// false when it is not on the screen.
+bool draw(UiWindow& ui, bool present = true) {
     const WindowRecord* w = windowRecord(ui.handle);
     if (!w) return false;
     if (w->text != SDL_GetWindowTitle(ui.window)) SDL_SetWindowTitle(ui.window, w->text.c_str());
@@ -564,7 +566,7 @@ bool draw(UiWindow& ui) {
     glClearColor(face.x, face.y, face.z, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
-    SDL_GL_SwapWindow(ui.window);
+    if (present) SDL_GL_SwapWindow(ui.window);
     return true;
 }
 
@@ -754,4 +756,25 @@ void uiCloseAll() {
     for (auto& ui : uiWindows)
         destroyUi(*ui);
     uiWindows.clear();
+}
+
+int uiReadBack(WindowHandle handle, int x, int y, std::uint8_t rgb[3]) {
+    UiWindow* ui = findUi(handle);
+    if (!ui || !draw(*ui, false)) return 0;
+    int width = 0, height = 0;
+    SDL_GL_GetDrawableSize(ui->window, &width, &height);
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+    std::uint8_t pixel[4] = {};
+    glReadBuffer(GL_BACK);
+    glReadPixels(x, height - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    SDL_GL_SwapWindow(ui->window);
+    rgb[0] = pixel[0];
+    rgb[1] = pixel[1];
+    rgb[2] = pixel[2];
+    return 1;
+}
+
+std::uint32_t uiWindowId(WindowHandle handle) {
+    const UiWindow* ui = findUi(handle);
+    return ui ? SDL_GetWindowID(ui->window) : 0;
 }

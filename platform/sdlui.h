@@ -28,3 +28,10 @@ int uiDrawPending();
 
 // Closes every host window (before SDL goes).
 void uiCloseAll();
+
+// Draws the window and reads back the colour at x, y of its client area (tests). Returns 1 on
+// success.
+int uiReadBack(WindowHandle window, int x, int y, std::uint8_t rgb[3]);
+
+// Its SDL window id, or 0.
+std::uint32_t uiWindowId(WindowHandle window);
