@@ -124,10 +124,13 @@ void windowDestroyed(WindowHandle) {}
 void windowShown(WindowHandle) {}
 void windowChanged(WindowHandle, int) {}
 
-void report(const char* format, const std::string& a, const std::string& b = "") {
-    std::fprintf(stderr, "morva-capture: ");
-    std::fprintf(stderr, format, a.c_str(), b.c_str());
-    std::fputc('\n', stderr);
+// What the scripted user could not do, for the person who wrote the script.
+void report(const std::string& message) {
+    std::fprintf(stderr, "morva-capture: %s\n", message.c_str());
+}
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
 }
 
 // A control's text as the user reads it: without the '&' of its mnemonic.
@@ -205,7 +208,7 @@ bool pressKey(WindowHandle window, const std::string& name) {
 // Does one action of the script in window, as a user would with mouse and keyboard.
 void perform(const std::string& action, WindowHandle window) {
     if (action.rfind("key:", 0) == 0) {
-        if (!pressKey(window, action.substr(4))) report("no key \"%s\"", action.substr(4));
+        if (!pressKey(window, action.substr(4))) report("no key " + quoted(action.substr(4)));
         return;
     }
     const std::size_t equals = action.find('=');
@@ -216,7 +219,7 @@ void perform(const std::string& action, WindowHandle window) {
         if (const WindowHandle list = listWith(window, value))
             controlChoose(list, entryIndex(windowRecord(list), value));
         else
-            report("\"%s\" is not in the mode list; the selection stays", value);
+            report(quoted(value) + " is not in the mode list; the selection stays");
         return;
     }
     const WindowHandle control = namedControl(window, name);
@@ -227,11 +230,11 @@ void perform(const std::string& action, WindowHandle window) {
             controlChoose(list, entryIndex(windowRecord(list), name));
             return;
         }
-        report("no control \"%s\" in \"%s\"", name, windowRecord(window)->text);
+        report("no control " + quoted(name) + " in " + quoted(windowRecord(window)->text));
         return;
     }
     if (!c->enabled) {
-        report("\"%s\" is greyed out", name);
+        report(quoted(name) + " is greyed out");
         return;
     }
     setFocus(control);
@@ -244,22 +247,22 @@ void perform(const std::string& action, WindowHandle window) {
         } else if (value == "0" || value == "1") {
             if (c->checked != (value == "1")) {
                 if (c->control == controlRadioButton)
-                    report("\"%s\": a radio button is cleared by choosing another", name);
+                    report(quoted(name) + ": a radio button is cleared by choosing another");
                 else
                     controlClick(control);
             }
         } else {
-            report("\"%s\" takes 0 or 1, not \"%s\"", name, value);
+            report(quoted(name) + " takes 0 or 1, not " + quoted(value));
         }
         return;
     case controlEdit:
     case controlComboEdit:
-        if (!controlType(control, value.c_str())) report("\"%s\" takes digits only; \"%s\" was refused", name, value);
+        if (!controlType(control, value.c_str())) report(quoted(name) + " takes digits only; " + quoted(value) + " was refused");
         return;
     case controlComboBox:
-        if (!controlChoose(control, entryIndex(c, value))) report("\"%s\" has no entry \"%s\"", name, value);
+        if (!controlChoose(control, entryIndex(c, value))) report(quoted(name) + " has no entry " + quoted(value));
         return;
-    default: report("\"%s\" cannot be used", name); return;
+    default: report(quoted(name) + " cannot be used"); return;
     }
 }
 
@@ -282,7 +285,7 @@ bool userActs(WindowHandle window) {
     state.idleWindow = window;
     if (++state.idleWaits > 2) {
         state.idleWaits = 0;
-        report("nothing left to do in \"%s\"; closing it", w->text);
+        report("nothing left to do in " + quoted(w->text) + "; closing it");
         postMessage(window, msgClose, 0, 0);
         return true;
     }

@@ -127,7 +127,9 @@ TEST_F(SettingsFiles, KeyPathsThatDifferNeverShareAFile) {
         ++files;
     }
     EXPECT_EQ(files, 7);
-    EXPECT_NE(settingsOpen(nullptr, "a", 0), nullptr);
+    SettingsKey* parent = settingsOpen(nullptr, "a", 0);
+    EXPECT_NE(parent, nullptr);
+    settingsClose(parent);
 }
 
 TEST_F(SettingsFiles, AnyNameTextAndByteSurviveTheFile) {
