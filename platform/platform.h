@@ -131,7 +131,8 @@ enum ControlStyle : std::uint32_t {
     styleHidden = 1u << 10,    // created hidden (showWindow shows it)
 };
 
-// Creates a window (hidden until showWindow). Returns 0 on failure.
+// Creates a window (hidden until showWindow). The window exists for the program even when the
+// host could not make one to show (nothing is drawn then; dialogBox reports such a dialog).
 WindowHandle createWindow(const WindowDesc& desc);
 
 // Destroys a window with its controls (a control alone is hidden and forgotten).
