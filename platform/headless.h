@@ -15,6 +15,11 @@ enum HeadlessAudio : int {
     headlessAudioOk = 0,   // one working wave output, recorded
     headlessAudioNone = 1, // no wave output at all
     headlessAudioBusy = 2, // one wave output that is present but cannot be opened
+    // One wave output outside time, for rendering offline as fast as the processor allows: every
+    // block is done the moment it is written and goes to the recorder's audio callback at once,
+    // in the order written, with startFrame counting the frames written before it. There is no
+    // looping sound buffer in this form. platform/wavesink.h writes the blocks to a WAVE file.
+    headlessAudioSink = 3,
 };
 
 struct HeadlessOptions {
@@ -23,6 +28,7 @@ struct HeadlessOptions {
     std::int32_t pitch = 0;         // bytes per surface line; 0: the row size (at least the row size)
     DisplayMode refused{0, 0, 0};   // listed but refused by displaySetMode (bits 0: none)
     int audio = headlessAudioOk;
+    std::vector<WaveFormat> waveFormats; // the only formats the sound output plays; empty: any valid one
     std::int64_t escapeAtMs = -1; // Escape pressed at this virtual time (-1: never)
     // The user: whenever the program waits for input in a window with controls, `user` (when set)
     // may act and return 1; otherwise the next action of `script` is done. With nothing left to do
