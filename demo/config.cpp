@@ -7,6 +7,7 @@
 
 #include "demo/demo.h"
 #include "demo/demo_resources.h"
+#include "sound/soundapi.h"
 #include "sound/win32cnf.h"
 
 namespace {
@@ -178,7 +179,7 @@ void runConfigWindow() {
     // 6. The window's own first lines: the framework, the sound library, a blank.
     controlAddString(logList, "ZYN DemoSystem v1.0 (W32)  (c) 2000 Gravel Mantle");
     char soundLine[128];
-    std::snprintf(soundLine, sizeof soundLine, "VIREZ Digital Audio System v%s by Virez", "1.1.2");
+    std::snprintf(soundLine, sizeof soundLine, "VIREZ Digital Audio System v%s by Virez", sound_get_version_string());
     controlAddString(logList, soundLine);
     controlAddString(logList, "");
 

@@ -9,6 +9,7 @@
 #endif
 
 #include "demo/demo.h"
+#include "sound/soundapi.h"
 
 DemoSettings demoSettings;
 char demoTitle[256];
@@ -86,7 +87,8 @@ int demoMain() {
     // 4. Buffer and display sizes.
     setBufferFormat(demoSettings.bufferType);
     setVideoMode(demoSettings.modeIndex);
-    // 5. sound_startup comes here with the sound library's programming interface.
+    // 5. The sound library's settings to their defaults (the setup dialog may change them).
+    sound_startup();
     // 6. The display, needed now for the mode list.
     createDirectDraw();
     // 7. Configuration until "GO!".
