@@ -14,6 +14,7 @@
 #include "platform/headless.h"
 #include "sound/errors.h"
 #include "sound/mglobals.h"
+#include "sound/soundapi.h"
 #include "sound/win32cnf.h"
 
 namespace fs = std::filesystem;
@@ -232,6 +233,22 @@ TEST_F(SoundSetup, NoSoundForcesTheSilentDeviceAndDefaultDetects) {
     showSoundSetup();
     EXPECT_EQ(chosen_device_number, -1); // the list opens on "Default"
     EXPECT_EQ(neverUseDirectSound, 1);
+}
+
+TEST_F(SoundSetup, TheLibraryOpensTheDeviceTheDialogChose) {
+    // A wave output exists; "No Sound" still gets the silent device, "Default" the wave output.
+    sound_startup();
+    start({"S&ound Card:=No Sound", "OK"});
+    ASSERT_EQ(showSoundSetup(), 1);
+    ASSERT_EQ(sound_init(), 1);
+    EXPECT_EQ(currentDevice, soundDevices[2]);
+    sound_close();
+    sound_startup();
+    start({"OK"});
+    ASSERT_EQ(showSoundSetup(), 1);
+    ASSERT_EQ(sound_init(), 1);
+    EXPECT_EQ(currentDevice, soundDevices[1]);
+    sound_close();
 }
 
 TEST_F(SoundSetup, EscapeAndTheCloseBoxCancel) {
