@@ -8,7 +8,8 @@
 #include "filelib/filelib.h"
 #include "platform/platform.h"
 
-struct Module; // the sound library's loaded song
+struct Module;     // the sound library's loaded song
+struct PlayStatus; // where the song is (sound/soundapi.h)
 
 // ---------------------------------------------------------------------------------------------
 // Settings and shared state (runseq.cpp)
@@ -36,6 +37,7 @@ extern std::int32_t escapePressed;
 extern FileLibrary* library;
 extern Module* music;     // set once the sound library loads modules
 extern std::int32_t song; // song handle of the sound library
+extern PlayStatus playStatus; // refreshed by readPlayStatus once per pass of a part's loop
 
 constexpr const char* secondMusicFile = "mopart2.xm";
 
@@ -51,6 +53,10 @@ void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
+
+// Reads the song's play status into playStatus and hands it to the recording's trace; the parts
+// call it once per pass of their loops.
+void readPlayStatus();
 
 // Closes the archive and frees its record, when one is open.
 void releaseLibrary();
@@ -186,9 +192,13 @@ std::int32_t waitMs(std::int32_t ms);
 // ---------------------------------------------------------------------------------------------
 // Until the parts of the show land (standin.cpp)
 
-// Presents the black frame for a few seconds of show time through the frame pump, so that pacing
-// and Escape work end to end. The three parts of the show replace it.
-void runShowStandIn();
+// The opening's course without its pictures: the 3,000 ms warning wait, the first module started
+// into song, then passes of the frame pump until the order position reaches 5.
+void runOpeningStandIn();
+
+// The credits' and the tunnel's course without their pictures: the second module started into
+// song, the frame timer armed again, then passes until the order position reaches 14.
+void runSecondSongStandIn();
 
 // Darkens a frame to level/32 of its brightness. Stand-in for the colour toolkit's fadeFrame.
 void fadeFrameStandIn(std::uint16_t* frame, std::int32_t level);

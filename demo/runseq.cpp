@@ -22,6 +22,7 @@ std::int32_t escapePressed = 0;
 FileLibrary* library = nullptr;
 Module* music = nullptr;
 std::int32_t song = 0;
+PlayStatus playStatus{};
 
 namespace {
 WindowHandle logList = 0;
@@ -69,6 +70,12 @@ void logFormat(const char* format, ...) {
     logLine(message);
 }
 
+void readPlayStatus() {
+    // A song that is not playing (a second module that failed to load) leaves the status as it was.
+    sound_get_play_status(song, &playStatus);
+    traceStatus(playStatus.position, playStatus.row);
+}
+
 void releaseLibrary() {
     if (!library) return;
     libraryClose(library);
@@ -93,10 +100,21 @@ int demoMain() {
     createDirectDraw();
     // 7. Configuration until "GO!".
     runConfigWindow();
-    // 8. sound_init (retry on the silent device with the "VIREZ sound init error ..." log line),
-    // 9. "Loading music (%s)..." and
-    // 10. sound_load_module of musicFile ("Error loading module!") come with the sound library's
-    //     programming interface.
+    // 8. Sound output; without a usable device the show runs silently on the no-sound device,
+    // whose clock still moves the music's positions on.
+    if (!sound_init()) {
+        sound_set_option(optForceNoSound, 1);
+        sound_init();
+        logLine("VIREZ sound init error (no/busy hardware), sound output disabled...");
+    }
+    // 9-10. The first module.
+    logFormat("Loading music (%s)...", demoSettings.musicFile);
+    music = sound_load_module(demoSettings.musicFile);
+    if (!music) {
+        messageBox(0, "Error loading module!", nullptr);
+        sound_close();
+        exitProcess(1);
+    }
     // 11. The archive.
     logFormat("Opening file library (%s)...", demoSettings.libraryFile);
     library = new FileLibrary{};
@@ -105,11 +123,12 @@ int demoMain() {
         delete library;
         library = nullptr;
         messageBox(0, "Error loading filelib!", nullptr);
-        // sound_close comes here with the sound library.
+        sound_close();
         exitProcess(1);
     }
     // 12. "Loading data... ", buildScaleTables, "ok" come with the colour toolkit.
-    // 13. sound_start_background_play (0) comes with the sound library.
+    // 13. The polling thread plays from now on.
+    sound_start_background_play(0);
     // 14.
     logLine("");
     logLine("Done...");
@@ -117,13 +136,21 @@ int demoMain() {
     setupDisplay();
     // 16. Frame timer.
     setFrameRate(30);
-    // 17-20. The opening (with the first module's start after the 3,000 ms warning), the change
-    // of music at order 5, the credits (with setFrameRate (30) right after the second module
-    // starts) and the tunnel come here as they land. Until then a stand-in keeps the pump going.
-    runShowStandIn();
+    // 17. The opening, which starts the first module after its 3,000 ms warning and runs while
+    // the order position is below 5. The parts of the show come here as they land; until then
+    // stand-ins follow the music through the same changes.
+    runOpeningStandIn();
+    // 18. Change of music. The second load's result is not checked: without a module the song
+    // does not start and the show waits at this point for Escape.
+    sound_stop_module(song);
+    sound_free_module(music);
+    music = sound_load_module(secondMusicFile);
+    // 19-20. The credits (which start the second module and arm the frame timer again) and the
+    // tunnel, up to order position 14.
+    runSecondSongStandIn();
     // 21. The end of the show.
     waitMs(1000);
-    // sound_stop_module (song) comes here with the sound library.
+    sound_stop_module(song);
     for (std::int32_t level = 32; level >= 1; --level) {
         fadeFrameStandIn(frameBuffer0, level);
         presentFrame(surfaceMemory, frameBuffer0);
@@ -131,6 +158,8 @@ int demoMain() {
     releaseDisplay();
     freeBuffers();
     releaseLibrary();
-    // sound_stop_background_play, sound_free_module (music), sound_close come here.
+    sound_stop_background_play();
+    sound_free_module(music);
+    sound_close();
     return 1;
 }

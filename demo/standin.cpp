@@ -1,15 +1,38 @@
 // Stand-ins that keep the run sequence whole until the parts of the show and the colour toolkit
-// land. They draw nothing of the show: the screen stays black.
+// land. They draw nothing of the show (the screen stays black), but they follow the music exactly
+// as the parts will: the same waits, the same song starts and the same order positions.
 #include "demo/demo.h"
+#include "sound/soundapi.h"
 
 namespace {
-// Long enough to see the pacing and to press Escape; the parts of the show replace this.
-constexpr std::int32_t standInSteps = 150; // five seconds at 30 steps per second
+
+constexpr std::int32_t warningMs = 3000;    // the warning picture before the music starts
+constexpr std::int32_t changeOfMusicAt = 5; // order position of the first song that ends the opening
+constexpr std::int32_t endOfShowAt = 14;    // order position of the second song that ends the show
+
+// One pass of a part's loop: pace, present when told to, then read where the music is.
+void pass() {
+    if (framePump()) presentFrame(surfaceMemory, frameBuffer0);
+    readPlayStatus();
+}
+
 } // namespace
 
-void runShowStandIn() {
-    for (std::int32_t step = 0; step < standInSteps; ++step)
-        if (framePump()) presentFrame(surfaceMemory, frameBuffer0);
+void runOpeningStandIn() {
+    presentFrame(surfaceMemory, frameBuffer0);
+    waitMs(warningMs);
+    song = sound_play_module(music, demoSettings.musicLoop);
+    readPlayStatus();
+    while (playStatus.position < changeOfMusicAt)
+        pass();
+}
+
+void runSecondSongStandIn() {
+    song = sound_play_module(music, demoSettings.musicLoop);
+    readPlayStatus();
+    setFrameRate(30);
+    while (playStatus.position < endOfShowAt)
+        pass();
 }
 
 void fadeFrameStandIn(std::uint16_t* frame, std::int32_t level) {
