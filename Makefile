@@ -3,7 +3,7 @@
 # runs the whole test suite, `bench` measures the speed of the sound library.
 BUILD ?= build
 JOBS ?= $(shell nproc)
-PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev \
+PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev libimgui-dev \
             googletest libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth
 # make bench also compares with libxmp (a yardstick only: linked into bench/render/xmpcompare alone).
