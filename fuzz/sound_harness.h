@@ -5,17 +5,21 @@
 // module, and handing it to the mixer (the device mode); the second copy then
 // plays for a stretch of ticks through the player and the mixer, in a mixing
 // mode picked from the input's length, so that damaged songs reach the
-// effect commands and the channel mixing loop too.
+// effect commands and the channel mixing loop too. A WAVE input is opened
+// and read to its end; a settings input is read as the stored-settings file.
 #pragma once
 
 #include "fuzz/memfile.h"
 #include "tests/sound/offline_song.h"
 
 #include "sound/dsm.h"
+#include "sound/mglobals.h"
 #include "sound/module.h"
 #include "sound/waveread.h"
+#include "sound/win32cnf.h"
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +58,27 @@ inline void wave(const std::uint8_t* data, std::size_t size) {
         if (wave_read(w, buffer, sizeof buffer, &done) != 0 || done == 0) break;
     }
     wave_close(w);
+}
+
+// Reads an input as the stored-settings file. Returns false when the reader
+// broke its promise: a file taken must be exactly the five words it holds, a
+// file refused must leave every setting as it was.
+inline bool settings(const std::uint8_t* data, std::size_t size) {
+    static constexpr std::array<int, 5> stored = {optMixingRate, optOutputMode, optInterpolation, optBufferLength,
+                                                  optDSoundBufferLength};
+    resetSoundOptions();
+    const auto before = soundOptions;
+    MemoryFile file(data, size);
+    if (!file.ok()) return true;
+    if (loadSettingsFromFile(file.name.c_str()) == 0) return soundOptions == before;
+    if (size != stored.size() * 4) return false;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const std::uint8_t* b = data + i * 4;
+        const auto word = static_cast<std::int32_t>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 |
+                                                    std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
+        if (soundOptions[stored[i]] != word) return false;
+    }
+    return true;
 }
 
 } // namespace fuzzing

@@ -162,6 +162,12 @@ def flb_file(entries):
     return out
 
 
+# --- Stored-settings files: five little-endian words (rate, output mode,
+# interpolation, buffer and DirectSound buffer lengths).
+def settings_file(rate, mode, interpolation, buffer, dsound):
+    return struct.pack("<5i", rate, mode, interpolation, buffer, dsound)
+
+
 put("xm/seed.xm", xm_file())
 put("s3m/seed.s3m", s3m_file())
 put("it/seed.it", it_file())
@@ -173,3 +179,5 @@ put("wave/mono16.wav", wave_file(1, 16, 10, extra=b"LIST" + struct.pack("<I", 3)
 put("wave/stereo8.wav", wave_file(2, 8, 7))
 put("filelib/two.flb", flb_file([("a.raw", bytes(range(40))), ("fluteboy.dat", bytes(18))]))
 put("filelib/empty.flb", flb_file([]))
+put("settings/defaults.cfg", settings_file(44100, 0, 0, 500, 100))
+put("settings/high.cfg", settings_file(48000, 3, 1, 2000, 1))

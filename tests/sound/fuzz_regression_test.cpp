@@ -64,3 +64,12 @@ TEST(FuzzRegressions, WaveInputsReplay) {
         fuzzing::wave(data.data(), data.size());
     }
 }
+
+TEST(FuzzRegressions, SettingsInputsReplay) {
+    for (const auto& file : kept("settings")) {
+        SCOPED_TRACE(file.string());
+        const std::vector<std::uint8_t> data = readFile(file);
+        EXPECT_TRUE(fuzzing::settings(data.data(), data.size()));
+    }
+    resetSoundOptions();
+}
