@@ -48,7 +48,7 @@ test: build
 # the micro-benchmarks (bench/run.sh).
 bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVA_BENCH=ON
-	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benchmarks
 	./bench/run.sh $(BENCH_BUILD)
 
 fuzz: fuzz-deps
