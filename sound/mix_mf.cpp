@@ -14,7 +14,7 @@ template <const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
 }
 
 void mix16(MixArgs& a) {
-    mixToMono<2>(a, a.leftFactor, plain([](const uint8_t* p, int64_t) { return sample16(p); }));
+    mixToMono<2>(a, a.leftFactor, Plain16{});
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {

@@ -23,7 +23,7 @@ template <int Fixed, const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
 template <int Fixed> void mix16(MixArgs& a) {
     const int64_t nb = neighbourOf<Fixed>(a) * 2;
     mixToMono<2>(a, a.leftFactor * fractionScale,
-                 interpolated([nb](const uint8_t* p) { return Partners<int32_t>{sample16(p), sample16(p + nb)}; }));
+                 Interpolated16{nb});
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {

@@ -14,7 +14,7 @@ template <const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
 }
 
 void mix16(MixArgs& a) {
-    mixToStereo<2>(a, a.leftFactor, a.rightFactor, plain([](const uint8_t* p, int64_t) { return sample16(p); }));
+    mixToStereo<2>(a, a.leftFactor, a.rightFactor, Plain16{});
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {

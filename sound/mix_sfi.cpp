@@ -22,9 +22,7 @@ template <int Fixed, const float* MixArgs::*Table> void mixBytes(MixArgs& a) {
 
 template <int Fixed> void mix16(MixArgs& a) {
     const int64_t nb = neighbourOf<Fixed>(a) * 2;
-    mixToStereo<2>(a, a.leftFactor * fractionScale, a.rightFactor * fractionScale, interpolated([nb](const uint8_t* p) {
-                       return Partners<int32_t>{sample16(p), sample16(p + nb)};
-                   }));
+    mixToStereo<2>(a, a.leftFactor * fractionScale, a.rightFactor * fractionScale, Interpolated16{nb});
 }
 
 template <const float* MixArgs::*Table> void mixBytesStereo(MixArgs& a) {
