@@ -9,6 +9,7 @@ PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev libimgui-dev
 # make bench also compares with libxmp (a yardstick only: linked into bench/render/xmpcompare alone).
 BENCH_PACKAGES := libxmp-dev
 BENCH_BUILD ?= build-bench
+REPEAT ?= 3
 # make fuzz: the libFuzzer targets of fuzz/, built with clang, each run for FUZZ_SECONDS.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_BUILD ?= build-fuzz
@@ -49,7 +50,7 @@ test: build
 bench: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DMORVA_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benchmarks
-	./bench/run.sh $(BENCH_BUILD)
+	REPEAT=$(REPEAT) ./bench/run.sh $(BENCH_BUILD)
 
 fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_BUILD) -DFUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
