@@ -8,7 +8,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -237,19 +236,21 @@ struct Interpolated16 {
         return interpolate(float(x.here), float(x.next), pos);
     }
 #if defined(__SSE2__)
+    // One frame into lane K of the fractions, the values and their partners.
+    template <int K, uint32_t FrameBytes>
+    void lane(FrameWalk<FrameBytes>& w, __m128i& fraction, __m128i& here, __m128i& next) const {
+        const uint8_t* p = w.source + (w.position >> 16) * FrameBytes;
+        fraction = _mm_insert_epi16(fraction, int(w.position & 0xffff), 2 * K);
+        here = _mm_insert_epi16(here, sample16(p), 2 * K + 1);
+        next = _mm_insert_epi16(next, sample16(p + nb), 2 * K + 1);
+        w.position += w.step;
+    }
     template <uint32_t FrameBytes> __m128 four(FrameWalk<FrameBytes>& w) const {
         __m128i here = _mm_setzero_si128(), next = _mm_setzero_si128(), fraction = _mm_setzero_si128();
-        const auto lane = [&](auto k) {
-            const uint8_t* p = w.source + (w.position >> 16) * FrameBytes;
-            fraction = _mm_insert_epi16(fraction, int(w.position & 0xffff), 2 * k);
-            here = _mm_insert_epi16(here, sample16(p), 2 * k + 1);
-            next = _mm_insert_epi16(next, sample16(p + nb), 2 * k + 1);
-            w.position += w.step;
-        };
-        lane(std::integral_constant<int, 0>{});
-        lane(std::integral_constant<int, 1>{});
-        lane(std::integral_constant<int, 2>{});
-        lane(std::integral_constant<int, 3>{});
+        lane<0>(w, fraction, here, next);
+        lane<1>(w, fraction, here, next);
+        lane<2>(w, fraction, here, next);
+        lane<3>(w, fraction, here, next);
         const __m128 f = _mm_cvtepi32_ps(fraction);
         const __m128 x0 = _mm_cvtepi32_ps(_mm_srai_epi32(here, 16)), x1 = _mm_cvtepi32_ps(_mm_srai_epi32(next, 16));
         return _mm_add_ps(_mm_mul_ps(x0, _mm_sub_ps(_mm_set1_ps(65536.0f), f)), _mm_mul_ps(x1, f));
