@@ -8,7 +8,8 @@
 #include "filelib/filelib.h"
 #include "platform/platform.h"
 
-struct Module; // the sound library's loaded song
+struct Module;     // the sound library's loaded song
+struct PlayStatus; // where the sound library reports a song's position
 
 // ---------------------------------------------------------------------------------------------
 // Settings and shared state (runseq.cpp)
@@ -36,6 +37,7 @@ extern std::int32_t escapePressed;
 extern FileLibrary* library;
 extern Module* music;     // set once the sound library loads modules
 extern std::int32_t song; // song handle of the sound library
+extern PlayStatus playStatus; // the last status read; the show uses its position and row
 
 constexpr const char* secondMusicFile = "mopart2.xm";
 

@@ -9,6 +9,7 @@
 #endif
 
 #include "demo/demo.h"
+#include "sound/soundapi.h"
 
 DemoSettings demoSettings;
 char demoTitle[256];
@@ -21,6 +22,7 @@ std::int32_t escapePressed = 0;
 FileLibrary* library = nullptr;
 Module* music = nullptr;
 std::int32_t song = 0;
+PlayStatus playStatus{};
 
 namespace {
 WindowHandle logList = 0;
