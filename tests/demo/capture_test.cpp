@@ -223,3 +223,67 @@ TEST_F(Capture, StillsOfARunThatNeverSetAModeAreReportedMissing) {
     EXPECT_NE(said.find("no screen for still-0.png"), std::string::npos) << said;
     EXPECT_NE(said.find("no screen for still-100.png"), std::string::npos) << said;
 }
+
+namespace {
+
+// Runs with PATH set to path for the duration of the call.
+int runWithPath(const fs::path& folder, const std::vector<std::string>& arguments, const fs::path& errors,
+                const std::string& path) {
+    const char* old = std::getenv("PATH");
+    const std::string saved = old ? old : "";
+    setenv("PATH", path.c_str(), 1);
+    const int code = run(folder, arguments, errors);
+    setenv("PATH", saved.c_str(), 1);
+    return code;
+}
+
+// A stand-in for ffmpeg that notes its arguments and writes its last one (or fails when told).
+void fakeFfmpeg(const fs::path& bin, int exitCode) {
+    fs::create_directories(bin);
+    std::ofstream script(bin / "ffmpeg");
+    script << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/arguments\"\n"
+           << "for a in \"$@\"; do last=\"$a\"; done\necho movie > \"$last\"\nexit " << exitCode << "\n";
+    script.close();
+    fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+}
+
+} // namespace
+
+TEST_F(Capture, MovieIsMuxedByFfmpegAndItsPlaceIsSaid) {
+    const fs::path folder = workFolder("movie");
+    fakeFfmpeg(folder / "bin", 0);
+    const fs::path errors = folder / "errors.txt";
+    EXPECT_EQ(runWithPath(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, errors,
+                          (folder / "bin").string() + ":/usr/bin:/bin"),
+              0);
+    EXPECT_NE(read(errors).find("movie written to " + (folder / "show.mp4").string()), std::string::npos)
+        << read(errors);
+    const std::string arguments = read(folder / "bin" / "arguments");
+    EXPECT_NE(arguments.find("out/video.y4m\n"), std::string::npos) << arguments;
+    EXPECT_NE(arguments.find("out/audio.wav\n"), std::string::npos) << arguments;
+    EXPECT_TRUE(fs::exists(folder / "out" / "video.y4m"));
+}
+
+TEST_F(Capture, MovieThatFfmpegFailsOnIsRemovedAndTheRunKeepsItsExitCode) {
+    const fs::path folder = workFolder("moviefails");
+    fakeFfmpeg(folder / "bin", 1);
+    const fs::path errors = folder / "errors.txt";
+    EXPECT_EQ(runWithPath(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, errors,
+                          (folder / "bin").string() + ":/usr/bin:/bin"),
+              0);
+    EXPECT_NE(read(errors).find("ffmpeg could not make the movie"), std::string::npos) << read(errors);
+    EXPECT_FALSE(fs::exists(folder / "show.mp4"));
+}
+
+TEST_F(Capture, MovieWithoutFfmpegSaysSoAndKeepsTheRecording) {
+    const fs::path folder = workFolder("noffmpeg");
+    const fs::path errors = folder / "errors.txt";
+    EXPECT_EQ(runWithPath(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, errors,
+                          (folder / "empty").string()),
+              0);
+    EXPECT_NE(read(errors).find("ffmpeg is not installed"), std::string::npos) << read(errors);
+    EXPECT_TRUE(fs::exists(folder / "out" / "video.y4m"));
+    EXPECT_TRUE(fs::exists(folder / "out" / "audio.wav"));
+    EXPECT_FALSE(fs::exists(folder / "show.mp4"));
+    EXPECT_EQ(run(folder, {"--mp4", ""}), 2);
+}

@@ -18,7 +18,7 @@ namespace {
 void usage() {
     std::fputs("usage: morva-capture [--out DIR] [--mode TEXT] [--modes WxHxB,...] [--format 565|555]\n"
                "                     [--pitch BYTES] [--refuse-mode WxHxB] [--audio ok|none|busy]\n"
-               "                     [--escape-at MS] [--stills MS,MS,...] [--realtime]\n",
+               "                     [--escape-at MS] [--stills MS,MS,...] [--mp4 FILE] [--realtime]\n",
                stderr);
 }
 
@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
         // Options that take a value; anything else is unknown, with or without a value after it.
         static const char* const withValue[] = {"--out",    "--mode",      "--modes",
                                                 "--format", "--pitch",     "--refuse-mode",
-                                                "--audio",  "--escape-at", "--stills"};
+                                                "--audio",  "--escape-at", "--stills",
+                                                "--mp4"};
         if (std::none_of(std::begin(withValue), std::end(withValue),
                          [&](const char* known) { return option == known; })) {
             std::fprintf(stderr, "morva-capture: unknown option %s\n", option.c_str());
@@ -126,6 +127,9 @@ int main(int argc, char** argv) {
         } else if (option == "--escape-at") {
             if (!parseNumber(value, 0, 1LL << 40, &number)) return bad("--escape-at", value);
             options.escapeAtMs = number;
+        } else if (option == "--mp4") {
+            if (!*value) return bad("--mp4", value);
+            settings.mp4 = value;
         } else if (option == "--stills") {
             std::vector<std::string> items;
             if (!splitList(value, &items)) return bad("--stills", value);

@@ -7,9 +7,14 @@
 #include "tools/capture/recorder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -238,6 +243,44 @@ void writeWav(std::int64_t endUs) {
     std::fclose(f);
 }
 
+// Muxes video.y4m and audio.wav into the movie with ffmpeg, when it is installed, and says where
+// the movie went or why there is none. The run's exit code stays the program's.
+void writeMovie() {
+    const std::string& movie = capture.settings.mp4;
+    if (movie.empty()) return;
+    const std::string video = path("video.y4m"), sound = path("audio.wav");
+    if (!std::filesystem::exists(video)) {
+        std::fprintf(stderr, "morva-capture: no video was recorded, so there is no movie %s\n", movie.c_str());
+        return;
+    }
+    std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", video,
+                                          "-i", sound, "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                                          "-shortest", movie};
+    std::vector<char*> argv;
+    for (std::string& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawnp(&child, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "morva-capture: ffmpeg is not installed, so there is no movie %s (video.y4m and "
+                             "audio.wav are in %s)\n",
+                     movie.c_str(), capture.settings.folder.c_str());
+        return;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::error_code error;
+    const std::filesystem::path where = std::filesystem::absolute(movie, error);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::exists(movie, error)) {
+        std::fprintf(stderr, "morva-capture: movie written to %s\n", where.c_str());
+        return;
+    }
+    // What is left there is half a movie or an old one; neither should pass for this run's.
+    std::filesystem::remove(movie, error);
+    std::fprintf(stderr, "morva-capture: ffmpeg could not make the movie %s\n", where.c_str());
+}
+
 void finish(void*, std::int64_t timeUs, int) {
     emitUntil(timeUs, true);
     // Stills asked for after the end show the screen as the program left it; without a mode
@@ -249,6 +292,7 @@ void finish(void*, std::int64_t timeUs, int) {
     writeWav(timeUs);
     if (capture.events) std::fclose(capture.events);
     capture.events = nullptr;
+    writeMovie();
 }
 
 } // namespace
