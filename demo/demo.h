@@ -54,6 +54,9 @@ void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
 
+// Reads the song's play status into playStatus and notes it for recordings.
+void readPlayStatus();
+
 // Closes the archive and frees its record, when one is open.
 void releaseLibrary();
 

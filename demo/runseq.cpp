@@ -69,6 +69,11 @@ void logFormat(const char* format, ...) {
     logLine(message);
 }
 
+void readPlayStatus() {
+    sound_get_play_status(song, &playStatus);
+    traceStatus(playStatus.position, playStatus.row);
+}
+
 void releaseLibrary() {
     if (!library) return;
     libraryClose(library);

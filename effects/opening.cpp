@@ -123,7 +123,7 @@ void runOpening() {
     presentFrame(surfaceMemory, warningPicture.data());
     waitMs(3000);
     song = sound_play_module(music, demoSettings.musicLoop);
-    sound_get_play_status(song, &playStatus);
+    readPlayStatus();
     framePump();
 
     // The caption fades in over position 0 and out over position 1.
@@ -134,7 +134,7 @@ void runOpening() {
             drawCaptionFrame(frameBuffer0, pictures, state, position, row);
             presentFrame(surfaceMemory, frameBuffer0);
         }
-        sound_get_play_status(song, &playStatus);
+        readPlayStatus();
     }
     // The title shakes from position 2 on and everything fades to black over position 4.
     while (playStatus.position < 5) {
@@ -146,6 +146,6 @@ void runOpening() {
             drawTitleFrame(frameBuffer0, pictures, &state, position, row, x, y);
             presentFrame(surfaceMemory, frameBuffer0);
         }
-        sound_get_play_status(song, &playStatus);
+        readPlayStatus();
     }
 }

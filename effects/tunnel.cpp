@@ -121,7 +121,7 @@ void runTunnel() {
     const TunnelPictures pictures{tunnelTexture.data(), flutePictures.data(), groupLogo.data()};
     TunnelState state{0, 0, 0};
 
-    sound_get_play_status(song, &playStatus);
+    readPlayStatus();
     framePump();
     while (playStatus.position < 14) {
         const std::int32_t position = playStatus.position, row = playStatus.row;
@@ -130,6 +130,6 @@ void runTunnel() {
             drawTunnelFrame(frameBuffer0, pictures, state, fluteCounter, position, row);
             presentFrame(surfaceMemory, frameBuffer0);
         }
-        sound_get_play_status(song, &playStatus);
+        readPlayStatus();
     }
 }

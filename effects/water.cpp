@@ -135,7 +135,7 @@ void runCredits() {
     libraryLoad(library, "p2_bgpic.raw", backgroundPicture.data(), backgroundPicture.size());
     WaterSurface surface = calmWater();
     song = sound_play_module(music, demoSettings.musicLoop);
-    sound_get_play_status(song, &playStatus);
+    readPlayStatus();
     setFrameRate(30);
 
     // The picture rises into frameBuffer1 from below frameBuffer0, which lies right above it;
@@ -151,7 +151,7 @@ void runCredits() {
             drawWaterFrame(frameBuffer1, pictures, surface.current, position, row, alpha);
             presentFrame(surfaceMemory, position == 0 ? frameBuffer0 + rise.offset * frameColumns : frameBuffer1);
             // Read only after a drawn frame: a skipped step keeps the old position and row.
-            sound_get_play_status(song, &playStatus);
+            readPlayStatus();
         }
     }
 }
