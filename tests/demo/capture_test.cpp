@@ -226,36 +226,37 @@ TEST_F(Capture, StillsOfARunThatNeverSetAModeAreReportedMissing) {
 
 namespace {
 
-// Runs with PATH set to path for the duration of the call.
-int runWithPath(const fs::path& folder, const std::vector<std::string>& arguments, const fs::path& errors,
-                const std::string& path) {
+// A short run asking for the movie show.mp4, with PATH set to path for the duration of the call;
+// standard error goes to folder/errors.txt. Returns the exit code.
+int runForMovie(const fs::path& folder, const std::string& path) {
     const char* old = std::getenv("PATH");
     const std::string saved = old ? old : "";
     setenv("PATH", path.c_str(), 1);
-    const int code = run(folder, arguments, errors);
+    const int code =
+        run(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, folder / "errors.txt");
     setenv("PATH", saved.c_str(), 1);
     return code;
 }
 
-// A stand-in for ffmpeg that notes its arguments and writes its last one (or fails when told).
-void fakeFfmpeg(const fs::path& bin, int exitCode) {
+// A stand-in for ffmpeg in folder/bin that notes its arguments and writes its last one (or fails
+// when told). Returns the PATH that finds it.
+std::string fakeFfmpeg(const fs::path& folder, int exitCode) {
+    const fs::path bin = folder / "bin";
     fs::create_directories(bin);
     std::ofstream script(bin / "ffmpeg");
     script << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/arguments\"\n"
            << "for a in \"$@\"; do last=\"$a\"; done\necho movie > \"$last\"\nexit " << exitCode << "\n";
     script.close();
     fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
+    return bin.string() + ":/usr/bin:/bin";
 }
 
 } // namespace
 
 TEST_F(Capture, MovieIsMuxedByFfmpegAndItsPlaceIsSaid) {
     const fs::path folder = workFolder("movie");
-    fakeFfmpeg(folder / "bin", 0);
     const fs::path errors = folder / "errors.txt";
-    EXPECT_EQ(runWithPath(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, errors,
-                          (folder / "bin").string() + ":/usr/bin:/bin"),
-              0);
+    EXPECT_EQ(runForMovie(folder, fakeFfmpeg(folder, 0)), 0);
     EXPECT_NE(read(errors).find("movie written to " + (folder / "show.mp4").string()), std::string::npos)
         << read(errors);
     const std::string arguments = read(folder / "bin" / "arguments");
@@ -266,11 +267,8 @@ TEST_F(Capture, MovieIsMuxedByFfmpegAndItsPlaceIsSaid) {
 
 TEST_F(Capture, MovieThatFfmpegFailsOnIsRemovedAndTheRunKeepsItsExitCode) {
     const fs::path folder = workFolder("moviefails");
-    fakeFfmpeg(folder / "bin", 1);
     const fs::path errors = folder / "errors.txt";
-    EXPECT_EQ(runWithPath(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, errors,
-                          (folder / "bin").string() + ":/usr/bin:/bin"),
-              0);
+    EXPECT_EQ(runForMovie(folder, fakeFfmpeg(folder, 1)), 0);
     EXPECT_NE(read(errors).find("ffmpeg could not make the movie"), std::string::npos) << read(errors);
     EXPECT_FALSE(fs::exists(folder / "show.mp4"));
 }
@@ -278,9 +276,7 @@ TEST_F(Capture, MovieThatFfmpegFailsOnIsRemovedAndTheRunKeepsItsExitCode) {
 TEST_F(Capture, MovieWithoutFfmpegSaysSoAndKeepsTheRecording) {
     const fs::path folder = workFolder("noffmpeg");
     const fs::path errors = folder / "errors.txt";
-    EXPECT_EQ(runWithPath(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, errors,
-                          (folder / "empty").string()),
-              0);
+    EXPECT_EQ(runForMovie(folder, (folder / "empty").string()), 0);
     EXPECT_NE(read(errors).find("ffmpeg is not installed"), std::string::npos) << read(errors);
     EXPECT_TRUE(fs::exists(folder / "out" / "video.y4m"));
     EXPECT_TRUE(fs::exists(folder / "out" / "audio.wav"));
