@@ -144,12 +144,12 @@ TEST(WaterStep, FirstAndLastRowsAreClearedAndASingleDropDiesOut) {
         ASSERT_EQ(surface.current[199 * 320 + column], 0);
     }
     std::int32_t early = 0;
-    for (int step = 1; step < 3000; ++step) {
+    for (int step = 1; step < 250; ++step) {
         spreadWaves(&surface);
         if (step == 20) early = largestHeight(surface.current);
     }
     EXPECT_GT(early, 1000);
-    EXPECT_LT(largestHeight(surface.current), 16);
+    EXPECT_EQ(largestHeight(surface.current), 0); // gone after about 200 steps
 }
 
 TEST(WaterStep, RainKeepsTheHeightsBounded) {
@@ -157,12 +157,12 @@ TEST(WaterStep, RainKeepsTheHeightsBounded) {
     WaterSurface surface{a.data(), b.data()};
     std::srand(1);
     std::int32_t most = 0;
-    for (int step = 0; step < 3000; ++step) {
+    for (int step = 0; step < 600; ++step) {
         waterStep(&surface);
-        most = std::max(most, largestHeight(surface.current));
+        if (step % 5 == 0) most = std::max(most, largestHeight(surface.current));
     }
-    EXPECT_GT(most, 0);          // stones did fall
-    EXPECT_LT(most, 1 << 20);    // far from overflowing the sums of four
+    EXPECT_GT(most, 0);       // stones did fall
+    EXPECT_LT(most, 1 << 17); // far from overflowing the sums of four
 }
 
 TEST_F(Water, CaptionAlphaRisesToThirtyAtMidPatternAndFallsBack) {
