@@ -191,6 +191,3 @@ std::int32_t waitMs(std::int32_t ms);
 // Presents the black frame for a few seconds of show time through the frame pump, so that pacing
 // and Escape work end to end. The three parts of the show replace it.
 void runShowStandIn();
-
-// Darkens a frame to level/32 of its brightness. Stand-in for the colour toolkit's fadeFrame.
-void fadeFrameStandIn(std::uint16_t* frame, std::int32_t level);

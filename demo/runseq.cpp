@@ -9,6 +9,7 @@
 #endif
 
 #include "demo/demo.h"
+#include "effects/colour.h"
 #include "sound/soundapi.h"
 
 DemoSettings demoSettings;
@@ -112,7 +113,10 @@ int demoMain() {
         // sound_close comes here with the sound library.
         exitProcess(1);
     }
-    // 12. "Loading data... ", buildScaleTables, "ok" come with the colour toolkit.
+    // 12. The colour tables every part draws with.
+    logLine("Loading data... ");
+    buildScaleTables();
+    logLine("ok\n");
     // 13. sound_start_background_play (0) comes with the sound library.
     // 14.
     logLine("");
@@ -129,7 +133,7 @@ int demoMain() {
     waitMs(1000);
     // sound_stop_module (song) comes here with the sound library.
     for (std::int32_t level = 32; level >= 1; --level) {
-        fadeFrameStandIn(frameBuffer0, level);
+        fadeFrame(frameBuffer0, level); // each step darkens the already darkened frame again
         presentFrame(surfaceMemory, frameBuffer0);
     }
     releaseDisplay();

@@ -134,8 +134,10 @@ TEST_F(Capture, NormalEndReturnsOneAfterTheLogAndTheChosenMode) {
     EXPECT_EQ(run(folder, {"--out", "out", "--mode", "320x200x16", "--stills", "500,99999"}), 1);
     const auto all = events(folder);
     const std::vector<std::string> log = events(folder, "log");
-    ASSERT_GE(log.size(), 3u);
-    EXPECT_EQ(log[log.size() - 3], "log\tOpening file library (morva.flb)...");
+    ASSERT_GE(log.size(), 5u);
+    EXPECT_EQ(log[log.size() - 5], "log\tOpening file library (morva.flb)...");
+    EXPECT_EQ(log[log.size() - 4], "log\tLoading data... ");
+    EXPECT_EQ(log[log.size() - 3], "log\tok");
     EXPECT_EQ(log[log.size() - 2], "log\t");
     EXPECT_EQ(log[log.size() - 1], "log\tDone...");
     EXPECT_EQ(events(folder, "mode").at(0), "mode\t320x200x16 interlaced=0 format=565 pitch=640");
