@@ -2,7 +2,7 @@
 //
 // video.y4m is sampled at 30 frames per second of virtual time from program start; sample k
 // (at k * 1000 / 30 ms) shows what was last presented at or before its time, black before the
-// first present. It is written as the run goes, so a long show never sits in memory. audio.wav is
+// first present; a closing sample shows the last screen when it came after the last sample. It is written as the run goes, so a long show never sits in memory. audio.wav is
 // 16-bit stereo at the first output rate, every block placed at the frame it started playing.
 #include "tools/capture/recorder.h"
 
@@ -39,6 +39,7 @@ struct Capture {
     std::vector<std::uint8_t> rgb; // the screen as last presented
     std::vector<std::uint8_t> yuv; // the same as a 4:2:0 frame
     std::int64_t nextSample = 0;
+    bool screenAhead = false; // presented since the last sample was written
     std::size_t nextStill = 0;
     std::uint32_t audioRate = 0;
     std::vector<std::int16_t> audio; // interleaved stereo
@@ -120,6 +121,7 @@ void emitUntil(std::int64_t timeUs, bool inclusive) {
             std::fputs("FRAME\n", capture.video);
             std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video);
             ++capture.nextSample;
+            capture.screenAhead = false;
         }
     if (capture.width == 0) return; // stills wait until the screen has a size
     while (capture.nextStill < capture.settings.stills.size() &&
@@ -170,6 +172,7 @@ void present(void*, std::int64_t timeUs, const SurfaceInfo& surface) {
         }
     }
     toYuv();
+    capture.screenAhead = true;
 }
 
 void audio(void*, std::int64_t startFrame, const WaveFormat& format, const std::uint8_t* data,
@@ -283,6 +286,12 @@ void writeMovie() {
 
 void finish(void*, std::int64_t timeUs, int) {
     emitUntil(timeUs, true);
+    // Frames presented after the last sample (a fade shown without pacing at the very end) would
+    // never be seen: one closing sample shows the screen as the program left it.
+    if (capture.video && capture.screenAhead) {
+        std::fputs("FRAME\n", capture.video);
+        std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video);
+    }
     // Stills asked for after the end show the screen as the program left it; without a mode
     // there is no screen, and each still says so.
     while (capture.nextStill < capture.settings.stills.size())
