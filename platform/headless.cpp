@@ -33,6 +33,7 @@ struct Headless {
     std::int32_t statusOrder = 0, statusRow = 0;
     int statusKnown = 0;
     int waveOpen = 0;
+    std::int64_t sinkFrames = 0; // frames written to the sink so far
 };
 
 Headless state;
@@ -102,6 +103,7 @@ void init() {
     state.statusOrder = state.statusRow = 0;
     state.statusKnown = 0;
     state.waveOpen = 0;
+    state.sinkFrames = 0;
 }
 
 void shutdown(int exitCode) {
@@ -289,9 +291,19 @@ int waveDeviceCountH() {
     return state.options.audio == headlessAudioNone ? 0 : 1;
 }
 
+// A format the output plays: a valid one, and one of the offered list when there is a list.
 int validFormat(const WaveFormat& format) {
-    return (format.channels == 1 || format.channels == 2) && (format.bits == 8 || format.bits == 16) &&
-           format.rate >= 1000 && format.rate <= 192000;
+    if (!((format.channels == 1 || format.channels == 2) && (format.bits == 8 || format.bits == 16) &&
+          format.rate >= 1000 && format.rate <= 192000))
+        return 0;
+    if (state.options.waveFormats.empty()) return 1;
+    return std::any_of(state.options.waveFormats.begin(), state.options.waveFormats.end(), [&](const WaveFormat& f) {
+        return f.rate == format.rate && f.channels == format.channels && f.bits == format.bits;
+    });
+}
+
+int sinking() {
+    return state.options.audio == headlessAudioSink;
 }
 
 int waveQueryH(const WaveFormat& format) {
@@ -321,6 +333,15 @@ std::int64_t blockEnd(const WaveBlock* block) {
 int waveWriteH(WaveOutput* output, WaveBlock* block) {
     auto* wave = reinterpret_cast<HeadlessWave*>(output);
     if (!wave || !block || (!block->data && block->bytes)) return waveBadDevice;
+    if (sinking()) {
+        const std::uint32_t frames = block->bytes / wave->bytesPerFrame;
+        if (state.recorder.audio && frames)
+            state.recorder.audio(state.recorder.context, state.sinkFrames, wave->format, block->data,
+                                 frames * wave->bytesPerFrame);
+        state.sinkFrames += frames;
+        block->internal[2] = 0; // never the output's generation: done at once
+        return waveOk;
+    }
     const std::int64_t start = std::max(wave->queueEnd, nowFrames(wave->format.rate));
     const std::int64_t end = start + block->bytes / wave->bytesPerFrame;
     wave->queueEnd = end;
@@ -342,6 +363,7 @@ int waveBlockDoneH(WaveOutput* output, const WaveBlock* block) {
 int waveResetH(WaveOutput* output) {
     auto* wave = reinterpret_cast<HeadlessWave*>(output);
     if (!wave) return waveBadDevice;
+    if (sinking()) return waveOk; // nothing is ever waiting to be played
     const std::int64_t now = nowFrames(wave->format.rate);
     if (wave->queueEnd > now && state.recorder.audioCut)
         state.recorder.audioCut(state.recorder.context, now, wave->format.rate);
@@ -376,7 +398,7 @@ struct HeadlessSoundBuffer {
 
 int soundBufferCreateH(SoundBuffer** buffer, const WaveFormat& format, std::uint32_t bytes) {
     if (!buffer) return waveBadDevice;
-    if (state.options.audio == headlessAudioNone) return waveBadDevice;
+    if (state.options.audio == headlessAudioNone || sinking()) return waveBadDevice;
     if (state.options.audio == headlessAudioBusy) return waveBusy;
     if (!validFormat(format)) return waveBadFormat;
     const std::uint32_t frame = format.channels * format.bits / 8;

@@ -14,6 +14,11 @@ enum HeadlessAudio : int {
     headlessAudioOk = 0,   // one working wave output, recorded
     headlessAudioNone = 1, // no wave output at all
     headlessAudioBusy = 2, // one wave output that is present but cannot be opened
+    // One wave output outside time, for rendering offline as fast as the processor allows: every
+    // block is done the moment it is written and goes to the recorder's audio callback at once,
+    // in the order written, with startFrame counting the frames written before it. There is no
+    // looping sound buffer in this form. platform/wavesink.h writes the blocks to a WAVE file.
+    headlessAudioSink = 3,
 };
 
 struct HeadlessOptions {
@@ -22,6 +27,7 @@ struct HeadlessOptions {
     std::int32_t pitch = 0;         // bytes per surface line; 0: the row size (at least the row size)
     DisplayMode refused{0, 0, 0};   // listed but refused by displaySetMode (bits 0: none)
     int audio = headlessAudioOk;
+    std::vector<WaveFormat> waveFormats; // the only formats the sound output plays; empty: any valid one
     std::int64_t escapeAtMs = -1; // Escape pressed at this virtual time (-1: never)
     std::string pick;             // the entry hostPickEntry chooses; empty: the current selection
     int realtime = 0;             // the real clock instead of the virtual one

@@ -10,6 +10,7 @@
 
 #include "sound/module.h"
 
+#include <array>
 #include <cstdint>
 
 struct SoundDevice;
@@ -34,6 +35,10 @@ inline constexpr std::uint8_t rowVolume = 0x02;
 inline constexpr std::uint8_t rowNewInstrument = 0x04;
 inline constexpr std::uint8_t rowCommand = 0x08;
 inline constexpr std::uint8_t rowNoteDelayed = 0x10;
+
+// Sample offsets add up in Protracker songs; they stop here, so that one
+// doubled for a 16-bit sample still fits.
+inline constexpr int maxSampleOffset = 0x3fffffff;
 
 // Number of generic command numbers (0..33).
 inline constexpr int commandCount = 34;
@@ -71,6 +76,7 @@ struct ChannelState {
     std::uint8_t volslide_memory;             // XM volume-slide memory
     EnvelopeState volume_env, panning_env, pitch_env;
     std::uint8_t row_flags; // row* bits
+    std::uint8_t pattern_note; // note byte as the pattern gave it (before an IT keyboard table)
 };
 
 struct SongStatus {
@@ -112,6 +118,21 @@ struct PlayHandle {
     int sync_value;                // last synchronisation value, -1 at start
 };
 
+// The player's global state. During a tick, song, module, play_mode and
+// channel name what the effect commands (gmpcmds) work on.
+struct PlayerGlobals {
+    std::array<PlayHandle*, maxSongs> song_table; // null = free slot
+    SoundDevice* device;                          // the device given to gmp_init
+    int setup_busy;                               // a song is being started: ticks do nothing
+    int tempo;                                    // the tempo last set
+    TempoCallback tempo_callback;
+    PlayHandle* song;
+    Module* module;
+    int play_mode;
+    ChannelState* channel;
+};
+extern PlayerGlobals gmp;
+
 // Remembers the device, clears the song table and the tempo callback, sets tempo 125.
 int gmp_init(SoundDevice* device);
 // Stops every song in the song table.
@@ -137,3 +158,37 @@ int gmp_set_master_volume(PlayHandle* handle, int volume);
 int gmp_set_sync_callback(PlayHandle* handle, SyncCallback callback);
 // Sets the tempo-change callback and calls it with the current rate.
 int gmp_set_tempo_callback(TempoCallback callback);
+
+// Helpers for the effect commands (gmpcmds); they work on gmp.song and gmp.channel.
+
+// Period of a note (octave, semitone; semitones above 11 carry into the
+// octave) for a sample in a play mode; 0 when the note cannot sound.
+int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int octave, int semitone);
+// Playback rate in Hz of a period in a play mode; period 0 (or below) is errInvalidPattern.
+int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* rate);
+// Envelope value (value x 256) at the state's position, then moves the position on by one tick.
+int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff);
+// The instrument a channel's instrument number names (null when none).
+Instrument* gmp_instrument(const Module* module, int number);
+// The sample a channel plays: its instrument's sample_list entry (null when none).
+Sample* gmp_channel_sample(const Module* module, const ChannelState* channel);
+// Rows of an order entry's pattern (64 for a missing pattern).
+int gmp_pattern_rows(const Module* module, int pattern);
+// Sets the tempo: stores it, tells the device and the tempo callback; 0 is ignored.
+int gmp_set_tempo(int tempo);
+// Moves the song to the next order position as at a pattern's end (wrapping, skipping 0xFFFE).
+void gmp_next_position(PlayHandle* song);
+// Wraps the song to its restart position and counts the wrap.
+void gmp_wrap_song(PlayHandle* song);
+// Takes the pattern of the song's current order position, stepping over
+// 0xFFFE entries and wrapping at 0xFFFF or past the end position.
+void gmp_enter_position(PlayHandle* song);
+// Moves the current channel's sample to sample_offset (frames, sent as bytes:
+// doubled for 16-bit samples). A sample the device never got is left alone.
+int gmp_set_sample_position(const Sample* sample);
+// Starts the current channel's note (key off, cut or a new note by its note byte).
+int gmp_start_note();
+// Starts a note that waited (note delay, sample offset): in XM and IT the note
+// first selects its sample through the instrument's note map. keepOffset leaves
+// sample_offset as the caller set it.
+int gmp_start_row_note(bool keepOffset);

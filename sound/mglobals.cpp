@@ -1,5 +1,9 @@
 #include "sound/mglobals.h"
 
+#include "sound/dsmnsnd.h"
+#include "sound/dsound.h"
+#include "sound/winwave.h"
+
 namespace {
 constexpr std::array<int, soundOptionCount + 1> optionDefaults = {
     0,     // unused
@@ -29,3 +33,18 @@ void resetSoundOptions() {
 
 int chosen_device_number = -1;
 int neverUseDirectSound = 0;
+
+SoundDevice* const soundDevices[soundDeviceCount + 1] = {&dsoundDevice, &winWaveDevice, &noSoundDevice, nullptr};
+
+int last_error = 0;
+int background_play_active = 0;
+int channels_open = 0;
+int* channel_in_use = nullptr;
+int base_amplification = 0;
+int amplification_percent = 100;
+std::array<PlayingSong*, maxSongs> playing_songs{};
+int channels_opened_for_song = 0;
+int device_initialised = 0;
+int player_initialised = 0;
+int device_port = -1, device_irq = -1, device_dma = -1, device_card_type = -1;
+ErrorReportHook error_report_hook = nullptr;

@@ -1,4 +1,8 @@
-// Global state shared inside the sound library.
+// Global state shared inside the sound library: the option settings, the
+// chosen device, the table of playing songs and channels, the start-up flags
+// and the error-report hook. One instance each; the programming interface
+// (soundapi), the internal layer (virez) and the polling thread (mpoll) work
+// on them, always under the library lock where the polling thread may look.
 #pragma once
 
 #include "sound/soundapi.h"
@@ -24,3 +28,45 @@ extern int chosen_device_number;
 
 // Nonzero: the DirectSound device reports itself absent (sound setup dialog).
 extern int neverUseDirectSound;
+
+// The devices in detection order (DirectSound, wave output, silent), null-ended.
+inline constexpr int soundDeviceCount = 3;
+extern SoundDevice* const soundDevices[soundDeviceCount + 1];
+
+// Error code of the most recent failing interface call; never cleared by success.
+extern int last_error;
+
+// 1 while the polling thread runs.
+extern int background_play_active;
+
+// Device channels opened through the interface (0: not open), and which are taken.
+extern int channels_open;
+extern int* channel_in_use;
+
+// The device's amplification right after the channels were opened, and the
+// percentage of it the program asked for (default 100).
+extern int base_amplification;
+extern int amplification_percent;
+
+// One playing song: its play handle and the device channel of each song channel.
+struct PlayingSong {
+    int channel_count;
+    PlayHandle* handle;
+    std::array<int, maxModuleChannels> channels;
+};
+
+// The songs playing now; slot index + 1 is the song handle.
+extern std::array<PlayingSong*, maxSongs> playing_songs;
+
+// Set when the last play call opened the channels itself (stopping it closes them).
+extern int channels_opened_for_song;
+
+// Start-up steps that have completed; shutting down undoes exactly these.
+extern int device_initialised;
+extern int player_initialised;
+
+// Hardware overrides written into the chosen device before it opens (-1: none).
+extern int device_port, device_irq, device_dma, device_card_type;
+
+// Receives the text of fatal errors; null means the built-in reporter.
+extern ErrorReportHook error_report_hook;

@@ -77,3 +77,64 @@ struct SoundDevice {
 // Fills the operation slots the mixer implements (5, 7..32, 36..40) with the
 // mixer's own operations; the device fills the others.
 void setMixerOperations(SoundDevice* device);
+
+// The one of four modes (5, 6, 9 or 10) a device makes of requested output-mode
+// bits: mono if asked for, else stereo; 8-bit if asked for, else 16-bit.
+inline constexpr uint32_t deviceOutputMode(uint32_t bits) {
+    return ((bits & OUT_MONO) ? OUT_MONO : OUT_STEREO) | ((bits & OUT_8BIT) ? OUT_8BIT : OUT_16BIT);
+}
+
+// Bytes of one output frame in a four-way mode: 1, 2, 2 or 4.
+inline constexpr uint32_t outputFrameBytes(uint32_t mode) {
+    return ((mode & OUT_MONO) ? 1u : 2u) * ((mode & OUT_8BIT) ? 1u : 2u);
+}
+
+// The mixer mode (MIX_*) for a four-way output mode.
+inline constexpr uint32_t outputMixMode(uint32_t mode, bool interpolate) {
+    return ((mode & OUT_MONO) ? MIX_MONO : MIX_STEREO) | ((mode & OUT_8BIT) ? MIX_8BIT : MIX_16BIT) |
+           (interpolate ? MIX_INTERPOLATE : 0u);
+}
+
+// Output frames per player tick for an update rate in hundredths of ticks per
+// second (tempo x 40), made even. Rate 0 gives 0: callers refuse it.
+inline constexpr uint32_t framesPerTickFor(uint32_t mixRate, uint32_t rate) {
+    if (rate == 0) return 0;
+    return static_cast<uint32_t>((static_cast<uint64_t>(mixRate) * 100 / rate + 1) & ~uint64_t{1});
+}
+
+// The operations a device implements itself (the others are the mixer's).
+struct DeviceOperations {
+    int (*detectDevice)(int32_t* found);
+    int (*openDevice)(uint32_t mixRate, uint32_t outputMode);
+    int (*closeDevice)();
+    int (*suspendOutput)();
+    int (*resumeOutput)();
+    int (*getOutputMode)(uint32_t* mode);
+    int (*setUpdateRate)(uint32_t rate);
+    int (*beginPoll)();
+    int (*play)(int32_t* tickDue);
+};
+
+// A device record with one card, the hardware settings at their usual values,
+// the mixer's operations and the device's own.
+inline SoundDevice makeSoundDevice(const char* name, const char* const* cardNames, uint32_t settingsUsed,
+                                   uint32_t modeMask, const DeviceOperations& ops) {
+    SoundDevice d{};
+    d.settingsUsed = settingsUsed;
+    d.cardType = 1;
+    d.cardCount = 1;
+    d.modeMask = modeMask;
+    d.name = name;
+    d.cardNames = cardNames;
+    setMixerOperations(&d);
+    d.detectDevice = ops.detectDevice;
+    d.openDevice = ops.openDevice;
+    d.closeDevice = ops.closeDevice;
+    d.suspendOutput = ops.suspendOutput;
+    d.resumeOutput = ops.resumeOutput;
+    d.getOutputMode = ops.getOutputMode;
+    d.setUpdateRate = ops.setUpdateRate;
+    d.beginPoll = ops.beginPoll;
+    d.play = ops.play;
+    return d;
+}

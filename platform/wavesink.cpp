@@ -1,0 +1,106 @@
+// The WAVE file sink (see wavesink.h).
+#include "platform/wavesink.h"
+
+#include <cstdio>
+#include <limits>
+
+struct WaveFileSink {
+    std::FILE* file;
+    WaveFormat format;
+    int hasFormat;
+    int failed;
+    std::int64_t frames;
+    std::uint64_t dataBytes;
+};
+
+namespace {
+
+constexpr long headerBytes = 44;
+
+void put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void put32(std::uint8_t* p, std::uint32_t v) {
+    put16(p, static_cast<std::uint16_t>(v));
+    put16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+// The canonical 44-byte PCM header for format with dataBytes of samples.
+int writeHeader(WaveFileSink* sink) {
+    const WaveFormat& f = sink->format;
+    const std::uint32_t frameBytes = f.channels * f.bits / 8u;
+    const auto data = static_cast<std::uint32_t>(sink->dataBytes);
+    std::uint8_t h[headerBytes] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    put32(h + 4, 36 + data);
+    put32(h + 16, 16);
+    put16(h + 20, 1); // PCM
+    put16(h + 22, f.channels);
+    put32(h + 24, f.rate);
+    put32(h + 28, f.rate * frameBytes);
+    put16(h + 32, static_cast<std::uint16_t>(frameBytes));
+    put16(h + 34, f.bits);
+    h[36] = 'd';
+    h[37] = 'a';
+    h[38] = 't';
+    h[39] = 'a';
+    put32(h + 40, data);
+    return std::fseek(sink->file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, sink->file) == sizeof h;
+}
+
+void append(void* context, std::int64_t, const WaveFormat& format, const std::uint8_t* data, std::uint32_t bytes) {
+    auto* sink = static_cast<WaveFileSink*>(context);
+    if (!sink || !sink->file) return;
+    if (!sink->hasFormat) {
+        sink->format = format;
+        sink->hasFormat = 1;
+    } else if (format.rate != sink->format.rate || format.channels != sink->format.channels ||
+               format.bits != sink->format.bits) {
+        sink->failed = 1;
+        return;
+    }
+    // The header's sizes are 32 bits wide.
+    if (sink->dataBytes + bytes > std::numeric_limits<std::uint32_t>::max() - headerBytes) {
+        sink->failed = 1;
+        return;
+    }
+    if (std::fwrite(data, 1, bytes, sink->file) != bytes) {
+        sink->failed = 1;
+        return;
+    }
+    sink->dataBytes += bytes;
+    sink->frames += bytes / (format.channels * format.bits / 8u);
+}
+
+} // namespace
+
+WaveFileSink* waveSinkOpen(const char* path) {
+    if (!path) return nullptr;
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) return nullptr;
+    auto* sink = new WaveFileSink{file, WaveFormat{44100, 2, 16}, 0, 0, 0, 0};
+    // Room for the header, written for real once the sizes are known.
+    const std::uint8_t room[headerBytes] = {};
+    if (std::fwrite(room, 1, sizeof room, file) != sizeof room) sink->failed = 1;
+    return sink;
+}
+
+HeadlessRecorder waveSinkRecorder(WaveFileSink* sink) {
+    HeadlessRecorder recorder{};
+    recorder.context = sink;
+    recorder.audio = append;
+    return recorder;
+}
+
+std::int64_t waveSinkFrames(const WaveFileSink* sink) {
+    return sink ? sink->frames : 0;
+}
+
+int waveSinkClose(WaveFileSink* sink) {
+    if (!sink) return 0;
+    int ok = !sink->failed && writeHeader(sink);
+    if (std::fclose(sink->file) != 0) ok = 0;
+    delete sink;
+    return ok;
+}
