@@ -7,6 +7,7 @@
 #include "tools/capture/recorder.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -69,33 +70,54 @@ std::uint8_t expand6(std::uint32_t v) {
     return static_cast<std::uint8_t>((v << 2) | (v >> 4));
 }
 
-void toYuv() {
+// BT.601 studio range.
+std::uint8_t luma(int r, int g, int b) {
+    return static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+}
+
+// The 4:2:0 frame of the screen: chroma from the mean of each 2 x 2 block; luma as well unless
+// the caller has already filled it.
+void toYuv(bool lumaDone = false) {
     const std::int32_t w = capture.width, h = capture.height;
     std::uint8_t* y = capture.yuv.data();
     std::uint8_t* u = y + static_cast<std::size_t>(w) * h;
     std::uint8_t* v = u + static_cast<std::size_t>(w / 2) * (h / 2);
-    const std::uint8_t* rgb = capture.rgb.data();
-    for (std::int32_t i = 0; i < w * h; ++i) {
-        const int r = rgb[i * 3], g = rgb[i * 3 + 1], b = rgb[i * 3 + 2];
-        y[i] = static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+    const std::size_t pixels = static_cast<std::size_t>(w) * h;
+    if (!lumaDone) {
+        const std::uint8_t* rgb = capture.rgb.data();
+        for (std::size_t i = 0; i < pixels; ++i, rgb += 3)
+            y[i] = luma(rgb[0], rgb[1], rgb[2]);
     }
-    for (std::int32_t cy = 0; cy < h / 2; ++cy)
-        for (std::int32_t cx = 0; cx < w / 2; ++cx) {
-            int r = 0, g = 0, b = 0;
-            for (int dy = 0; dy < 2; ++dy)
-                for (int dx = 0; dx < 2; ++dx) {
-                    const std::size_t at = (static_cast<std::size_t>(cy * 2 + dy) * w + cx * 2 + dx) * 3;
-                    r += rgb[at];
-                    g += rgb[at + 1];
-                    b += rgb[at + 2];
-                }
-            r = (r + 2) / 4;
-            g = (g + 2) / 4;
-            b = (b + 2) / 4;
-            const std::size_t at = static_cast<std::size_t>(cy) * (w / 2) + cx;
-            u[at] = static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
-            v[at] = static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+    const std::size_t line = static_cast<std::size_t>(w) * 3;
+    for (std::int32_t cy = 0; cy < h / 2; ++cy) {
+        const std::uint8_t* top = capture.rgb.data() + static_cast<std::size_t>(cy) * 2 * line;
+        const std::uint8_t* bottom = top + line;
+        for (std::int32_t cx = 0; cx < w / 2; ++cx, top += 6, bottom += 6) {
+            const int r = (top[0] + top[3] + bottom[0] + bottom[3] + 2) / 4;
+            const int g = (top[1] + top[4] + bottom[1] + bottom[4] + 2) / 4;
+            const int b = (top[2] + top[5] + bottom[2] + bottom[5] + 2) / 4;
+            *u++ = static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+            *v++ = static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
         }
+    }
+}
+
+// 16-bit pixels as 8-bit red, green, blue and luma, one table for 5-6-5 and one for 5-5-5.
+using PixelTable = std::vector<std::array<std::uint8_t, 4>>;
+
+const PixelTable& pixelTable(bool is555) {
+    static const auto build = [](bool five) {
+        PixelTable table(65536);
+        for (std::uint32_t p = 0; p < 65536; ++p) {
+            const std::uint8_t r = expand5(five ? (p >> 10) & 31 : (p >> 11) & 31);
+            const std::uint8_t g = five ? expand5((p >> 5) & 31) : expand6((p >> 5) & 63);
+            const std::uint8_t b = expand5(p & 31);
+            table[p] = {r, g, b, luma(r, g, b)};
+        }
+        return table;
+    };
+    static const PixelTable table565 = build(false), table555 = build(true);
+    return is555 ? table555 : table565;
 }
 
 void writeStill(std::int64_t ms) {
@@ -153,25 +175,30 @@ void present(void*, std::int64_t timeUs, const SurfaceInfo& surface) {
     emitUntil(timeUs, false);
     if (surface.width != capture.width || surface.height != capture.height || !surface.memory) return;
     std::uint8_t* out = capture.rgb.data();
-    const bool is555 = surface.bits == 16 && surface.greenMask == 0x3E0;
-    const int bytes = (surface.bits - 1) / 8 + 1;
-    for (std::int32_t y = 0; y < surface.height; ++y) {
-        const std::uint8_t* line = surface.memory + static_cast<std::size_t>(y) * surface.pitch;
-        for (std::int32_t x = 0; x < surface.width; ++x, out += 3) {
-            const std::uint8_t* p = line + static_cast<std::size_t>(x) * bytes;
-            if (surface.bits == 16) {
-                const std::uint32_t v = p[0] | (p[1] << 8);
-                out[0] = expand5(is555 ? (v >> 10) & 31 : (v >> 11) & 31);
-                out[1] = is555 ? expand5((v >> 5) & 31) : expand6((v >> 5) & 63);
-                out[2] = expand5(v & 31);
-            } else {
+    if (surface.bits == 16) {
+        const PixelTable& table = pixelTable(surface.greenMask == 0x3E0);
+        std::uint8_t* y = capture.yuv.data();
+        for (std::int32_t row = 0; row < surface.height; ++row) {
+            const std::uint8_t* p = surface.memory + static_cast<std::size_t>(row) * surface.pitch;
+            for (std::int32_t x = 0; x < surface.width; ++x, p += 2, out += 3) {
+                const auto& entry = table[static_cast<std::size_t>(p[0] | (p[1] << 8))];
+                std::memcpy(out, entry.data(), 3);
+                *y++ = entry[3];
+            }
+        }
+        toYuv(true);
+    } else {
+        const int bytes = (surface.bits - 1) / 8 + 1;
+        for (std::int32_t row = 0; row < surface.height; ++row) {
+            const std::uint8_t* p = surface.memory + static_cast<std::size_t>(row) * surface.pitch;
+            for (std::int32_t x = 0; x < surface.width; ++x, p += bytes, out += 3) {
                 out[0] = p[2];
                 out[1] = p[1];
                 out[2] = p[0];
             }
         }
+        toYuv();
     }
-    toYuv();
     capture.screenAhead = true;
 }
 
