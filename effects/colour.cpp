@@ -16,8 +16,8 @@ std::int32_t clampLevel(std::int32_t level) {
 // Unchecked scaling for the inner loops; base is a level already clamped and multiplied by 32,
 // so base + (pixel AND 0xF81F) stays inside the table.
 inline std::uint16_t scaled(std::uint32_t pixel, std::uint32_t base) {
-    return static_cast<std::uint16_t>(scaleRedBlue[base + (pixel & 0xF81F)] +
-                                      scaleGreen[base + ((pixel >> 6) & 0x1F)]);
+    return static_cast<std::uint16_t>(scaleRedBlue.data()[base + (pixel & 0xF81F)] +
+                                      scaleGreen.data()[base + ((pixel >> 6) & 0x1F)]);
 }
 
 // Runs op(frame pixel, picture pixel) over the part of a width x height picture at x, y that

@@ -67,13 +67,16 @@ std::int32_t fluteFrame(std::uint32_t counter) {
 
 void renderTunnel(std::uint16_t* frame, const std::uint16_t* texture, const TunnelState& state) {
     const std::uint32_t du = state.du, dv = state.dv;
+    const std::uint16_t* map = tunnelMap.data();
+    const std::uint16_t* shade = tunnelShade.data();
+    const std::uint16_t* redBlue = scaleRedBlue.data();
+    const std::uint16_t* green = scaleGreen.data();
     for (std::int32_t i = 0; i < frameSize; ++i) {
-        const std::uint32_t e = tunnelMap[static_cast<std::size_t>(i)];
+        const std::uint32_t e = map[i];
         const std::uint32_t p = texture[((((e >> 8) + dv) & 0xFF) << 8) | (((e & 0xFF) + du) & 0xFF)];
         // tunnelShade holds level * 32 for 0..31, so the indices stay inside the tables.
-        const std::uint32_t base = tunnelShade[static_cast<std::size_t>(i)];
-        frame[i] = static_cast<std::uint16_t>(scaleRedBlue[base + (p & 0xF81F)] +
-                                              scaleGreen[base + ((p >> 6) & 0x1F)]);
+        const std::uint32_t base = shade[i];
+        frame[i] = static_cast<std::uint16_t>(redBlue[base + (p & 0xF81F)] + green[base + ((p >> 6) & 0x1F)]);
     }
 }
 

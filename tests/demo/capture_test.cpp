@@ -1,23 +1,21 @@
 // morva-capture end to end: failures with their message and exit code, recorded files, repeatability.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "capture_run.h"
 #include "filelib/filelib.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string program = std::string(MORVA_BINARY_DIR) + "/bin/morva-capture";
+const std::string& program = captureProgram;
 
 // A fresh working folder, with an empty archive unless told otherwise.
 fs::path workFolder(const std::string& name, bool withArchive = true) {
@@ -34,36 +32,12 @@ fs::path workFolder(const std::string& name, bool withArchive = true) {
     return folder;
 }
 
-// Runs morva-capture in folder with the arguments; returns its exit code. Spawned rather than
-// forked: a sanitizer build's test process is too big to copy quickly.
-// With errors given, standard error goes to that file.
-int run(const fs::path& folder, std::vector<std::string> arguments, const fs::path& errors = {}) {
-    arguments.insert(arguments.begin(), program);
-    std::vector<char*> argv;
-    for (std::string& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!errors.empty())
-        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t child = 0;
-    const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return -1;
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int run(const fs::path& folder, const std::vector<std::string>& arguments, const fs::path& errors = {}) {
+    return runCapture(folder, arguments, errors);
 }
 
 std::string read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::error_code error;
-    const auto size = fs::file_size(file, error);
-    std::string all(error ? 0 : size, '\0');
-    in.read(all.data(), static_cast<std::streamsize>(all.size()));
-    return all;
+    return readFile(file);
 }
 
 // The events as "kind<TAB>detail" lines, without their times.

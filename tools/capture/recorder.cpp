@@ -7,7 +7,6 @@
 #include "tools/capture/recorder.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -102,22 +101,25 @@ void toYuv(bool lumaDone = false) {
     }
 }
 
-// 16-bit pixels as 8-bit red, green, blue and luma, one table for 5-6-5 and one for 5-5-5.
-using PixelTable = std::vector<std::array<std::uint8_t, 4>>;
-
-const PixelTable& pixelTable(bool is555) {
+// 16-bit pixels as 8-bit red, green, blue and luma, four bytes a pixel value, one table for
+// 5-6-5 and one for 5-5-5.
+const std::uint8_t* pixelTable(bool is555) {
     static const auto build = [](bool five) {
-        PixelTable table(65536);
+        std::vector<std::uint8_t> table(65536 * 4);
         for (std::uint32_t p = 0; p < 65536; ++p) {
             const std::uint8_t r = expand5(five ? (p >> 10) & 31 : (p >> 11) & 31);
             const std::uint8_t g = five ? expand5((p >> 5) & 31) : expand6((p >> 5) & 63);
             const std::uint8_t b = expand5(p & 31);
-            table[p] = {r, g, b, luma(r, g, b)};
+            std::uint8_t* entry = table.data() + p * 4;
+            entry[0] = r;
+            entry[1] = g;
+            entry[2] = b;
+            entry[3] = luma(r, g, b);
         }
         return table;
     };
-    static const PixelTable table565 = build(false), table555 = build(true);
-    return is555 ? table555 : table565;
+    static const std::vector<std::uint8_t> table565 = build(false), table555 = build(true);
+    return is555 ? table555.data() : table565.data();
 }
 
 void writeStill(std::int64_t ms) {
@@ -176,13 +178,15 @@ void present(void*, std::int64_t timeUs, const SurfaceInfo& surface) {
     if (surface.width != capture.width || surface.height != capture.height || !surface.memory) return;
     std::uint8_t* out = capture.rgb.data();
     if (surface.bits == 16) {
-        const PixelTable& table = pixelTable(surface.greenMask == 0x3E0);
+        const std::uint8_t* table = pixelTable(surface.greenMask == 0x3E0);
         std::uint8_t* y = capture.yuv.data();
         for (std::int32_t row = 0; row < surface.height; ++row) {
             const std::uint8_t* p = surface.memory + static_cast<std::size_t>(row) * surface.pitch;
             for (std::int32_t x = 0; x < surface.width; ++x, p += 2, out += 3) {
-                const auto& entry = table[static_cast<std::size_t>(p[0] | (p[1] << 8))];
-                std::memcpy(out, entry.data(), 3);
+                const std::uint8_t* entry = table + static_cast<std::size_t>(p[0] | (p[1] << 8)) * 4;
+                out[0] = entry[0];
+                out[1] = entry[1];
+                out[2] = entry[2];
                 *y++ = entry[3];
             }
         }
