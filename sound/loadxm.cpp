@@ -1,7 +1,7 @@
 #include "sound/loadxm.h"
 
 #include "sound/errors.h"
-#include "sound/file.h"
+#include "sound/loader.h"
 #include "sound/mglobals.h"
 #include "sound/mmem.h"
 #include "sound/sdevice.h"
@@ -45,39 +45,6 @@ constexpr std::array<int, 36> effectCommands = {
     1, 2, 3,        4, 5, 6, 7, 8,  9, 10, 11, 12, 13, 14, fxExtended, fxSpeedTempo, 27, 28,
     0, 0, fxKeyOff, 0, 0, 0, 0, 33, 0, 29, 0,  0,  0,  0,  30,         fxExtraFine,  0,  0,
 };
-
-// High nibble of an E effect's parameter to generic command (0 = dropped).
-constexpr std::array<std::uint8_t, 16> extendedCommands = {0,  17, 18, 0,  0,  0,  19, 0,
-                                                           20, 21, 22, 23, 24, 25, 26, 0};
-
-std::uint16_t u16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-// A checked view of the file image: every read is tested against its size.
-struct Reader {
-    const std::uint8_t* data;
-    std::int64_t size;
-    std::int64_t pos;
-
-    // Points at n bytes at the current position and moves past them.
-    int take(std::int64_t n, const std::uint8_t** out) {
-        if (pos < 0 || n < 0 || pos > size || n > size - pos) return errEndOfFile;
-        *out = data + pos;
-        pos += n;
-        return errOK;
-    }
-};
-
-void copyName(char* to, const std::uint8_t* from, std::size_t length) {
-    std::memcpy(to, from, length);
-    to[length] = '\0';
-}
 
 // Worst-case size of a converted pattern: every channel entry carries all
 // five bytes after its flag, and every row ends with a zero byte.
@@ -149,7 +116,7 @@ int convertPattern(const std::uint8_t* packed, std::size_t packedSize, int rows,
                     int mapped = effectCommands[t];
                     switch (mapped) {
                     case fxExtended:
-                        command = extendedCommands[p >> 4];
+                        command = extendedEffectCommands[p >> 4];
                         info = p & 0x0f;
                         break;
                     case fxSpeedTempo: command = p < 32 ? cmdSetSpeed : cmdSetTempo; break;
@@ -219,21 +186,21 @@ int buildEnvelope(const std::uint8_t* block, int pointsAt, int countAt, int sust
     envelope->sustain_loop_start = 255;
     envelope->sustain_loop_end = 255;
     for (int k = 0; k < envelopeFilePoints; k++) {
-        envelope->points[k].x = u16(block + pointsAt + 4 * k);
-        envelope->points[k].y = static_cast<std::int16_t>(u16(block + pointsAt + 4 * k + 2));
+        envelope->points[k].x = read_u16le(block + pointsAt + 4 * k);
+        envelope->points[k].y = static_cast<std::int16_t>(read_u16le(block + pointsAt + 4 * k + 2));
     }
     *out = envelope;
     return errOK;
 }
 
 struct XmLoader {
-    Reader in{};
+    ImageReader in{};
     int addToDevice = 0;
     SampleCallback callback = nullptr;
     Module* module = nullptr;
     int samplesCapacity = 0;
     std::uint8_t* conversionBuffer = nullptr;
-    std::uint8_t* scratch = nullptr;
+    SampleSink sink;
     PatternConversion conversion;
     std::int64_t largestLength = 0;
 
@@ -260,12 +227,12 @@ struct XmLoader {
     int readHeader(int* filePatterns, int* fileInstruments) {
         const std::uint8_t* h = nullptr;
         if (int code = in.take(headerBytes, &h); code != errOK) return code;
-        in.pos = 60 + static_cast<std::int64_t>(u32(h + 60));
-        if (std::memcmp(h, "Extended Module: ", 17) != 0 || u16(h + 58) <= 0x0103) return errInvalidModule;
-        int songLength = u16(h + 64);
-        int channels = u16(h + 68);
-        *filePatterns = u16(h + 70);
-        *fileInstruments = u16(h + 72);
+        in.pos = 60 + static_cast<std::int64_t>(read_u32le(h + 60));
+        if (std::memcmp(h, "Extended Module: ", 17) != 0 || read_u16le(h + 58) <= 0x0103) return errInvalidModule;
+        int songLength = read_u16le(h + 64);
+        int channels = read_u16le(h + 68);
+        *filePatterns = read_u16le(h + 70);
+        *fileInstruments = read_u16le(h + 72);
         // The order table holds 256 entries and the packed rows 32 channels;
         // a song without orders or channels has nothing to play.
         if (songLength < 1 || songLength > 256 || channels < 1 || channels > maxModuleChannels ||
@@ -277,16 +244,16 @@ struct XmLoader {
         module = static_cast<Module*>(memory);
         module->play_mode = playModeExtended;
         module->global_volume = 64;
-        copyName(module->name, h + 17, 20);
+        copy_name(module->name, h + 17, 20);
         module->song_length = songLength;
         // A restart position outside the song would send the player past the order list.
-        int restart = u16(h + 66);
+        int restart = read_u16le(h + 66);
         module->restart_position = restart < songLength ? restart : 0;
         module->speed = h[76];
         module->tempo = h[78];
         module->pattern_count = *filePatterns;
         module->channel_count = static_cast<std::uint8_t>(channels);
-        if (u16(h + 74) & 1) module->flags |= moduleLinearFrequency;
+        if (read_u16le(h + 74) & 1) module->flags |= moduleLinearFrequency;
 
         if (int code = mem_alloc(maxModuleChannels * sizeof(int), &memory); code != errOK) return code;
         module->panning = static_cast<int*>(memory);
@@ -326,9 +293,9 @@ struct XmLoader {
                 std::int64_t start = in.pos;
                 const std::uint8_t* ph = nullptr;
                 if (int code = in.take(patternHeaderBytes, &ph); code != errOK) return code;
-                in.pos = start + u32(ph);
-                rows = u16(ph + 5);
-                packedSize = u16(ph + 7);
+                in.pos = start + read_u32le(ph);
+                rows = read_u16le(ph + 5);
+                packedSize = read_u16le(ph + 7);
                 if (packedSize != 0) {
                     if (int code = in.take(static_cast<std::int64_t>(packedSize), &packed); code != errOK)
                         return code;
@@ -350,12 +317,12 @@ struct XmLoader {
 
     // Fills a sample slot from its 40-byte file header.
     static void fillSample(Sample* sample, const std::uint8_t* sh, std::int64_t dataOffset) {
-        std::uint32_t length = u32(sh);
-        std::int64_t loopStart = u32(sh + 4);
-        std::int64_t loopEnd = loopStart + u32(sh + 8);
+        std::uint32_t length = read_u32le(sh);
+        std::int64_t loopStart = read_u32le(sh + 4);
+        std::int64_t loopEnd = loopStart + read_u32le(sh + 8);
         std::uint8_t type = sh[14];
         sample->file_offset = static_cast<int>(std::min<std::int64_t>(dataOffset, 0x7fffffff));
-        copyName(sample->name, sh + 18, 22);
+        copy_name(sample->name, sh + 18, 22);
         sample->length = static_cast<int>(std::min<std::int64_t>(length, 0x7fffffff));
         sample->volume = std::min<int>(sh[12], 64);
         sample->finetune = static_cast<std::int8_t>(sh[13]);
@@ -388,7 +355,7 @@ struct XmLoader {
         int slotsFromFile = 0;
         if (inFile) {
             if (int code = in.take(instrumentHeaderBytes, &ih); code != errOK) return code;
-            fileSamples = u16(ih + 27);
+            fileSamples = read_u16le(ih + 27);
             if (fileSamples != 0) {
                 if (int code = in.take(instrumentBlockBytes, &block); code != errOK) return code;
                 slotsFromFile = *std::max_element(block + 4, block + 100) + 1;
@@ -411,7 +378,7 @@ struct XmLoader {
             instrument->sample_list[s] = sample;
         }
         if (inFile)
-            copyName(instrument->name, ih + 4, 22);
+            copy_name(instrument->name, ih + 4, 22);
         else
             std::memcpy(instrument->name, placeholderName, sizeof(placeholderName));
         instrument->used = used ? 1 : 0;
@@ -421,7 +388,7 @@ struct XmLoader {
 
         std::uint32_t sampleHeaderSize = 0;
         if (block != nullptr) {
-            sampleHeaderSize = u32(block);
+            sampleHeaderSize = read_u32le(block);
             if (slotsFromFile > 1) {
                 void* memory = nullptr;
                 if (int code = mem_alloc(96, &memory); code != errOK) return code;
@@ -438,10 +405,10 @@ struct XmLoader {
             instrument->vibrato_sweep = block[207];
             instrument->vibrato_depth = block[208];
             instrument->vibrato_rate = block[209];
-            instrument->fadeout = u16(block + 210);
+            instrument->fadeout = read_u16le(block + 210);
         }
 
-        in.pos = start + u32(ih);
+        in.pos = start + read_u32le(ih);
         std::int64_t headersAt = in.pos;
         std::int64_t dataOffset = headersAt + static_cast<std::int64_t>(fileSamples) * sampleHeaderSize;
         for (int s = 0; s < fileSamples; s++) {
@@ -451,10 +418,10 @@ struct XmLoader {
             if (s < slots) {
                 Sample* sample = instrument->sample_list[s];
                 fillSample(sample, sh, dataOffset);
-                if (u32(sh) > maxSampleLength) return errInvalidInstrument;
+                if (read_u32le(sh) > maxSampleLength) return errInvalidInstrument;
                 largestLength = std::max<std::int64_t>(largestLength, sample->length);
             }
-            dataOffset += u32(sh);
+            dataOffset += read_u32le(sh);
         }
         // Slots the file lists no sample for stay empty (type 0).
         in.pos = dataOffset;
@@ -490,7 +457,7 @@ struct XmLoader {
         std::uint16_t sum = 0;
         std::size_t pairs = length / 2;
         for (std::size_t k = 0; k < pairs; k++) {
-            sum = static_cast<std::uint16_t>(sum + u16(from + 2 * k));
+            sum = static_cast<std::uint16_t>(sum + read_u16le(from + 2 * k));
             to[2 * k] = static_cast<std::uint8_t>(sum);
             to[2 * k + 1] = static_cast<std::uint8_t>(sum >> 8);
         }
@@ -498,60 +465,19 @@ struct XmLoader {
     }
 
     int readSampleData() {
-        const SoundDevice* device = currentDevice;
-        if (addToDevice && largestLength > 0) {
-            void* memory = nullptr;
-            // The scratch buffer never outgrows the file: each sample is
-            // checked against the file before anything is read into it.
-            std::int64_t cap = std::min<std::int64_t>(largestLength, in.size);
-            if (int code = mem_alloc(static_cast<std::size_t>(std::max<std::int64_t>(cap, 1)), &memory);
-                code != errOK)
-                return code;
-            scratch = static_cast<std::uint8_t*>(memory);
-        }
-        for (int k = 0; k < module->sample_count; k++) {
-            Sample* sample = module->samples[k];
-            if (sample->length == 0) sample->type = 0;
-            std::uint8_t* decoded = nullptr;
-            if (sample->type != 0) {
-                in.pos = sample->file_offset;
-                const std::uint8_t* raw = nullptr;
-                if (int code = in.take(sample->length, &raw); code != errOK) return code;
-                if (addToDevice) {
-                    decoded = scratch;
-                } else {
-                    void* memory = nullptr;
-                    if (int code = mem_alloc(static_cast<std::size_t>(sample->length), &memory);
-                        code != errOK)
-                        return code;
-                    sample->data = static_cast<std::uint8_t*>(memory);
-                    decoded = sample->data;
-                }
-                deltaDecode(raw, decoded, static_cast<std::size_t>(sample->length), sample->type);
-            }
-            if (addToDevice) {
-                SampleDesc desc{};
-                desc.data = sample->type != 0 ? decoded : nullptr;
-                desc.location = sample->type != 0 ? 1 : 0;
-                desc.type = sample->type;
-                desc.length = static_cast<std::uint32_t>(sample->length);
-                desc.loopMode = sample->loop_mode;
-                desc.loop1Start = static_cast<std::uint32_t>(sample->loop1_start);
-                desc.loop1End = static_cast<std::uint32_t>(sample->loop1_end);
-                desc.loop1Type = sample->loop1_type;
-                std::uint32_t handle = 0;
-                if (int code = device->addSample(&desc, 1, &handle); code != errOK) return code;
-                sample->device_handle = static_cast<int>(handle);
-            }
-            if (callback != nullptr)
-                if (int code = callback(sample); code != errOK) return code;
-        }
-        return errOK;
+        // No sample can hold more than the whole file.
+        if (int code = sink.open(addToDevice, callback, largestLength, in.size); code != errOK) return code;
+        for (int k = 0; k < module->sample_count; k++)
+            if (module->samples[k]->length == 0) module->samples[k]->type = 0;
+        return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* decoded) {
+            const std::uint8_t* raw = nullptr;
+            if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
+            deltaDecode(raw, decoded, static_cast<std::size_t>(sample->length), sample->type);
+            return static_cast<int>(errOK);
+        });
     }
 
     int load() {
-        if (addToDevice && (currentDevice == nullptr || currentDevice->addSample == nullptr))
-            return errInvalidDevice;
         int filePatterns = 0, fileInstruments = 0;
         if (int code = readHeader(&filePatterns, &fileInstruments); code != errOK) return code;
         if (int code = readPatterns(filePatterns); code != errOK) return code;
@@ -561,8 +487,8 @@ struct XmLoader {
 
     void release(bool failed) {
         if (conversionBuffer != nullptr) mem_free(conversionBuffer);
-        if (scratch != nullptr) mem_free(scratch);
-        conversionBuffer = scratch = nullptr;
+        conversionBuffer = nullptr;
+        sink.close();
         if (failed && module != nullptr) free_module(module, currentDevice);
     }
 };
@@ -571,41 +497,19 @@ struct XmLoader {
 
 int load_extended_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                                 SampleCallback callback, Module** moduleOut) {
-    if (data == nullptr || moduleOut == nullptr) return errInvalidArguments;
-    XmLoader loader;
-    loader.in = Reader{data, static_cast<std::int64_t>(size), 0};
-    loader.addToDevice = addSamplesToDevice;
-    loader.callback = callback;
-    int code = loader.load();
-    loader.release(code != errOK);
-    if (code == errOK) *moduleOut = loader.module;
-    return code;
+    return run_image_loader<XmLoader>(data, size, addSamplesToDevice, callback, moduleOut);
 }
+
+namespace {
+
+bool isExtendedModule(const std::uint8_t* head) {
+    return std::memcmp(head, "Extended Module: ", 17) == 0;
+}
+
+} // namespace
 
 int load_extended_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
                          Module** moduleOut) {
-    if (moduleOut == nullptr) return errInvalidArguments;
-    FileHandle* file = nullptr;
-    if (int code = file_open(fileName, fileRead, &file); code != errOK) return code;
-    // Check the signature before reading the whole file, so that a large
-    // file of another kind is refused without reading it.
-    std::int64_t size = 0;
-    std::uint8_t signature[17];
-    int code = file_size(file, &size);
-    if (code == errOK) code = file_read(file, signature, sizeof(signature));
-    if (code == errOK && std::memcmp(signature, "Extended Module: ", sizeof(signature)) != 0)
-        code = errInvalidModule;
-    if (code == errOK && static_cast<std::uint64_t>(size) > SIZE_MAX) code = errOutOfMemory;
-    void* image = nullptr;
-    if (code == errOK) code = mem_alloc(static_cast<std::size_t>(size), &image);
-    if (code == errOK) code = file_seek(file, 0, seekStart);
-    if (code == errOK) code = file_read(file, image, static_cast<std::size_t>(size));
-    int closed = file_close(file);
-    if (code == errOK) code = closed;
-    if (code == errOK)
-        code = load_extended_module_memory(static_cast<const std::uint8_t*>(image),
-                                           static_cast<std::size_t>(size), addSamplesToDevice, callback,
-                                           moduleOut);
-    if (image != nullptr) mem_free(image);
-    return code;
+    return load_module_file(fileName, 17, isExtendedModule, load_extended_module_memory, addSamplesToDevice,
+                            callback, moduleOut);
 }

@@ -7,10 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Called with each sample once its data is in place (added to the device,
-// or decoded into its own block); a nonzero result ends the load with that code.
-using SampleCallback = int (*)(Sample* sample);
-
 // Loads an Extended Module file. addSamplesToDevice nonzero hands every
 // sample to currentDevice's addSample (copied; data stays null), 0 keeps the
 // decoded data in each Sample. callback may be null. On failure nothing is

@@ -32,6 +32,10 @@ inline constexpr std::uint8_t instrumentNone = 255;
 // Volume byte meaning "no volume".
 inline constexpr std::uint8_t volumeNone = 80;
 
+// Order entries that name no pattern: one the song skips, and one that ends it.
+inline constexpr std::uint16_t orderMarkSkip = 0xfffe;
+inline constexpr std::uint16_t orderMarkEnd = 0xffff;
+
 // Flag-byte bits of a packed channel entry.
 inline constexpr std::uint8_t entryChannelMask = 0x1f;
 inline constexpr std::uint8_t entryNoteInstrument = 0x20;
@@ -133,6 +137,10 @@ struct Module {
 };
 
 struct SoundDevice;
+
+// Called by a loader with each sample once its data is in place (added to
+// the device, or in its own block); a nonzero result ends the load with that code.
+using SampleCallback = int (*)(Sample* sample);
 
 // Allocates an instrument record with room for sampleCount sample pointers
 // right after it (all fields zero, sample_list pointing at the room).

@@ -6,6 +6,9 @@
 #include "sound/dsm.h"
 #include "sound/errors.h"
 #include "sound/file.h"
+#include "sound/loadit.h"
+#include "sound/loadmod.h"
+#include "sound/loads3m.h"
 #include "sound/loadxm.h"
 #include "sound/mglobals.h"
 #include "sound/mmem.h"
@@ -60,9 +63,9 @@ bool anyModule(const std::uint8_t*) {
 // Tried in order; the first match loads the file.
 constexpr LoaderEntry loaders[] = {
     {isExtendedModule, load_extended_module},
-    {isScreamTracker3, nullptr},
-    {isImpulseTracker, nullptr},
-    {anyModule, nullptr},
+    {isScreamTracker3, load_scream_tracker_module},
+    {isImpulseTracker, load_impulse_tracker_module},
+    {anyModule, load_protracker_module},
 };
 
 int loadModule(const char* fileName, Module** module) {

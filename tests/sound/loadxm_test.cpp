@@ -1,9 +1,6 @@
 #include "sound/dsm.h"
-#include "sound/errors.h"
 #include "sound/loadxm.h"
-#include "sound/mglobals.h"
-#include "sound/mmem.h"
-#include "sound/sdevice.h"
+#include "loader_fixture.h"
 #include "xmbuild.h"
 
 #include <gtest/gtest.h>
@@ -19,95 +16,16 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace loadertest;
 using namespace xmbuild;
 
 namespace {
 
-// A sound device that records every sample handed to it.
-struct RecordedSample {
-    SampleDesc desc;
-    std::vector<std::uint8_t> data;
-    std::uint32_t copy;
-    bool removed;
-};
-std::vector<RecordedSample> recorded;
-
-int recordAdd(const SampleDesc* desc, std::uint32_t copy, std::uint32_t* handle) {
-    RecordedSample entry{*desc, {}, copy, false};
-    if (desc->data != nullptr) entry.data.assign(desc->data, desc->data + desc->length);
-    recorded.push_back(entry);
-    *handle = static_cast<std::uint32_t>(recorded.size());
-    return errOK;
-}
-
-int recordRemove(std::uint32_t handle) {
-    if (handle == 0 || handle > recorded.size() || recorded[handle - 1].removed)
-        return errInvalidSampleHandle;
-    recorded[handle - 1].removed = true;
-    return errOK;
-}
-
-SoundDevice recordingDevice() {
-    SoundDevice device{};
-    device.addSample = recordAdd;
-    device.removeSample = recordRemove;
-    return device;
-}
-
-class XmLoader : public ::testing::Test {
+class XmLoader : public LoaderTest {
   protected:
-    void SetUp() override {
-        recorded.clear();
-        device = recordingDevice();
-        savedDevice = currentDevice;
-        currentDevice = &device;
-        blocksBefore = mem_blocks_in_use();
-    }
-    void TearDown() override {
-        if (module != nullptr) {
-            EXPECT_EQ(free_module(module, currentDevice), errOK);
-        }
-        currentDevice = savedDevice;
-        EXPECT_EQ(mem_blocks_in_use(), blocksBefore) << "blocks left allocated";
-    }
-
-    int load(const ModuleSpec& spec, int toDevice = 0) {
-        std::vector<std::uint8_t> image = build(spec);
-        return loadImage(image, toDevice);
-    }
-    int loadImage(const std::vector<std::uint8_t>& image, int toDevice = 0) {
-        if (module != nullptr) free_module(module, currentDevice);
-        module = nullptr;
-        return load_extended_module_memory(image.data(), image.size(), toDevice, nullptr, &module);
-    }
-
-    SoundDevice device{};
-    SoundDevice* savedDevice = nullptr;
-    long blocksBefore = 0;
-    Module* module = nullptr;
+    XmLoader() : LoaderTest(load_extended_module_memory) {}
+    int load(const ModuleSpec& spec, int toDevice = 0) { return loadImage(build(spec), toDevice); }
 };
-
-// The converted entries of one row, each as its flag byte followed by its data bytes.
-std::vector<std::vector<std::uint8_t>> rowEntries(const Pattern* pattern, int row) {
-    const std::uint8_t* p = pattern_data(pattern);
-    for (int r = 0; r < row; r++) {
-        while (*p != 0) {
-            std::uint8_t flag = *p++;
-            p += ((flag & entryNoteInstrument) ? 2 : 0) + ((flag & entryVolume) ? 1 : 0) +
-                 ((flag & entryCommand) ? 2 : 0);
-        }
-        p++;
-    }
-    std::vector<std::vector<std::uint8_t>> entries;
-    while (*p != 0) {
-        std::uint8_t flag = *p;
-        std::size_t n = 1 + ((flag & entryNoteInstrument) ? 2 : 0) + ((flag & entryVolume) ? 1 : 0) +
-                        ((flag & entryCommand) ? 2 : 0);
-        entries.emplace_back(p, p + n);
-        p += n;
-    }
-    return entries;
-}
 
 // Loads a one-channel, one-row song from its packed pattern bytes and returns
 // the converted entry (empty when nothing was written).
@@ -853,11 +771,8 @@ namespace {
 
 // The shared module corpus, plus the show's own music when the build has made it.
 std::vector<std::string> corpus() {
-    std::vector<std::string> files;
+    std::vector<std::string> files = corpusFiles(".xm");
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(MORVA_MODULES_DIR, error))
-        if (entry.path().extension() == ".xm") files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
     for (const char* music : {"mopart1.xm", "mopart2.xm"}) {
         std::filesystem::path made = std::filesystem::path(MORVA_DATA_DIR) / music;
         if (std::filesystem::exists(made, error)) files.push_back(made.string());
@@ -865,64 +780,20 @@ std::vector<std::string> corpus() {
     return files;
 }
 
-std::vector<std::uint8_t> readAll(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 } // namespace
 
 TEST_F(XmLoader, EveryCorpusFileLoadsInBothModesAndFreesEveryBlock) {
     std::vector<std::string> files = corpus();
     if (files.empty()) GTEST_SKIP() << "no XM files in " << MORVA_MODULES_DIR;
-    for (const std::string& name : files) {
-        long before = mem_blocks_in_use();
-        Module* kept = nullptr;
-        ASSERT_EQ(load_extended_module(name.c_str(), 0, nullptr, &kept), errOK) << name;
-        EXPECT_GE(kept->channel_count, 1);
-        EXPECT_LE(kept->channel_count, 32);
-        for (int p = 0; p < kept->pattern_count; p++)
-            ASSERT_NE(kept->patterns[p], nullptr);
-        for (int k = 0; k < kept->song_length; k++)
-            EXPECT_LT(kept->orders[k], kept->pattern_count);
-        for (int k = 0; k < kept->sample_count; k++) {
-            Sample* s = kept->samples[k];
-            EXPECT_LE(s->loop1_end, s->length) << name;
-            EXPECT_EQ(s->data == nullptr, s->type == 0) << name;
-        }
-
-        // The device is given exactly the data the module keeps in the other mode.
-        recorded.clear();
-        Module* handed = nullptr;
-        ASSERT_EQ(load_extended_module(name.c_str(), 1, nullptr, &handed), errOK) << name;
-        ASSERT_EQ(recorded.size(), static_cast<std::size_t>(kept->sample_count)) << name;
-        for (int k = 0; k < kept->sample_count; k++) {
-            const Sample* s = kept->samples[k];
-            EXPECT_EQ(handed->samples[k]->data, nullptr);
-            EXPECT_EQ(handed->samples[k]->device_handle, k + 1);
-            EXPECT_EQ(recorded[k].desc.type, s->type) << name << " sample " << k;
-            if (s->type != 0) {
-                EXPECT_TRUE(std::equal(recorded[k].data.begin(), recorded[k].data.end(), s->data))
-                    << name << " sample " << k;
-            }
-        }
-        EXPECT_EQ(free_module(kept, nullptr), errOK) << name;
-        EXPECT_EQ(free_module(handed, currentDevice), errOK) << name;
-        EXPECT_EQ(mem_blocks_in_use(), before) << name;
-        for (const RecordedSample& r : recorded)
-            EXPECT_TRUE(r.removed) << name;
-    }
+    for (const std::string& name : files)
+        expectBothModesAgree(load_extended_module_memory, name);
 }
 
 TEST_F(XmLoader, DamagedCopiesOfARealFileNeverCrashOrLeak) {
     std::vector<std::string> files = corpus();
     std::vector<std::uint8_t> original;
     if (!files.empty()) {
-        // The smallest file keeps the run quick.
-        std::string smallest = files[0];
-        for (const std::string& name : files)
-            if (std::filesystem::file_size(name) < std::filesystem::file_size(smallest)) smallest = name;
-        original = readAll(smallest);
+        original = smallestFile(files);
     } else {
         SampleSpec s;
         s.data.assign(500, 3);
@@ -931,37 +802,7 @@ TEST_F(XmLoader, DamagedCopiesOfARealFileNeverCrashOrLeak) {
         ModuleSpec spec = songUsing(2, {instrumentWith({s}), instrumentWith({s, s})});
         original = build(spec);
     }
-    std::mt19937 random(12345);
-    int loaded = 0;
-    for (int iteration = 0; iteration < 2000; iteration++) {
-        std::vector<std::uint8_t> image = original;
-        std::uniform_int_distribution<std::size_t> anywhere(0, image.size() - 1);
-        // Mostly damage the headers, where the structure lives.
-        std::uniform_int_distribution<std::size_t> early(0, std::min<std::size_t>(image.size() - 1, 2000));
-        int changes = 1 + iteration % 8;
-        for (int k = 0; k < changes; k++) {
-            std::size_t at = (k & 1) ? anywhere(random) : early(random);
-            // Extremes find missing range checks sooner than random values.
-            unsigned kind = random() % 4;
-            image[at] = kind == 0 ? 0 : kind == 1 ? 0xff : static_cast<std::uint8_t>(random());
-        }
-        if (iteration % 5 == 0) image.resize(anywhere(random));
-        recorded.clear();
-        long before = mem_blocks_in_use();
-        Module* m = nullptr;
-        int code = load_extended_module_memory(image.data(), image.size(), iteration & 1, nullptr, &m);
-        if (code == errOK) {
-            loaded++;
-            EXPECT_EQ(free_module(m, currentDevice), errOK);
-        } else {
-            EXPECT_EQ(m, nullptr);
-            EXPECT_TRUE(code == errInvalidModule || code == errInvalidInstrument ||
-                        code == errInvalidPattern || code == errEndOfFile)
-                << "unexpected code " << code;
-        }
-        EXPECT_EQ(mem_blocks_in_use(), before) << "iteration " << iteration;
-        for (const RecordedSample& r : recorded)
-            EXPECT_TRUE(r.removed);
-    }
-    EXPECT_GT(loaded, 0) << "some damaged copies should still load";
+    // Mostly damage the headers, where the structure lives.
+    DamageCounts counts = loadDamagedCopies(load_extended_module_memory, original, {{0, 2000}}, 2000);
+    EXPECT_GT(counts.loaded, 0) << "some damaged copies should still load";
 }
