@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 
 struct Module;     // the sound library's loaded song
-struct PlayStatus; // where the sound library reports a song's position
+struct PlayStatus; // where the song is (sound/soundapi.h)
 
 // ---------------------------------------------------------------------------------------------
 // Settings and shared state (runseq.cpp)
@@ -37,7 +37,7 @@ extern std::int32_t escapePressed;
 extern FileLibrary* library;
 extern Module* music;     // set once the sound library loads modules
 extern std::int32_t song; // song handle of the sound library
-extern PlayStatus playStatus; // the last status read; the show uses its position and row
+extern PlayStatus playStatus; // refreshed by readPlayStatus once per pass of a part's loop
 
 constexpr const char* secondMusicFile = "mopart2.xm";
 
@@ -54,7 +54,8 @@ void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
 
-// Reads the song's play status into playStatus and notes it for recordings.
+// Reads the song's play status into playStatus and hands it to the recording's trace; the parts
+// call it once per pass of their loops.
 void readPlayStatus();
 
 // Closes the archive and frees its record, when one is open.
@@ -185,9 +186,3 @@ std::int32_t waitMs(std::int32_t ms);
 // The Escape path: everything shut down, "User interruption" message, exit code 0.
 [[noreturn]] void abortShow();
 
-// ---------------------------------------------------------------------------------------------
-// Until the parts of the show land (standin.cpp)
-
-// Presents the black frame for a few seconds of show time through the frame pump, so that pacing
-// and Escape work end to end. The three parts of the show replace it.
-void runShowStandIn();

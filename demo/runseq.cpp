@@ -10,6 +10,9 @@
 
 #include "demo/demo.h"
 #include "effects/colour.h"
+#include "effects/opening.h"
+#include "effects/tunnel.h"
+#include "effects/water.h"
 #include "sound/soundapi.h"
 
 DemoSettings demoSettings;
@@ -71,6 +74,7 @@ void logFormat(const char* format, ...) {
 }
 
 void readPlayStatus() {
+    // A song that is not playing (a second module that failed to load) leaves the status as it was.
     sound_get_play_status(song, &playStatus);
     traceStatus(playStatus.position, playStatus.row);
 }
@@ -93,15 +97,27 @@ int demoMain() {
     // 4. Buffer and display sizes.
     setBufferFormat(demoSettings.bufferType);
     setVideoMode(demoSettings.modeIndex);
-    // 5. sound_startup comes here with the sound library's programming interface.
+    // 5. The sound library with its default options.
+    sound_startup();
     // 6. The display, needed now for the mode list.
     createDirectDraw();
     // 7. Configuration until "GO!".
     runConfigStage();
-    // 8. sound_init (retry on the silent device with the "VIREZ sound init error ..." log line),
-    // 9. "Loading music (%s)..." and
-    // 10. sound_load_module of musicFile ("Error loading module!") come with the sound library's
-    //     programming interface.
+    // 8. Sound output; without a usable device the show runs silently on the no-sound device,
+    // whose clock still moves the music's positions on.
+    if (!sound_init()) {
+        sound_set_option(optForceNoSound, 1);
+        sound_init();
+        logLine("VIREZ sound init error (no/busy hardware), sound output disabled...");
+    }
+    // 9-10. The first module.
+    logFormat("Loading music (%s)...", demoSettings.musicFile);
+    music = sound_load_module(demoSettings.musicFile);
+    if (!music) {
+        messageBox(0, "Error loading module!", nullptr);
+        sound_close();
+        exitProcess(1);
+    }
     // 11. The archive.
     logFormat("Opening file library (%s)...", demoSettings.libraryFile);
     library = new FileLibrary{};
@@ -110,14 +126,15 @@ int demoMain() {
         delete library;
         library = nullptr;
         messageBox(0, "Error loading filelib!", nullptr);
-        // sound_close comes here with the sound library.
+        sound_close();
         exitProcess(1);
     }
     // 12. The colour tables every part draws with.
     logLine("Loading data... ");
     buildScaleTables();
     logLine("ok\n");
-    // 13. sound_start_background_play (0) comes with the sound library.
+    // 13. The polling thread plays from now on.
+    sound_start_background_play(0);
     // 14.
     logLine("");
     logLine("Done...");
@@ -125,13 +142,22 @@ int demoMain() {
     setupDisplay();
     // 16. Frame timer.
     setFrameRate(30);
-    // 17-20. The opening (with the first module's start after the 3,000 ms warning), the change
-    // of music at order 5, the credits (with setFrameRate (30) right after the second module
-    // starts) and the tunnel come here as they land. Until then a stand-in keeps the pump going.
-    runShowStandIn();
+    // 17. The opening, which starts the first module after its 3,000 ms warning and runs while
+    // the order position is below 5.
+    runOpening();
+    // 18. Change of music. The second load's result is not checked: without a module the song
+    // does not start and the show waits at this point for Escape.
+    sound_stop_module(song);
+    sound_free_module(music);
+    music = sound_load_module(secondMusicFile);
+    // 19. The credits, which start the second module, arm the frame timer again and run while
+    // the order position is below 6.
+    runCredits();
+    // 20. The tunnel, on the same song, up to order position 14.
+    runTunnel();
     // 21. The end of the show.
     waitMs(1000);
-    // sound_stop_module (song) comes here with the sound library.
+    sound_stop_module(song);
     for (std::int32_t level = 32; level >= 1; --level) {
         fadeFrame(frameBuffer0, level); // each step darkens the already darkened frame again
         presentFrame(surfaceMemory, frameBuffer0);
@@ -139,6 +165,8 @@ int demoMain() {
     releaseDisplay();
     freeBuffers();
     releaseLibrary();
-    // sound_stop_background_play, sound_free_module (music), sound_close come here.
+    sound_stop_background_play();
+    sound_free_module(music);
+    sound_close();
     return 1;
 }

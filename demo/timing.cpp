@@ -1,6 +1,7 @@
 // Frame timing and input: the millisecond clock on the performance counter, the frame timer, the
 // per-frame pump, busy waits and the Escape path.
 #include "demo/demo.h"
+#include "sound/soundapi.h"
 
 FrameTimer frameTimer{};
 
@@ -72,11 +73,13 @@ std::int32_t waitMs(std::int32_t ms) {
 }
 
 void abortShow() {
-    // sound_stop_module (song) comes here with the sound library.
+    sound_stop_module(song);
     releaseDisplay();
     freeBuffers();
     releaseLibrary();
-    // sound_stop_background_play, sound_free_module (music), sound_close come here.
+    sound_stop_background_play();
+    sound_free_module(music);
+    sound_close();
     messageBox(demoWindow, "Demonstration aborted, darn it...", "User interruption");
     exitProcess(0);
 }

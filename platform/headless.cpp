@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/clock.h"
 
@@ -34,9 +35,28 @@ struct Headless {
     int statusKnown = 0;
     int waveOpen = 0;
     std::int64_t sinkFrames = 0; // frames written to the sink so far
+    int finished = 0;            // the recording is complete: nothing more goes to the recorder
 };
 
 Headless state;
+
+// Sound reaches the recorder from the sound library's thread, which may still be running when the
+// program ends from deep inside (exitProcess does not join threads): the recording is finished
+// under this lock, and sound that comes after it is dropped.
+std::mutex recorderLock;
+
+void recordAudio(std::int64_t startFrame, const WaveFormat& format, const std::uint8_t* data,
+                 std::uint32_t bytes) {
+    const std::lock_guard<std::mutex> held(recorderLock);
+    if (state.recorder.audio && !state.finished)
+        state.recorder.audio(state.recorder.context, startFrame, format, data, bytes);
+}
+
+void recordAudioCut(std::int64_t frame, std::uint32_t rate) {
+    const std::lock_guard<std::mutex> held(recorderLock);
+    if (state.recorder.audioCut && !state.finished)
+        state.recorder.audioCut(state.recorder.context, frame, rate);
+}
 
 std::int64_t nowTicks() {
     return state.options.realtime ? realCounterRead() : virtualNow();
@@ -104,12 +124,15 @@ void init() {
     state.statusKnown = 0;
     state.waveOpen = 0;
     state.sinkFrames = 0;
+    state.finished = 0;
 }
 
 void shutdown(int exitCode) {
     char detail[16];
     std::snprintf(detail, sizeof detail, "%d", exitCode);
     record("exit", detail);
+    const std::lock_guard<std::mutex> held(recorderLock);
+    state.finished = 1;
     if (state.recorder.finish) state.recorder.finish(state.recorder.context, nowUs(), exitCode);
 }
 
@@ -335,9 +358,7 @@ int waveWriteH(WaveOutput* output, WaveBlock* block) {
     if (!wave || !block || (!block->data && block->bytes)) return waveBadDevice;
     if (sinking()) {
         const std::uint32_t frames = block->bytes / wave->bytesPerFrame;
-        if (state.recorder.audio && frames)
-            state.recorder.audio(state.recorder.context, state.sinkFrames, wave->format, block->data,
-                                 frames * wave->bytesPerFrame);
+        if (frames) recordAudio(state.sinkFrames, wave->format, block->data, frames * wave->bytesPerFrame);
         state.sinkFrames += frames;
         block->internal[2] = 0; // never the output's generation: done at once
         return waveOk;
@@ -348,9 +369,9 @@ int waveWriteH(WaveOutput* output, WaveBlock* block) {
     block->internal[0] = static_cast<std::uint32_t>(end);
     block->internal[1] = static_cast<std::uint32_t>(static_cast<std::uint64_t>(end) >> 32);
     block->internal[2] = wave->generation;
-    if (state.recorder.audio && block->bytes)
-        state.recorder.audio(state.recorder.context, start, wave->format, block->data,
-                             block->bytes / wave->bytesPerFrame * wave->bytesPerFrame);
+    if (block->bytes)
+        recordAudio(start, wave->format, block->data,
+                    block->bytes / wave->bytesPerFrame * wave->bytesPerFrame);
     return waveOk;
 }
 
@@ -365,8 +386,7 @@ int waveResetH(WaveOutput* output) {
     if (!wave) return waveBadDevice;
     if (sinking()) return waveOk; // nothing is ever waiting to be played
     const std::int64_t now = nowFrames(wave->format.rate);
-    if (wave->queueEnd > now && state.recorder.audioCut)
-        state.recorder.audioCut(state.recorder.context, now, wave->format.rate);
+    if (wave->queueEnd > now) recordAudioCut(now, wave->format.rate);
     wave->queueEnd = now;
     ++wave->generation; // every block written so far counts as done
     return waveOk;
@@ -431,10 +451,9 @@ std::uint32_t catchUp(HeadlessSoundBuffer* b) {
         const std::uint32_t at =
             static_cast<std::uint32_t>((b->startCursor / b->bytesPerFrame + from) % frames);
         const std::int64_t n = std::min<std::int64_t>(played - from, frames - at);
-        if (state.recorder.audio)
-            state.recorder.audio(state.recorder.context, b->startFrame + from, b->format,
-                                 b->data.data() + static_cast<std::size_t>(at) * b->bytesPerFrame,
-                                 static_cast<std::uint32_t>(n) * b->bytesPerFrame);
+        recordAudio(b->startFrame + from, b->format,
+                    b->data.data() + static_cast<std::size_t>(at) * b->bytesPerFrame,
+                    static_cast<std::uint32_t>(n) * b->bytesPerFrame);
         from += n;
     }
     b->recordedFrames = played;

@@ -11,6 +11,10 @@ struct WaveFileSink {
     int failed;
     std::int64_t frames;
     std::uint64_t dataBytes;
+    int owned = 1;         // the sink opened the file and closes it
+    int seekable = 1;      // the header can be written at the end
+    long start = 0;        // where the header goes
+    int headerWritten = 0; // a stream's header is out
 };
 
 namespace {
@@ -27,11 +31,13 @@ void put32(std::uint8_t* p, std::uint32_t v) {
     put16(p + 2, static_cast<std::uint16_t>(v >> 16));
 }
 
-// The canonical 44-byte PCM header for format with dataBytes of samples.
+// The canonical 44-byte PCM header for format with dataBytes of samples (the largest sizes for
+// a stream that cannot seek back), at the sink's start.
 int writeHeader(WaveFileSink* sink) {
     const WaveFormat& f = sink->format;
     const std::uint32_t frameBytes = f.channels * f.bits / 8u;
-    const auto data = static_cast<std::uint32_t>(sink->dataBytes);
+    const auto data = sink->seekable ? static_cast<std::uint32_t>(sink->dataBytes)
+                                     : std::numeric_limits<std::uint32_t>::max() - 36;
     std::uint8_t h[headerBytes] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
     put32(h + 4, 36 + data);
     put32(h + 16, 16);
@@ -46,7 +52,9 @@ int writeHeader(WaveFileSink* sink) {
     h[38] = 't';
     h[39] = 'a';
     put32(h + 40, data);
-    return std::fseek(sink->file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, sizeof h, sink->file) == sizeof h;
+    if (sink->seekable && std::fseek(sink->file, sink->start, SEEK_SET) != 0) return 0;
+    if (std::fwrite(h, 1, sizeof h, sink->file) != sizeof h) return 0;
+    return !sink->seekable || std::fseek(sink->file, 0, SEEK_END) == 0;
 }
 
 void append(void* context, std::int64_t, const WaveFormat& format, const std::uint8_t* data, std::uint32_t bytes) {
@@ -55,6 +63,10 @@ void append(void* context, std::int64_t, const WaveFormat& format, const std::ui
     if (!sink->hasFormat) {
         sink->format = format;
         sink->hasFormat = 1;
+        if (!sink->seekable) {
+            sink->headerWritten = 1;
+            if (!writeHeader(sink)) sink->failed = 1;
+        }
     } else if (format.rate != sink->format.rate || format.channels != sink->format.channels ||
                format.bits != sink->format.bits) {
         sink->failed = 1;
@@ -86,6 +98,19 @@ WaveFileSink* waveSinkOpen(const char* path) {
     return sink;
 }
 
+WaveFileSink* waveSinkOpenStream(std::FILE* stream) {
+    if (!stream) return nullptr;
+    auto* sink = new WaveFileSink{stream, WaveFormat{44100, 2, 16}, 0, 0, 0, 0};
+    sink->owned = 0;
+    sink->start = std::ftell(stream);
+    sink->seekable = sink->start >= 0 && std::fseek(stream, sink->start, SEEK_SET) == 0;
+    if (sink->seekable) {
+        const std::uint8_t room[headerBytes] = {};
+        if (std::fwrite(room, 1, sizeof room, stream) != sizeof room) sink->failed = 1;
+    }
+    return sink;
+}
+
 HeadlessRecorder waveSinkRecorder(WaveFileSink* sink) {
     HeadlessRecorder recorder{};
     recorder.context = sink;
@@ -99,8 +124,13 @@ std::int64_t waveSinkFrames(const WaveFileSink* sink) {
 
 int waveSinkClose(WaveFileSink* sink) {
     if (!sink) return 0;
-    int ok = !sink->failed && writeHeader(sink);
-    if (std::fclose(sink->file) != 0) ok = 0;
+    // A stream that got no block still gets its (empty) header.
+    int ok = !sink->failed && (sink->headerWritten || writeHeader(sink));
+    if (sink->owned) {
+        if (std::fclose(sink->file) != 0) ok = 0;
+    } else if (std::fflush(sink->file) != 0) {
+        ok = 0;
+    }
     delete sink;
     return ok;
 }

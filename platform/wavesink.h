@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/headless.h"
 
@@ -20,6 +21,11 @@ struct WaveFileSink;
 
 // Creates (or empties) the file. Null when it cannot be written.
 WaveFileSink* waveSinkOpen(const char* path);
+
+// Writes into a stream that is already open (standard output), from where it stands; closing
+// the sink leaves the stream open. A stream that cannot seek back (a pipe) gets its header
+// before the first block, with the sizes at their largest, as streamed WAVE files have them.
+WaveFileSink* waveSinkOpenStream(std::FILE* stream);
 
 // The recorder to give headlessConfigure: its audio callback appends each block to the sink.
 HeadlessRecorder waveSinkRecorder(WaveFileSink* sink);

@@ -1,7 +1,11 @@
 // morva-capture end to end: failures with their message and exit code, recorded files, repeatability.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,6 +14,7 @@
 
 #include "capture_run.h"
 #include "filelib/filelib.h"
+#include "tests/sound/xmbuild.h"
 
 namespace fs = std::filesystem;
 
@@ -17,8 +22,30 @@ namespace {
 
 const std::string& program = captureProgram;
 
-// A fresh working folder, with an empty archive unless told otherwise.
-fs::path workFolder(const std::string& name, bool withArchive = true) {
+enum class Music {
+    none,  // no modules at all
+    brief, // two short stand-ins for the show's modules: 6 and 15 orders of 0.24 s each
+    show,  // the show's own two modules
+};
+
+// A short module named like one of the show's: orders of one 4-row pattern at speed 3 (0.24 s
+// each), a looped square wave struck on the first row of each.
+void writeShortModule(const fs::path& file, int orders) {
+    xmbuild::ModuleSpec spec;
+    spec.channels = 2;
+    spec.speed = 3;
+    spec.orders.assign(static_cast<std::size_t>(orders), 0);
+    xmbuild::InstrumentSpec instrument;
+    instrument.samples = {xmbuild::squareWave()};
+    spec.instruments = {instrument};
+    spec.patterns = {xmbuild::oneEntry(4, 2, 0, 0, 49, 1, 0, 0, 0)};
+    const std::vector<std::uint8_t> bytes = xmbuild::build(spec);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A fresh working folder, with an empty archive unless told otherwise, and the music asked for.
+fs::path workFolder(const std::string& name, bool withArchive = true, Music music = Music::brief) {
     const fs::path folder =
         fs::temp_directory_path() / ("morva-capture-test-" + std::to_string(getpid())) / name;
     fs::remove_all(folder);
@@ -28,6 +55,13 @@ fs::path workFolder(const std::string& name, bool withArchive = true) {
         libraryOpen(&archive, (folder / "morva.flb").c_str(), 1, 0);
         EXPECT_NE(archive.stream, nullptr);
         libraryClose(&archive);
+    }
+    if (music == Music::brief) {
+        writeShortModule(folder / "mopart1.xm", 6);
+        writeShortModule(folder / "mopart2.xm", 15);
+    } else if (music == Music::show) {
+        for (const char* file : {"mopart1.xm", "mopart2.xm"})
+            fs::copy_file(fs::path(MORVA_DATA_DIR) / file, folder / file);
     }
     return folder;
 }
@@ -50,6 +84,70 @@ std::vector<std::string> events(const fs::path& folder, const std::string& kind 
         if (kind.empty() || rest.rfind(kind + "\t", 0) == 0) lines.push_back(rest);
     }
     return lines;
+}
+
+// The order positions the show read, as one list of distinct positions per song: a song starts
+// where the position goes back.
+std::vector<std::vector<int>> orderRuns(const fs::path& folder) {
+    std::vector<std::vector<int>> songs;
+    for (const std::string& line : events(folder, "status")) {
+        const int order = std::stoi(line.substr(line.find('\t') + 1));
+        if (songs.empty() || order < songs.back().back()) songs.emplace_back();
+        if (songs.back().empty() || songs.back().back() != order) songs.back().push_back(order);
+    }
+    return songs;
+}
+
+std::vector<int> counting(int from, int to) {
+    std::vector<int> numbers;
+    for (int n = from; n <= to; ++n)
+        numbers.push_back(n);
+    return numbers;
+}
+
+// audio.wav of a capture: 16-bit stereo at 44100 Hz after a 44-byte header.
+struct Sound {
+    std::vector<std::int16_t> samples; // interleaved
+    double seconds() const { return static_cast<double>(samples.size()) / 2 / 44100; }
+    // Root mean square of the samples between two moments.
+    double rms(double from, double to) const {
+        const auto first = std::min(samples.size(), static_cast<std::size_t>(from * 44100) * 2);
+        const auto last = std::min(samples.size(), static_cast<std::size_t>(to * 44100) * 2);
+        double sum = 0;
+        for (std::size_t i = first; i < last; ++i)
+            sum += static_cast<double>(samples[i]) * samples[i];
+        return last > first ? std::sqrt(sum / static_cast<double>(last - first)) : 0.0;
+    }
+};
+
+Sound readSound(const fs::path& folder) {
+    const std::string wav = read(folder / "out" / "audio.wav");
+    Sound sound;
+    if (wav.size() < 44 || wav.compare(0, 4, "RIFF") != 0) return sound;
+    sound.samples.resize((wav.size() - 44) / 2);
+    std::memcpy(sound.samples.data(), wav.data() + 44, sound.samples.size() * 2);
+    return sound;
+}
+
+// Milliseconds of the run's end (the exit event).
+long long endOfRun(const fs::path& folder) {
+    const std::string text = read(folder / "out" / "events.tsv");
+    std::istringstream last(text.substr(text.rfind('\n', text.size() - 2) + 1));
+    long long endMs = 0;
+    last >> endMs;
+    return endMs;
+}
+
+// Compares every file of two runs' recordings; returns how many there were.
+int compareRecordings(const fs::path& first, const fs::path& second) {
+    int compared = 0;
+    for (const auto& entry : fs::directory_iterator(first / "out")) {
+        const fs::path other = second / "out" / entry.path().filename();
+        EXPECT_TRUE(fs::exists(other)) << other;
+        EXPECT_TRUE(read(entry.path()) == read(other)) << entry.path().filename() << " differs";
+        ++compared;
+    }
+    return compared;
 }
 
 class Capture : public ::testing::Test {
@@ -92,15 +190,32 @@ TEST_F(Capture, DisplayWithoutListedModesKeepsTheDefaultAndRefusesIt) {
 
 TEST_F(Capture, EscapeAbortsWithTheUserInterruptionMessage) {
     const fs::path folder = workFolder("escape");
-    EXPECT_EQ(run(folder, {"--out", "out", "--escape-at", "1000"}), 0);
+    // The first song starts after the 3,000 ms warning and plays until about 4.3 s.
+    EXPECT_EQ(run(folder, {"--out", "out", "--escape-at", "4000"}), 0);
     const auto boxes = events(folder, "messagebox");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "messagebox\tUser interruption|Demonstration aborted, darn it...");
     EXPECT_EQ(events(folder).back(), "exit\t0");
-    // Frames were shown until Escape, for about a second of show time.
+    // The warning picture, then frames until Escape, for about a second of show time.
     const auto presents = events(folder, "present");
     EXPECT_GE(presents.size(), 25u);
-    EXPECT_LE(presents.size(), 32u);
+    EXPECT_LE(presents.size(), 35u);
+    // The music played until Escape, and nothing after it.
+    const Sound sound = readSound(folder);
+    EXPECT_GT(sound.rms(3.2, 3.9), 1000.0);
+    EXPECT_NEAR(sound.seconds(), 4.0, 0.05);
+}
+
+TEST_F(Capture, EscapeDuringTheWarningIsActedOnOnlyWhenThePumpRuns) {
+    const fs::path folder = workFolder("escapewarning");
+    EXPECT_EQ(run(folder, {"--out", "out", "--escape-at", "1000"}), 0);
+    EXPECT_EQ(events(folder, "messagebox").at(0),
+              "messagebox\tUser interruption|Demonstration aborted, darn it...");
+    // The first pump after the warning's busy wait ends the show; the song had just started.
+    const std::vector<std::vector<int>> songs = orderRuns(folder);
+    ASSERT_EQ(songs.size(), 1u);
+    EXPECT_EQ(songs[0], std::vector<int>{0});
+    EXPECT_NEAR(readSound(folder).seconds(), 3.0, 0.05);
 }
 
 TEST_F(Capture, NormalEndReturnsOneAfterTheLogAndTheChosenMode) {
@@ -108,7 +223,8 @@ TEST_F(Capture, NormalEndReturnsOneAfterTheLogAndTheChosenMode) {
     EXPECT_EQ(run(folder, {"--out", "out", "--mode", "320x200x16", "--stills", "500,99999"}), 1);
     const auto all = events(folder);
     const std::vector<std::string> log = events(folder, "log");
-    ASSERT_GE(log.size(), 5u);
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[log.size() - 6], "log\tLoading music (mopart1.xm)...");
     EXPECT_EQ(log[log.size() - 5], "log\tOpening file library (morva.flb)...");
     EXPECT_EQ(log[log.size() - 4], "log\tLoading data... ");
     EXPECT_EQ(log[log.size() - 3], "log\tok");
@@ -129,7 +245,9 @@ TEST_F(Capture, NormalEndReturnsOneAfterTheLogAndTheChosenMode) {
     std::istringstream last(text.substr(text.rfind('\n', text.size() - 2) + 1)); // the exit line
     long long endMs = 0;
     last >> endMs;
-    EXPECT_GT(endMs, 5000); // about five seconds of pumping, one of waiting, the fade
+    // The warning, both short songs (about 1.3 and 3.5 s), one second of waiting, the fade.
+    EXPECT_GT(endMs, 8000);
+    EXPECT_LT(endMs, 10000);
     EXPECT_NEAR(static_cast<double>(frames), static_cast<double>(endMs * 30 / 1000 + 1), 1.0);
     EXPECT_TRUE(fs::exists(folder / "out" / "still-500.png"));
     EXPECT_TRUE(fs::exists(folder / "out" / "still-99999.png"));
@@ -159,13 +277,7 @@ TEST_F(Capture, TwoIdenticalRunsWriteIdenticalFiles) {
                                                 "--stills", "0,2000,4000", "--escape-at", "4500"};
     ASSERT_EQ(run(first, arguments), 0);
     ASSERT_EQ(run(second, arguments), 0);
-    int compared = 0;
-    for (const auto& entry : fs::directory_iterator(first / "out")) {
-        const fs::path other = second / "out" / entry.path().filename();
-        ASSERT_TRUE(fs::exists(other)) << other;
-        EXPECT_TRUE(read(entry.path()) == read(other)) << entry.path().filename() << " differs";
-        ++compared;
-    }
+    const int compared = compareRecordings(first, second);
     EXPECT_EQ(compared, 6); // events, video, audio and three stills
 }
 
@@ -200,62 +312,85 @@ TEST_F(Capture, StillsOfARunThatNeverSetAModeAreReportedMissing) {
     EXPECT_NE(said.find("no screen for still-100.png"), std::string::npos) << said;
 }
 
-namespace {
-
-// A short run asking for the movie show.mp4, with PATH set to path for the duration of the call;
-// standard error goes to folder/errors.txt. Returns the exit code.
-int runForMovie(const fs::path& folder, const std::string& path) {
-    const char* old = std::getenv("PATH");
-    const std::string saved = old ? old : "";
-    setenv("PATH", path.c_str(), 1);
-    const int code =
-        run(folder, {"--out", "out", "--escape-at", "200", "--mp4", "show.mp4"}, folder / "errors.txt");
-    setenv("PATH", saved.c_str(), 1);
-    return code;
+TEST_F(Capture, MissingFirstModuleEndsWithErrorLoadingModule) {
+    const fs::path folder = workFolder("nomodule", true, Music::none);
+    EXPECT_EQ(run(folder, {"--out", "out"}), 1);
+    EXPECT_EQ(events(folder, "messagebox"), std::vector<std::string>{"messagebox\t|Error loading module!"});
+    const std::vector<std::string> log = events(folder, "log");
+    EXPECT_EQ(log.back(), "log\tLoading music (mopart1.xm)...");
+    EXPECT_EQ(events(folder).back(), "exit\t1");
 }
 
-// A stand-in for ffmpeg in folder/bin that notes its arguments and writes its last one (or fails
-// when told). Returns the PATH that finds it.
-std::string fakeFfmpeg(const fs::path& folder, int exitCode) {
-    const fs::path bin = folder / "bin";
-    fs::create_directories(bin);
-    std::ofstream script(bin / "ffmpeg");
-    script << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/arguments\"\n"
-           << "for a in \"$@\"; do last=\"$a\"; done\necho movie > \"$last\"\nexit " << exitCode << "\n";
-    script.close();
-    fs::permissions(bin / "ffmpeg", fs::perms::owner_all);
-    return bin.string() + ":/usr/bin:/bin";
+TEST_F(Capture, ShortSongsChangeMusicAtFiveAndEndAtFourteen) {
+    const fs::path folder = workFolder("shortsongs");
+    EXPECT_EQ(run(folder, {"--out", "out"}), 1);
+    const std::vector<std::vector<int>> songs = orderRuns(folder);
+    ASSERT_EQ(songs.size(), 2u);
+    EXPECT_EQ(songs[0], counting(0, 5));
+    EXPECT_EQ(songs[1], counting(0, 14));
+    // Silence during the warning, the music from its end on; the sound lasts as long as the run.
+    const Sound sound = readSound(folder);
+    EXPECT_EQ(sound.rms(0, 2.9), 0.0);
+    EXPECT_GT(sound.rms(3.2, 4.2), 1000.0);
+    EXPECT_GT(sound.rms(5.0, 7.0), 1000.0);
+    EXPECT_NEAR(sound.seconds(), endOfRun(folder) / 1000.0, 0.05);
 }
 
-} // namespace
-
-TEST_F(Capture, MovieIsMuxedByFfmpegAndItsPlaceIsSaid) {
-    const fs::path folder = workFolder("movie");
-    const fs::path errors = folder / "errors.txt";
-    EXPECT_EQ(runForMovie(folder, fakeFfmpeg(folder, 0)), 0);
-    EXPECT_NE(read(errors).find("movie written to " + (folder / "show.mp4").string()), std::string::npos)
-        << read(errors);
-    const std::string arguments = read(folder / "bin" / "arguments");
-    EXPECT_NE(arguments.find("out/video.y4m\n"), std::string::npos) << arguments;
-    EXPECT_NE(arguments.find("out/audio.wav\n"), std::string::npos) << arguments;
-    EXPECT_TRUE(fs::exists(folder / "out" / "video.y4m"));
+TEST_F(Capture, WithoutWorkingSoundOutputTheShowRunsSilentlyToTheEnd) {
+    for (const std::string audio : {"busy", "none"}) {
+        const fs::path folder = workFolder("audio" + audio);
+        EXPECT_EQ(run(folder, {"--out", "out", "--audio", audio}), 1) << audio;
+        // A device that is there but cannot be opened is reported before the music loads; with
+        // no device at all the silent device is the one found, and nothing is reported.
+        const std::vector<std::string> log = events(folder, "log");
+        const auto at = [&](const std::string& line) {
+            return std::find(log.begin(), log.end(), line) - log.begin();
+        };
+        const auto error = at("log\tVIREZ sound init error (no/busy hardware), sound output disabled...");
+        const auto loading = at("log\tLoading music (mopart1.xm)...");
+        ASSERT_LT(loading, static_cast<long>(log.size())) << audio;
+        if (audio == "busy")
+            EXPECT_EQ(error + 1, loading);
+        else
+            EXPECT_EQ(error, static_cast<long>(log.size()));
+        const std::vector<std::vector<int>> songs = orderRuns(folder);
+        ASSERT_EQ(songs.size(), 2u) << audio;
+        EXPECT_EQ(songs[0], counting(0, 5)) << audio;
+        EXPECT_EQ(songs[1], counting(0, 14)) << audio;
+        EXPECT_EQ(readSound(folder).rms(0, 100), 0.0) << audio;
+    }
 }
 
-TEST_F(Capture, MovieThatFfmpegFailsOnIsRemovedAndTheRunKeepsItsExitCode) {
-    const fs::path folder = workFolder("moviefails");
-    const fs::path errors = folder / "errors.txt";
-    EXPECT_EQ(runForMovie(folder, fakeFfmpeg(folder, 1)), 0);
-    EXPECT_NE(read(errors).find("ffmpeg could not make the movie"), std::string::npos) << read(errors);
-    EXPECT_FALSE(fs::exists(folder / "show.mp4"));
+TEST_F(Capture, EscapeInTheLastWaitIsNeverActedOn) {
+    const fs::path whole = workFolder("lastwaitwhole");
+    ASSERT_EQ(run(whole, {"--out", "out"}), 1);
+    // Order 14 of the second song ends the parts; Escape half a second into the wait after it
+    // meets no pump any more, and the show ends normally.
+    long long orderFourteen = 0;
+    std::istringstream in(read(whole / "out" / "events.tsv"));
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find("\tstatus\t14 ") != std::string::npos) {
+            orderFourteen = std::stoll(line);
+            break;
+        }
+    ASSERT_GT(orderFourteen, 0);
+    const fs::path folder = workFolder("lastwait");
+    EXPECT_EQ(run(folder, {"--out", "out", "--escape-at", std::to_string(orderFourteen + 500)}), 1);
+    EXPECT_TRUE(events(folder, "messagebox").empty());
+    EXPECT_EQ(events(folder).back(), "exit\t1");
 }
 
-TEST_F(Capture, MovieWithoutFfmpegSaysSoAndKeepsTheRecording) {
-    const fs::path folder = workFolder("noffmpeg");
-    const fs::path errors = folder / "errors.txt";
-    EXPECT_EQ(runForMovie(folder, (folder / "empty").string()), 0);
-    EXPECT_NE(read(errors).find("ffmpeg is not installed"), std::string::npos) << read(errors);
-    EXPECT_TRUE(fs::exists(folder / "out" / "video.y4m"));
-    EXPECT_TRUE(fs::exists(folder / "out" / "audio.wav"));
-    EXPECT_FALSE(fs::exists(folder / "show.mp4"));
-    EXPECT_EQ(run(folder, {"--mp4", ""}), 2);
+TEST_F(Capture, TwoRunsOfTheShowsMusicWriteIdenticalFiles) {
+    const fs::path first = workFolder("showsame1", true, Music::show);
+    const fs::path second = workFolder("showsame2", true, Music::show);
+    // Past the change of music (about 41.5 s), with the second song playing.
+    const std::vector<std::string> arguments = {"--out",    "out",         "--mode",      "320x200x16",
+                                                "--stills", "20000,44000", "--escape-at", "45000"};
+    ASSERT_EQ(run(first, arguments), 0);
+    ASSERT_EQ(run(second, arguments), 0);
+    const int compared = compareRecordings(first, second);
+    EXPECT_EQ(compared, 5); // events, video, audio and two stills
+    EXPECT_EQ(orderRuns(first).size(), 2u);
+    EXPECT_GT(readSound(first).rms(40, 45), 300.0);
 }

@@ -319,6 +319,28 @@ TEST(HeadlessWave, BlocksPlayBackToBackAndAreDoneWhenTheClockHasPassedThem) {
     platformShutdown(0);
 }
 
+// The program may end while the sound library's thread still plays (exitProcess joins no
+// thread): what it writes after the recording was finished must not reach the recorder.
+TEST(HeadlessWave, SoundAfterTheEndOfTheRecordingIsDropped) {
+    for (const int audio : {headlessAudioOk, headlessAudioSink}) {
+        HeadlessOptions options;
+        options.audio = audio;
+        start(options);
+        WaveOutput* output = nullptr;
+        ASSERT_EQ(waveOpen(&output, {10000, 1, 16}), waveOk);
+        std::vector<std::uint8_t> data(2000);
+        WaveBlock a{data.data(), 2000, {}};
+        WaveBlock b{data.data(), 2000, {}};
+        waveWrite(output, &a);
+        platformShutdown(0);
+        EXPECT_EQ(waveWrite(output, &b), waveOk);
+        waveReset(output);
+        EXPECT_EQ(recorded.audioStarts.size(), 1u) << audio;
+        EXPECT_EQ(recorded.cutFrame, -1) << audio;
+        EXPECT_EQ(waveClose(output), waveOk);
+    }
+}
+
 TEST(HeadlessSoundBuffer, CursorMovesWithTheClockAndWrapsAtTheEnd) {
     start();
     SoundBuffer* buffer = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <unistd.h>
 #include <iterator>
 #include <vector>
 
@@ -122,4 +123,43 @@ TEST(WaveFileSink, ABlockInAnotherFormatIsLeftOutAndReported) {
     EXPECT_EQ(waveSinkFrames(sink), 4);
     EXPECT_EQ(waveSinkClose(sink), 0);
     EXPECT_EQ(waveSinkOpen((::testing::TempDir() + "no/such/folder/x.wav").c_str()), nullptr);
+}
+
+// Standard output: a file it points into gets its header back in place after what was there
+// before; a pipe gets the header first, with the sizes of a stream of unknown length.
+TEST(WaveFileSink, StreamsTakeTheHeaderWhereTheyStandOrFirstWhenTheyCannotSeek) {
+    const auto feed = [](WaveFileSink* sink) {
+        const HeadlessRecorder recorder = waveSinkRecorder(sink);
+        std::vector<std::uint8_t> data(8, 0x44);
+        recorder.audio(recorder.context, 0, WaveFormat{8000, 1, 16}, data.data(), 8);
+        return waveSinkClose(sink);
+    };
+    const std::string path = ::testing::TempDir() + "morva_sink_stream.wav";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("before", file);
+    EXPECT_EQ(feed(waveSinkOpenStream(file)), 1);
+    std::fputs("after", file); // the stream stays open and goes on at the end
+    std::fclose(file);
+    const std::vector<std::uint8_t> placed = readAll(path);
+    ASSERT_EQ(placed.size(), 6u + 44 + 8 + 5);
+    EXPECT_EQ(std::string(placed.begin() + 6, placed.begin() + 10), "RIFF");
+    EXPECT_EQ(le32(placed, 6 + 40), 8u);
+    EXPECT_EQ(std::string(placed.end() - 5, placed.end()), "after");
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::FILE* writer = fdopen(ends[1], "wb");
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(feed(waveSinkOpenStream(writer)), 1);
+    std::fclose(writer);
+    std::vector<std::uint8_t> piped(100);
+    const ssize_t got = read(ends[0], piped.data(), piped.size());
+    close(ends[0]);
+    ASSERT_EQ(got, 44 + 8);
+    EXPECT_EQ(std::string(piped.begin(), piped.begin() + 4), "RIFF");
+    EXPECT_EQ(le32(piped, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32(piped, 40), 0xFFFFFFFFu - 36);
+    EXPECT_EQ(le32(piped, 24), 8000u);
+    EXPECT_EQ(piped[44], 0x44);
 }

@@ -164,6 +164,17 @@ inline std::vector<std::uint8_t> build(const ModuleSpec& spec) {
     return out;
 }
 
+// A looped 8-bit square wave of 64 samples (+60 and -60), loud enough to hear in a rendering.
+inline SampleSpec squareWave() {
+    SampleSpec sample;
+    sample.data.assign(64, 0);
+    sample.data[0] = 60;   // delta coded: +60 ...
+    sample.data[32] = 136; // ... then -120
+    sample.loopLength = 64;
+    sample.type = 1;
+    return sample;
+}
+
 // One unpacked channel entry: note, instrument, volume, effect, parameter.
 inline void full(std::vector<std::uint8_t>& packed, std::uint8_t note, std::uint8_t instrument,
                  std::uint8_t volume, std::uint8_t effect, std::uint8_t parameter) {

@@ -1,0 +1,25 @@
+// virezplay: plays module files through the sound output, renders them to WAVE files, or
+// describes them, with the Morva sound library.
+#include <cstdio>
+#include <string>
+
+#include "sound/soundapi.h"
+#include "tools/virezplay/live.h"
+#include "tools/virezplay/render.h"
+#include "tools/virezplay/settings.h"
+
+int main(int argc, char** argv) {
+    PlayerSettings settings;
+    std::string error;
+    switch (parseCommandLine(argc, argv, &settings, &error)) {
+    case parseHelp: std::fputs(usageText(), stdout); return 0;
+    case parseVersion:
+        std::printf("virezplay 1.0 (sound library %s)\n", sound_get_version_string());
+        return 0;
+    case parseError: std::fprintf(stderr, "virezplay: %s\n%s", error.c_str(), usageText()); return 2;
+    default: break;
+    }
+    if (settings.info) return describeFiles(settings);
+    if (!settings.wav.empty()) return renderFiles(settings);
+    return playFiles(settings);
+}

@@ -1,0 +1,43 @@
+// virezplay's command line: the options and the files, and the names of the files it writes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The longest stretch of a song virezplay renders or plays through to its end.
+inline constexpr std::int64_t maxSongSeconds = 30 * 60;
+
+struct PlayerSettings {
+    std::vector<std::string> files;
+    int info = 0;         // --info: describe each file instead of playing it
+    std::string wav;      // --wav OUT: render offline into OUT (empty: play live)
+    std::string timeline; // --timeline FILE: row start times of the rendering
+    std::uint32_t rate = 44100;
+    int interpolate = 0;
+    int mono = 0;
+    int eightBit = 0;
+    int loop = 0;            // the song goes round and round (up to the 30-minute limit offline)
+    int amplification = 100; // percent
+};
+
+enum ParseResult : int {
+    parseRun = 0,     // settings complete: go ahead
+    parseHelp = 1,    // --help was asked for
+    parseVersion = 2, // --version was asked for
+    parseError = 3,   // *error says what is wrong
+};
+
+// Reads the command line into settings. On parseError, error holds the message (without the
+// program's name).
+int parseCommandLine(int argc, const char* const* argv, PlayerSettings* settings, std::string* error);
+
+// The usage text printed by --help.
+const char* usageText();
+
+// The output name for input when rendering fileCount files into the name given by the user:
+// "-" and "/dev/null" stay as they are; a name ending in "/" (or naming a folder) gets the
+// input's base name without its extension plus extension; every "%s" is replaced by that base
+// name. Empty with *error set when several files would end up in one file.
+std::string outputName(const std::string& given, const std::string& input, const char* extension,
+                       int fileCount, std::string* error);
