@@ -41,7 +41,7 @@ void lensFrame(benchmark::State& state) {
     const auto texture = picture(256, 256, 2);
     const auto title = picture(titleWidth, titleHeight, 3, true);
     const OpeningPictures pictures{caption.data(), texture.data(), title.data()};
-    std::vector<std::uint16_t> frame(frameSize);
+    std::vector<std::uint16_t> frame(framePixels);
     OpeningState lens = openingStart();
     for (auto _ : state) {
         advanceLens(&lens);
@@ -53,8 +53,8 @@ BENCHMARK(lensFrame)->Name("opening: lens render and caption");
 
 void waterFrame(benchmark::State& state) {
     buildTables();
-    const auto background = picture(frameColumns, frameRows, 4);
-    std::vector<std::uint16_t> frame(frameSize);
+    const auto background = picture(frameWidth, frameHeight, 4);
+    std::vector<std::uint16_t> frame(framePixels);
     std::srand(1);
     WaterSurface surface = calmWater();
     for (int step = 0; step < 100; ++step)
@@ -73,7 +73,7 @@ void tunnelFrame(benchmark::State& state) {
     const auto flute = picture(fluteWidth, fluteHeight * fluteFrames, 6, true);
     const auto logo = picture(groupLogoWidth, groupLogoHeight, 7, true);
     const TunnelPictures pictures{texture.data(), flute.data(), logo.data()};
-    std::vector<std::uint16_t> frame(frameSize);
+    std::vector<std::uint16_t> frame(framePixels);
     TunnelState tunnel{0, 0, 0};
     std::uint32_t counter = 0;
     for (auto _ : state) {
@@ -86,7 +86,7 @@ BENCHMARK(tunnelFrame)->Name("tunnel: render, shading, shadow and player");
 
 void fadeWholeFrame(benchmark::State& state) {
     buildTables();
-    auto frame = picture(frameColumns, frameRows, 8);
+    auto frame = picture(frameWidth, frameHeight, 8);
     for (auto _ : state) {
         fadeFrame(frame.data(), 31);
         benchmark::DoNotOptimize(frame.data());
@@ -96,7 +96,7 @@ BENCHMARK(fadeWholeFrame)->Name("fadeFrame");
 
 void blendTitle(benchmark::State& state) {
     buildTables();
-    auto frame = picture(frameColumns, frameRows, 9);
+    auto frame = picture(frameWidth, frameHeight, 9);
     const auto title = picture(titleWidth, titleHeight, 10, true);
     for (auto _ : state) {
         blendPicture(frame.data(), title.data(), titleWidth, titleHeight, titleX, titleY, 20);

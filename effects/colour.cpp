@@ -23,17 +23,17 @@ inline std::uint16_t scaled(std::uint32_t pixel, std::uint32_t base) {
 // Runs op(frame pixel, picture pixel) over the part of a width x height picture at x, y that
 // lies inside the frame, skipping key pixels. Placing is checked once per call, not per pixel.
 template <typename Op>
-void forOpaquePixels(std::uint16_t* frame, const std::uint16_t* picture, std::int32_t width, std::int32_t height,
-                     std::int32_t x, std::int32_t y, Op op) {
+void forOpaquePixels(std::uint16_t* frame, const std::uint16_t* picture, std::int32_t width,
+                     std::int32_t height, std::int32_t x, std::int32_t y, Op op) {
     if (!frame || !picture || width <= 0 || height <= 0) return;
     const std::int64_t left = std::max<std::int64_t>(x, 0);
     const std::int64_t top = std::max<std::int64_t>(y, 0);
-    const std::int64_t right = std::min<std::int64_t>(static_cast<std::int64_t>(x) + width, frameColumns);
-    const std::int64_t bottom = std::min<std::int64_t>(static_cast<std::int64_t>(y) + height, frameRows);
+    const std::int64_t right = std::min<std::int64_t>(static_cast<std::int64_t>(x) + width, frameWidth);
+    const std::int64_t bottom = std::min<std::int64_t>(static_cast<std::int64_t>(y) + height, frameHeight);
     if (left >= right || top >= bottom) return;
     for (std::int64_t row = top; row < bottom; ++row) {
         const std::uint16_t* source = picture + (row - y) * width + (left - x);
-        std::uint16_t* target = frame + row * frameColumns + left;
+        std::uint16_t* target = frame + row * frameWidth + left;
         for (std::int64_t column = left; column < right; ++column, ++source, ++target)
             if (*source != colourKey) op(*target, *source);
     }
@@ -62,7 +62,7 @@ std::uint16_t scalePixel(std::uint16_t pixel, std::int32_t level) {
 void fadeFrame(std::uint16_t* frame, std::int32_t level) {
     if (!frame) return;
     const std::uint32_t base = static_cast<std::uint32_t>(clampLevel(level)) * 32;
-    for (std::int32_t i = 0; i < frameSize; ++i)
+    for (std::size_t i = 0; i < framePixels; ++i)
         frame[i] = scaled(frame[i], base);
 }
 
@@ -77,10 +77,11 @@ void blendPicture(std::uint16_t* frame, const std::uint16_t* picture, std::int32
     });
 }
 
-void shadowPicture(std::uint16_t* frame, const std::uint16_t* picture, std::int32_t width, std::int32_t height,
-                   std::int32_t x, std::int32_t y) {
-    forOpaquePixels(frame, picture, width, height, x, y,
-                    [](std::uint16_t& d, std::uint16_t) { d = static_cast<std::uint16_t>((d & 0xF7DF) >> 1); });
+void shadowPicture(std::uint16_t* frame, const std::uint16_t* picture, std::int32_t width,
+                   std::int32_t height, std::int32_t x, std::int32_t y) {
+    forOpaquePixels(frame, picture, width, height, x, y, [](std::uint16_t& d, std::uint16_t) {
+        d = static_cast<std::uint16_t>((d & 0xF7DF) >> 1);
+    });
 }
 
 void copyPicture(std::uint16_t* frame, const std::uint16_t* picture, std::int32_t width, std::int32_t height,

@@ -7,11 +7,10 @@
 #include <array>
 #include <cstdint>
 
+#include "demo/demo.h" // the frame buffer: 320 x 200 RGB565 pixels
+
 constexpr std::uint16_t colourKey = 0x07E0; // pure green: transparent in every keyed picture
-constexpr std::int32_t scaleLevels = 63;     // levels 0..62
-constexpr std::int32_t frameColumns = 320;   // every part draws 320 x 200 frames
-constexpr std::int32_t frameRows = 200;
-constexpr std::int32_t frameSize = frameColumns * frameRows;
+constexpr std::int32_t scaleLevels = 63;    // levels 0..62
 
 // Red and blue scaled together, indexed by level * 32 + (pixel AND 0xF81F).
 extern std::array<std::uint16_t, 65536> scaleRedBlue;
@@ -47,8 +46,8 @@ void blendPicture(std::uint16_t* frame, const std::uint16_t* picture, std::int32
 
 // Halves every channel of the frame under the keyed picture's opaque pixels (its shadow).
 // Parts outside the frame are left out.
-void shadowPicture(std::uint16_t* frame, const std::uint16_t* picture, std::int32_t width, std::int32_t height,
-                   std::int32_t x, std::int32_t y);
+void shadowPicture(std::uint16_t* frame, const std::uint16_t* picture, std::int32_t width,
+                   std::int32_t height, std::int32_t x, std::int32_t y);
 
 // Copies the keyed picture's opaque pixels onto the frame unchanged. Parts outside the frame are
 // left out.

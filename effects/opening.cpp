@@ -20,7 +20,7 @@ constexpr double pi = std::numbers::pi;
 constexpr std::int32_t textureSize = 256;
 
 // The part's pictures, read from the archive as the part starts.
-std::array<std::uint16_t, frameSize> warningPicture;
+std::array<std::uint16_t, framePixels> warningPicture;
 std::array<std::uint16_t, captionWidth * captionHeight> captionPicture;
 std::array<std::uint16_t, textureSize * textureSize> lensTexture;
 std::array<std::uint16_t, titleWidth * titleHeight> titlePicture;
@@ -71,10 +71,10 @@ void renderLens(std::uint16_t* frame, const std::uint16_t* texture, const Openin
     // pathX <= 192 and pathY <= 200 keep the 320 x 200 window inside the 512 x 400 map.
     const std::uint16_t* window = lensMap.data() + pathY[state.k] * lensColumns + pathX[state.k];
     const std::uint32_t du = state.du, dv = state.dv;
-    for (std::int32_t row = 0; row < frameRows; ++row) {
+    for (std::int32_t row = 0; row < frameHeight; ++row) {
         const std::uint16_t* map = window + row * lensColumns;
-        std::uint16_t* target = frame + row * frameColumns;
-        for (std::int32_t column = 0; column < frameColumns; ++column) {
+        std::uint16_t* target = frame + row * frameWidth;
+        for (std::int32_t column = 0; column < frameWidth; ++column) {
             const std::uint32_t m = map[column];
             const std::uint32_t v = ((m >> 8) + dv) & 0xFF;
             const std::uint32_t u = ((m & 0xFF) + du) & 0xFF;
@@ -95,7 +95,8 @@ void drawCaptionFrame(std::uint16_t* frame, const OpeningPictures& pictures, con
                       std::int32_t position, std::int32_t row) {
     renderLens(frame, pictures.texture, state);
     const std::int32_t level = captionLevel(position, row);
-    if (visible(level)) blendPicture(frame, pictures.caption, captionWidth, captionHeight, captionX, captionY, level);
+    if (visible(level))
+        blendPicture(frame, pictures.caption, captionWidth, captionHeight, captionX, captionY, level);
 }
 
 void drawTitleFrame(std::uint16_t* frame, const OpeningPictures& pictures, OpeningState* state,

@@ -9,8 +9,8 @@
 #include "demo/demo.h"
 #include "sound/soundapi.h"
 
-std::array<std::uint16_t, frameSize> tunnelMap{};
-std::array<std::uint16_t, frameSize> tunnelShade{};
+std::array<std::uint16_t, framePixels> tunnelMap{};
+std::array<std::uint16_t, framePixels> tunnelShade{};
 std::uint32_t fluteCounter = 0;
 
 namespace {
@@ -29,16 +29,16 @@ std::uint16_t lowByte(double value) {
 
 // Rows of a picture of the given height that stay on the screen from top down (none below it).
 std::int32_t rowsInView(std::int32_t top, std::int32_t height) {
-    return std::clamp(frameRows - top, 0, height);
+    return std::clamp(frameHeight - top, 0, height);
 }
 
 } // namespace
 
 void buildTunnelTables() {
-    for (std::int32_t r = 0; r < frameRows; ++r)
-        for (std::int32_t c = 0; c < frameColumns; ++c) {
+    for (std::int32_t r = 0; r < frameHeight; ++r)
+        for (std::int32_t c = 0; c < frameWidth; ++c) {
             const double x = c - 160, y = r - 100;
-            const std::size_t i = static_cast<std::size_t>(r * frameColumns + c);
+            const std::size_t i = static_cast<std::size_t>(r * frameWidth + c);
             const double d = std::sqrt(x * x + y * y);
             if (d == 0) {
                 tunnelMap[i] = 0;
@@ -71,7 +71,7 @@ void renderTunnel(std::uint16_t* frame, const std::uint16_t* texture, const Tunn
     const std::uint16_t* shade = tunnelShade.data();
     const std::uint16_t* redBlue = scaleRedBlue.data();
     const std::uint16_t* green = scaleGreen.data();
-    for (std::int32_t i = 0; i < frameSize; ++i) {
+    for (std::size_t i = 0; i < framePixels; ++i) {
         const std::uint32_t e = map[i];
         const std::uint32_t p = texture[((((e >> 8) + dv) & 0xFF) << 8) | (((e & 0xFF) + du) & 0xFF)];
         // tunnelShade holds level * 32 for 0..31, so the indices stay inside the tables.
@@ -106,7 +106,8 @@ void drawTunnelFrame(std::uint16_t* frame, const TunnelPictures& pictures, const
         fadeFrame(frame, fadeOutLevel(row));
         const std::int32_t alpha = fadeInLevel(row);
         if (alpha >= 3)
-            blendPicture(frame, pictures.groupLogo, groupLogoWidth, groupLogoHeight, groupLogoX, groupLogoY, alpha);
+            blendPicture(frame, pictures.groupLogo, groupLogoWidth, groupLogoHeight, groupLogoX, groupLogoY,
+                         alpha);
     }
 }
 
@@ -117,7 +118,8 @@ void runTunnel() {
     if (library && library->stream) {
         librarySeek(library, "fluteboy.dat");
         for (std::int32_t f = 0; f < fluteFrames; ++f)
-            if (std::fread(flutePictures.data() + f * flutePixels, 2, flutePixels, library->stream) != flutePixels)
+            if (std::fread(flutePictures.data() + f * flutePixels, 2, flutePixels, library->stream) !=
+                flutePixels)
                 break;
     }
     libraryLoad(library, "p3_zynlg.raw", groupLogo.data(), groupLogo.size());

@@ -15,12 +15,12 @@ constexpr std::int32_t flutePixels = fluteWidth * fluteHeight;
 constexpr std::int32_t shadowColumn = 229, figureColumn = 234;
 constexpr std::int32_t groupLogoWidth = 220, groupLogoHeight = 106; // "p3_zynlg.raw"
 constexpr std::int32_t groupLogoX = 50, groupLogoY = 45;
-constexpr std::int32_t belowScreen = frameRows; // a top row that puts a picture out of sight
+constexpr std::int32_t belowScreen = frameHeight; // a top row that puts a picture out of sight
 
 // Per screen pixel: the texture's angle row (high byte) and depth column (low byte).
-extern std::array<std::uint16_t, frameSize> tunnelMap;
+extern std::array<std::uint16_t, framePixels> tunnelMap;
 // Per screen pixel: the scale tables' level base, darker toward the centre.
-extern std::array<std::uint16_t, frameSize> tunnelShade;
+extern std::array<std::uint16_t, framePixels> tunnelShade;
 
 // The tunnel's movement: texture offsets and the step counter of the sway.
 struct TunnelState {

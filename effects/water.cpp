@@ -9,7 +9,7 @@
 #include "demo/demo.h"
 #include "sound/soundapi.h"
 
-std::array<std::array<std::int32_t, frameSize>, 2> waterHeights{};
+std::array<std::array<std::int32_t, framePixels>, 2> waterHeights{};
 
 const std::array<CreditPair, 3> creditPairs = {{
     {"p2_tco~1.raw", 148, 36, "p2_aco~1.raw", 67, 23, 176},
@@ -25,12 +25,12 @@ constexpr std::size_t largestTitle = 148 * 36;
 constexpr std::size_t largestName = 207 * 73;
 
 // The part's pictures, read from the archive as the part starts.
-std::array<std::uint16_t, frameSize> backgroundPicture;
+std::array<std::uint16_t, framePixels> backgroundPicture;
 std::array<std::array<std::uint16_t, largestTitle>, 3> titlePictures;
 std::array<std::array<std::uint16_t, largestName>, 3> namePictures;
 
 void clearRow(std::int32_t* heights, std::int32_t row) {
-    std::fill_n(heights + row * frameColumns, frameColumns, 0);
+    std::fill_n(heights + row * frameWidth, frameWidth, 0);
 }
 
 } // namespace
@@ -42,9 +42,9 @@ WaterSurface calmWater() {
 }
 
 void dropStone(std::int32_t* heights, std::int32_t x, std::int32_t y) {
-    const std::int64_t c = static_cast<std::int64_t>(y) * frameColumns + x;
+    const std::int64_t c = static_cast<std::int64_t>(y) * frameWidth + x;
     const auto set = [&](std::int64_t cell, std::int32_t depth) {
-        if (cell >= 0 && cell < frameSize) heights[cell] = depth;
+        if (cell >= 0 && cell < static_cast<std::int64_t>(framePixels)) heights[cell] = depth;
     };
     for (const std::int64_t cell : {c, c + 1, c + 320, c + 321})
         set(cell, stoneDepth);
@@ -57,8 +57,8 @@ void spreadWaves(WaterSurface* surface) {
     std::int32_t* current = surface->current;
     const std::int32_t* previous = surface->previous;
     clearRow(current, 0);
-    clearRow(current, frameRows - 1);
-    for (std::int32_t i = frameColumns; i < frameSize - frameColumns; ++i) {
+    clearRow(current, frameHeight - 1);
+    for (std::size_t i = frameWidth; i < framePixels - frameWidth; ++i) {
         std::int32_t h =
             ((previous[i - 320] + previous[i + 320] + previous[i - 1] + previous[i + 1]) >> 1) - current[i];
         current[i] = h - (h >> 4);
@@ -75,17 +75,17 @@ void waterStep(WaterSurface* surface) {
 }
 
 void refractWater(std::uint16_t* frame, const std::int32_t* heights, const std::uint16_t* background) {
-    for (std::int32_t row = 1; row < frameRows - 1; ++row) {
-        const std::int32_t* h = heights + row * frameColumns;
-        std::uint16_t* target = frame + row * frameColumns;
-        for (std::int32_t column = 0; column < frameColumns; ++column) {
+    for (std::int32_t row = 1; row < frameHeight - 1; ++row) {
+        const std::int32_t* h = heights + row * frameWidth;
+        std::uint16_t* target = frame + row * frameWidth;
+        for (std::int32_t column = 0; column < frameWidth; ++column) {
             // The slope of the surface bends the view; flat water shows the pixel one down and
             // one to the right.
             const std::int32_t dx = (h[column - 1] - h[column + 1]) >> 4;
-            const std::int32_t dy = (h[column - frameColumns] - h[column + frameColumns]) >> 4;
-            const std::int32_t sx = std::clamp(column + 1 + dx, 0, frameColumns - 1);
-            const std::int32_t sy = std::clamp(row + 1 + dy, 0, frameRows - 1);
-            target[column] = background[sy * frameColumns + sx];
+            const std::int32_t dy = (h[column - frameWidth] - h[column + frameWidth]) >> 4;
+            const std::int32_t sx = std::clamp(column + 1 + dx, 0, frameWidth - 1);
+            const std::int32_t sy = std::clamp(row + 1 + dy, 0, frameHeight - 1);
+            target[column] = background[sy * frameWidth + sx];
         }
     }
 }
@@ -103,13 +103,14 @@ std::int32_t creditAlpha(std::int32_t row) {
     return static_cast<std::int32_t>((std::cos((row + 32) * std::numbers::pi / 32) + 1) * 15);
 }
 
-void drawCreditPair(std::uint16_t* frame, const WaterPictures& pictures, std::int32_t position, std::int32_t row,
-                    std::int32_t alpha) {
+void drawCreditPair(std::uint16_t* frame, const WaterPictures& pictures, std::int32_t position,
+                    std::int32_t row, std::int32_t alpha) {
     if (position < 1 || position > 3 || alpha < 3) return;
     const std::size_t pair = static_cast<std::size_t>(position - 1);
     const CreditPair& credit = creditPairs[pair];
     // The title slides down the left side a line per row, the name along the bottom to the right.
-    blendPicture(frame, pictures.titles[pair], credit.titleWidth, credit.titleHeight, titleColumn, row, alpha);
+    blendPicture(frame, pictures.titles[pair], credit.titleWidth, credit.titleHeight, titleColumn, row,
+                 alpha);
     blendPicture(frame, pictures.names[pair], credit.nameWidth, credit.nameHeight, row + nameColumnStart,
                  credit.nameRow, alpha);
 }
@@ -140,7 +141,7 @@ void runCredits() {
 
     // The picture rises into frameBuffer1 from below frameBuffer0, which lies right above it;
     // black above the rising picture rather than what the opening left there.
-    std::fill_n(frameBuffer0, frameSize, 0);
+    std::fill_n(frameBuffer0, framePixels, 0);
     WaterRise rise = riseStart();
     while (playStatus.position < 6) {
         const std::int32_t position = playStatus.position, row = playStatus.row;
@@ -149,7 +150,8 @@ void runCredits() {
         waterStep(&surface);
         if (framePump()) {
             drawWaterFrame(frameBuffer1, pictures, surface.current, position, row, alpha);
-            presentFrame(surfaceMemory, position == 0 ? frameBuffer0 + rise.offset * frameColumns : frameBuffer1);
+            presentFrame(surfaceMemory,
+                         position == 0 ? frameBuffer0 + rise.offset * frameWidth : frameBuffer1);
             // Read only after a drawn frame: a skipped step keeps the old position and row.
             readPlayStatus();
         }

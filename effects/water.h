@@ -9,12 +9,12 @@
 
 #include "effects/colour.h"
 
-constexpr std::int32_t stoneDepth = -19200;  // the four cells a stone hits
-constexpr std::int32_t splashDepth = -6400;  // the eight cells around them
-constexpr std::int32_t riseEnd = frameRows; // rows the picture rises through
+constexpr std::int32_t stoneDepth = -19200;   // the four cells a stone hits
+constexpr std::int32_t splashDepth = -6400;   // the eight cells around them
+constexpr std::int32_t riseEnd = frameHeight; // rows the picture rises through
 
 // The two height arrays of the surface; their roles swap every step.
-extern std::array<std::array<std::int32_t, frameSize>, 2> waterHeights;
+extern std::array<std::array<std::int32_t, framePixels>, 2> waterHeights;
 
 struct WaterSurface {
     std::int32_t* current;
@@ -34,7 +34,7 @@ extern const std::array<CreditPair, 3> creditPairs;
 
 // The background's picture and the captions of the three pairs (title, name).
 struct WaterPictures {
-    const std::uint16_t* background;         // 320 x 200
+    const std::uint16_t* background;            // 320 x 200
     std::array<const std::uint16_t*, 3> titles; // keyed, sizes in creditPairs
     std::array<const std::uint16_t*, 3> names;
 };
@@ -74,8 +74,8 @@ std::int32_t creditAlpha(std::int32_t row);
 
 // Draws the credit pair of order position 1..3 for the row with its alpha (other positions,
 // or an alpha below 3, draw nothing).
-void drawCreditPair(std::uint16_t* frame, const WaterPictures& pictures, std::int32_t position, std::int32_t row,
-                    std::int32_t alpha);
+void drawCreditPair(std::uint16_t* frame, const WaterPictures& pictures, std::int32_t position,
+                    std::int32_t row, std::int32_t alpha);
 
 // A whole frame of the credits after the water step: the refracted background, the caption pair
 // of positions 1 to 3, the fade over position 5.

@@ -142,7 +142,9 @@ std::vector<double> loudnessBySecond(const fs::path& out) {
 struct Still {
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgb;
-    const std::uint8_t* at(int x, int y) const { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
+    const std::uint8_t* at(int x, int y) const {
+        return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+    }
 };
 
 Still stillOf(const fs::path& file) {
@@ -208,8 +210,12 @@ TEST_F(Show, RunsFromTheWarningToTheLastFadeWithTheMusicAndRepeatsByteForByte) {
 
     // The loading stage's log after the configuration window's own lines.
     const auto log = details(events, "log");
-    const std::vector<std::string> loading = {"Loading music (mopart1.xm)...", "Opening file library (morva.flb)...",
-                                              "Loading data... ", "ok", "", "Done..."};
+    const std::vector<std::string> loading = {"Loading music (mopart1.xm)...",
+                                              "Opening file library (morva.flb)...",
+                                              "Loading data... ",
+                                              "ok",
+                                              "",
+                                              "Done..."};
     ASSERT_GE(log.size(), loading.size());
     EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<std::ptrdiff_t>(loading.size()), log.end()),
               loading);
@@ -235,8 +241,8 @@ TEST_F(Show, RunsFromTheWarningToTheLastFadeWithTheMusicAndRepeatsByteForByte) {
     EXPECT_GT(meanLuma(video, sampleAt(1500), 20, 220), 30) << "warning screen";
     const struct {
         int song, order, row;
-    } phases[] = {{1, 0, 63}, {1, 1, 8},  {1, 3, 32},  {1, 4, 8},   {2, 0, 63},  {2, 2, 32},
-                  {2, 4, 32}, {2, 6, 62}, {2, 7, 32},  {2, 9, 32},  {2, 11, 32}, {2, 13, 16}};
+    } phases[] = {{1, 0, 63}, {1, 1, 8},  {1, 3, 32}, {1, 4, 8},  {2, 0, 63},  {2, 2, 32},
+                  {2, 4, 32}, {2, 6, 62}, {2, 7, 32}, {2, 9, 32}, {2, 11, 32}, {2, 13, 16}};
     for (const auto& phase : phases) {
         const auto present = std::find_if(statuses.begin(), statuses.end(), [&](const Status& s) {
             return s.song == phase.song && s.order == phase.order && s.row >= phase.row;
@@ -347,8 +353,10 @@ TEST_F(Show, MovieIsMuxedByFfmpegAndItsPlaceIsSaid) {
     const std::string said = readFile(scratch / "movie.errors");
     EXPECT_NE(said.find("movie written to " + (scratch / "show.mp4").string()), std::string::npos) << said;
     const std::string arguments = readFile(scratch / "bin" / "arguments");
-    EXPECT_NE(arguments.find((scratch / "movie" / "video.y4m").string() + "\n"), std::string::npos) << arguments;
-    EXPECT_NE(arguments.find((scratch / "movie" / "audio.wav").string() + "\n"), std::string::npos) << arguments;
+    EXPECT_NE(arguments.find((scratch / "movie" / "video.y4m").string() + "\n"), std::string::npos)
+        << arguments;
+    EXPECT_NE(arguments.find((scratch / "movie" / "audio.wav").string() + "\n"), std::string::npos)
+        << arguments;
 }
 
 TEST_F(Show, MovieThatFfmpegFailsOnIsRemovedAndTheRunKeepsItsExitCode) {

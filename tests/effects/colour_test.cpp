@@ -6,9 +6,15 @@
 
 namespace {
 
-int red(std::uint16_t p) { return p >> 11; }
-int green(std::uint16_t p) { return (p >> 5) & 0x3F; }
-int blue(std::uint16_t p) { return p & 0x1F; }
+int red(std::uint16_t p) {
+    return p >> 11;
+}
+int green(std::uint16_t p) {
+    return (p >> 5) & 0x3F;
+}
+int blue(std::uint16_t p) {
+    return p & 0x1F;
+}
 
 } // namespace
 
@@ -48,28 +54,28 @@ TEST(ScaleTables, EntriesOutsideTheFormulasAreZero) {
 
 TEST(FadeFrame, ScalesEveryPixelAndLeavesTheRestAlone) {
     GuardedFrame frame;
-    const auto source = pattern(frameColumns, frameRows, 7);
+    const auto source = pattern(frameWidth, frameHeight, 7);
     std::copy(source.begin(), source.end(), frame.pixels());
     fadeFrame(frame.pixels(), 20);
-    for (int i = 0; i < frameSize; ++i)
+    for (std::size_t i = 0; i < framePixels; ++i)
         ASSERT_EQ(frame.pixels()[i], scalePixel(source[static_cast<std::size_t>(i)], 20)) << i;
     EXPECT_TRUE(frame.guardsIntact());
     fadeFrame(frame.pixels(), 0);
-    for (int i = 0; i < frameSize; ++i)
+    for (std::size_t i = 0; i < framePixels; ++i)
         ASSERT_EQ(frame.pixels()[i], 0) << i;
 }
 
 TEST(BlendPicture, KeyPixelsNeverChangeTheFrameAndOthersCrossFadeWithoutCarry) {
     GuardedFrame frame;
-    const auto background = pattern(frameColumns, frameRows, 3);
+    const auto background = pattern(frameWidth, frameHeight, 3);
     std::copy(background.begin(), background.end(), frame.pixels());
     const auto picture = pattern(40, 30, 5, 3);
     for (int alpha : {3, 16, 31}) {
         std::copy(background.begin(), background.end(), frame.pixels());
         blendPicture(frame.pixels(), picture.data(), 40, 30, 100, 50, alpha);
-        for (int row = 0; row < frameRows; ++row)
-            for (int column = 0; column < frameColumns; ++column) {
-                const std::uint16_t d = background[static_cast<std::size_t>(row * frameColumns + column)];
+        for (int row = 0; row < frameHeight; ++row)
+            for (int column = 0; column < frameWidth; ++column) {
+                const std::uint16_t d = background[static_cast<std::size_t>(row * frameWidth + column)];
                 const bool inside = column >= 100 && column < 140 && row >= 50 && row < 80;
                 const std::uint16_t s =
                     inside ? picture[static_cast<std::size_t>((row - 50) * 40 + column - 100)] : colourKey;
@@ -129,8 +135,8 @@ TEST(PicturePlacing, PartsOutsideTheFrameAreLeftOutOnEverySide) {
         copyPicture(frame.pixels(), picture.data(), 50, 40, x, y);
         ASSERT_TRUE(frame.guardsIntact()) << x << "," << y;
         // The copied part is the picture's part that overlaps the frame.
-        for (int row = 0; row < frameRows; ++row)
-            for (int column = 0; column < frameColumns; ++column) {
+        for (int row = 0; row < frameHeight; ++row)
+            for (int column = 0; column < frameWidth; ++column) {
                 const int pc = column - x, pr = row - y;
                 const bool inside = pc >= 0 && pc < 50 && pr >= 0 && pr < 40;
                 ASSERT_EQ(frame.at(column, row), inside ? picture[static_cast<std::size_t>(pr * 50 + pc)] : 0)

@@ -2,5 +2,6 @@
 #include "synthetic.h"
 
 namespace {
-[[maybe_unused]] ::testing::Environment* const scaleTables = ::testing::AddGlobalTestEnvironment(new ScaleTables);
+[[maybe_unused]] ::testing::Environment* const scaleTables =
+    ::testing::AddGlobalTestEnvironment(new ScaleTables);
 }

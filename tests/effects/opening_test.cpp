@@ -41,9 +41,10 @@ TEST_F(Opening, FirstFrameUsesStepOneWindowAndOffsets) {
     const auto coordinates = coordinateTexture();
     GuardedFrame frame;
     renderLens(frame.pixels(), coordinates.data(), state);
-    for (int row = 0; row < frameRows; row += 7)
-        for (int column = 0; column < frameColumns; column += 5) {
-            const std::uint16_t m = lensMap[static_cast<std::size_t>((102 + row) * lensColumns + 191 + column)];
+    for (int row = 0; row < frameHeight; row += 7)
+        for (int column = 0; column < frameWidth; column += 5) {
+            const std::uint16_t m =
+                lensMap[static_cast<std::size_t>((102 + row) * lensColumns + 191 + column)];
             const int v = ((m >> 8) + 130) & 0xFF, u = ((m & 0xFF) + 253) & 0xFF;
             ASSERT_EQ(frame.at(column, row), v << 8 | u) << column << "," << row;
         }
@@ -52,8 +53,8 @@ TEST_F(Opening, FirstFrameUsesStepOneWindowAndOffsets) {
 
 TEST_F(Opening, PathStaysInsideTheMapAndWrapsWithoutAJump) {
     for (int k = 0; k < 256; ++k) {
-        ASSERT_LE(pathX[static_cast<std::size_t>(k)], lensColumns - frameColumns);
-        ASSERT_LE(pathY[static_cast<std::size_t>(k)], lensRows - frameRows);
+        ASSERT_LE(pathX[static_cast<std::size_t>(k)], lensColumns - frameWidth);
+        ASSERT_LE(pathY[static_cast<std::size_t>(k)], lensRows - frameHeight);
     }
     EXPECT_EQ(pathX[0], 192);
     EXPECT_EQ(pathY[0], 100);
@@ -98,8 +99,8 @@ TEST_F(Opening, CaptionFadesInOverPositionZeroAndOutOverOneAndFaintLevelsDrawNot
     drawCaptionFrame(drawn.pixels(), pictures, state, 0, 6);
     EXPECT_NE(drawn.all, lensOnly.all);
     // Only the caption's place changes.
-    for (int row = 0; row < frameRows; ++row)
-        for (int column = 0; column < frameColumns; ++column)
+    for (int row = 0; row < frameHeight; ++row)
+        for (int column = 0; column < frameWidth; ++column)
             if (column < captionX || column >= captionX + captionWidth || row < captionY ||
                 row >= captionY + captionHeight) {
                 ASSERT_EQ(drawn.at(column, row), lensOnly.at(column, row)) << column << "," << row;
@@ -139,7 +140,7 @@ TEST_F(Opening, TitleFadesToBlackOverPositionFour) {
     advanceLens(&state);
     GuardedFrame frame;
     drawTitleFrame(frame.pixels(), pictures, &state, 4, 62, 58, 52);
-    for (int i = 0; i < frameSize; ++i)
+    for (std::size_t i = 0; i < framePixels; ++i)
         ASSERT_EQ(frame.pixels()[i], 0) << i;
     GuardedFrame half, unfaded;
     state = openingStart();
@@ -147,7 +148,7 @@ TEST_F(Opening, TitleFadesToBlackOverPositionFour) {
     OpeningState same = state;
     drawTitleFrame(half.pixels(), pictures, &state, 4, 30, 58, 52);   // level 16
     drawTitleFrame(unfaded.pixels(), pictures, &same, 3, 30, 58, 52); // same picture, no fade
-    for (int i = 0; i < frameSize; i += 13)
+    for (std::size_t i = 0; i < framePixels; i += 13)
         ASSERT_EQ(half.pixels()[i], scalePixel(unfaded.pixels()[i], 16)) << i;
 }
 
@@ -157,11 +158,11 @@ TEST_F(Opening, WholeFramesMatchTheirChecksums) {
     for (int step = 0; step < 40; ++step)
         advanceLens(&state);
     drawCaptionFrame(frame.pixels(), pictures, state, 0, 40);
-    EXPECT_EQ(checksum(frame.pixels(), frameSize), 16283745173944697423u);
+    EXPECT_EQ(checksum(frame.pixels(), framePixels), 16283745173944697423u);
     for (int step = 0; step < 150; ++step)
         advanceLens(&state);
     drawTitleFrame(frame.pixels(), pictures, &state, 2, 30, 59, 53);
     drawTitleFrame(frame.pixels(), pictures, &state, 3, 12, 57, 54);
-    EXPECT_EQ(checksum(frame.pixels(), frameSize), 6608795888668047192u);
+    EXPECT_EQ(checksum(frame.pixels(), framePixels), 6608795888668047192u);
     EXPECT_TRUE(frame.guardsIntact());
 }

@@ -12,13 +12,13 @@
 // A frame in the middle of two guard bands of one frame each, filled with a marker.
 struct GuardedFrame {
     static constexpr std::uint16_t guard = 0xA5A5;
-    std::vector<std::uint16_t> all = std::vector<std::uint16_t>(3 * frameSize, guard);
-    std::uint16_t* pixels() { return all.data() + frameSize; }
-    std::uint16_t& at(int column, int row) { return pixels()[row * frameColumns + column]; }
-    void fill(std::uint16_t value) { std::fill_n(pixels(), frameSize, value); }
+    std::vector<std::uint16_t> all = std::vector<std::uint16_t>(3 * framePixels, guard);
+    std::uint16_t* pixels() { return all.data() + framePixels; }
+    std::uint16_t& at(int column, int row) { return pixels()[row * frameWidth + column]; }
+    void fill(std::uint16_t value) { std::fill_n(pixels(), framePixels, value); }
     bool guardsIntact() const {
-        for (int i = 0; i < frameSize; ++i)
-            if (all[i] != guard || all[2 * frameSize + i] != guard) return false;
+        for (std::size_t i = 0; i < framePixels; ++i)
+            if (all[i] != guard || all[2 * framePixels + i] != guard) return false;
         return true;
     }
 };

@@ -7,14 +7,14 @@
 namespace {
 
 std::size_t cell(int column, int row) {
-    return static_cast<std::size_t>(row * frameColumns + column);
+    return static_cast<std::size_t>(row * frameWidth + column);
 }
 
 class Tunnel : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { buildTunnelTables(); }
     const std::vector<std::uint16_t> texture = pattern(256, 256, 41);
-    const std::vector<std::uint16_t> flute = pattern(fluteWidth, fluteHeight * fluteFrames, 42, 7);
+    const std::vector<std::uint16_t> flute = pattern(fluteWidth, fluteHeight* fluteFrames, 42, 7);
     const std::vector<std::uint16_t> logo = pattern(groupLogoWidth, groupLogoHeight, 43, 5);
     const TunnelPictures pictures{texture.data(), flute.data(), logo.data()};
 };
@@ -58,11 +58,11 @@ TEST_F(Tunnel, RenderTakesTextureRowFromAngleAndColumnFromDepthMovedByTheOffsets
     GuardedFrame frame;
     const TunnelState state{200, 77, 0};
     renderTunnel(frame.pixels(), coordinates.data(), state);
-    for (int i = 0; i < frameSize; i += 11) {
+    for (std::size_t i = 0; i < framePixels; i += 11) {
         const std::uint16_t e = tunnelMap[static_cast<std::size_t>(i)];
         const int v = ((e >> 8) + 77) & 0xFF, u = ((e & 0xFF) + 200) & 0xFF;
-        ASSERT_EQ(frame.pixels()[i],
-                  scalePixel(static_cast<std::uint16_t>(v << 8 | u), tunnelShade[static_cast<std::size_t>(i)] / 32))
+        ASSERT_EQ(frame.pixels()[i], scalePixel(static_cast<std::uint16_t>(v << 8 | u),
+                                                tunnelShade[static_cast<std::size_t>(i)] / 32))
             << i;
     }
 }
@@ -114,8 +114,8 @@ TEST_F(Tunnel, ShadowAndFigureRiseIntoPlace) {
     EXPECT_EQ(frame.all, tunnelOnly.all);
     // Half risen: only the rows above the bottom are darkened, under the player's opaque pixels.
     drawTunnelFrame(frame.pixels(), pictures, state, 0, 8, 40); // top row 133: 67 rows in view
-    for (int row = 0; row < frameRows; ++row)
-        for (int column = 0; column < frameColumns; ++column) {
+    for (int row = 0; row < frameHeight; ++row)
+        for (int column = 0; column < frameWidth; ++column) {
             const std::uint16_t before = tunnelOnly.at(column, row);
             const int pr = row - 133, pc = column - shadowColumn;
             const bool under = pr >= 0 && pc >= 0 && pc < fluteWidth &&
@@ -144,17 +144,17 @@ TEST_F(Tunnel, FadesInOverPositionSixAndOutToTheLogoOverThirteen) {
     GuardedFrame black, half, full;
     const TunnelState state{12, 34, 5};
     drawTunnelFrame(black.pixels(), pictures, state, 0, 6, 1);
-    EXPECT_EQ(std::count(black.pixels(), black.pixels() + frameSize, 0), frameSize);
+    EXPECT_EQ(std::count(black.pixels(), black.pixels() + framePixels, 0), framePixels);
     drawTunnelFrame(full.pixels(), pictures, state, 0, 7, 0);
     drawTunnelFrame(half.pixels(), pictures, state, 0, 6, 32);
-    for (int i = 0; i < frameSize; i += 17)
+    for (std::size_t i = 0; i < framePixels; i += 17)
         ASSERT_EQ(half.pixels()[i], scalePixel(full.pixels()[i], 16)) << i;
 
     // The end: the logo at nearly full strength on black.
     GuardedFrame end;
     drawTunnelFrame(end.pixels(), pictures, state, 0, 13, 63);
-    for (int row = 0; row < frameRows; ++row)
-        for (int column = 0; column < frameColumns; ++column) {
+    for (int row = 0; row < frameHeight; ++row)
+        for (int column = 0; column < frameWidth; ++column) {
             const int pr = row - groupLogoY, pc = column - groupLogoX;
             const bool onLogo = pr >= 0 && pr < groupLogoHeight && pc >= 0 && pc < groupLogoWidth &&
                                 logo[static_cast<std::size_t>(pr * groupLogoWidth + pc)] != colourKey;
@@ -177,10 +177,10 @@ TEST_F(Tunnel, WholeFramesMatchTheirChecksums) {
         advanceTunnel(&state, &counter);
     GuardedFrame frame;
     drawTunnelFrame(frame.pixels(), pictures, state, counter, 10, 30);
-    EXPECT_EQ(checksum(frame.pixels(), frameSize), 11231769890502889436u);
+    EXPECT_EQ(checksum(frame.pixels(), framePixels), 11231769890502889436u);
     for (int step = 0; step < 21; ++step)
         advanceTunnel(&state, &counter);
     drawTunnelFrame(frame.pixels(), pictures, state, counter, 13, 40);
-    EXPECT_EQ(checksum(frame.pixels(), frameSize), 6391365316233142485u);
+    EXPECT_EQ(checksum(frame.pixels(), framePixels), 6391365316233142485u);
     EXPECT_TRUE(frame.guardsIntact());
 }

@@ -12,30 +12,30 @@ namespace {
 using Heights = std::vector<std::int32_t>;
 
 Heights flat() {
-    return Heights(frameSize, 0);
+    return Heights(framePixels, 0);
 }
 
 std::int32_t largestHeight(const std::int32_t* h) {
     std::int32_t most = 0;
-    for (int i = 0; i < frameSize; ++i)
+    for (std::size_t i = 0; i < framePixels; ++i)
         most = std::max(most, std::abs(h[i]));
     return most;
 }
 
 class Water : public ::testing::Test {
   protected:
-    const std::vector<std::uint16_t> background = pattern(frameColumns, frameRows, 31);
+    const std::vector<std::uint16_t> background = pattern(frameWidth, frameHeight, 31);
     std::array<std::vector<std::uint16_t>, 3> titles{pattern(148, 36, 32, 6), pattern(123, 34, 33, 6),
-                                                      pattern(80, 38, 34, 6)};
+                                                     pattern(80, 38, 34, 6)};
     std::array<std::vector<std::uint16_t>, 3> names{pattern(67, 23, 35, 6), pattern(193, 27, 36, 6),
-                                                     pattern(207, 73, 37, 6)};
+                                                    pattern(207, 73, 37, 6)};
     WaterPictures pictures() const {
         return WaterPictures{background.data(),
                              {titles[0].data(), titles[1].data(), titles[2].data()},
                              {names[0].data(), names[1].data(), names[2].data()}};
     }
     std::uint16_t backgroundAt(int column, int row) const {
-        return background[static_cast<std::size_t>(row * frameColumns + column)];
+        return background[static_cast<std::size_t>(row * frameWidth + column)];
     }
 };
 
@@ -46,13 +46,13 @@ TEST_F(Water, FlatSurfaceShowsTheBackgroundOnePixelOnWithTheLastColumnAndRowRepe
     GuardedFrame frame;
     frame.fill(0x1111);
     refractWater(frame.pixels(), h.data(), background.data());
-    for (int row = 0; row < frameRows; ++row)
-        for (int column = 0; column < frameColumns; ++column) {
-            if (row == 0 || row == frameRows - 1) {
+    for (int row = 0; row < frameHeight; ++row)
+        for (int column = 0; column < frameWidth; ++column) {
+            if (row == 0 || row == frameHeight - 1) {
                 ASSERT_EQ(frame.at(column, row), 0x1111) << "row " << row << " is not the water's";
                 continue;
             }
-            const int sx = std::min(column + 1, frameColumns - 1), sy = std::min(row + 1, frameRows - 1);
+            const int sx = std::min(column + 1, frameWidth - 1), sy = std::min(row + 1, frameHeight - 1);
             ASSERT_EQ(frame.at(column, row), backgroundAt(sx, sy)) << column << "," << row;
         }
     EXPECT_EQ(frame.at(319, 198), backgroundAt(319, 199));
@@ -74,14 +74,14 @@ TEST_F(Water, SlopesBendTheViewAndFarSamplesStayOnThePicture) {
 }
 
 TEST(WaterDrops, StoneSetsTwelveCellsAndReplacesWhatWasThere) {
-    Heights h(frameSize, 5);
+    Heights h(framePixels, 5);
     dropStone(h.data(), 100, 50);
     const int c = 50 * 320 + 100;
     for (int cell : {c, c + 1, c + 320, c + 321})
         EXPECT_EQ(h[static_cast<std::size_t>(cell)], stoneDepth) << cell - c;
     for (int cell : {c - 1, c + 319, c + 2, c + 322, c - 319, c - 320, c + 640, c + 641})
         EXPECT_EQ(h[static_cast<std::size_t>(cell)], splashDepth) << cell - c;
-    EXPECT_EQ(std::count(h.begin(), h.end(), 5), frameSize - 12);
+    EXPECT_EQ(std::count(h.begin(), h.end(), 5), framePixels - 12);
 }
 
 TEST(WaterDrops, ADropOnTheLastRowLeavesOutTheCellsPastTheArray) {
@@ -122,7 +122,7 @@ TEST(WaterStep, WavesSpreadFromTheOldHeightsMinusTheNewAndLoseASixteenth) {
     EXPECT_EQ(surface.previous, a.data());
     for (int n : {i - 320, i + 320, i - 1})
         EXPECT_EQ(b[static_cast<std::size_t>(n)], 750) << n - i; // 800 - 800/16
-    EXPECT_EQ(b[i + 1], 736 - 46);                                // 800 - 64 = 736, less 736/16
+    EXPECT_EQ(b[i + 1], 736 - 46);                               // 800 - 64 = 736, less 736/16
     EXPECT_EQ(b[i], 0);
     EXPECT_EQ(b[i - 321], 0);
     // Negative heights shift arithmetically: -1 stays -1 ... minus -1.
@@ -139,7 +139,7 @@ TEST(WaterStep, FirstAndLastRowsAreClearedAndASingleDropDiesOut) {
     std::fill(b.begin(), b.end(), 7);
     dropStone(surface.current, 160, 100);
     spreadWaves(&surface);
-    for (int column = 0; column < frameColumns; ++column) {
+    for (int column = 0; column < frameWidth; ++column) {
         ASSERT_EQ(surface.current[column], 0);
         ASSERT_EQ(surface.current[199 * 320 + column], 0);
     }
@@ -196,8 +196,10 @@ TEST_F(Water, CaptionPairsSlideAlongTheirEdgesAndEndOnTheLastWaterLine) {
         const CreditPair& pair = creditPairs[static_cast<std::size_t>(position - 1)];
         EXPECT_EQ(pair.nameRow + pair.nameHeight, 199) << position;
         // One opaque pixel at the bottom right of title and name tells where each went.
-        std::vector<std::uint16_t> title(static_cast<std::size_t>(pair.titleWidth * pair.titleHeight), colourKey);
-        std::vector<std::uint16_t> name(static_cast<std::size_t>(pair.nameWidth * pair.nameHeight), colourKey);
+        std::vector<std::uint16_t> title(static_cast<std::size_t>(pair.titleWidth * pair.titleHeight),
+                                         colourKey);
+        std::vector<std::uint16_t> name(static_cast<std::size_t>(pair.nameWidth * pair.nameHeight),
+                                        colourKey);
         title.back() = 0xFFFF;
         name.back() = 0xFFFF;
         WaterPictures p = pictures();
@@ -208,14 +210,14 @@ TEST_F(Water, CaptionPairsSlideAlongTheirEdgesAndEndOnTheLastWaterLine) {
         drawCreditPair(frame.pixels(), p, position, 40, 31);
         EXPECT_EQ(frame.at(10 + pair.titleWidth - 1, 40 + pair.titleHeight - 1), scalePixel(0xFFFF, 31));
         EXPECT_EQ(frame.at(60 + pair.nameWidth - 1, 198), scalePixel(0xFFFF, 31));
-        EXPECT_EQ(std::count(frame.pixels(), frame.pixels() + frameSize, 0), frameSize - 2);
+        EXPECT_EQ(std::count(frame.pixels(), frame.pixels() + framePixels, 0), framePixels - 2);
         // Too faint, or no credit at this position: nothing.
         GuardedFrame none;
         none.fill(0);
         drawCreditPair(none.pixels(), p, position, 40, 2);
         drawCreditPair(none.pixels(), p, 0, 40, 30);
         drawCreditPair(none.pixels(), p, 4, 40, 30);
-        EXPECT_EQ(std::count(none.pixels(), none.pixels() + frameSize, 0), frameSize);
+        EXPECT_EQ(std::count(none.pixels(), none.pixels() + framePixels, 0), framePixels);
     }
 }
 
@@ -224,10 +226,10 @@ TEST_F(Water, CalmWaterFadesToBlackOverPositionFive) {
     GuardedFrame calm, faded;
     drawWaterFrame(calm.pixels(), pictures(), h.data(), 4, 30, creditAlpha(30));
     drawWaterFrame(faded.pixels(), pictures(), h.data(), 5, 30, creditAlpha(30));
-    for (int i = frameColumns; i < frameSize - frameColumns; ++i)
+    for (std::size_t i = frameWidth; i < framePixels - frameWidth; ++i)
         ASSERT_EQ(faded.pixels()[i], scalePixel(calm.pixels()[i], 16)) << i;
     drawWaterFrame(faded.pixels(), pictures(), h.data(), 5, 63, 0);
-    for (int i = frameColumns; i < frameSize - frameColumns; ++i)
+    for (std::size_t i = frameWidth; i < framePixels - frameWidth; ++i)
         ASSERT_EQ(faded.pixels()[i], 0) << i;
 }
 
@@ -241,10 +243,10 @@ TEST_F(Water, WholeFramesMatchTheirChecksums) {
     GuardedFrame frame;
     frame.fill(0);
     drawWaterFrame(frame.pixels(), pictures(), surface.current, 2, 20, creditAlpha(20));
-    EXPECT_EQ(checksum(frame.pixels(), frameSize), 6882232391741952423u);
+    EXPECT_EQ(checksum(frame.pixels(), framePixels), 6882232391741952423u);
     for (int step = 0; step < 30; ++step)
         spreadWaves(&surface);
     drawWaterFrame(frame.pixels(), pictures(), surface.current, 3, 44, creditAlpha(44));
-    EXPECT_EQ(checksum(frame.pixels(), frameSize), 13559545009440112420u);
+    EXPECT_EQ(checksum(frame.pixels(), framePixels), 13559545009440112420u);
     EXPECT_TRUE(frame.guardsIntact());
 }

@@ -72,10 +72,9 @@ int main(int argc, char** argv) {
             return 0;
         }
         // Options that take a value; anything else is unknown, with or without a value after it.
-        static const char* const withValue[] = {"--out",    "--mode",      "--modes",
-                                                "--format", "--pitch",     "--refuse-mode",
-                                                "--audio",  "--escape-at", "--stills",
-                                                "--mp4"};
+        static const char* const withValue[] = {"--out",    "--mode",        "--modes", "--format",
+                                                "--pitch",  "--refuse-mode", "--audio", "--escape-at",
+                                                "--stills", "--mp4"};
         if (std::none_of(std::begin(withValue), std::end(withValue),
                          [&](const char* known) { return option == known; })) {
             std::fprintf(stderr, "morva-capture: unknown option %s\n", option.c_str());

@@ -2,8 +2,9 @@
 //
 // video.y4m is sampled at 30 frames per second of virtual time from program start; sample k
 // (at k * 1000 / 30 ms) shows what was last presented at or before its time, black before the
-// first present; a closing sample shows the last screen when it came after the last sample. It is written as the run goes, so a long show never sits in memory. audio.wav is
-// 16-bit stereo at the first output rate, every block placed at the frame it started playing.
+// first present; a closing sample shows the last screen when it came after the last sample. It
+// is written as the run goes, so a long show never sits in memory. audio.wav is 16-bit stereo
+// at the first output rate, every block placed at the frame it started playing.
 #include "tools/capture/recorder.h"
 
 #include <algorithm>
@@ -284,20 +285,22 @@ void writeMovie() {
     if (movie.empty()) return;
     const std::string video = path("video.y4m"), sound = path("audio.wav");
     if (!std::filesystem::exists(video)) {
-        std::fprintf(stderr, "morva-capture: no video was recorded, so there is no movie %s\n", movie.c_str());
+        std::fprintf(stderr, "morva-capture: no video was recorded, so there is no movie %s\n",
+                     movie.c_str());
         return;
     }
-    std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", video,
-                                          "-i", sound, "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
-                                          "-shortest", movie};
+    std::vector<std::string> arguments = {"ffmpeg",  "-nostdin", "-y",  "-loglevel", "error",   "-i",
+                                          video,     "-i",       sound, "-c:v",      "libx264", "-pix_fmt",
+                                          "yuv420p", "-c:a",     "aac", "-shortest", movie};
     std::vector<char*> argv;
     for (std::string& a : arguments)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t child = 0;
     if (posix_spawnp(&child, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "morva-capture: ffmpeg is not installed, so there is no movie %s (video.y4m and "
-                             "audio.wav are in %s)\n",
+        std::fprintf(stderr,
+                     "morva-capture: ffmpeg is not installed, so there is no movie %s (video.y4m and "
+                     "audio.wav are in %s)\n",
                      movie.c_str(), capture.settings.folder.c_str());
         return;
     }
