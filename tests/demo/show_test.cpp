@@ -280,7 +280,7 @@ TEST_F(Show, RunsFromTheWarningToTheLastFadeWithTheMusicAndRepeatsByteForByte) {
 TEST_F(Show, EscapeAtAnyMomentOfTheShowTakesTheAbortPath) {
     // The lens, the water, the tunnel (the warning and the last wait: the capture tests).
     const std::vector<long long> moments =
-        sanitized ? std::vector<long long>{100000} : std::vector<long long>{20000, 60000, 100000};
+        sanitized ? std::vector<long long>{45000} : std::vector<long long>{20000, 60000, 100000};
     for (long long at : moments) {
         const std::string name = "escape" + std::to_string(at);
         ASSERT_EQ(show(name, {"--escape-at", std::to_string(at)}), 0) << at;
@@ -296,19 +296,18 @@ TEST_F(Show, EscapeAtAnyMomentOfTheShowTakesTheAbortPath) {
 }
 
 TEST_F(Show, EveryPresentationModeShowsTheSamePicture) {
-    // At 11 s the caption stands over the lens; the runs end soon after by Escape.
+    // The warning screen at 1.5 s; Escape pressed at once ends each run right after it.
     const auto still = [&](const std::string& name, std::vector<std::string> arguments) {
-        arguments.insert(arguments.end(), {"--stills", "11000", "--escape-at", "11100"});
+        arguments.insert(arguments.end(), {"--stills", "1500", "--escape-at", "0"});
         EXPECT_EQ(show(name, arguments), 0) << name;
-        return stillOf(scratch / name / "still-11000.png");
+        return stillOf(scratch / name / "still-1500.png");
     };
     const Still plain = still("plain", {"--mode", "320x200x16"});
     ASSERT_EQ(plain.width, 320);
     ASSERT_EQ(plain.height, 200);
-    double lit = 0;
-    for (std::uint8_t c : plain.rgb)
-        lit += c;
-    EXPECT_GT(lit / static_cast<double>(plain.rgb.size()), 40);
+    const auto bright =
+        std::count_if(plain.rgb.begin(), plain.rgb.end(), [](std::uint8_t c) { return c > 64; });
+    EXPECT_GT(bright, 3000); // the warning's letters, not a black screen
 
     // Every other mode shows the same 320 x 200 picture at its own place, size and line pattern;
     // pitch and pixel layout change nothing but green's lowest bit.
