@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "filelib/filelib.h"
 #include "platform/platform.h"
@@ -51,6 +53,10 @@ void logLine(const char* text);
 // logLine of a printf-style message (built in a 512-character buffer).
 void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// One line on standard error naming what failed and where ("morva: " and the printf-style text):
+// the message boxes keep their short texts, this says what to do about them.
+void reportCause(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
 
@@ -77,6 +83,9 @@ int applyModeText(DemoSettings* settings, const char* text);
 
 // The entry text of a mode index as the configuration preselects it, or null outside 2..16.
 const char* defaultModeText(std::uint8_t modeIndex, std::int32_t interlaced);
+
+// The entry texts the mode list shows for a display offering these modes, in the list's order.
+std::vector<std::string> modeEntryTexts(const std::vector<DisplayMode>& modes);
 
 // Fills a combo box with the display's modes that suit the frame buffer.
 void fillModeList(WindowHandle modeList);
@@ -108,7 +117,8 @@ void setBufferFormat(std::uint8_t bufferType);
 // Display size from modeIndex 2..16; other indices change nothing.
 void setVideoMode(std::uint8_t modeIndex);
 
-// Opens the display; on failure "DirectDraw Error!" and exit code 1.
+// Opens the display; on failure "DirectDraw Error!" and exit code 1, and without any screen to
+// show on a cause line and exitNoDisplay.
 void createDirectDraw();
 
 // Show window, exclusive full screen, the chosen mode, the primary surface, the buffer block and

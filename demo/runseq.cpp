@@ -1,8 +1,11 @@
 // The run sequence: the program's main routine from the settings to the final fade.
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
@@ -74,6 +77,34 @@ void logFormat(const char* format, ...) {
     logLine(message);
 }
 
+void reportCause(const char* format, ...) {
+    char message[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, "morva: %s\n", message);
+    std::fflush(stderr);
+}
+
+namespace {
+
+// The folder the show was started in, which is where it looks for its files.
+std::string currentFolder() {
+    std::error_code error;
+    const std::string folder = std::filesystem::current_path(error).string();
+    return error ? std::string("the current folder") : folder;
+}
+
+constexpr const char* dataAdvice = "run from the folder that holds the show's data (build/data)";
+
+// Why the library could not load a module, in its own words.
+const char* soundError() {
+    return sound_get_error_message(sound_get_last_error());
+}
+
+} // namespace
+
 void readPlayStatus() {
     // A song that is not playing (a second module that failed to load) leaves the status as it was.
     sound_get_play_status(song, &playStatus);
@@ -107,6 +138,7 @@ int demoMain() {
     // 8. Sound output; without a usable device the show runs silently on the no-sound device,
     // whose clock still moves the music's positions on.
     if (!sound_init()) {
+        reportCause("no sound output can be opened (%s); the show runs in silence", soundError());
         sound_set_option(optForceNoSound, 1);
         sound_init();
         logLine("VIREZ sound init error (no/busy hardware), sound output disabled...");
@@ -115,6 +147,8 @@ int demoMain() {
     logFormat("Loading music (%s)...", demoSettings.musicFile);
     music = sound_load_module(demoSettings.musicFile);
     if (!music) {
+        reportCause("cannot load the music module \"%s\" in %s: %s; %s", demoSettings.musicFile,
+                    currentFolder().c_str(), soundError(), dataAdvice);
         messageBox(0, "Error loading module!", nullptr);
         sound_close();
         exitProcess(1);
@@ -122,8 +156,16 @@ int demoMain() {
     // 11. The archive.
     logFormat("Opening file library (%s)...", demoSettings.libraryFile);
     library = new FileLibrary{};
+    errno = 0;
     libraryOpen(library, demoSettings.libraryFile, 0, 0);
     if (!library->stream) {
+        // The archive is opened for reading and updating, so a read-only copy fails too.
+        const int error = errno;
+        const bool readOnly = error == EACCES || error == EROFS || error == EPERM;
+        reportCause("cannot open the archive \"%s\" in %s: %s; %s", demoSettings.libraryFile,
+                    currentFolder().c_str(), error ? std::strerror(error) : "unknown error",
+                    readOnly ? "the show opens it for reading and writing, so it and its folder must be writable"
+                             : dataAdvice);
         delete library;
         library = nullptr;
         messageBox(0, "Error loading filelib!", nullptr);
@@ -151,6 +193,9 @@ int demoMain() {
     sound_stop_module(song);
     sound_free_module(music);
     music = sound_load_module(secondMusicFile);
+    if (!music)
+        reportCause("cannot load the music module \"%s\" in %s: %s; the show waits here until Escape",
+                    secondMusicFile, currentFolder().c_str(), soundError());
     // 19. The credits, which start the second module, arm the frame timer again and run while
     // the order position is below 6.
     runCredits();

@@ -21,8 +21,21 @@ thread_local int criticalDepth = 0;
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+std::string lastDisplayError; // the host's words about the last display failure
+}
+
+void setDisplayError(const char* text) {
+    lastDisplayError = text ? text : "";
+}
+
+const char* displayError() {
+    return lastDisplayError.c_str();
+}
+
 void platformInit(const HostBackend* chosen) {
     backend = chosen;
+    lastDisplayError.clear();
     shutDown = 0;
     windowsReset();
     backend->init();

@@ -44,6 +44,8 @@ struct Capture {
     std::size_t nextStill = 0;
     std::uint32_t audioRate = 0;
     std::vector<std::int16_t> audio; // interleaved stereo
+    std::int64_t presented = 0;       // presenting unlocks
+    std::vector<std::string> written; // the files of this run, in the order they were finished
 };
 
 Capture capture;
@@ -123,7 +125,7 @@ const std::uint8_t* pixelTable(bool is555) {
     return is555 ? table555.data() : table565.data();
 }
 
-void writeStill(std::int64_t ms) {
+void writeStill(std::int64_t ms, std::int64_t endUs = -1) {
     if (capture.width == 0) {
         std::fprintf(stderr,
                      "morva-capture: no mode was set, so there is no screen for still-%" PRId64 ".png\n", ms);
@@ -132,8 +134,16 @@ void writeStill(std::int64_t ms) {
     char name[64];
     std::snprintf(name, sizeof name, "still-%" PRId64 ".png", ms);
     if (!stbi_write_png(path(name).c_str(), capture.width, capture.height, 3, capture.rgb.data(),
-                        capture.width * 3))
+                        capture.width * 3)) {
         std::fprintf(stderr, "morva-capture: cannot write %s\n", path(name).c_str());
+        return;
+    }
+    capture.written.push_back(name);
+    if (endUs >= 0 && ms * 1000 > endUs)
+        std::fprintf(stderr,
+                     "morva-capture: %s was asked for after the show had ended (at %" PRId64
+                     " ms); it shows the screen as the show left it\n",
+                     name, endUs / 1000);
 }
 
 // Everything due before timeUs (inclusive: at timeUs too) shows the current picture.
@@ -205,6 +215,7 @@ void present(void*, std::int64_t timeUs, const SurfaceInfo& surface) {
         toYuv();
     }
     capture.screenAhead = true;
+    ++capture.presented;
 }
 
 void audio(void*, std::int64_t startFrame, const WaveFormat& format, const std::uint8_t* data,
@@ -275,7 +286,7 @@ void writeWav(std::int64_t endUs) {
     put32(f, dataBytes);
     for (std::int16_t s : capture.audio)
         put16(f, static_cast<std::uint16_t>(s));
-    std::fclose(f);
+    if (std::fclose(f) == 0) capture.written.push_back("audio.wav");
 }
 
 // Muxes video.y4m and audio.wav into the movie with ffmpeg, when it is installed, and says where
@@ -311,6 +322,7 @@ void writeMovie() {
     const std::filesystem::path where = std::filesystem::absolute(movie, error);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::exists(movie, error)) {
         std::fprintf(stderr, "morva-capture: movie written to %s\n", where.c_str());
+        capture.written.push_back(where.string());
         return;
     }
     // What is left there is half a movie or an old one; neither should pass for this run's.
@@ -318,7 +330,18 @@ void writeMovie() {
     std::fprintf(stderr, "morva-capture: ffmpeg could not make the movie %s\n", where.c_str());
 }
 
-void finish(void*, std::int64_t timeUs, int) {
+// One line on what the run made: how long the show ran, how many frames it showed, and the files.
+void summary(std::int64_t timeUs, int exitCode) {
+    std::string files;
+    for (const std::string& name : capture.written)
+        files += (files.empty() ? "" : ", ") + name;
+    std::printf("morva-capture: %.1f s of show, %" PRId64 " frames presented, exit code %d; written to %s: %s\n",
+                static_cast<double>(timeUs) / 1e6, capture.presented, exitCode, capture.settings.folder.c_str(),
+                files.empty() ? "nothing" : files.c_str());
+    std::fflush(stdout);
+}
+
+void finish(void*, std::int64_t timeUs, int exitCode) {
     emitUntil(timeUs, true);
     // Frames presented after the last sample (a fade shown without pacing at the very end) would
     // never be seen: one closing sample shows the screen as the program left it.
@@ -329,13 +352,14 @@ void finish(void*, std::int64_t timeUs, int) {
     // Stills asked for after the end show the screen as the program left it; without a mode
     // there is no screen, and each still says so.
     while (capture.nextStill < capture.settings.stills.size())
-        writeStill(capture.settings.stills[capture.nextStill++]);
-    if (capture.video) std::fclose(capture.video);
+        writeStill(capture.settings.stills[capture.nextStill++], timeUs);
+    if (capture.video && std::fclose(capture.video) == 0) capture.written.insert(capture.written.begin(), "video.y4m");
     capture.video = nullptr;
     writeWav(timeUs);
-    if (capture.events) std::fclose(capture.events);
+    if (capture.events && std::fclose(capture.events) == 0) capture.written.insert(capture.written.begin(), "events.tsv");
     capture.events = nullptr;
     writeMovie();
+    summary(timeUs, exitCode);
 }
 
 } // namespace
@@ -351,6 +375,7 @@ bool captureOpen(const CaptureSettings& settings, HeadlessRecorder* recorder) {
     }
     // Old results would otherwise pass for this run's.
     std::remove(path("video.y4m").c_str());
+    std::remove(path("audio.wav").c_str());
     *recorder = {nullptr, event, mode, present, audio, audioCut, finish};
     return true;
 }
