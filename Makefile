@@ -3,9 +3,11 @@
 # `test` runs the whole test suite.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# The build's own progress, without a line for every folder make enters and leaves.
+MAKEFLAGS += --no-print-directory
 PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev libimgui-dev \
             googletest libgtest-dev libgmock-dev libbenchmark-dev \
-            fonts-dejavu-core xvfb xauth
+            fonts-dejavu-core xvfb xauth x11-utils
 
 .PHONY: run test build deps clean
 

@@ -22,7 +22,7 @@ thread_local int criticalDepth = 0;
 // ---------------------------------------------------------------------------------------------
 
 namespace {
-std::string lastDisplayError; // the host's words about the last display failure
+std::string lastDisplayError, lastWaveError; // the host's words about the last failures
 }
 
 void setDisplayError(const char* text) {
@@ -33,9 +33,18 @@ const char* displayError() {
     return lastDisplayError.c_str();
 }
 
+void setWaveError(const char* text) {
+    lastWaveError = text ? text : "";
+}
+
+const char* waveError() {
+    return lastWaveError.c_str();
+}
+
 void platformInit(const HostBackend* chosen) {
     backend = chosen;
     lastDisplayError.clear();
+    lastWaveError.clear();
     shutDown = 0;
     windowsReset();
     backend->init();

@@ -396,6 +396,10 @@ enum WaveResult : int {
     waveBadFormat = 32,
 };
 
+// What the host said about the last wave output or sound buffer that could not be opened, in its
+// own words ("" when it said nothing).
+const char* waveError();
+
 struct WaveFormat {
     std::uint32_t rate;     // frames per second
     std::uint16_t channels; // 1 or 2

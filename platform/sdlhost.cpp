@@ -437,9 +437,26 @@ struct SdlWave {
     std::uint32_t offset; // bytes of the front block already played
 };
 
+void quietAlsaHandler(const char*, int, const char*, int, const char*, ...) {}
+
+// libasound writes its own complaints to standard error while SDL probes for a card (pages of
+// them on a machine without one); SDL's verdict reaches the program through waveError().
+void quietAlsa() {
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+    if (!alsa) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(quietAlsaHandler);
+    dlclose(alsa); // SDL keeps the library loaded
+}
+
 int audioUp() {
     if (!sdl.audioUp) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+        quietAlsa();
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            setWaveError(SDL_GetError());
+            return 0;
+        }
         sdl.audioUp = 1;
     }
     return 1;
@@ -471,7 +488,9 @@ SDL_AudioDeviceID openAudio(const WaveFormat& format, SDL_AudioCallback callback
     want.callback = callback;
     want.userdata = user;
     SDL_AudioSpec have{};
-    return SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device == 0) setWaveError(SDL_GetError());
+    return device;
 }
 
 void waveCallback(void* user, Uint8* stream, int length) {

@@ -14,9 +14,9 @@ inline const std::string captureProgram = std::string(MORVA_BINARY_DIR) + "/bin/
 
 // Runs morva-capture in folder with the arguments; returns its exit code. Spawned rather than
 // forked: a sanitizer build's test process is too big to copy quickly.
-// With errors given, standard error goes to that file.
+// With errors given, standard error goes to that file; with output given, standard output.
 inline int runCapture(const std::filesystem::path& folder, std::vector<std::string> arguments,
-                      const std::filesystem::path& errors = {}) {
+                      const std::filesystem::path& errors = {}, const std::filesystem::path& output = {}) {
     arguments.insert(arguments.begin(), captureProgram);
     std::vector<char*> argv;
     for (std::string& a : arguments)
@@ -26,6 +26,8 @@ inline int runCapture(const std::filesystem::path& folder, std::vector<std::stri
     posix_spawn_file_actions_init(&actions);
     if (!errors.empty())
         posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!output.empty())
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t child = 0;
     const int error = posix_spawn(&child, captureProgram.c_str(), &actions, nullptr, argv.data(), environ);

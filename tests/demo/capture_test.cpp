@@ -66,8 +66,9 @@ fs::path workFolder(const std::string& name, bool withArchive = true, Music musi
     return folder;
 }
 
-int run(const fs::path& folder, const std::vector<std::string>& arguments, const fs::path& errors = {}) {
-    return runCapture(folder, arguments, errors);
+int run(const fs::path& folder, const std::vector<std::string>& arguments, const fs::path& errors = {},
+        const fs::path& output = {}) {
+    return runCapture(folder, arguments, errors, output);
 }
 
 std::string read(const fs::path& file) {
@@ -264,11 +265,7 @@ TEST_F(Capture, ChosenModeIsSetWithTheDisplaysPitchAndFormat) {
     EXPECT_EQ(events(folder, "mode").at(0), "mode\t640x480x16 interlaced=1 format=555 pitch=1400");
 }
 
-TEST_F(Capture, UnknownModeTextKeepsTheDefaultSelection) {
-    const fs::path folder = workFolder("unknown");
-    EXPECT_EQ(run(folder, {"--out", "out", "--mode", "800x600x16", "--escape-at", "100"}), 0);
-    EXPECT_EQ(events(folder, "mode").at(0), "mode\t320x240x16 interlaced=0 format=565 pitch=640");
-}
+
 
 TEST_F(Capture, TwoIdenticalRunsWriteIdenticalFiles) {
     const fs::path first = workFolder("same1");
@@ -452,4 +449,108 @@ TEST_F(Capture, TheSoundSetupIsScriptedBeforeGo) {
         EXPECT_EQ(run(folder, {"--audio-setup", bad}, errors), 2) << bad;
         EXPECT_NE(read(errors).find("bad value for --audio-setup"), std::string::npos) << bad;
     }
+}
+
+// --- What the programs say ---------------------------------------------------------------------
+
+TEST_F(Capture, HelpGoesToStandardOutputWithEveryOptionTheModesTheFilesAndTheExitCodes) {
+    const fs::path folder = workFolder("help", false, Music::none);
+    const fs::path out = folder / "out.txt", errors = folder / "errors.txt";
+    EXPECT_EQ(run(folder, {"--help"}, errors, out), 0);
+    EXPECT_EQ(read(errors), "");
+    const std::string help = read(out);
+    for (const char* said :
+         {"--out DIR", "--mode TEXT", "--modes WxHxB", "--format 565|555", "--pitch BYTES", "--refuse-mode WxHxB",
+          "--audio ok|none|busy", "--audio-setup", "--escape-at MS", "--stills MS", "--mp4 FILE", "--realtime",
+          "default: capture", "\"320x200x16\"", "\"320x240x16\"", "\"640x480x16 interlaced\"", "events.tsv",
+          "video.y4m", "audio.wav", "still-MS.png", "Exit codes", "255"})
+        EXPECT_NE(help.find(said), std::string::npos) << said << " missing from:\n" << help;
+    // The default display offers 16-bit modes only to the show's 16-bit frame buffer.
+    EXPECT_EQ(help.find("\"320x240x24\""), std::string::npos) << help;
+    EXPECT_FALSE(fs::exists(folder / "capture"));
+}
+
+TEST_F(Capture, UnknownModeTextIsRefusedWithTheValidTexts) {
+    const fs::path folder = workFolder("bogusmode");
+    const fs::path errors = folder / "errors.txt";
+    EXPECT_EQ(run(folder, {"--out", "out", "--mode", "bogus"}, errors), 2);
+    std::string said = read(errors);
+    EXPECT_NE(said.find("no mode \"bogus\" in the mode list"), std::string::npos) << said;
+    for (const char* text : {"\"320x200x16\"", "\"320x240x16\"", "\"512x384x16\"", "\"640x480x16 interlaced\""})
+        EXPECT_NE(said.find(text), std::string::npos) << text << " missing from:\n" << said;
+    EXPECT_FALSE(fs::exists(folder / "out" / "events.tsv")) << "nothing runs";
+    // The list is the one of the display asked for.
+    EXPECT_EQ(run(folder, {"--out", "out", "--modes", "320x200x16", "--mode", "320x240x16"}, errors), 2);
+    said = read(errors);
+    EXPECT_NE(said.find("\"320x200x16\""), std::string::npos) << said;
+    EXPECT_EQ(said.find("\"320x240x16\"\n"), std::string::npos) << said;
+}
+
+TEST_F(Capture, PitchBelowARowOfTheChosenModeIsRefused) {
+    const fs::path folder = workFolder("pitch");
+    const fs::path errors = folder / "errors.txt";
+    // The default mode, 320x240x16, has rows of 640 bytes.
+    EXPECT_EQ(run(folder, {"--out", "out", "--pitch", "639"}, errors), 2);
+    EXPECT_NE(read(errors).find("--pitch 639 is less than a row of the mode \"320x240x16\" (640 bytes)"),
+              std::string::npos)
+        << read(errors);
+    EXPECT_EQ(run(folder, {"--out", "out", "--mode", "640x480x32", "--modes", "640x480x32", "--pitch", "2559"},
+                  errors),
+              2);
+    EXPECT_EQ(run(folder, {"--out", "out", "--pitch", "640", "--escape-at", "100"}), 0);
+    EXPECT_EQ(events(folder, "mode").at(0), "mode\t320x240x16 interlaced=0 format=565 pitch=640");
+}
+
+TEST_F(Capture, EndSaysWhatWasWrittenAndReportsStillsAfterIt) {
+    const fs::path folder = workFolder("summary");
+    const fs::path out = folder / "out.txt", errors = folder / "errors.txt";
+    EXPECT_EQ(run(folder, {"--out", "out", "--stills", "500,99999", "--escape-at", "100"}, errors, out), 0);
+    const long long endMs = endOfRun(folder);
+    const std::string said = read(errors);
+    EXPECT_NE(said.find("still-99999.png was asked for after the show had ended (at " + std::to_string(endMs) +
+                        " ms)"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("still-500.png was asked"), std::string::npos) << said;
+    const std::string summary = read(out);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f s of show", static_cast<double>(endMs) / 1000);
+    EXPECT_EQ(summary.rfind("morva-capture: " + std::string(seconds), 0), 0u) << summary;
+    EXPECT_NE(summary.find(std::to_string(events(folder, "present").size()) + " frames presented, exit code 0"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("written to out: events.tsv, video.y4m, still-500.png, still-99999.png, audio.wav\n"),
+              std::string::npos)
+        << summary;
+}
+
+TEST_F(Capture, SetUpFailuresNameTheirCause) {
+    const fs::path errors = fs::path(workFolder("causes", false)) / "errors.txt";
+    const fs::path noArchive = workFolder("causearchive", false);
+    EXPECT_EQ(run(noArchive, {"--out", "out"}, errors), 1);
+    EXPECT_NE(read(errors).find("morva: cannot open the archive \"morva.flb\" in " + fs::canonical(noArchive).string() +
+                                ": No such file or directory; run from the folder that holds the show's data "
+                                "(build/data)\n"),
+              std::string::npos)
+        << read(errors);
+
+    const fs::path noModule = workFolder("causemodule", true, Music::none);
+    EXPECT_EQ(run(noModule, {"--out", "out"}, errors), 1);
+    EXPECT_NE(read(errors).find("morva: cannot load the music module \"mopart1.xm\" in " +
+                                fs::canonical(noModule).string() + ": "),
+              std::string::npos)
+        << read(errors);
+
+    const fs::path refused = workFolder("causemode");
+    EXPECT_EQ(run(refused, {"--out", "out", "--mode", "640x400x16 interlaced", "--refuse-mode", "640x400x16"}, errors),
+              1);
+    EXPECT_NE(read(errors).find("morva: the display refused the video mode 640x400x16 interlaced: the headless "
+                                "display was told to refuse it\n"),
+              std::string::npos)
+        << read(errors);
+
+    const fs::path busy = workFolder("causesound");
+    EXPECT_EQ(run(busy, {"--out", "out", "--audio", "busy", "--escape-at", "100"}, errors), 0);
+    EXPECT_NE(read(errors).find("morva: no sound output can be opened ("), std::string::npos) << read(errors);
+    EXPECT_NE(read(errors).find("the show runs in silence"), std::string::npos) << read(errors);
 }
