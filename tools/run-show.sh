@@ -36,9 +36,12 @@ capture() {
   echo "$1: running the show headless instead, recording into $out"
   "$bin/morva-capture" --out "$out"
   local rc=$?
-  local files
-  files=$(cd "$out" 2>/dev/null && ls -1 events.tsv video.y4m audio.wav still-*.png 2>/dev/null | paste -sd' ' -)
-  echo "Capture written to $out: ${files:-no files}"
+  # morva-capture removes earlier video, sound and stills first, so what is there is this run's.
+  local files="" name
+  for name in "$out"/events.tsv "$out"/video.y4m "$out"/audio.wav "$out"/still-*.png; do
+    [ -f "$name" ] && files="$files ${name##*/}"
+  done
+  echo "Capture written to $out:${files:- no files}"
   finish $rc
 }
 
