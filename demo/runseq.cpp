@@ -78,12 +78,12 @@ void logFormat(const char* format, ...) {
 }
 
 void reportCause(const char* format, ...) {
-    char message[512];
+    std::fputs("morva: ", stderr);
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(message, sizeof message, format, arguments);
+    std::vfprintf(stderr, format, arguments);
     va_end(arguments);
-    std::fprintf(stderr, "morva: %s\n", message);
+    std::fputs("\n", stderr);
     std::fflush(stderr);
 }
 
@@ -138,7 +138,8 @@ int demoMain() {
     // 8. Sound output; without a usable device the show runs silently on the no-sound device,
     // whose clock still moves the music's positions on.
     if (!sound_init()) {
-        reportCause("no sound output can be opened (%s); the show runs in silence", soundError());
+        reportCause("no sound output can be opened (%s); the show runs in silence",
+                    *waveError() ? waveError() : soundError());
         sound_set_option(optForceNoSound, 1);
         sound_init();
         logLine("VIREZ sound init error (no/busy hardware), sound output disabled...");

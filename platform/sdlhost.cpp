@@ -7,6 +7,7 @@
 // the process ends.
 #include <SDL.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -266,7 +267,12 @@ bool offScreenDriver(const char* driver) {
 // Xlib ends the process with exit code 1 when the connection to the X server breaks, which is
 // the show's normal end; this says what happened and ends with a code of its own. It must not
 // return, and nothing that talks to the dead connection may run after it.
+pid_t watchingProcess = 0;
+
 int connectionLost(void*) {
+    // SDL shows message boxes from a forked copy of the process, which loses the connection too;
+    // the process that started the show says it once.
+    if (getpid() != watchingProcess) std::_Exit(exitDisplayLost);
     std::fprintf(stderr, "%s: the connection to the display (%s) was lost; the show cannot go on\n",
                  program_invocation_short_name, namedDisplays().c_str());
     std::fflush(stderr);
@@ -282,6 +288,7 @@ void watchConnection() {
     if (!x11) return;
     using IoErrorHandler = int (*)(void*);
     using SetIoErrorHandler = IoErrorHandler (*)(IoErrorHandler);
+    watchingProcess = getpid();
     if (auto set = reinterpret_cast<SetIoErrorHandler>(dlsym(x11, "XSetIOErrorHandler"))) set(connectionLost);
     dlclose(x11); // SDL keeps the library loaded
 }

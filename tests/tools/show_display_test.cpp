@@ -11,7 +11,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "tests/tools/run_program.h"
+#include "tests/run_program.h"
 
 namespace fs = std::filesystem;
 

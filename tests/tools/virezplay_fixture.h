@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tests/sound/xmbuild.h"
-#include "tests/tools/run_program.h"
+#include "tests/run_program.h"
 
 namespace virezplay {
 

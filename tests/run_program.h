@@ -12,7 +12,7 @@
 #include <vector>
 
 // Starts program in folder with the arguments, standard input from /dev/null, standard output and
-// error into the files given. environment changes the inherited one: "NAME=VALUE" sets a
+// error into the files given (an empty path: the test's own). environment changes the inherited one: "NAME=VALUE" sets a
 // variable, a bare "NAME" removes it. Returns the child's process id, or 0.
 inline pid_t spawnProgram(const std::filesystem::path& program, const std::filesystem::path& folder,
                           std::vector<std::string> arguments, const std::vector<std::string>& environment,
@@ -39,8 +39,8 @@ inline pid_t spawnProgram(const std::filesystem::path& program, const std::files
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!out.empty()) posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!err.empty()) posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t child = 0;
     const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
