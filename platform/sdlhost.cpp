@@ -264,11 +264,11 @@ bool offScreenDriver(const char* driver) {
     return false;
 }
 
+pid_t watchingProcess = 0; // the process that set the handler below
+
 // Xlib ends the process with exit code 1 when the connection to the X server breaks, which is
 // the show's normal end; this says what happened and ends with a code of its own. It must not
 // return, and nothing that talks to the dead connection may run after it.
-pid_t watchingProcess = 0;
-
 int connectionLost(void*) {
     // SDL shows message boxes from a forked copy of the process, which loses the connection too;
     // the process that started the show says it once.
