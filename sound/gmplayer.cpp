@@ -22,6 +22,8 @@ constexpr std::uint16_t orderEnd = 0xffff;
 constexpr std::uint16_t orderSkip = 0xfffe;
 // A pattern the module does not have plays as this many empty rows.
 constexpr int missingPatternRows = 64;
+// Impulse Tracker's fade-out counts down from 1024 by the instrument's fade-out each tick.
+constexpr int impulseFullFade = 1024;
 // A single row end: the rows of a missing pattern.
 constexpr std::uint8_t emptyRow[1] = {0};
 
@@ -205,6 +207,15 @@ int setSample(const ChannelState& ch, const Sample* sample) {
     return device().setChannelSample(ch.device_channel, static_cast<std::uint32_t>(sample->device_handle));
 }
 
+// A note that starts afresh: envelopes from their first point, the fade-out
+// undone, the key held again.
+void restartEnvelopes(ChannelState& ch, bool extended) {
+    ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
+    ch.fade_volume = extended ? 65536 : impulseFullFade;
+    ch.autovib_position = 0;
+    ch.autovib_ramp = 0;
+}
+
 int newInstrument(PlayHandle* song, ChannelState& ch) {
     const int mode = gmp.play_mode;
     const Module* m = song->module;
@@ -219,12 +230,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
-    if (!extended || command != cmdNoteDelay) {
-        ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
-        ch.fade_volume = extended ? 65536 : 512;
-        ch.autovib_position = 0;
-        ch.autovib_ramp = 0;
-    }
+    if (!extended || command != cmdNoteDelay) restartEnvelopes(ch, extended);
     ch.key_off = 0;
     const int noteLimit = extended ? noteKeyOff : noteStop;
     const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
@@ -268,7 +274,8 @@ bool sharesInfoMemory(int command) {
     case cmdRetrigger:
     case cmdGlobalVolumeSlide:
     case cmdMultiRetrigger:
-    case cmdPanningSlide: return true;
+    case cmdPanningSlide:
+    case cmdChannelVolumeSlide: return true;
     default: return false;
     }
 }
@@ -486,10 +493,10 @@ bool envelopeOn(const Envelope* e) {
 }
 
 int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
-    const std::int64_t product =
-        std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
-        std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64);
-    return static_cast<int>(std::clamp<std::int64_t>((product + 0x3ffff) >> 18, 0, 64));
+    const std::int64_t product = std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
+                                 std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64) *
+                                 std::min<int>(ch.song_channel_volume, 64);
+    return static_cast<int>(std::clamp<std::int64_t>((product + 0xffffff) >> 24, 0, 64));
 }
 
 int sendRate(const PlayHandle* song, ChannelState& ch) {
@@ -515,8 +522,15 @@ int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
     const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
     int volume = ch.effective_volume;
     if (ch.instrument != -1) {
+        if (!extended) {
+            // Impulse Tracker scales every note by its sample's and its instrument's global volume.
+            const Sample* sample = gmp_channel_sample(song->module, &ch);
+            const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
+            const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
+            volume = volume * sampleVolume * instrumentVolume >> 12;
+        }
         ch.fade_volume = std::max(ch.fade_volume, 0);
-        volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 9));
+        volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
         if (ch.key_off) ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
         if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
             const std::int64_t scaled =
@@ -657,6 +671,8 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
         ch.instrument = ch.new_instrument = -1;
         ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
         ch.volume = ch.effective_volume = ch.channel_volume = 64;
+        ch.song_channel_volume =
+            module->channel_volumes != nullptr && c < 64 ? std::min<std::uint8_t>(module->channel_volumes[c], 64) : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
         gmp.channel = &ch;
         if ((code = cmd_set_panning(module->panning ? module->panning[c] : centre)) != errOK) {
@@ -936,6 +952,14 @@ int gmp_start_row_note(bool keepOffset) {
         if (ch.sample != 255) {
             ch.instrument = ch.new_instrument;
             if (!keepOffset) ch.sample_offset = 0;
+            // Impulse Tracker starts every note's envelopes and fade-out afresh,
+            // with or without an instrument number beside it (after a note off,
+            // a bare note sounds again); Extended Module leaves that to the
+            // instrument number.
+            if (isImpulse(gmp.play_mode)) {
+                restartEnvelopes(ch, false);
+                ch.key_off = 0;
+            }
             if (int code = setSample(ch, gmp_channel_sample(m, &ch)); code != errOK) return code;
         }
     }

@@ -40,8 +40,8 @@ inline constexpr std::uint8_t rowNoteDelayed = 0x10;
 // doubled for a 16-bit sample still fits.
 inline constexpr int maxSampleOffset = 0x3fffffff;
 
-// Number of generic command numbers (0..33).
-inline constexpr int commandCount = 34;
+// Number of generic command numbers (0..35).
+inline constexpr int commandCount = 36;
 
 struct ChannelState {
     int period;         // base period of the note
@@ -61,7 +61,7 @@ struct ChannelState {
     std::uint8_t effective_volume;            // volume the output stage uses
     std::uint8_t channel_volume;              // 0..64, default 64
     int panning;                              // in the play mode's panning range
-    int fade_volume;                          // XM: 65536 = full; IT: 512 = full
+    int fade_volume;                          // XM: 65536 = full; IT: 1024 = full
     std::uint8_t key_off;                     // 1 after key off
     std::uint8_t retrig_count;                // ticks since the last retrigger
     std::uint8_t final_volume;                // last volume sent to the device
@@ -77,6 +77,10 @@ struct ChannelState {
     EnvelopeState volume_env, panning_env, pitch_env;
     std::uint8_t row_flags; // row* bits
     std::uint8_t pattern_note; // note byte as the pattern gave it (before an IT keyboard table)
+    // The channel volume the song itself sets (Impulse Tracker: the header's
+    // initial volumes and the channel volume commands), 0..64; channel_volume
+    // stays the caller's.
+    std::uint8_t song_channel_volume;
 };
 
 struct SongStatus {
