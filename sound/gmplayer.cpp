@@ -493,9 +493,10 @@ bool envelopeOn(const Envelope* e) {
 }
 
 int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
-    const std::int64_t product = std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
-                                 std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64) *
-                                 std::min<int>(ch.song_channel_volume, 64);
+    const std::int64_t product =
+        std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
+        std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64) *
+        std::min<int>(ch.song_channel_volume, 64);
     return static_cast<int>(std::clamp<std::int64_t>((product + 0xffffff) >> 24, 0, 64));
 }
 
@@ -671,8 +672,9 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
         ch.instrument = ch.new_instrument = -1;
         ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
         ch.volume = ch.effective_volume = ch.channel_volume = 64;
-        ch.song_channel_volume =
-            module->channel_volumes != nullptr && c < 64 ? std::min<std::uint8_t>(module->channel_volumes[c], 64) : 64;
+        ch.song_channel_volume = module->channel_volumes != nullptr && c < 64
+                                     ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
+                                     : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
         gmp.channel = &ch;
         if ((code = cmd_set_panning(module->panning ? module->panning[c] : centre)) != errOK) {
