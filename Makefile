@@ -3,7 +3,7 @@
 # `test` runs the whole test suite.
 BUILD ?= build
 JOBS ?= $(shell nproc)
-PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev \
+PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev libimgui-dev \
             googletest libgtest-dev libgmock-dev libbenchmark-dev \
             fonts-dejavu-core xvfb xauth
 

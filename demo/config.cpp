@@ -1,11 +1,14 @@
-// The video mode choice: mode list texts, the lookup of a chosen entry, and the configuration
-// stage that stands in for the configuration window until that window is built.
+// The start-up configuration window: the video mode list, "Use MMX", the sound setup, "GO!", and
+// afterwards the loading log. It is never destroyed: it stays behind the show until the process
+// ends, and closing it ends the process at once.
+#include <array>
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "demo/demo.h"
+#include "demo/demo_resources.h"
+#include "sound/soundapi.h"
+#include "sound/win32cnf.h"
 
 namespace {
 
@@ -40,33 +43,68 @@ constexpr ModeEntry modeEntries[] = {
     {"640x480x32 interlaced", 16, 1},
 };
 
-std::intptr_t configWindowProc(WindowHandle window, const Message& message) {
-    if (message.kind == msgClose) exitProcess(0);
-    if (message.kind == msgCommand) return 0;
-    return defWindowProc(window, message);
+// The window's controls, for its procedure and logLine.
+WindowHandle modeList = 0;
+WindowHandle mmxButton = 0;
+WindowHandle audioButton = 0;
+WindowHandle goButton = 0;
+
+// The resources in the forms the host's windows take: the icon and the logo as ARGB pixels.
+std::array<std::uint32_t, demoBitmapWidth * demoBitmapHeight> logoArgb;
+
+void loadResources() {
+    for (std::size_t i = 0; i < logoArgb.size(); ++i) {
+        const std::uint8_t* rgb = &demoPalette[demoBitmapPixels[i] * 3];
+        logoArgb[i] = 0xFF000000u | static_cast<std::uint32_t>(rgb[0]) << 16 |
+                      static_cast<std::uint32_t>(rgb[1]) << 8 | rgb[2];
+    }
+    setProgramIcon(demoIconArgb, demoIconSize);
+    setProgramBitmap("DemoBitmap", logoArgb.data(), demoBitmapWidth, demoBitmapHeight);
 }
 
+} // namespace
+
+std::intptr_t configWindowProc(WindowHandle window, const Message& message) {
+    switch (message.kind) {
+    case msgClose: exitProcess(0);
+    case msgCommand: {
+        if (commandNotification(message) != notifyClicked) return 0;
+        const auto control = static_cast<WindowHandle>(message.lParam);
+        if (control == goButton) {
+            startRequested = 1;
+        } else if (control == audioButton) {
+            showSoundSetup(); // modal, no owner; whatever it answers, the window waits for "GO!"
+        } else if (control == mmxButton) {
+            useMmx = controlGetCheck(mmxButton) ? 1 : 0;
+        }
+        return 0;
+    }
+    default: return defWindowProc(window, message);
+    }
+}
+
+namespace {
 // Which display modes the list offers: 16-bit ones, and 24/32-bit ones only for a 32-bit buffer.
 int addModeEntries(const DisplayMode& mode, void* context) {
-    const auto modeList = static_cast<WindowHandle>(reinterpret_cast<std::intptr_t>(context));
+    const auto list = static_cast<WindowHandle>(reinterpret_cast<std::intptr_t>(context));
     const std::int32_t w = mode.width, h = mode.height, b = mode.bits;
     const bool depthOk = b == 16 || ((b == 24 || b == 32) && bufferBits == 32);
+    if (!depthOk) return 1;
     char text[64];
     modeEntryText(text, sizeof text, w, h, b, 0);
-    char interlacedText[64];
-    modeEntryText(interlacedText, sizeof interlacedText, w, h, b, 1);
     if (bufferWidth == 320) {
-        if (w == 320 && (h == 200 || h == 240) && depthOk) controlAddString(modeList, text);
-        if (w == 640 && (h == 400 || h == 480) && depthOk) {
-            controlAddString(modeList, text);
-            controlAddString(modeList, interlacedText);
+        if (w == 320 && (h == 200 || h == 240)) controlAddString(list, text);
+        if (w == 640 && (h == 400 || h == 480)) {
+            controlAddString(list, text);
+            char interlacedText[64];
+            modeEntryText(interlacedText, sizeof interlacedText, w, h, b, 1);
+            controlAddString(list, interlacedText);
         }
     }
-    if (bufferWidth == 512 && w == 640 && (h == 400 || h == 480) && depthOk) controlAddString(modeList, text);
-    if (w == 512 && h == 384 && depthOk) controlAddString(modeList, text);
+    if (bufferWidth == 512 && w == 640 && (h == 400 || h == 480)) controlAddString(list, text);
+    if (w == 512 && h == 384) controlAddString(list, text);
     return 1;
 }
-
 } // namespace
 
 void modeEntryText(char* buffer, std::size_t size, std::int32_t width, std::int32_t height, std::int32_t bits,
@@ -87,17 +125,19 @@ int applyModeText(DemoSettings* settings, const char* text) {
 
 const char* defaultModeText(std::uint8_t modeIndex, std::int32_t interlaced) {
     for (const ModeEntry& entry : modeEntries)
-        if (entry.modeIndex == modeIndex &&
-            entry.setsInterlaced == (modeIndex >= 11 && interlaced == 1 ? 1 : 0))
+        if (entry.modeIndex == modeIndex && entry.setsInterlaced == (modeIndex >= 11 && interlaced == 1 ? 1 : 0))
             return entry.text;
     return nullptr;
 }
 
-void fillModeList(WindowHandle modeList) {
-    displayEnumModes(addModeEntries, reinterpret_cast<void*>(static_cast<std::intptr_t>(modeList)));
+void fillModeList(WindowHandle list) {
+    displayEnumModes(addModeEntries, reinterpret_cast<void*>(static_cast<std::intptr_t>(list)));
 }
 
-void runConfigStage() {
+void runConfigWindow() {
+    // 1. The class: its procedure and icon.
+    loadResources();
+    // 2. The window, centred, fixed size.
     WindowDesc desc{};
     desc.className = "ZYNDEMOCFG";
     desc.title = demoTitle;
@@ -108,37 +148,57 @@ void runConfigStage() {
     desc.height = 314;
     desc.proc = configWindowProc;
     configWindow = createWindow(desc);
+    std::int32_t w = 0, h = 0;
+    getClientRect(configWindow, &w, &h);
     showWindow(configWindow);
-    const WindowHandle modeList = createControl(configWindow, controlComboBox, nullptr, 6, 14, 180, 250);
-    const WindowHandle logList = createControl(configWindow, controlListBox, nullptr, 2, 80, 594, 200);
+    updateWindow(configWindow);
+
+    // 3. The controls, hidden until step 4 shows them.
+    const std::uint32_t hidden = styleHidden;
+    const WindowHandle group = createControl(configWindow, controlGroupBox, "", 2, 0, 278, 76, hidden | styleTabStop);
+    modeList = createControl(configWindow, controlComboBox, nullptr, 6, 14, 180, 250, hidden | styleSort | styleTabStop);
+    mmxButton = createControl(configWindow, controlCheckBox, "Use MMX", 188, 14, 88, 24,
+                              hidden | stylePushLike | styleTabStop);
+    audioButton = createControl(configWindow, controlButton, "Audio Config", 6, 43, 270, 28, hidden | styleTabStop);
+    const WindowHandle picture =
+        createControl(configWindow, controlPicture, "DemoBitmap", 282, 8, 200, 68, hidden | styleClientEdge);
+    goButton = createControl(configWindow, controlButton, "GO!", 488, 8, w - 490, 68,
+                             hidden | styleDefault | styleTabStop);
+    const WindowHandle logList =
+        createControl(configWindow, controlListBox, nullptr, 2, 80, w - 4, h - 82, hidden | styleStaticEdge | styleTabStop);
     setLogList(logList);
 
-    // The window's own first lines: the framework, the sound library, a blank.
-    logLine("ZYN DemoSystem v1.0 (W32)  (c) 2000 Gravel Mantle");
-    logLine("VIREZ Digital Audio System v1.1.2 by Virez");
-    logLine("");
+    // 4. Shown in this order.
+    for (WindowHandle control : {group, mmxButton, audioButton, picture, goButton, logList, modeList})
+        showWindow(control);
 
+    // 5. "Use MMX" is greyed out on a processor without it.
+    if (mmxAvailable == 0) enableWindow(mmxButton, 0);
+    if (useMmx) controlSetCheck(mmxButton, 1);
+
+    // 6. The window's own first lines: the framework, the sound library, a blank.
+    controlAddString(logList, "ZYN DemoSystem v1.0 (W32)  (c) 2000 Gravel Mantle");
+    char soundLine[128];
+    std::snprintf(soundLine, sizeof soundLine, "VIREZ Digital Audio System v%s by Virez", sound_get_version_string());
+    controlAddString(logList, soundLine);
+    controlAddString(logList, "");
+
+    // 7. The display's modes.
     fillModeList(modeList);
+
+    // 8. The default mode when the display offers it, else the first entry.
     controlSetSelection(modeList, 0);
     if (const char* text = defaultModeText(demoSettings.modeIndex, demoSettings.interlaced))
         controlSelectString(modeList, 0, text);
 
-    // Until the window has its "GO!" button the host decides: a user's pick where it can ask,
-    // the preselected entry otherwise.
-    const int count = controlCount(modeList);
-    std::vector<std::string> texts(static_cast<std::size_t>(count));
-    std::vector<const char*> pointers;
-    for (int i = 0; i < count; ++i) {
-        char text[64];
-        controlGetText(modeList, i, text, sizeof text);
-        texts[static_cast<std::size_t>(i)] = text;
-        pointers.push_back(texts[static_cast<std::size_t>(i)].c_str());
-    }
-    controlSetSelection(modeList, hostPickEntry(pointers.data(), count, controlGetSelection(modeList)));
-    startRequested = 1;
+    // 9. Until "GO!"; a quit message does not end the wait.
+    Message message;
+    while (startRequested == 0)
+        if (getMessage(&message)) dispatchMessage(message);
 
+    // 10. The choice; with nothing selected the settings stay as they were.
     const int selected = controlGetSelection(modeList);
-    if (selected < 0) return; // nothing selected: the settings stay as they were
+    if (selected < 0) return;
     char text[64];
     controlGetText(modeList, selected, text, sizeof text);
     applyModeText(&demoSettings, text);

@@ -81,10 +81,13 @@ const char* defaultModeText(std::uint8_t modeIndex, std::int32_t interlaced);
 // Fills a combo box with the display's modes that suit the frame buffer.
 void fillModeList(WindowHandle modeList);
 
-// Stand-in for the configuration window until it is built: the window with its log, the mode
-// list filled and preselected as the real window does it, and the entry the host reports taken
-// as if "GO!" had been pressed.
-void runConfigStage();
+// The configuration window: built, filled and run until "GO!"; the chosen entry sets modeIndex
+// and interlaced. The window stays as the loading log.
+void runConfigWindow();
+
+// Its window procedure (class "ZYNDEMOCFG"): closing ends the process with 0; "GO!" sets
+// startRequested, "Audio Config" runs the sound setup dialog, "Use MMX" sets useMmx.
+std::intptr_t configWindowProc(WindowHandle window, const Message& message);
 
 // ---------------------------------------------------------------------------------------------
 // Display set-up (display.cpp)

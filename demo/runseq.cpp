@@ -58,6 +58,7 @@ void logLine(const char* text) {
         if (*c != '\n') line[n++] = *c;
     line[n] = '\0';
     controlAddString(logList, line);
+    updateWindow(configWindow); // seen at once, though nothing pumps messages while loading
 }
 
 void logFormat(const char* format, ...) {
@@ -93,12 +94,12 @@ int demoMain() {
     // 4. Buffer and display sizes.
     setBufferFormat(demoSettings.bufferType);
     setVideoMode(demoSettings.modeIndex);
-    // 5. The sound library with its default options.
+    // 5. The sound library's settings to their defaults (the setup dialog may change them).
     sound_startup();
     // 6. The display, needed now for the mode list.
     createDirectDraw();
     // 7. Configuration until "GO!".
-    runConfigStage();
+    runConfigWindow();
     // 8. Sound output; without a usable device the show runs silently on the no-sound device,
     // whose clock still moves the music's positions on.
     if (!sound_init()) {

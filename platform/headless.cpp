@@ -2,11 +2,13 @@
 #include "platform/headless.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <strings.h>
 
 #include "platform/clock.h"
 
@@ -19,8 +21,9 @@ constexpr std::int64_t virtualStep = 200;
 struct Headless {
     HeadlessOptions options;
     HeadlessRecorder recorder{};
-    WindowHandle focus = 0;
-    WindowHandle logList = 0;
+    std::size_t scriptDone = 0; // actions of the script done so far
+    int idleWaits = 0;          // waits in a row with nothing left to do ...
+    WindowHandle idleWindow = 0; // ... in this window
     int escapeSent = 0;
     int displayOpen = 0;
     int exclusive = 0;
@@ -113,8 +116,9 @@ void describe(SurfaceInfo* info) {
 
 void init() {
     if (!state.options.realtime) virtualClockReset(virtualFrequency, virtualStep, state.options.startTicks);
-    state.focus = 0;
-    state.logList = 0;
+    state.scriptDone = 0;
+    state.idleWaits = 0;
+    state.idleWindow = 0;
     state.escapeSent = 0;
     state.displayOpen = state.exclusive = state.surfaceExists = state.locked = 0;
     state.mode = {0, 0, 0};
@@ -138,20 +142,192 @@ void shutdown(int exitCode) {
 
 // --- windows and input -----------------------------------------------------------------------
 
-void windowCreated(WindowHandle, const WindowDesc&) {}
+int windowCreated(WindowHandle, const WindowDesc&) {
+    return 1;
+}
+void windowDestroyed(WindowHandle) {}
+void windowShown(WindowHandle) {}
+void windowChanged(WindowHandle, int) {}
 
-void windowShown(WindowHandle window) {
-    state.focus = window;
+// What the scripted user could not do, for the person who wrote the script.
+void report(const std::string& message) {
+    std::fprintf(stderr, "morva-capture: %s\n", message.c_str());
+}
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// A control's text as the user reads it: without the '&' of its mnemonic.
+std::string shownText(const std::string& text) {
+    std::string shown;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        shown += text[i];
+    }
+    return shown;
+}
+
+bool isList(const WindowRecord* c) {
+    return c && (c->control == controlComboBox || c->control == controlComboEdit);
+}
+
+int entryIndex(const WindowRecord* list, const std::string& text) {
+    for (std::size_t i = 0; i < list->entries.size(); ++i)
+        if (strcasecmp(list->entries[i].c_str(), text.c_str()) == 0) return static_cast<int>(i);
+    return -1;
+}
+
+// The control a script names in window: "#ID", or by its shown text; a label stands for the
+// control created after it.
+WindowHandle namedControl(WindowHandle window, const std::string& name) {
+    const WindowRecord* w = windowRecord(window);
+    if (!w || name.empty()) return 0;
+    if (name[0] == '#') {
+        char* end = nullptr;
+        const long id = std::strtol(name.c_str() + 1, &end, 10);
+        return *end == '\0' ? dialogItem(window, static_cast<int>(id)) : 0;
+    }
+    const std::string shown = shownText(name);
+    const auto& children = w->children;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const WindowRecord* c = windowRecord(children[i]);
+        if (!c || !c->visible || strcasecmp(shownText(c->text).c_str(), shown.c_str()) != 0) continue;
+        if (c->control != controlLabel) return children[i];
+        return i + 1 < children.size() ? children[i + 1] : 0;
+    }
+    return 0;
+}
+
+// The first drop-down list of window holding entry text.
+WindowHandle listWith(WindowHandle window, const std::string& text) {
+    const WindowRecord* w = windowRecord(window);
+    if (!w) return 0;
+    for (WindowHandle child : w->children) {
+        const WindowRecord* c = windowRecord(child);
+        if (isList(c) && c->visible && entryIndex(c, text) >= 0) return child;
+    }
+    return 0;
+}
+
+bool pressKey(WindowHandle window, const std::string& name) {
+    static const struct {
+        const char* name;
+        std::uint32_t key, modifiers;
+    } keys[] = {{"tab", keyTab, 0},       {"shift+tab", keyTab, modShift}, {"enter", keyReturn, 0},
+                {"escape", keyEscape, 0}, {"space", keySpace, 0},          {"up", keyUp, 0},
+                {"down", keyDown, 0},     {"left", keyLeft, 0},            {"right", keyRight, 0}};
+    for (const auto& k : keys)
+        if (strcasecmp(name.c_str(), k.name) == 0) {
+            hostKeyDown(window, k.key, k.modifiers);
+            return true;
+        }
+    if (name.size() == 5 && strncasecmp(name.c_str(), "alt+", 4) == 0 &&
+        std::isalnum(static_cast<unsigned char>(name[4]))) {
+        hostKeyDown(window, static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(name[4]))), modAlt);
+        return true;
+    }
+    return false;
+}
+
+// Does one action of the script in window, as a user would with mouse and keyboard.
+void perform(const std::string& action, WindowHandle window) {
+    if (action.rfind("key:", 0) == 0) {
+        if (!pressKey(window, action.substr(4))) report("no key " + quoted(action.substr(4)));
+        return;
+    }
+    const std::size_t equals = action.find('=');
+    const std::string name = action.substr(0, equals);
+    const bool hasValue = equals != std::string::npos;
+    const std::string value = hasValue ? action.substr(equals + 1) : "";
+    if (name == "select" && hasValue) {
+        if (const WindowHandle list = listWith(window, value))
+            controlChoose(list, entryIndex(windowRecord(list), value));
+        else
+            report(quoted(value) + " is not in the mode list; the selection stays");
+        return;
+    }
+    const WindowHandle control = namedControl(window, name);
+    const WindowRecord* c = windowRecord(control);
+    if (!c) {
+        if (const WindowHandle list = hasValue ? 0 : listWith(window, name)) {
+            setFocus(list);
+            controlChoose(list, entryIndex(windowRecord(list), name));
+            return;
+        }
+        report("no control " + quoted(name) + " in " + quoted(windowRecord(window)->text));
+        return;
+    }
+    if (!c->enabled) {
+        report(quoted(name) + " is greyed out");
+        return;
+    }
+    setFocus(control);
+    switch (c->control) {
+    case controlButton:
+    case controlCheckBox:
+    case controlRadioButton:
+        if (!hasValue) {
+            controlClick(control);
+        } else if (value == "0" || value == "1") {
+            if (c->checked != (value == "1")) {
+                if (c->control == controlRadioButton)
+                    report(quoted(name) + ": a radio button is cleared by choosing another");
+                else
+                    controlClick(control);
+            }
+        } else {
+            report(quoted(name) + " takes 0 or 1, not " + quoted(value));
+        }
+        return;
+    case controlEdit:
+    case controlComboEdit:
+        if (!controlType(control, value.c_str())) report(quoted(name) + " takes digits only; " + quoted(value) + " was refused");
+        return;
+    case controlComboBox:
+        if (!controlChoose(control, entryIndex(c, value))) report(quoted(name) + " has no entry " + quoted(value));
+        return;
+    default: report(quoted(name) + " cannot be used"); return;
+    }
+}
+
+// The user's turn while the program waits for input in window. Returns true when something was
+// done.
+bool userActs(WindowHandle window) {
+    const WindowRecord* w = windowRecord(window);
+    if (!w || w->children.empty()) return false;
+    if (state.options.user && state.options.user(window)) {
+        state.idleWaits = 0;
+        return true;
+    }
+    if (state.scriptDone < state.options.script.size()) {
+        state.idleWaits = 0;
+        perform(state.options.script[state.scriptDone++], window);
+        return true;
+    }
+    // Nothing left to do: take the defaults, and if that does not end the wait, close the window.
+    if (window != state.idleWindow) state.idleWaits = 0;
+    state.idleWindow = window;
+    if (++state.idleWaits > 2) {
+        state.idleWaits = 0;
+        report("nothing left to do in " + quoted(w->text) + "; closing it");
+        postMessage(window, msgClose, 0, 0);
+        return true;
+    }
+    hostKeyDown(window, w->dialog ? keyEscape : keyReturn, 0);
+    return true;
 }
 
 void pumpEvents(int wait) {
     if (!state.escapeSent && state.options.escapeAtMs >= 0 && nowMs() >= state.options.escapeAtMs) {
         state.escapeSent = 1;
         // The key goes to the window that has the keyboard, as a real key press would.
-        if (state.focus) postMessage(state.focus, msgKeyDown, keyEscape, 0);
+        if (const WindowHandle window = activeWindow()) hostKeyDown(window, keyEscape, 0);
     }
+    if (!wait) return;
+    if (userActs(activeWindow())) return;
     // Nobody types: a wait for input is ten milliseconds of idle time.
-    if (wait) sleepMs(10);
+    sleepMs(10);
 }
 
 void listAdded(WindowHandle, const char* text) {
@@ -169,15 +345,6 @@ std::int32_t screenW() {
 }
 std::int32_t screenH() {
     return 480;
-}
-
-int pickEntry(const char* const* texts, int count, int selected) {
-    if (state.options.pick.empty()) return selected;
-    for (int i = 0; i < count; ++i)
-        if (state.options.pick == texts[i]) return i;
-    std::fprintf(stderr, "morva-capture: \"%s\" is not in the mode list; the default selection stays\n",
-                 state.options.pick.c_str());
-    return selected;
 }
 
 void traceStatusRecorded(std::int32_t order, std::int32_t row) {
@@ -492,7 +659,7 @@ void soundBufferReleaseH(SoundBuffer* buffer) {
 }
 
 const char* settingsFolderH() {
-    return nullptr;
+    return state.options.settingsFolder.empty() ? nullptr : state.options.settingsFolder.c_str();
 }
 
 const HostBackend backend = {
@@ -500,14 +667,15 @@ const HostBackend backend = {
     init,
     shutdown,
     windowCreated,
+    windowDestroyed,
     windowShown,
+    windowChanged,
     pumpEvents,
     listAdded,
     messageBoxRecorded,
     showCursorIgnored,
     screenW,
     screenH,
-    pickEntry,
     traceStatusRecorded,
     counterFrequencyH,
     counterReadH,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,21 @@ struct HeadlessOptions {
     int audio = headlessAudioOk;
     std::vector<WaveFormat> waveFormats; // the only formats the sound output plays; empty: any valid one
     std::int64_t escapeAtMs = -1; // Escape pressed at this virtual time (-1: never)
-    std::string pick;             // the entry hostPickEntry chooses; empty: the current selection
+    // The user: whenever the program waits for input in a window with controls, `user` (when set)
+    // may act and return 1; otherwise the next action of `script` is done. With nothing left to do
+    // a dialog gets Escape and any other window Enter (its default button), as a user who takes
+    // the defaults would; a window that still waits after that is closed. Actions:
+    //   NAME            click the control named NAME (its text without '&', any case; a label
+    //                   names the control after it; "#ID" names one by id), or, when no control
+    //                   has that name, pick the entry NAME from a drop-down list of the window
+    //   NAME=VALUE      set it: 0 or 1 for a check box or radio button, typed text for an edit or
+    //                   a combo box's edit field, the entry VALUE of a drop-down list
+    //   select=TEXT     pick the entry TEXT from the window's first drop-down list
+    //   key:KEY         press tab, shift+tab, enter, escape, space, up, down, left, right or alt+X
+    // An action that finds nothing to act on is reported on standard error and skipped.
+    std::vector<std::string> script;
+    std::function<int(WindowHandle active)> user;
+    std::string settingsFolder; // where settings files go; empty: kept in memory for the run
     int realtime = 0;             // the real clock instead of the virtual one
     std::int64_t startTicks = 0;  // virtual clock at program start (tests of long running counters)
 };

@@ -1,12 +1,9 @@
-// The host-independent half of the platform layer: the window table with its controls, the
-// message queue, locks, and the calls that forward to the chosen back end.
+// The host-independent half of the platform layer: start and end, locks, the program's pictures,
+// and the calls that forward to the chosen back end (windows and messages: platform/windows.cpp).
 #include "platform/platform.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <strings.h>
@@ -16,37 +13,9 @@
 
 namespace {
 
-struct WindowRecord {
-    WindowHandle parent; // 0 for a top-level window
-    WindowProc proc;
-    std::uint32_t style;
-    ControlKind control; // 0 for a top-level window
-    std::string className;
-    std::string text;
-    std::vector<std::string> entries; // list and combo boxes
-    int selection = -1;
-    int checked = 0;
-    int enabled = 1;
-    int visible = 0;
-};
-
 const HostBackend* backend = nullptr;
 int shutDown = 0;
-std::vector<WindowRecord> windows; // handle h is windows[h - 1]
-std::deque<Message> queue;
-std::mutex queueMutex;
 thread_local int criticalDepth = 0;
-
-WindowRecord* find(WindowHandle handle) {
-    if (handle <= 0 || handle > static_cast<WindowHandle>(windows.size())) return nullptr;
-    return &windows[handle - 1];
-}
-
-WindowRecord* findList(WindowHandle handle) {
-    WindowRecord* w = find(handle);
-    if (!w || (w->control != controlComboBox && w->control != controlListBox)) return nullptr;
-    return w;
-}
 
 } // namespace
 
@@ -55,11 +24,7 @@ WindowRecord* findList(WindowHandle handle) {
 void platformInit(const HostBackend* chosen) {
     backend = chosen;
     shutDown = 0;
-    windows.clear();
-    {
-        std::lock_guard lock(queueMutex);
-        queue.clear();
-    }
+    windowsReset();
     backend->init();
 }
 
@@ -82,164 +47,7 @@ void exitProcess(int exitCode) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Windows and controls
-
-WindowHandle createWindow(const WindowDesc& desc) {
-    WindowRecord record{};
-    record.parent = 0;
-    record.proc = desc.proc ? desc.proc : defWindowProc;
-    record.style = desc.style;
-    record.control = static_cast<ControlKind>(0);
-    record.className = desc.className ? desc.className : "";
-    record.text = desc.title ? desc.title : "";
-    windows.push_back(record);
-    const auto handle = static_cast<WindowHandle>(windows.size());
-    backend->windowCreated(handle, desc);
-    return handle;
-}
-
-void showWindow(WindowHandle window) {
-    WindowRecord* w = find(window);
-    if (!w) return;
-    w->visible = 1;
-    if (w->parent == 0) backend->windowShown(window);
-}
-
-void enableWindow(WindowHandle window, int enable) {
-    if (WindowRecord* w = find(window)) w->enabled = enable != 0;
-}
-
-WindowHandle createControl(WindowHandle parent, ControlKind kind, const char* text, std::int32_t,
-                           std::int32_t, std::int32_t, std::int32_t) {
-    if (!find(parent)) return 0;
-    WindowRecord record{};
-    record.parent = parent;
-    record.proc = defWindowProc;
-    record.control = kind;
-    record.text = text ? text : "";
-    windows.push_back(record);
-    return static_cast<WindowHandle>(windows.size());
-}
-
-int controlAddString(WindowHandle control, const char* text) {
-    WindowRecord* w = findList(control);
-    if (!w || !text) return -1;
-    std::size_t at = w->entries.size();
-    if (w->control == controlComboBox) {
-        // A sorted combo box: case-insensitive order, a new equal text goes after the old ones.
-        at =
-            static_cast<std::size_t>(std::upper_bound(w->entries.begin(), w->entries.end(), std::string(text),
-                                                      [](const std::string& a, const std::string& b) {
-                                                          return strcasecmp(a.c_str(), b.c_str()) < 0;
-                                                      }) -
-                                     w->entries.begin());
-    }
-    w->entries.insert(w->entries.begin() + static_cast<std::ptrdiff_t>(at), text);
-    if (w->control == controlComboBox && w->selection >= static_cast<int>(at)) ++w->selection;
-    if (w->control == controlListBox) backend->listAdded(control, text);
-    return static_cast<int>(at);
-}
-
-int controlCount(WindowHandle control) {
-    WindowRecord* w = findList(control);
-    return w ? static_cast<int>(w->entries.size()) : 0;
-}
-
-int controlGetText(WindowHandle control, int index, char* buffer, std::size_t size) {
-    WindowRecord* w = findList(control);
-    if (!w || index < 0 || index >= static_cast<int>(w->entries.size()) || !buffer || size == 0) return -1;
-    const std::string& text = w->entries[index];
-    const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
-    return static_cast<int>(n);
-}
-
-int controlSetSelection(WindowHandle control, int index) {
-    WindowRecord* w = findList(control);
-    if (!w) return -1;
-    if (index < 0 || index >= static_cast<int>(w->entries.size())) {
-        w->selection = -1;
-        return -1;
-    }
-    w->selection = index;
-    return index;
-}
-
-int controlSelectString(WindowHandle control, int start, const char* text) {
-    WindowRecord* w = findList(control);
-    if (!w || !text) return -1;
-    const int count = static_cast<int>(w->entries.size());
-    const std::size_t length = std::strlen(text);
-    for (int k = 0; k < count; ++k) {
-        // Like the list controls it models, the search begins after start and wraps around.
-        const int i = ((start < 0 ? 0 : start + 1) + k) % count;
-        if (strncasecmp(w->entries[i].c_str(), text, length) == 0) {
-            w->selection = i;
-            return i;
-        }
-    }
-    return -1;
-}
-
-int controlGetSelection(WindowHandle control) {
-    WindowRecord* w = findList(control);
-    return w ? w->selection : -1;
-}
-
-int controlGetCheck(WindowHandle control) {
-    WindowRecord* w = find(control);
-    return w ? w->checked : 0;
-}
-
-void controlSetCheck(WindowHandle control, int checked) {
-    if (WindowRecord* w = find(control)) w->checked = checked != 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Messages
-
-std::intptr_t defWindowProc(WindowHandle, const Message&) {
-    return 0;
-}
-
-namespace {
-int takeMessage(Message* message) {
-    std::lock_guard lock(queueMutex);
-    if (queue.empty()) return 0;
-    *message = queue.front();
-    queue.pop_front();
-    return 1;
-}
-} // namespace
-
-int peekMessage(Message* message) {
-    backend->pumpEvents(0);
-    return takeMessage(message);
-}
-
-int getMessage(Message* message) {
-    backend->pumpEvents(0);
-    while (!takeMessage(message))
-        backend->pumpEvents(1);
-    return message->kind == msgQuit ? 0 : 1;
-}
-
-std::intptr_t dispatchMessage(const Message& message) {
-    WindowRecord* w = find(message.window);
-    if (!w) return 0;
-    // A click on a check box flips it before the parent hears about it, as an auto check box does.
-    if (message.kind == msgCommand && message.wParam == notifyClicked) {
-        WindowRecord* control = find(static_cast<WindowHandle>(message.lParam));
-        if (control && control->control == controlCheckBox) control->checked = !control->checked;
-    }
-    return w->proc(message.window, message);
-}
-
-void postMessage(WindowHandle window, std::uint32_t kind, std::uint32_t wParam, std::intptr_t lParam) {
-    std::lock_guard lock(queueMutex);
-    queue.push_back({window, kind, wParam, lParam});
-}
+// Message boxes, the pointer, the desktop
 
 void messageBox(WindowHandle owner, const char* text, const char* caption) {
     backend->messageBox(owner, text ? text : "", caption);
@@ -396,10 +204,6 @@ void traceStatus(std::int32_t order, std::int32_t row) {
     backend->traceStatus(order, row);
 }
 
-int hostPickEntry(const char* const* texts, int count, int selected) {
-    return backend->pickEntry(texts, count, selected);
-}
-
 namespace {
 ProgramIcon icon{nullptr, 0};
 }
@@ -410,4 +214,30 @@ void setProgramIcon(const std::uint32_t* argb, int size) {
 
 ProgramIcon programIcon() {
     return icon;
+}
+
+namespace {
+struct NamedBitmap {
+    std::string name;
+    ProgramBitmap bitmap;
+};
+std::vector<NamedBitmap> bitmaps;
+} // namespace
+
+void setProgramBitmap(const char* name, const std::uint32_t* argb, int width, int height) {
+    if (!name) return;
+    const ProgramBitmap bitmap =
+        argb && width > 0 && height > 0 ? ProgramBitmap{argb, width, height} : ProgramBitmap{nullptr, 0, 0};
+    for (NamedBitmap& named : bitmaps)
+        if (strcasecmp(named.name.c_str(), name) == 0) {
+            named.bitmap = bitmap;
+            return;
+        }
+    bitmaps.push_back({name, bitmap});
+}
+
+ProgramBitmap programBitmap(const char* name) {
+    for (const NamedBitmap& named : bitmaps)
+        if (name && strcasecmp(named.name.c_str(), name) == 0) return named.bitmap;
+    return {nullptr, 0, 0};
 }

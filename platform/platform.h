@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 
 struct HostBackend;
 
@@ -29,19 +31,43 @@ void platformShutdown(int exitCode);
 
 // ---------------------------------------------------------------------------------------------
 // Windows, controls and the message queue
+//
+// Top-level windows hold child controls; both are plain records kept here, drawn by the back end
+// (real windows in SDL, nothing in headless). What a user can do to a control (click it, type
+// into it, pick a list entry, press a key) is done by the shared code below, so both back ends
+// and the headless scripts behave alike.
 
 using WindowHandle = std::int32_t; // 0 is "no window"
 
 enum MessageKind : std::uint32_t {
     msgNone = 0,
-    msgClose,   // the user asked to close the window
-    msgKeyDown, // wParam: virtual key code (keyEscape for Escape)
-    msgCommand, // a control notification: wParam notification code, lParam the control's handle
-    msgQuit,    // the queue's quit message
+    msgClose,      // the user asked to close the window
+    msgKeyDown,    // wParam: virtual key code (keyEscape for Escape)
+    msgCommand,    // from a control: wParam commandParam(notification, id), lParam the control's handle
+    msgQuit,       // the queue's quit message
+    msgInitDialog, // sent to a dialog's procedure once its controls exist, before it is shown
+    msgPrivate = 0x400, // the program's own messages are numbered from here
 };
 
+// Virtual key codes (the Windows numbering).
+constexpr std::uint32_t keyTab = 0x09;
+constexpr std::uint32_t keyReturn = 0x0D;
 constexpr std::uint32_t keyEscape = 0x1B;
+constexpr std::uint32_t keySpace = 0x20;
+constexpr std::uint32_t keyLeft = 0x25;
+constexpr std::uint32_t keyUp = 0x26;
+constexpr std::uint32_t keyRight = 0x27;
+constexpr std::uint32_t keyDown = 0x28;
+
+// Modifier bits of hostKeyDown.
+enum KeyModifier : std::uint32_t { modShift = 1, modAlt = 2, modControl = 4 };
+
 constexpr std::uint32_t notifyClicked = 0; // button clicked
+
+// wParam of msgCommand: notification code in the high half, control id in the low half.
+constexpr std::uint32_t commandParam(std::uint32_t notification, int id) {
+    return (notification << 16) | (static_cast<std::uint32_t>(id) & 0xFFFFu);
+}
 
 struct Message {
     WindowHandle window;
@@ -50,44 +76,101 @@ struct Message {
     std::intptr_t lParam;
 };
 
+// The control id and notification code of a msgCommand.
+constexpr int commandId(const Message& message) {
+    return static_cast<int>(message.wParam & 0xFFFFu);
+}
+constexpr std::uint32_t commandNotification(const Message& message) {
+    return message.wParam >> 16;
+}
+
 using WindowProc = std::intptr_t (*)(WindowHandle window, const Message& message);
 
 enum WindowStyle : std::uint32_t {
     windowPopup = 1,  // borderless, screen-sized: the show window
-    windowDialog = 2, // a fixed-size captioned window: the configuration window
+    windowDialog = 2, // a fixed-size window with caption, close box and minimise box, for controls
 };
+
+// Size of the frame around a windowDialog's client area: the outer size given to createWindow
+// is the client area plus this, as with a captioned Windows tool window.
+constexpr std::int32_t dialogFrameWidth = 6;
+constexpr std::int32_t dialogFrameHeight = 27;
 
 struct WindowDesc {
     const char* className; // kept for tracing; windows of one class share a procedure
     const char* title;
     std::uint32_t style; // WindowStyle
-    std::int32_t x, y, width, height;
+    std::int32_t x, y, width, height; // outer frame
     WindowProc proc;
 };
 
 enum ControlKind : std::uint32_t {
-    controlButton = 1, // push button; sends msgCommand/notifyClicked to its parent
-    controlCheckBox,   // push-like check box; toggles, then notifies like a button
-    controlGroupBox,   // frame only
-    controlComboBox,   // sorted drop-down list of texts
-    controlListBox,    // list of texts, no selection
-    controlPicture,    // static picture
+    controlButton = 1,  // push button; a click sends msgCommand/notifyClicked to its parent
+    controlCheckBox,    // automatic check box: a click toggles it, then notifies like a button
+    controlGroupBox,    // frame with a caption, nothing else
+    controlComboBox,    // drop-down list of texts (sorted with styleSort)
+    controlListBox,     // list of texts, no selection
+    controlPicture,     // static picture: its text names a program bitmap (setProgramBitmap)
+    controlLabel,       // static text
+    controlRadioButton, // automatic radio button: a click checks it and clears the rest of its group
+    controlEdit,        // one-line edit field
+    controlComboEdit,   // drop-down combo box with an edit field
 };
 
-// Creates a window (hidden until showWindow). Returns 0 on failure.
+enum ControlStyle : std::uint32_t {
+    styleTabStop = 1u << 0,    // Tab stops here
+    styleGroup = 1u << 1,      // starts a new group of radio buttons
+    styleDefault = 1u << 2,    // the default push button: Enter presses it
+    stylePushLike = 1u << 3,   // a check box drawn as a button that stays down while checked
+    styleSort = 1u << 4,       // a combo box keeps its texts sorted without regard to case
+    styleRight = 1u << 5,      // right-aligned label
+    styleNumber = 1u << 6,     // an edit that takes digits only
+    styleBorder = 1u << 7,     // a thin border
+    styleClientEdge = 1u << 8, // a sunken edge
+    styleStaticEdge = 1u << 9, // a thin sunken edge
+    styleHidden = 1u << 10,    // created hidden (showWindow shows it)
+};
+
+// Creates a window (hidden until showWindow). The window exists for the program even when the
+// host could not make one to show (nothing is drawn then; dialogBox reports such a dialog).
 WindowHandle createWindow(const WindowDesc& desc);
+
+// Destroys a window with its controls (a control alone is hidden and forgotten).
+void destroyWindow(WindowHandle window);
 
 // Makes a window or control visible and gives a top-level window the keyboard.
 void showWindow(WindowHandle window);
 
-// Enables or disables a control.
+// Draws a window now rather than at the next chance (a log line must be seen at once).
+void updateWindow(WindowHandle window);
+
+// Enables or disables a window or control; a disabled window takes no input.
 void enableWindow(WindowHandle window, int enable);
 
-// Creates a child control of parent at client coordinates. Returns 0 on failure.
-WindowHandle createControl(WindowHandle parent, ControlKind kind, const char* text, std::int32_t x,
-                           std::int32_t y, std::int32_t width, std::int32_t height);
+// 1 when the window or control exists and is enabled.
+int isWindowEnabled(WindowHandle window);
 
-// Adds a text to a list or combo box (combo boxes keep their texts sorted). Returns its index or -1.
+// Client area of a window: width and height (0 for an unknown window).
+void getClientRect(WindowHandle window, std::int32_t* width, std::int32_t* height);
+
+// Creates a child control of parent at client coordinates, visible unless styleHidden.
+// Returns 0 on failure.
+WindowHandle createControl(WindowHandle parent, ControlKind kind, const char* text, std::int32_t x,
+                           std::int32_t y, std::int32_t width, std::int32_t height, std::uint32_t style = 0,
+                           int id = 0);
+
+// A window's caption, or a control's text (the edit field's of a combo box with one; the selected
+// entry's of a drop-down list).
+void setWindowText(WindowHandle window, const char* text);
+int getWindowText(WindowHandle window, char* buffer, std::size_t size); // length, or -1
+
+// The control's id given at creation, or 0.
+int controlGetId(WindowHandle control);
+
+// The first control of window with this id, or 0.
+WindowHandle dialogItem(WindowHandle window, int id);
+
+// Adds a text to a list or combo box (sorted ones keep their order). Returns its index or -1.
 int controlAddString(WindowHandle control, const char* text);
 
 // Number of entries of a list or combo box.
@@ -106,9 +189,79 @@ int controlSelectString(WindowHandle control, int start, const char* text);
 // The selected entry of a combo box, or -1.
 int controlGetSelection(WindowHandle control);
 
-// Check box state: 1 checked, 0 not.
+// Check state of a check box or radio button: 1 checked, 0 not.
 int controlGetCheck(WindowHandle control);
 void controlSetCheck(WindowHandle control, int checked);
+
+// The keyboard focus: the focused control of the active window (0: none), and moving it.
+WindowHandle getFocus();
+void setFocus(WindowHandle control);
+
+// The top-level window that has the keyboard (the last one shown that is still there and enabled).
+WindowHandle activeWindow();
+
+// --- what the user does (back ends and scripts)
+
+// A click on a control: check boxes toggle and radio buttons take the check from their group,
+// then the parent hears msgCommand/notifyClicked. Disabled or hidden controls ignore it.
+// Returns 1 when the click was taken.
+int controlClick(WindowHandle control);
+
+// Typing that replaces a control's text (an edit, a combo box's edit field). Edits that take
+// digits only refuse the rest: returns 0 and leaves the text when something was refused.
+int controlType(WindowHandle control, const char* text);
+
+// Picking entry index from a drop-down list (a combo box's edit field takes its text).
+// Returns 1 when the entry exists.
+int controlChoose(WindowHandle control, int index);
+
+// A key pressed in a top-level window: Tab and Shift+Tab move the focus, arrow keys move within a
+// radio group or a drop-down list, Space presses the focused button, Enter the focused or default
+// push button, Escape cancels a dialog, Alt+letter (or the letter outside an edit) goes to the
+// control with that mnemonic. Every other key reaches the window as msgKeyDown.
+void hostKeyDown(WindowHandle window, std::uint32_t key, std::uint32_t modifiers);
+
+// --- dialogs
+
+// One control of a dialog, placed in dialog units of the 8-point dialog font.
+struct DialogItem {
+    int id;
+    ControlKind kind;
+    std::uint32_t style; // ControlStyle
+    std::int32_t x, y, width, height;
+    const char* text;
+};
+
+// A dialog as data: caption, size in dialog units and the controls in tab order.
+struct DialogTemplate {
+    const char* caption;
+    std::int32_t width, height;
+    std::span<const DialogItem> items;
+};
+
+// Dialog units to pixels for the 8-point dialog font (4 units to the average character width of
+// 6 pixels, 8 units to the character height of 13 pixels).
+constexpr std::int32_t dialogUnitsX(std::int32_t units) {
+    return units * 6 / 4;
+}
+constexpr std::int32_t dialogUnitsY(std::int32_t units) {
+    return units * 13 / 8;
+}
+
+// Runs a dialog modally: it is built from the template, its procedure hears msgInitDialog, then
+// commands, until endDialog. The owner (0: none) is disabled meanwhile. Closing the dialog is a
+// command from its Cancel button (id 2). Returns the endDialog result, or -1 when the dialog could
+// not be created.
+std::intptr_t dialogBox(const DialogTemplate& dialog, WindowHandle owner, WindowProc proc);
+
+// Ends a running dialog with result once its procedure returns.
+void endDialog(WindowHandle dialog, std::intptr_t result);
+
+// Control ids of a dialog's OK and Cancel buttons.
+constexpr int idOk = 1;
+constexpr int idCancel = 2;
+
+// --- messages
 
 // The default handling of a message: nothing happens and 0 is returned.
 std::intptr_t defWindowProc(WindowHandle window, const Message& message);
@@ -122,8 +275,8 @@ int getMessage(Message* message);
 // Calls the procedure of the message's window.
 std::intptr_t dispatchMessage(const Message& message);
 
-// Puts a message at the end of the queue.
-void postMessage(WindowHandle window, std::uint32_t kind, std::uint32_t wParam, std::intptr_t lParam);
+// Puts a message at the end of the queue. Returns 0 when the window does not exist.
+int postMessage(WindowHandle window, std::uint32_t kind, std::uint32_t wParam, std::intptr_t lParam);
 
 // Shows a modal message box with one OK button; caption null means the system's default.
 void messageBox(WindowHandle owner, const char* text, const char* caption);
@@ -294,29 +447,50 @@ std::uint32_t soundBufferPlayCursor(SoundBuffer* buffer);
 void soundBufferRelease(SoundBuffer* buffer);
 
 // ---------------------------------------------------------------------------------------------
-// Settings store: named keys holding typed values (the model of the registry)
+// Settings store: the model of the registry. Keys, found by path ("Software/Virez/Audio"; '/' or
+// '\\' between the parts, no part empty), hold named values, each with a type and its bytes.
+// Key paths and value names match without regard to case. Per user: with a settings folder each
+// key is one file there, written whole through a temporary file, so a crash mid-save leaves the
+// old file; without one keys live in memory for the run.
 
 struct SettingsKey;
 
 enum SettingsResult : int { settingsOk = 0, settingsMissing = 1, settingsWrongType = 2, settingsFailed = 3 };
 
-// Opens a key by path (e.g. "Software/Virez/Audio"); create makes a missing key. Null when missing.
-SettingsKey* settingsOpen(const char* path, int create);
+// Value types (the registry's numbering).
+enum SettingsType : std::uint32_t { settingsText = 1, settingsBinary = 3, settingsDword = 4 };
 
-// Reads a 32-bit value; settingsWrongType when the value exists with another type or size.
+// Opens a key by path below parent (null: the user's top level); create makes a missing key and
+// its missing parents. Null when the key is missing or the path is not valid.
+SettingsKey* settingsOpen(SettingsKey* parent, const char* path, int create);
+
+// Reads a 4-byte number; settingsWrongType when the value has another type or size.
 int settingsGetDword(SettingsKey* key, const char* name, std::uint32_t* value);
 
-// Writes a 32-bit value.
+// Writes a 4-byte number.
 int settingsSetDword(SettingsKey* key, const char* name, std::uint32_t value);
 
-// Reads a text value (for tests and tools); settingsWrongType when it is not text.
+// Reads a text value into buffer (cut to fit); settingsWrongType when it is not text.
 int settingsGetText(SettingsKey* key, const char* name, char* buffer, std::size_t size);
 
-// Writes a text value.
+// Writes a text value (stored with its terminating zero, as the registry does).
 int settingsSetText(SettingsKey* key, const char* name, const char* text);
 
-// Writes the key back to its store and frees the handle.
+// Reads any value: its type, and its bytes when data is not null and *size is enough. *size is
+// set to the value's size; settingsFailed (with *size set) when the buffer is too small.
+int settingsGetValue(SettingsKey* key, const char* name, std::uint32_t* type, void* data, std::uint32_t* size);
+
+// Writes any value of size bytes (at most 4096).
+int settingsSetValue(SettingsKey* key, const char* name, std::uint32_t type, const void* data,
+                     std::uint32_t size);
+
+// Writes the key back to its store and frees the handle; settingsFailed when it could not be
+// written (the store keeps what it had).
 int settingsClose(SettingsKey* key);
+
+// The folder of the per-user settings files: $XDG_CONFIG_HOME/morva, else ~/.config/morva;
+// empty when neither is known.
+std::string settingsUserFolder();
 
 // ---------------------------------------------------------------------------------------------
 // Tracing for recordings
@@ -324,10 +498,11 @@ int settingsClose(SettingsKey* key);
 // Notes the play status the show has just read (recorded by the headless back end).
 void traceStatus(std::int32_t order, std::int32_t row);
 
-// Asks the user (or the recording's script) to pick one of count texts; selected is the current
-// selection. Returns the chosen index, or selected when nothing else was asked for.
-int hostPickEntry(const char* const* texts, int count, int selected);
-
 // The program's icon for the host's windows: size x size pixels of 0xAARRGGBB, top row first.
 // The pixels are not copied and must stay valid; null means the host's default icon.
 void setProgramIcon(const std::uint32_t* argb, int size);
+
+// A picture of the program that picture controls show by name (names match without regard to
+// case): width x height pixels of 0xAARRGGBB, top row first. The pixels are not copied and must
+// stay valid. A second bitmap of the same name replaces the first.
+void setProgramBitmap(const char* name, const std::uint32_t* argb, int width, int height);

@@ -17,6 +17,7 @@
 
 #include "platform/clock.h"
 #include "platform/host.h"
+#include "platform/sdlui.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ struct Sdl {
     SDL_Window* window = nullptr;
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
-    WindowHandle showWindow = 0; // the one window SDL draws
-    WindowHandle focus = 0;
+    WindowHandle showWindow = 0; // the show's window (windows with controls: sdlui.cpp)
     int exclusive = 0;
     DisplayMode mode{0, 0, 0};
     std::int32_t pitch = 0;
@@ -60,6 +60,7 @@ void destroyVideo() {
 
 // The desktop back on every way out, including exit() from deep inside the show.
 void atExitCleanup() {
+    uiCloseAll();
     destroyVideo();
     if (sdl.videoUp || sdl.audioUp) SDL_Quit();
     sdl.videoUp = sdl.audioUp = 0;
@@ -95,12 +96,10 @@ void redraw() {
 void init() {
     static const int registered = std::atexit(atExitCleanup);
     (void)registered;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    if (config && *config)
-        sdl.settingsFolder = std::string(config) + "/morva";
-    else if (home && *home)
-        sdl.settingsFolder = std::string(home) + "/.config/morva";
+    // Ctrl+C and kill end the program as they end any other; SDL would make them a close request
+    // that a dialog takes for Cancel.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    sdl.settingsFolder = settingsUserFolder();
 }
 
 void shutdown(int) {
@@ -109,9 +108,10 @@ void shutdown(int) {
 
 // --- windows and input -----------------------------------------------------------------------
 
-void windowCreated(WindowHandle window, const WindowDesc& desc) {
-    // Only the show window is drawn by SDL; the configuration window has no SDL face yet.
-    if (!(desc.style & windowPopup) || sdl.window || !sdl.videoUp) return;
+int windowCreated(WindowHandle window, const WindowDesc& desc) {
+    if (!sdl.videoUp) return 0;
+    if (desc.style & windowDialog) return uiCreate(window, desc);
+    if (!(desc.style & windowPopup) || sdl.window) return 0;
     Uint32 flags = SDL_WINDOW_HIDDEN;
     int w = 960, h = 600, x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
     SDL_DisplayMode desktop;
@@ -128,7 +128,7 @@ void windowCreated(WindowHandle window, const WindowDesc& desc) {
         }
     }
     sdl.window = SDL_CreateWindow("Morva", x, y, w, h, flags);
-    if (!sdl.window) return;
+    if (!sdl.window) return 0;
     const ProgramIcon icon = programIcon();
     if (icon.argb) {
         // SDL only reads the pixels while setting the icon, so the surface can go at once.
@@ -144,15 +144,25 @@ void windowCreated(WindowHandle window, const WindowDesc& desc) {
     if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
     if (sdl.renderer) SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     sdl.showWindow = window;
+    return 1;
+}
+
+void windowDestroyed(WindowHandle window) {
+    uiDestroy(window);
 }
 
 void windowShown(WindowHandle window) {
-    sdl.focus = window;
     if (window == sdl.showWindow && sdl.window) {
         SDL_ShowWindow(sdl.window);
         SDL_RaiseWindow(sdl.window);
         redraw();
+        return;
     }
+    uiShow(window);
+}
+
+void windowChanged(WindowHandle window, int now) {
+    uiChanged(window, now);
 }
 
 std::uint32_t virtualKey(SDL_Keycode key) {
@@ -169,11 +179,17 @@ void pumpEvents(int wait) {
         return;
     }
     SDL_Event event;
-    int got = wait ? SDL_WaitEventTimeout(&event, 10) : SDL_PollEvent(&event);
+    // Windows with controls that are still settling a change want drawing, not sleep.
+    const int busy = uiDrawPending();
+    int got = wait && !busy ? SDL_WaitEventTimeout(&event, 10) : SDL_PollEvent(&event);
     while (got) {
+        if (uiEvent(event)) {
+            got = SDL_PollEvent(&event);
+            continue;
+        }
         switch (event.type) {
         case SDL_QUIT:
-            if (sdl.focus) postMessage(sdl.focus, msgClose, 0, 0);
+            if (const WindowHandle active = activeWindow()) postMessage(active, msgClose, 0, 0);
             break;
         case SDL_WINDOWEVENT:
             if (event.window.event == SDL_WINDOWEVENT_CLOSE && sdl.showWindow)
@@ -183,21 +199,19 @@ void pumpEvents(int wait) {
                 redraw();
             break;
         case SDL_KEYDOWN:
-            if (sdl.focus) {
+            if (sdl.showWindow) {
                 const std::uint32_t key = virtualKey(event.key.keysym.sym);
-                if (key) postMessage(sdl.focus, msgKeyDown, key, 0);
+                if (key) hostKeyDown(sdl.showWindow, key, 0);
             }
             break;
         default: break;
         }
         got = SDL_PollEvent(&event);
     }
+    uiDrawPending();
 }
 
-void listAdded(WindowHandle, const char* text) {
-    // The log has no window of its own yet; it goes to the terminal so loading can be followed.
-    std::fprintf(stderr, "%s\n", text);
-}
+void listAdded(WindowHandle, const char*) {}
 
 void messageBoxShown(WindowHandle, const char* text, const char* caption) {
     const bool display = sdl.videoUp || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
@@ -227,9 +241,6 @@ std::int32_t screenH() {
     return 480;
 }
 
-int pickEntry(const char* const*, int, int selected) {
-    return selected;
-}
 void traceStatusIgnored(std::int32_t, std::int32_t) {}
 
 // --- display ---------------------------------------------------------------------------------
@@ -556,14 +567,15 @@ const HostBackend backend = {
     init,
     shutdown,
     windowCreated,
+    windowDestroyed,
     windowShown,
+    windowChanged,
     pumpEvents,
     listAdded,
     messageBoxShown,
     showCursorSdl,
     screenW,
     screenH,
-    pickEntry,
     traceStatusIgnored,
     realCounterFrequency,
     realCounterRead,
@@ -616,4 +628,12 @@ int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height)
     rgb[1] = pixel[1];
     rgb[2] = pixel[0];
     return ok;
+}
+
+int sdlReadBackWindow(WindowHandle window, int x, int y, std::uint8_t rgb[3]) {
+    return uiReadBack(window, x, y, rgb);
+}
+
+std::uint32_t sdlWindowId(WindowHandle window) {
+    return uiWindowId(window);
 }

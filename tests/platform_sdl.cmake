@@ -30,3 +30,16 @@ if(TARGET morva)
   set_tests_properties(demo.morva_without_display_reports_directdraw_error PROPERTIES
                        TIMEOUT 30 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
 endif()
+
+# A dialog with controls drawn with Dear ImGui over Mesa's software OpenGL under Xvfb: its look
+# read back, typing, a mouse click and Enter fed through SDL's event queue.
+add_executable(sdl_dialog_check ${CMAKE_CURRENT_SOURCE_DIR}/platform/sdl/sdl_dialog_check.cpp)
+target_link_libraries(sdl_dialog_check PRIVATE morva_platform)
+set_target_properties(sdl_dialog_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+add_test(NAME platform.sdl_dialog
+         COMMAND sh -c "command -v xvfb-run >/dev/null 2>&1 || exit 77; exec xvfb-run -a -s '-screen 0 1024x768x24' \"$0\""
+                 $<TARGET_FILE:sdl_dialog_check>)
+set_tests_properties(platform.sdl_dialog PROPERTIES
+                     SKIP_RETURN_CODE 77
+                     TIMEOUT 60
+                     ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;SDL_AUDIODRIVER=dummy")

@@ -420,3 +420,62 @@ TEST_F(Capture, TwoRunsOfTheShowsMusicWriteIdenticalFiles) {
     EXPECT_EQ(orderRuns(first).size(), 2u);
     EXPECT_GT(readSound(first).rms(40, 45), 300.0);
 }
+
+TEST_F(Capture, TheLogStartsWithTheWindowsOwnThreeLinesThenTheLoading) {
+    const fs::path folder = workFolder("log");
+    EXPECT_EQ(run(folder, {"--out", "out", "--escape-at", "100"}), 0);
+    const std::vector<std::string> log = events(folder, "log");
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[0].rfind("log\tZYN DemoSystem v1.0 (W32)", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find("2000"), std::string::npos);
+    EXPECT_NE(log[0].find("Gravel Mantle"), std::string::npos);
+    EXPECT_NE(log[1].find("VIREZ"), std::string::npos);
+    EXPECT_NE(log[1].find("1.1.2"), std::string::npos);
+    EXPECT_EQ(log[2], "log\t");
+    EXPECT_EQ(log.back(), "log\tDone...");
+}
+
+TEST_F(Capture, WithoutTheDefaultModeTheFirstSortedEntryIsShown) {
+    const fs::path folder = workFolder("modes");
+    EXPECT_EQ(run(folder, {"--out", "out", "--modes", "640x400x16,512x384x16,640x480x32", "--escape-at", "100"}), 0);
+    EXPECT_EQ(events(folder, "mode").at(0), "mode\t512x384x16 interlaced=0 format=565 pitch=1024");
+}
+
+TEST_F(Capture, NoSoundChosenInTheSoundSetupRunsTheShowSilentlyToItsEnd) {
+    // A working sound output is there; the user picks "No Sound" before "GO!".
+    const fs::path folder = workFolder("nosound");
+    EXPECT_EQ(run(folder, {"--out", "out", "--audio-setup", "open;preset=No Sound;ok"}), 1);
+    const std::vector<std::vector<int>> songs = orderRuns(folder);
+    ASSERT_EQ(songs.size(), 2u);
+    EXPECT_EQ(songs[0], counting(0, 5));
+    EXPECT_EQ(songs[1], counting(0, 14));
+    const Sound sound = readSound(folder);
+    EXPECT_EQ(sound.rms(0, sound.seconds()), 0.0);
+    // No sound error: the silent device was chosen, not fallen back to.
+    for (const std::string& line : events(folder, "log")) EXPECT_EQ(line.find("sound init error"), std::string::npos);
+    // The same run without the choice is heard.
+    const fs::path heard = workFolder("heard");
+    EXPECT_EQ(run(heard, {"--out", "out", "--audio-setup", "open;ok"}), 1);
+    EXPECT_GT(readSound(heard).rms(3.2, 4.2), 1000.0);
+}
+
+TEST_F(Capture, TheSoundSetupIsScriptedBeforeGo) {
+    const fs::path folder = workFolder("setup");
+    const fs::path errors = folder / "errors.txt";
+    EXPECT_EQ(run(folder,
+                  {"--out", "out", "--audio-setup", "open;preset=&High;stereo=0;buffer=200;custom;rate=48000;ok;ok",
+                   "--mode", "640x400x16", "--escape-at", "100"},
+                  errors),
+              0);
+    for (const char* complaint : {"no control", "refused", "not in", "greyed", "nothing left"})
+        EXPECT_EQ(read(errors).find(complaint), std::string::npos) << read(errors);
+    EXPECT_EQ(events(folder, "mode").at(0), "mode\t640x400x16 interlaced=0 format=565 pitch=1280");
+    // An action that finds nothing is said, and the show still starts.
+    EXPECT_EQ(run(folder, {"--out", "out", "--audio-setup", "open;preset=Loud;ok", "--escape-at", "100"}, errors), 0);
+    EXPECT_NE(read(errors).find("no control \"Loud\""), std::string::npos) << read(errors);
+    // Words that cannot be actions are refused before anything runs.
+    for (const char* bad : {"open;;ok", "stereo=2", "ok=1", "preset=", "mixing=loud"}) {
+        EXPECT_EQ(run(folder, {"--audio-setup", bad}, errors), 2) << bad;
+        EXPECT_NE(read(errors).find("bad value for --audio-setup"), std::string::npos) << bad;
+    }
+}

@@ -1,6 +1,9 @@
-// The mode list: which display modes are offered, the preselection, and the chosen entry's effect.
+// The configuration window: the mode list, the preselection, the chosen entry's effect, its
+// controls, "Audio Config", closing it, and the log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,10 +14,12 @@ namespace {
 
 std::vector<std::string> logged;
 
-void start(std::vector<DisplayMode> modes, std::string pick = "") {
+void start(std::vector<DisplayMode> modes, std::vector<std::string> script = {"GO!"},
+           std::function<int(WindowHandle)> user = {}) {
     HeadlessOptions options;
     options.modes = std::move(modes);
-    options.pick = std::move(pick);
+    options.script = std::move(script);
+    options.user = std::move(user);
     HeadlessRecorder recorder{};
     recorder.event = [](void*, std::int64_t, const char* kind, const char* detail) {
         if (std::string(kind) == "log") logged.push_back(detail);
@@ -23,13 +28,17 @@ void start(std::vector<DisplayMode> modes, std::string pick = "") {
     headlessConfigure(options, recorder);
     platformInit(headlessBackend());
     demoSettings = defaultSettings();
+    std::snprintf(demoTitle, sizeof demoTitle, "%s", "'Morva by Gravel Mantle'");
+    startRequested = 0;
+    useMmx = 0;
+    mmxAvailable = 1;
     setBufferFormat(0);
 }
 
 std::vector<std::string> listed(std::uint8_t bufferType) {
     setBufferFormat(bufferType);
     WindowDesc desc{"ZYNDEMOCFG", "", windowDialog, 0, 0, 600, 314, nullptr};
-    const WindowHandle combo = createControl(createWindow(desc), controlComboBox, nullptr, 0, 0, 1, 1);
+    const WindowHandle combo = createControl(createWindow(desc), controlComboBox, nullptr, 0, 0, 1, 1, styleSort);
     fillModeList(combo);
     std::vector<std::string> texts;
     for (int i = 0; i < controlCount(combo); ++i) {
@@ -38,6 +47,15 @@ std::vector<std::string> listed(std::uint8_t bufferType) {
         texts.push_back(text);
     }
     return texts;
+}
+
+// The control of window with this text and kind.
+WindowHandle control(WindowHandle window, const std::string& text, ControlKind kind) {
+    for (WindowHandle child : windowRecord(window)->children) {
+        const WindowRecord* c = windowRecord(child);
+        if (c->control == kind && c->text == text) return child;
+    }
+    return 0;
 }
 
 } // namespace
@@ -79,44 +97,150 @@ TEST(ModeList, ChosenTextSetsIndexAndInterlacedOnlyEverSetsIt) {
     applyModeText(&plain, "640x480x16");
     EXPECT_EQ(plain.modeIndex, 14);
     EXPECT_EQ(plain.interlaced, 0);
-    EXPECT_EQ(applyModeText(&plain, "800x600x16"), 0);
+    for (const char* nothing : {"800x600x16", "640x480x16 ", "640X480X16", ""})
+        EXPECT_EQ(applyModeText(&plain, nothing), 0) << nothing;
     EXPECT_EQ(plain.modeIndex, 14);
+    EXPECT_EQ(plain.interlaced, 0);
 }
 
-TEST(ConfigStage, GoWithoutTouchingTheListStartsIn320x240) {
+TEST(ConfigWindow, GoWithoutTouchingTheListStartsIn320x240) {
     start(headlessAllModes());
-    runConfigStage();
+    runConfigWindow();
     EXPECT_EQ(startRequested, 1);
     EXPECT_EQ(demoSettings.modeIndex, 5);
     EXPECT_EQ(demoSettings.interlaced, 0);
     platformShutdown(0);
 }
 
-TEST(ConfigStage, WithoutThe320x240ModeTheFirstSortedEntryIsTaken) {
+TEST(ConfigWindow, WithoutThe320x240ModeTheFirstSortedEntryIsTaken) {
     start({{640, 480, 16}, {512, 384, 16}, {320, 240, 32}});
-    runConfigStage();
+    runConfigWindow();
     EXPECT_EQ(demoSettings.modeIndex, 8);
     platformShutdown(0);
 }
 
-TEST(ConfigStage, EmptyListKeepsTheDefaultIndex) {
+TEST(ConfigWindow, EmptyListKeepsTheDefaultIndex) {
     start({{320, 240, 24}});
-    runConfigStage();
+    runConfigWindow();
     EXPECT_EQ(demoSettings.modeIndex, 5);
     platformShutdown(0);
 }
 
-TEST(ConfigStage, PickedInterlacedEntryIsTaken) {
-    start(headlessAllModes(), "640x400x16 interlaced");
-    runConfigStage();
-    EXPECT_EQ(demoSettings.modeIndex, 11);
+TEST(ConfigWindow, ChosenInterlacedEntryGivesItsIndexWithInterlacing) {
+    start(headlessAllModes(), {"select=640x480x16 interlaced", "GO!"});
+    runConfigWindow();
+    EXPECT_EQ(demoSettings.modeIndex, 14);
     EXPECT_EQ(demoSettings.interlaced, 1);
     platformShutdown(0);
 }
 
-TEST(LogLine, EveryCallIsOneEntryWithoutLineFeeds) {
+TEST(ConfigWindow, TheKeyboardAloneCanChooseAndStart) {
+    // Tab to the list, one entry down from 320x240x16, Enter for the default button "GO!".
+    start(headlessAllModes(), {"key:tab", "key:down", "key:enter"});
+    runConfigWindow();
+    EXPECT_EQ(demoSettings.modeIndex, 8);
+    platformShutdown(0);
+}
+
+TEST(ConfigWindow, HasItsControlsWhereTheyBelongAndStaysOpenAfterGo) {
     start(headlessAllModes());
-    runConfigStage();
+    runConfigWindow();
+    const WindowRecord* window = windowRecord(configWindow);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->className, "ZYNDEMOCFG");
+    EXPECT_EQ(window->text, "'Morva by Gravel Mantle'");
+    EXPECT_EQ(window->visible, 1);
+    EXPECT_EQ(window->width, 600);
+    EXPECT_EQ(window->height, 314);
+    std::int32_t w = 0, h = 0;
+    getClientRect(configWindow, &w, &h);
+    const WindowRecord* go = windowRecord(control(configWindow, "GO!", controlButton));
+    ASSERT_NE(go, nullptr);
+    EXPECT_TRUE(go->style & styleDefault);
+    EXPECT_EQ(go->x, 488);
+    EXPECT_EQ(go->width, w - 490);
+    const WindowRecord* mmx = windowRecord(control(configWindow, "Use MMX", controlCheckBox));
+    ASSERT_NE(mmx, nullptr);
+    EXPECT_TRUE(mmx->style & stylePushLike);
+    EXPECT_EQ(mmx->checked, 0);
+    EXPECT_EQ(mmx->enabled, 1);
+    const WindowRecord* picture = windowRecord(control(configWindow, "DemoBitmap", controlPicture));
+    ASSERT_NE(picture, nullptr);
+    EXPECT_NE(programBitmap("demobitmap").argb, nullptr); // resource names match in any case
+    for (WindowHandle child : window->children) {
+        const WindowRecord* c = windowRecord(child);
+        EXPECT_EQ(c->visible, 1);
+        if (c->control == controlListBox) {
+            EXPECT_EQ(c->width, w - 4);
+            EXPECT_EQ(c->height, h - 82);
+        }
+    }
+    platformShutdown(0);
+}
+
+TEST(ConfigWindow, UseMmxIsGreyedOutWithoutMmxAndFollowsItsButtonWithIt) {
+    static int enabled = -1;
+    start(headlessAllModes(), {"GO!"}, [](WindowHandle active) {
+        enabled = isWindowEnabled(control(active, "Use MMX", controlCheckBox));
+        return 0;
+    });
+    mmxAvailable = 0;
+    runConfigWindow();
+    EXPECT_EQ(enabled, 0);
+    EXPECT_EQ(useMmx, 0);
+    platformShutdown(0);
+
+    start(headlessAllModes(), {"Use MMX", "GO!"});
+    runConfigWindow();
+    EXPECT_EQ(useMmx, 1);
+    platformShutdown(0);
+}
+
+TEST(ConfigWindow, AudioConfigOpensTheSoundSetupAndCancellingChangesNothingHere) {
+    static std::vector<std::string> captions;
+    captions.clear();
+    start(headlessAllModes(), {"Audio Config", "Cancel", "GO!"}, [](WindowHandle active) {
+        captions.push_back(windowRecord(active)->text);
+        return 0;
+    });
+    runConfigWindow();
+    ASSERT_GE(captions.size(), 3u);
+    EXPECT_EQ(captions[0], "'Morva by Gravel Mantle'");
+    EXPECT_EQ(captions[1], "VIREZ Digital Audio System v1.1.2 Setup");
+    EXPECT_EQ(captions[2], "'Morva by Gravel Mantle'"); // back, still waiting for "GO!"
+    EXPECT_EQ(demoSettings.modeIndex, 5);
+    EXPECT_EQ(startRequested, 1);
+    platformShutdown(0);
+}
+
+TEST(ConfigWindowDeathTest, ClosingItEndsTheProcessWithCodeZeroBeforeOrAfterGo) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            start(headlessAllModes(), {}, [](WindowHandle active) {
+                postMessage(active, msgClose, 0, 0);
+                return 1;
+            });
+            runConfigWindow();
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            start(headlessAllModes());
+            runConfigWindow();
+            configWindowProc(configWindow, {configWindow, msgClose, 0, 0});
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(LogLine, TheWindowsOwnLinesComeFirstThenOneEntryPerCallWithoutLineFeeds) {
+    start(headlessAllModes());
+    runConfigWindow();
+    ASSERT_EQ(logged.size(), 3u);
+    EXPECT_NE(logged[0].find("ZYN DemoSystem v1.0 (W32)"), std::string::npos);
+    EXPECT_NE(logged[0].find("2000"), std::string::npos);
+    EXPECT_NE(logged[1].find("1.1.2"), std::string::npos);
+    EXPECT_EQ(logged[2], "");
     logged.clear();
     logLine("ok\n");
     logLine("");

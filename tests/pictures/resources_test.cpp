@@ -1,5 +1,5 @@
 // The two pictures built into the program: the 200 x 64 logo bitmap and the 32 x 32 icon.
-#include "demo_resources.h"
+#include "demo/demo_resources.h"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,14 @@ namespace {
 void usage() {
     std::fputs("usage: morva-capture [--out DIR] [--mode TEXT] [--modes WxHxB,...] [--format 565|555]\n"
                "                     [--pitch BYTES] [--refuse-mode WxHxB] [--audio ok|none|busy]\n"
-               "                     [--escape-at MS] [--stills MS,MS,...] [--realtime]\n",
+               "                     [--audio-setup \"ACTION;ACTION;...\"] [--escape-at MS]\n"
+               "                     [--stills MS,MS,...] [--realtime]\n"
+               "--mode TEXT: the mode list entry chosen before \"GO!\" (\"640x480x16 interlaced\")\n"
+               "--audio-setup: what the user does in the sound setup before \"GO!\", in order:\n"
+               "  open (\"Audio Config\"), preset=TEXT (a quality, or \"No Sound\"), card=No Sound|Default,\n"
+               "  stereo=0|1, never-directsound=0|1, buffer=MS, dsound-buffer=MS, custom, rate=HZ,\n"
+               "  mixing=normal|interpolating, ok, cancel, key:tab|enter|escape|..., or NAME[=VALUE]\n"
+               "  for any control by its text; e.g. \"open;preset=&High;stereo=0;buffer=200;ok\"\n",
                stderr);
 }
 
@@ -48,6 +55,53 @@ bool splitList(const char* text, std::vector<std::string>* items) {
     }
 }
 
+// One action of --audio-setup in the form the headless user takes (platform/headless.h). Returns
+// false for an action it cannot be.
+bool audioSetupAction(const std::string& item, std::string* action) {
+    const std::size_t equals = item.find('=');
+    const std::string word = item.substr(0, equals);
+    const std::string value = equals == std::string::npos ? "" : item.substr(equals + 1);
+    const bool hasValue = equals != std::string::npos;
+    const bool flag = value == "0" || value == "1";
+    struct Alias {
+        const char* word;
+        const char* control; // the control the word stands for
+        enum { none, any, zeroOrOne } takes;
+    };
+    static const Alias aliases[] = {
+        {"open", "Audio Config", Alias::none},
+        {"ok", "OK", Alias::none},
+        {"cancel", "Cancel", Alias::none},
+        {"custom", "Custom...", Alias::none},
+        {"card", "Sound Card:", Alias::any},
+        {"stereo", "Stereo", Alias::zeroOrOne},
+        {"never-directsound", "Never Use DirectSound", Alias::zeroOrOne},
+        {"buffer", "Buffer Length:", Alias::any},
+        {"dsound-buffer", "DirectSound Buffer:", Alias::any},
+        {"rate", "Mixing Rate:", Alias::any},
+    };
+    for (const Alias& alias : aliases) {
+        if (word != alias.word) continue;
+        if ((alias.takes == Alias::none) == hasValue) return false;
+        if (alias.takes == Alias::zeroOrOne && !flag) return false;
+        *action = hasValue ? std::string(alias.control) + "=" + value : alias.control;
+        return true;
+    }
+    if (word == "preset") {
+        // A quality by its text; "No Sound", not a quality but the device list's entry, works too.
+        if (value.empty()) return false;
+        *action = value;
+        return true;
+    }
+    if (word == "mixing") {
+        if (value != "normal" && value != "interpolating") return false;
+        *action = value == "normal" ? "Normal (low quality)" : "Interpolating (high quality)";
+        return true;
+    }
+    *action = item; // any control by its text, or key:KEY
+    return !item.empty();
+}
+
 int bad(const char* option, const char* value) {
     std::fprintf(stderr, "morva-capture: bad value for %s: \"%s\"\n", option, value ? value : "");
     usage();
@@ -61,6 +115,8 @@ int main(int argc, char** argv) {
     options.modes = headlessAllModes();
     CaptureSettings settings;
     settings.folder = "capture";
+    std::string modeText;
+    std::vector<std::string> audioSetup;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--realtime") {
@@ -72,9 +128,10 @@ int main(int argc, char** argv) {
             return 0;
         }
         // Options that take a value; anything else is unknown, with or without a value after it.
-        static const char* const withValue[] = {"--out",    "--mode",      "--modes",
-                                                "--format", "--pitch",     "--refuse-mode",
-                                                "--audio",  "--escape-at", "--stills"};
+        static const char* const withValue[] = {"--out",         "--mode",        "--modes",
+                                                "--format",      "--pitch",       "--refuse-mode",
+                                                "--audio",       "--audio-setup", "--escape-at",
+                                                "--stills"};
         if (std::none_of(std::begin(withValue), std::end(withValue),
                          [&](const char* known) { return option == known; })) {
             std::fprintf(stderr, "morva-capture: unknown option %s\n", option.c_str());
@@ -92,7 +149,18 @@ int main(int argc, char** argv) {
             if (!*value) return bad("--out", value);
             settings.folder = value;
         } else if (option == "--mode") {
-            options.pick = value;
+            modeText = value;
+        } else if (option == "--audio-setup") {
+            std::string all = value;
+            for (std::size_t start = 0; start <= all.size();) {
+                std::size_t end = all.find(';', start);
+                if (end == std::string::npos) end = all.size();
+                std::string action;
+                if (!audioSetupAction(all.substr(start, end - start), &action))
+                    return bad("--audio-setup", all.substr(start, end - start).c_str());
+                audioSetup.push_back(action);
+                start = end + 1;
+            }
         } else if (option == "--modes") {
             std::vector<std::string> items;
             if (!splitList(value, &items)) return bad("--modes", value);
@@ -135,6 +203,11 @@ int main(int argc, char** argv) {
             }
         }
     }
+
+    // The user: the sound setup first, then the mode, then "GO!".
+    options.script = audioSetup;
+    if (!modeText.empty()) options.script.push_back("select=" + modeText);
+    options.script.push_back("GO!");
 
     std::error_code error;
     std::filesystem::create_directories(settings.folder, error);
