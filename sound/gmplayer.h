@@ -40,6 +40,10 @@ inline constexpr std::uint8_t rowNoteDelayed = 0x10;
 // doubled for a 16-bit sample still fits.
 inline constexpr int maxSampleOffset = 0x3fffffff;
 
+// Most notes a song can keep sounding in the background (Impulse Tracker
+// new-note actions): with its channels, the 64 voices the tracker mixes.
+inline constexpr int maxBackgroundVoices = 64;
+
 // Number of generic command numbers (0..35).
 inline constexpr int commandCount = 36;
 
@@ -81,6 +85,14 @@ struct ChannelState {
     // initial volumes and the channel volume commands), 0..64; channel_volume
     // stays the caller's.
     std::uint8_t song_channel_volume;
+    std::uint8_t note_fade; // Impulse Tracker: the fade-out runs without a note off
+};
+
+// A note that sounds on after its channel has gone on to the next one (an
+// Impulse Tracker instrument's new-note action), on a device channel of its own.
+struct BackgroundVoice {
+    ChannelState channel; // as the note's channel left it; instrument -1 = the voice is free
+    int host;             // the song channel the note came from
 };
 
 struct SongStatus {
@@ -120,6 +132,8 @@ struct PlayHandle {
     SongStatus* status;
     SyncCallback sync_callback;
     int sync_value;                // last synchronisation value, -1 at start
+    int background_count;          // voices for notes that sound on (0 = a new note cuts the last)
+    BackgroundVoice* background;
 };
 
 // The player's global state. During a tick, song, module, play_mode and
@@ -154,6 +168,10 @@ int gmp_play();
 int gmp_get_status(PlayHandle* handle, SongStatus** statusOut);
 // Moves the song to an order position.
 int gmp_set_position(PlayHandle* handle, int position);
+// Gives the song device channels for notes that Impulse Tracker instruments
+// let sound on under the next note (at most maxBackgroundVoices; 0 = none);
+// once per song, before it plays.
+int gmp_set_background_channels(PlayHandle* handle, int count, const int* deviceChannels);
 // Sets one channel's channel volume (0..64); error 18 beyond the song's channels.
 int gmp_set_channel_volume(PlayHandle* handle, int channel, int volume);
 // Sets the song's master volume (0..64).

@@ -139,3 +139,159 @@ TEST_F(ImpulsePlay, SampleAndInstrumentGlobalVolumesScaleTheirNotes) {
     EXPECT_EQ(lastValue("volume", 0), 64 * 32 * 48 >> 12);
     EXPECT_EQ(h->channels[0].volume, 64) << "the note's own volume is left as it is";
 }
+
+namespace {
+
+constexpr std::uint8_t D5 = note(5, 2);
+
+// A song of one channel on device channel 0 whose instrument lets its notes go in the given
+// way, with background voices on device channels 10, 11, ...
+struct NewNoteSong {
+    ModuleSpec spec;
+    explicit NewNoteSong(std::vector<std::vector<Cell>> cells) : spec(song(playModeImpulse, std::move(cells))) {}
+};
+
+} // namespace
+
+class BackgroundNotes : public ImpulsePlay {
+  protected:
+    // Starts the song, sets the instrument's new-note and duplicate-check bytes and gives it voices.
+    PlayHandle* startWith(const ModuleSpec& spec, int action, int voices, int checkType = 0, int checkAction = 0) {
+        PlayHandle* h = start(spec);
+        Instrument* ins = modules.back()->instruments[0];
+        ins->new_note_action = static_cast<std::uint8_t>(action);
+        ins->duplicate_check_type = static_cast<std::uint8_t>(checkType);
+        ins->duplicate_check_action = static_cast<std::uint8_t>(checkAction);
+        std::vector<int> channels;
+        for (int v = 0; v < voices; v++)
+            channels.push_back(10 + v);
+        EXPECT_EQ(gmp_set_background_channels(h, voices, channels.data()), errOK);
+        return h;
+    }
+};
+
+TEST_F(BackgroundNotes, ANoteThatContinuesSoundsOnBesideTheNextOne) {
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}});
+    PlayHandle* h = startWith(s.spec, 1, 2);
+    rows(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    calls.clear();
+    rows(1);
+    EXPECT_EQ(callsOf("start", 10).size(), 1u) << "the new note takes the voice's device channel";
+    EXPECT_TRUE(callsOf("start", 0).empty());
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    EXPECT_EQ(h->channels[0].device_channel, 10);
+    EXPECT_EQ(h->background[0].channel.device_channel, 0);
+    EXPECT_EQ(h->background[0].channel.note, C5);
+    EXPECT_EQ(h->background[0].host, 0);
+    calls.clear();
+    ticks(1);
+    EXPECT_EQ(lastValue("volume", 0), 64) << "the old note keeps being served";
+    EXPECT_EQ(lastValue("volume", 10), 64);
+    EXPECT_EQ(h->background[1].channel.instrument, -1) << "one voice was enough";
+}
+
+TEST_F(BackgroundNotes, ANoteOffLetsTheEnvelopeRunOutAndFreesTheVoice) {
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}});
+    InstrumentSpec& ins = s.spec.instruments[0];
+    ins.volumeEnvelopeOn = true;
+    ins.volumeEnvelope.points = {{0, 64}, {2, 64}, {6, 0}};
+    ins.volumeEnvelope.sustain = 1;
+    ins.fadeout = 512;
+    PlayHandle* h = startWith(s.spec, 2, 1);
+    rows(1);
+    calls.clear();
+    rows(1);
+    EXPECT_EQ(callsOf("release", 0).size(), 1u);
+    EXPECT_EQ(h->background[0].channel.key_off, 1);
+    EXPECT_EQ(h->background[0].channel.fade_volume, 1024)
+        << "an envelope that runs to its end fades only after it";
+    ticks(3);
+    EXPECT_EQ(lastValue("volume", 0), 16);
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "at rest at 0, the voice is given back";
+    EXPECT_EQ(h->background[0].channel.instrument, -1);
+    calls.clear();
+    ticks(1);
+    EXPECT_TRUE(callsOf("volume", 0).empty());
+}
+
+TEST_F(BackgroundNotes, ANoteFadeFadesOutAndEnds) {
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}});
+    s.spec.instruments[0].fadeout = 256;
+    PlayHandle* h = startWith(s.spec, 3, 1);
+    rows(1);
+    calls.clear();
+    rows(1);
+    EXPECT_TRUE(callsOf("release", 0).empty()) << "a fade is no note off";
+    EXPECT_EQ(h->background[0].channel.note_fade, 1);
+    EXPECT_EQ(lastValue("volume", 0), 64);
+    ticks(3);
+    EXPECT_EQ(lastValue("volume", 0), 16);
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    EXPECT_EQ(lastValue("volume", 10), 64) << "the new note does not fade";
+}
+
+TEST_F(BackgroundNotes, CutNotesAndSongsWithoutVoicesKeepOneDeviceChannel) {
+    for (int voices : {0, 2}) {
+        SCOPED_TRACE(voices);
+        calls.clear();
+        NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}, {{0, C5, 0, -1, cmdTonePorta, 4}}});
+        PlayHandle* h = startWith(s.spec, voices == 0 ? 1 : 0, voices);
+        rows(3);
+        EXPECT_EQ(callsOf("start", 0).size(), 2u);
+        EXPECT_EQ(h->channels[0].device_channel, 0);
+        ASSERT_EQ(gmp_stop_song(h), errOK);
+    }
+    // A tone portamento slides the note it has; nothing moves to the background.
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0, -1, cmdTonePorta, 4}}});
+    PlayHandle* h = startWith(s.spec, 1, 2);
+    rows(2);
+    EXPECT_EQ(h->channels[0].device_channel, 0);
+    EXPECT_EQ(h->background[0].channel.instrument, -1);
+}
+
+TEST_F(BackgroundNotes, DuplicatesOfTheNewNoteAreLetGo) {
+    // Continue, with a duplicate check on the note that cuts: the same note again cuts the
+    // one before; another note leaves it.
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}, {{0, C5, 0}}});
+    PlayHandle* h = startWith(s.spec, 1, 4, 1, 0);
+    rows(2);
+    EXPECT_EQ(h->background[0].channel.instrument, 0) << "D-5 is no duplicate of C-5";
+    calls.clear();
+    rows(1);
+    // C-5 comes again: D-5 moves to the second voice; the first C-5 is cut.
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    EXPECT_EQ(h->background[0].channel.instrument, -1);
+    EXPECT_EQ(h->background[1].channel.note, D5);
+}
+
+TEST_F(BackgroundNotes, TheQuietestVoiceIsTakenWhenAllAreBusy) {
+    NewNoteSong s({{{0, C5, 0, 10}}, {{0, D5, 0, 40}}, {{0, note(5, 4), 0, 30}}, {{0, C5, 0}}});
+    PlayHandle* h = startWith(s.spec, 1, 2);
+    rows(3);
+    // Voices: C-5 (volume 10) on device channel 0, D-5 (40) on 10; the channel plays E-5 on 11.
+    EXPECT_EQ(h->channels[0].device_channel, 11);
+    calls.clear();
+    rows(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "C-5, the quietest, gives way";
+    EXPECT_EQ(h->channels[0].device_channel, 0);
+    EXPECT_EQ(h->background[0].channel.note, note(5, 4));
+    EXPECT_EQ(h->background[1].channel.note, D5);
+}
+
+TEST_F(BackgroundNotes, BadVoiceListsAreRefused) {
+    PlayHandle* h = start(song(playModeImpulse, {}));
+    EXPECT_EQ(gmp_set_background_channels(h, -1, nullptr), errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(h, 2, nullptr), errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(h, maxBackgroundVoices + 1, std::vector<int>(99).data()),
+              errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(nullptr, 0, nullptr), errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(h, 1, std::vector<int>{5}.data()), errOK);
+    EXPECT_EQ(gmp_set_background_channels(h, 1, std::vector<int>{6}.data()), errInvalidArguments)
+        << "a song's voices are given once";
+    EXPECT_EQ(h->background[0].channel.device_channel, 5);
+}
