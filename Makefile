@@ -3,9 +3,11 @@
 # runs the whole test suite, `bench` measures the speed of the sound library.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# The build's own progress, without a line for every folder make enters and leaves.
+MAKEFLAGS += --no-print-directory
 PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev libimgui-dev \
             googletest libgtest-dev libgmock-dev libbenchmark-dev \
-            fonts-dejavu-core xvfb xauth
+            fonts-dejavu-core xvfb xauth x11-utils
 # make bench also compares with libxmp (a yardstick only: linked into bench/render/xmpcompare alone).
 BENCH_PACKAGES := libxmp-dev
 BENCH_BUILD ?= build-bench

@@ -32,5 +32,6 @@ function(morva_test name dir)
     MORVA_DATA_DIR="${MORVA_DATA_DIR}"
     MORVA_MODULES_DIR="${PROJECT_SOURCE_DIR}/../shared/modules")
   include(GoogleTest)
-  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60)
+  # Parameterised cases are named by their name generators; the printed value would be bytes.
+  gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 endfunction()

@@ -1,9 +1,11 @@
 // The start-up configuration window: the video mode list, "Use MMX", the sound setup, "GO!", and
 // afterwards the loading log. It is never destroyed: it stays behind the show until the process
 // ends, and closing it ends the process at once.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 #include "demo/demo.h"
 #include "demo/demo_resources.h"
@@ -85,24 +87,29 @@ std::intptr_t configWindowProc(WindowHandle window, const Message& message) {
 
 namespace {
 // Which display modes the list offers: 16-bit ones, and 24/32-bit ones only for a 32-bit buffer.
-int addModeEntries(const DisplayMode& mode, void* context) {
-    const auto list = static_cast<WindowHandle>(reinterpret_cast<std::intptr_t>(context));
+template <typename Add>
+void modeEntriesOf(const DisplayMode& mode, Add add) {
     const std::int32_t w = mode.width, h = mode.height, b = mode.bits;
     const bool depthOk = b == 16 || ((b == 24 || b == 32) && bufferBits == 32);
-    if (!depthOk) return 1;
+    if (!depthOk) return;
     char text[64];
     modeEntryText(text, sizeof text, w, h, b, 0);
     if (bufferWidth == 320) {
-        if (w == 320 && (h == 200 || h == 240)) controlAddString(list, text);
+        if (w == 320 && (h == 200 || h == 240)) add(text);
         if (w == 640 && (h == 400 || h == 480)) {
-            controlAddString(list, text);
+            add(text);
             char interlacedText[64];
             modeEntryText(interlacedText, sizeof interlacedText, w, h, b, 1);
-            controlAddString(list, interlacedText);
+            add(interlacedText);
         }
     }
-    if (bufferWidth == 512 && w == 640 && (h == 400 || h == 480)) controlAddString(list, text);
-    if (w == 512 && h == 384) controlAddString(list, text);
+    if (bufferWidth == 512 && w == 640 && (h == 400 || h == 480)) add(text);
+    if (w == 512 && h == 384) add(text);
+}
+
+int addModeEntries(const DisplayMode& mode, void* context) {
+    const auto list = static_cast<WindowHandle>(reinterpret_cast<std::intptr_t>(context));
+    modeEntriesOf(mode, [list](const char* text) { controlAddString(list, text); });
     return 1;
 }
 } // namespace
@@ -128,6 +135,17 @@ const char* defaultModeText(std::uint8_t modeIndex, std::int32_t interlaced) {
         if (entry.modeIndex == modeIndex && entry.setsInterlaced == (modeIndex >= 11 && interlaced == 1 ? 1 : 0))
             return entry.text;
     return nullptr;
+}
+
+std::vector<std::string> modeEntryTexts(const std::vector<DisplayMode>& modes) {
+    std::vector<std::string> texts;
+    for (const DisplayMode& mode : modes)
+        modeEntriesOf(mode, [&texts](const char* text) { texts.emplace_back(text); });
+    std::sort(texts.begin(), texts.end(), [](const std::string& a, const std::string& b) {
+        return strcasecmp(a.c_str(), b.c_str()) < 0; // as the sorted list orders them
+    });
+    texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+    return texts;
 }
 
 void fillModeList(WindowHandle list) {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "filelib/filelib.h"
 #include "platform/platform.h"
@@ -51,6 +53,10 @@ void logLine(const char* text);
 // logLine of a printf-style message (built in a 512-character buffer).
 void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// One line on standard error naming what failed and where ("morva: " and the printf-style text):
+// the message boxes keep their short texts, this says what to do about them.
+void reportCause(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
 
@@ -77,6 +83,9 @@ int applyModeText(DemoSettings* settings, const char* text);
 
 // The entry text of a mode index as the configuration preselects it, or null outside 2..16.
 const char* defaultModeText(std::uint8_t modeIndex, std::int32_t interlaced);
+
+// The entry texts the mode list shows for a display offering these modes, in the list's order.
+std::vector<std::string> modeEntryTexts(const std::vector<DisplayMode>& modes);
 
 // Fills a combo box with the display's modes that suit the frame buffer.
 void fillModeList(WindowHandle modeList);
@@ -108,7 +117,8 @@ void setBufferFormat(std::uint8_t bufferType);
 // Display size from modeIndex 2..16; other indices change nothing.
 void setVideoMode(std::uint8_t modeIndex);
 
-// Opens the display; on failure "DirectDraw Error!" and exit code 1.
+// Opens the display; on failure "DirectDraw Error!" and exit code 1, and without any screen to
+// show on a cause line and exitNoDisplay.
 void createDirectDraw();
 
 // Show window, exclusive full screen, the chosen mode, the primary surface, the buffer block and
@@ -189,16 +199,3 @@ std::int32_t waitMs(std::int32_t ms);
 // The Escape path: everything shut down, "User interruption" message, exit code 0.
 [[noreturn]] void abortShow();
 
-// ---------------------------------------------------------------------------------------------
-// Until the parts of the show land (standin.cpp)
-
-// The opening's course without its pictures: the 3,000 ms warning wait, the first module started
-// into song, then passes of the frame pump until the order position reaches 5.
-void runOpeningStandIn();
-
-// The credits' and the tunnel's course without their pictures: the second module started into
-// song, the frame timer armed again, then passes until the order position reaches 14.
-void runSecondSongStandIn();
-
-// Darkens a frame to level/32 of its brightness. Stand-in for the colour toolkit's fadeFrame.
-void fadeFrameStandIn(std::uint16_t* frame, std::int32_t level);

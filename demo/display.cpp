@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 #include "demo/demo.h"
 
@@ -36,6 +37,21 @@ constexpr Size videoModes[] = {
     exitProcess(1);
 }
 
+// The message box, after a line on standard error that says what the display was asked for
+// and what it answered.
+[[noreturn]] void failDisplay(const char* text, const std::string& what) {
+    const char* host = displayError();
+    reportCause("%s%s%s", what.c_str(), *host ? ": " : "", host);
+    fail(text);
+}
+
+// The chosen mode as the configuration window lists it.
+std::string chosenMode() {
+    char text[64];
+    modeEntryText(text, sizeof text, displayWidth, displayHeight, displayBits, demoSettings.interlaced);
+    return text;
+}
+
 } // namespace
 
 void setBufferFormat(std::uint8_t bufferType) {
@@ -53,7 +69,13 @@ void setVideoMode(std::uint8_t modeIndex) {
 }
 
 void createDirectDraw() {
-    if (displayCreate() != displayOk) fail("DirectDraw Error!");
+    const int result = displayCreate();
+    if (result == displayNoScreen) {
+        // Nobody would see the show: say so, and leave the choice (morva-capture) to the caller.
+        reportCause("no screen to show on: %s; morva-capture records the show without one", displayError());
+        exitProcess(exitNoDisplay);
+    }
+    if (result != displayOk) failDisplay("DirectDraw Error!", "the display cannot be opened");
 }
 
 std::intptr_t showWindowProc(WindowHandle window, const Message& message) {
@@ -82,12 +104,15 @@ void setupDisplay() {
     demoWindow = createWindow(desc);
     showWindow(demoWindow);
     // 4-5. Exclusive full screen in the mode.
-    if (displaySetExclusive(demoWindow) != displayOk) fail("DirectDraw Error!");
-    if (displaySetMode(displayWidth, displayHeight, displayBits) != displayOk) fail("Mode unsupported!");
+    if (displaySetExclusive(demoWindow) != displayOk)
+        failDisplay("DirectDraw Error!", "the display cannot be taken for the show window");
+    if (displaySetMode(displayWidth, displayHeight, displayBits) != displayOk)
+        failDisplay("Mode unsupported!", "the display refused the video mode " + chosenMode());
     // 6.
     showCursor(0);
     // 7. The primary surface.
-    if (displayCreatePrimary() != displayOk) fail("DirectDraw Error!");
+    if (displayCreatePrimary() != displayOk)
+        failDisplay("DirectDraw Error!", "the display cannot make a surface for the video mode " + chosenMode());
     // 8. Its address, from one lock.
     displayLock(&surfaceDesc, lockWait);
     surfaceMemory = surfaceDesc.memory;
@@ -96,7 +121,10 @@ void setupDisplay() {
     const std::size_t bufferBytes =
         static_cast<std::size_t>(bufferWidth) * bufferHeight * ((bufferBits - 1) / 8 + 1);
     bufferBlock = static_cast<std::uint8_t*>(std::calloc(4, bufferBytes));
-    if (!bufferBlock) fail("Out of memory!");
+    if (!bufferBlock) {
+        reportCause("no memory for the four frame buffers (%zu bytes)", 4 * bufferBytes);
+        fail("Out of memory!");
+    }
     frameBuffer0 = reinterpret_cast<std::uint16_t*>(bufferBlock);
     frameBuffer1 = reinterpret_cast<std::uint16_t*>(bufferBlock + bufferBytes);
     frameBuffer2 = reinterpret_cast<std::uint16_t*>(bufferBlock + 2 * bufferBytes);

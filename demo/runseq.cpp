@@ -1,14 +1,21 @@
 // The run sequence: the program's main routine from the settings to the final fade.
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #endif
 
 #include "demo/demo.h"
+#include "effects/colour.h"
+#include "effects/opening.h"
+#include "effects/tunnel.h"
+#include "effects/water.h"
 #include "sound/soundapi.h"
 
 DemoSettings demoSettings;
@@ -70,6 +77,34 @@ void logFormat(const char* format, ...) {
     logLine(message);
 }
 
+void reportCause(const char* format, ...) {
+    std::fputs("morva: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+}
+
+namespace {
+
+// The folder the show was started in, which is where it looks for its files.
+std::string currentFolder() {
+    std::error_code error;
+    const std::string folder = std::filesystem::current_path(error).string();
+    return error ? std::string("the current folder") : folder;
+}
+
+constexpr const char* dataAdvice = "run from the folder that holds the show's data (build/data)";
+
+// Why the library could not load a module, in its own words.
+const char* soundError() {
+    return sound_get_error_message(sound_get_last_error());
+}
+
+} // namespace
+
 void readPlayStatus() {
     // A song that is not playing (a second module that failed to load) leaves the status as it was.
     sound_get_play_status(song, &playStatus);
@@ -103,6 +138,8 @@ int demoMain() {
     // 8. Sound output; without a usable device the show runs silently on the no-sound device,
     // whose clock still moves the music's positions on.
     if (!sound_init()) {
+        reportCause("no sound output can be opened (%s); the show runs in silence",
+                    *waveError() ? waveError() : soundError());
         sound_set_option(optForceNoSound, 1);
         sound_init();
         logLine("VIREZ sound init error (no/busy hardware), sound output disabled...");
@@ -111,6 +148,8 @@ int demoMain() {
     logFormat("Loading music (%s)...", demoSettings.musicFile);
     music = sound_load_module(demoSettings.musicFile);
     if (!music) {
+        reportCause("cannot load the music module \"%s\" in %s: %s; %s", demoSettings.musicFile,
+                    currentFolder().c_str(), soundError(), dataAdvice);
         messageBox(0, "Error loading module!", nullptr);
         sound_close();
         exitProcess(1);
@@ -118,15 +157,26 @@ int demoMain() {
     // 11. The archive.
     logFormat("Opening file library (%s)...", demoSettings.libraryFile);
     library = new FileLibrary{};
+    errno = 0;
     libraryOpen(library, demoSettings.libraryFile, 0, 0);
     if (!library->stream) {
+        // The archive is opened for reading and updating, so a read-only copy fails too.
+        const int error = errno;
+        const bool readOnly = error == EACCES || error == EROFS || error == EPERM;
+        reportCause("cannot open the archive \"%s\" in %s: %s; %s", demoSettings.libraryFile,
+                    currentFolder().c_str(), error ? std::strerror(error) : "unknown error",
+                    readOnly ? "the show opens it for reading and writing, so it and its folder must be writable"
+                             : dataAdvice);
         delete library;
         library = nullptr;
         messageBox(0, "Error loading filelib!", nullptr);
         sound_close();
         exitProcess(1);
     }
-    // 12. "Loading data... ", buildScaleTables, "ok" come with the colour toolkit.
+    // 12. The colour tables every part draws with.
+    logLine("Loading data... ");
+    buildScaleTables();
+    logLine("ok\n");
     // 13. The polling thread plays from now on.
     sound_start_background_play(0);
     // 14.
@@ -137,22 +187,26 @@ int demoMain() {
     // 16. Frame timer.
     setFrameRate(30);
     // 17. The opening, which starts the first module after its 3,000 ms warning and runs while
-    // the order position is below 5. The parts of the show come here as they land; until then
-    // stand-ins follow the music through the same changes.
-    runOpeningStandIn();
+    // the order position is below 5.
+    runOpening();
     // 18. Change of music. The second load's result is not checked: without a module the song
     // does not start and the show waits at this point for Escape.
     sound_stop_module(song);
     sound_free_module(music);
     music = sound_load_module(secondMusicFile);
-    // 19-20. The credits (which start the second module and arm the frame timer again) and the
-    // tunnel, up to order position 14.
-    runSecondSongStandIn();
+    if (!music)
+        reportCause("cannot load the music module \"%s\" in %s: %s; the show waits here until Escape",
+                    secondMusicFile, currentFolder().c_str(), soundError());
+    // 19. The credits, which start the second module, arm the frame timer again and run while
+    // the order position is below 6.
+    runCredits();
+    // 20. The tunnel, on the same song, up to order position 14.
+    runTunnel();
     // 21. The end of the show.
     waitMs(1000);
     sound_stop_module(song);
     for (std::int32_t level = 32; level >= 1; --level) {
-        fadeFrameStandIn(frameBuffer0, level);
+        fadeFrame(frameBuffer0, level); // each step darkens the already darkened frame again
         presentFrame(surfaceMemory, frameBuffer0);
     }
     releaseDisplay();

@@ -399,8 +399,14 @@ int displaySetModeH(std::int32_t width, std::int32_t height, std::int32_t bits) 
     const auto same = [&](const DisplayMode& m) {
         return m.width == width && m.height == height && m.bits == bits;
     };
-    if (std::none_of(state.options.modes.begin(), state.options.modes.end(), same)) return displayFailed;
-    if (same(state.options.refused)) return displayFailed;
+    if (std::none_of(state.options.modes.begin(), state.options.modes.end(), same)) {
+        setDisplayError("the headless display does not offer it");
+        return displayFailed;
+    }
+    if (same(state.options.refused)) {
+        setDisplayError("the headless display was told to refuse it");
+        return displayFailed;
+    }
     state.mode = {width, height, bits};
     const std::int32_t row = width * bytesPerPixel(bits);
     state.pitch = std::max(state.options.pitch, row);

@@ -85,6 +85,11 @@ int sdlReadBackWindow(WindowHandle window, int x, int y, std::uint8_t rgb[3]);
 // The SDL window id of a window with controls, or 0 (tests that feed it events).
 std::uint32_t sdlWindowId(WindowHandle window);
 
+// Keep the host's words about a display or sound-output failure for displayError() and
+// waveError() (null or "": none).
+void setDisplayError(const char* text);
+void setWaveError(const char* text);
+
 // Depth of criticalEnter calls the calling thread holds (the virtual clock hands over to other
 // threads only when the main thread holds no lock).
 int criticalDepthOfThisThread();

@@ -21,8 +21,30 @@ thread_local int criticalDepth = 0;
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+std::string lastDisplayError, lastWaveError; // the host's words about the last failures
+}
+
+void setDisplayError(const char* text) {
+    lastDisplayError = text ? text : "";
+}
+
+const char* displayError() {
+    return lastDisplayError.c_str();
+}
+
+void setWaveError(const char* text) {
+    lastWaveError = text ? text : "";
+}
+
+const char* waveError() {
+    return lastWaveError.c_str();
+}
+
 void platformInit(const HostBackend* chosen) {
     backend = chosen;
+    lastDisplayError.clear();
+    lastWaveError.clear();
     shutDown = 0;
     windowsReset();
     backend->init();

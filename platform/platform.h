@@ -337,12 +337,24 @@ struct SurfaceInfo {
     std::uint32_t redMask, greenMask, blueMask; // 16-bit modes: 0xF800/0x7E0/0x1F or 0x7C00/0x3E0/0x1F
 };
 
-enum DisplayResult : int { displayOk = 0, displayFailed = 1 };
+// displayNoScreen: the host has no screen to show on at all (no window system reachable, or only
+// an off-screen stand-in), as opposed to a display that refuses what was asked of it.
+enum DisplayResult : int { displayOk = 0, displayFailed = 1, displayNoScreen = 2 };
+
+// Exit codes of the process for a display that is not there, besides the show's own (1 at its
+// normal end or after a set-up error, 0 after Escape or a closed window, 255 after a fatal sound
+// error): no screen to show on at start, and the connection to the screen lost during the run.
+constexpr int exitNoDisplay = 3;
+constexpr int exitDisplayLost = 4;
 
 enum LockFlags : std::uint32_t { lockWait = 1, lockWriteOnly = 0x20 };
 
-// Opens the display. Returns displayOk or displayFailed.
+// Opens the display. Returns displayOk, displayFailed or displayNoScreen.
 int displayCreate();
+
+// What the host said about the last display call that failed, in its own words ("" when it said
+// nothing), for the cause line after the message box.
+const char* displayError();
 
 // Calls visit once per mode the display offers, in the display's order; stops when it returns 0.
 void displayEnumModes(int (*visit)(const DisplayMode& mode, void* context), void* context);
@@ -383,6 +395,10 @@ enum WaveResult : int {
     waveNoMemory = 7,
     waveBadFormat = 32,
 };
+
+// What the host said about the last wave output or sound buffer that could not be opened, in its
+// own words ("" when it said nothing).
+const char* waveError();
 
 struct WaveFormat {
     std::uint32_t rate;     // frames per second

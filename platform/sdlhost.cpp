@@ -6,6 +6,8 @@
 // window). The desktop comes back when the display is restored and, whatever the way out, when
 // the process ends.
 #include <SDL.h>
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -245,10 +247,73 @@ void traceStatusIgnored(std::int32_t, std::int32_t) {}
 
 // --- display ---------------------------------------------------------------------------------
 
+// The display the environment names, for messages: DISPLAY=":0", and WAYLAND_DISPLAY when set.
+std::string namedDisplays() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::string text = x && *x ? "DISPLAY=\"" + std::string(x) + "\"" : std::string("DISPLAY is not set");
+    if (wayland && *wayland) text += ", WAYLAND_DISPLAY=\"" + std::string(wayland) + "\"";
+    return text;
+}
+
+// SDL's stand-ins for a screen: it opens them when it reaches no window system (or when told
+// to), and a show on them runs unseen.
+bool offScreenDriver(const char* driver) {
+    for (const char* name : {"offscreen", "dummy", "evdev"})
+        if (driver && SDL_strcasecmp(driver, name) == 0) return true;
+    return false;
+}
+
+pid_t watchingProcess = 0; // the process that set the handler below
+
+// Xlib ends the process with exit code 1 when the connection to the X server breaks, which is
+// the show's normal end; this says what happened and ends with a code of its own. It must not
+// return, and nothing that talks to the dead connection may run after it.
+int connectionLost(void*) {
+    // SDL shows message boxes from a forked copy of the process, which loses the connection too;
+    // the process that started the show says it once.
+    if (getpid() != watchingProcess) std::_Exit(exitDisplayLost);
+    std::fprintf(stderr, "%s: the connection to the display (%s) was lost; the show cannot go on\n",
+                 program_invocation_short_name, namedDisplays().c_str());
+    std::fflush(stderr);
+    std::_Exit(exitDisplayLost);
+}
+
+// Watches the X connection SDL opened. libX11 is reached through SDL's own copy, so nothing
+// needs it at build time; on other window systems there is nothing to do.
+void watchConnection() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::strcmp(driver, "x11") != 0) return;
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+    if (!x11) return;
+    using IoErrorHandler = int (*)(void*);
+    using SetIoErrorHandler = IoErrorHandler (*)(IoErrorHandler);
+    watchingProcess = getpid();
+    if (auto set = reinterpret_cast<SetIoErrorHandler>(dlsym(x11, "XSetIOErrorHandler"))) set(connectionLost);
+    dlclose(x11); // SDL keeps the library loaded
+}
+
 int displayCreateS() {
     if (!sdl.videoUp) {
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return displayFailed;
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+            const std::string text = "no window system can be reached (" + namedDisplays() + "): " + SDL_GetError();
+            setDisplayError(text.c_str());
+            return displayNoScreen;
+        }
+        if (const char* driver = SDL_GetCurrentVideoDriver(); offScreenDriver(driver)) {
+            const char* forced = std::getenv("SDL_VIDEODRIVER");
+            const std::string text =
+                forced && *forced
+                    ? "SDL_VIDEODRIVER=\"" + std::string(forced) + "\" gives SDL's \"" + driver +
+                          "\" video driver, which shows nothing (" + namedDisplays() + ")"
+                    : "the display cannot be opened (" + namedDisplays() + "), and SDL's only video driver is \"" +
+                          driver + "\", which shows nothing";
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            setDisplayError(text.c_str());
+            return displayNoScreen;
+        }
         sdl.videoUp = 1;
+        watchConnection();
     }
     return displayOk;
 }
@@ -263,23 +328,33 @@ void displayEnumModesS(int (*visit)(const DisplayMode&, void*), void* context) {
 }
 
 int displaySetExclusiveS(WindowHandle window) {
-    if (!sdl.videoUp || window != sdl.showWindow || !sdl.renderer) return displayFailed;
+    if (!sdl.videoUp || window != sdl.showWindow || !sdl.renderer) {
+        const std::string text = std::string("the show window could not be drawn into: ") +
+                                 (sdl.renderer ? "it is not the show's window" : SDL_GetError());
+        setDisplayError(text.c_str());
+        return displayFailed;
+    }
     sdl.exclusive = 1;
     return displayOk;
 }
 
 int displaySetModeS(std::int32_t width, std::int32_t height, std::int32_t bits) {
-    if (!sdl.exclusive || width <= 0 || height <= 0 || width > 4096 || height > 4096) return displayFailed;
+    const auto refuse = [](const std::string& text) {
+        setDisplayError(text.c_str());
+        return displayFailed;
+    };
+    if (!sdl.exclusive) return refuse("the display was not taken for the show window first");
+    if (width <= 0 || height <= 0 || width > 4096 || height > 4096) return refuse("the size is out of range");
     Uint32 format;
     switch (bits) {
     case 16: format = SDL_PIXELFORMAT_RGB565; break;
     case 24: format = SDL_PIXELFORMAT_BGR24; break; // bytes blue, green, red, as the masks say
     case 32: format = SDL_PIXELFORMAT_RGB888; break;
-    default: return displayFailed;
+    default: return refuse("only 16, 24 and 32 bits a pixel are offered");
     }
     SDL_Texture* texture =
         SDL_CreateTexture(sdl.renderer, format, SDL_TEXTUREACCESS_STREAMING, width, height);
-    if (!texture) return displayFailed;
+    if (!texture) return refuse(std::string("SDL cannot make a texture of that size and depth: ") + SDL_GetError());
     if (sdl.texture) SDL_DestroyTexture(sdl.texture);
     sdl.texture = texture;
     sdl.mode = {width, height, bits};
@@ -289,7 +364,10 @@ int displaySetModeS(std::int32_t width, std::int32_t height, std::int32_t bits) 
 }
 
 int displayCreatePrimaryS() {
-    if (!sdl.texture) return displayFailed;
+    if (!sdl.texture) {
+        setDisplayError("no mode has been set");
+        return displayFailed;
+    }
     sdl.surface.assign(static_cast<std::size_t>(sdl.pitch) * sdl.mode.height, 0);
     sdl.surfaceExists = 1;
     return displayOk;
@@ -366,9 +444,26 @@ struct SdlWave {
     std::uint32_t offset; // bytes of the front block already played
 };
 
+void quietAlsaHandler(const char*, int, const char*, int, const char*, ...) {}
+
+// libasound writes its own complaints to standard error while SDL probes for a card (pages of
+// them on a machine without one); SDL's verdict reaches the program through waveError().
+void quietAlsa() {
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+    if (!alsa) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(quietAlsaHandler);
+    dlclose(alsa); // SDL keeps the library loaded
+}
+
 int audioUp() {
     if (!sdl.audioUp) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+        quietAlsa();
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            setWaveError(SDL_GetError());
+            return 0;
+        }
         sdl.audioUp = 1;
     }
     return 1;
@@ -400,7 +495,9 @@ SDL_AudioDeviceID openAudio(const WaveFormat& format, SDL_AudioCallback callback
     want.callback = callback;
     want.userdata = user;
     SDL_AudioSpec have{};
-    return SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device == 0) setWaveError(SDL_GetError());
+    return device;
 }
 
 void waveCallback(void* user, Uint8* stream, int length) {

@@ -153,6 +153,17 @@ int vibrato(int info) {
     return errOK;
 }
 
+// A Scream Tracker 3 and Impulse Tracker slide of a value by an infobyte:
+// xF slides up by x and Fy down by y once, on the row tick; 0y slides down
+// and x0 up on every other tick (and on the row tick too when fast is set).
+int screamSlide(int value, int info, bool fast) {
+    const int x = high(info), y = low(info);
+    if (y == 15 && x != 0) return tick() == 0 ? value + x : value;
+    if (x == 15 && y != 0) return tick() == 0 ? value - y : value;
+    if (tick() != 0 || fast) return y ? value - y : value + x;
+    return value;
+}
+
 int volumeSlide(int info) {
     ChannelState& ch = channel();
     int volume = ch.volume;
@@ -165,16 +176,21 @@ int volumeSlide(int info) {
     } else if (!screamOrImpulse()) {
         volume += high(info) ? high(info) : -low(info);
     } else {
-        const int x = high(info), y = low(info);
-        if (y == 15 && x != 0) {
-            if (tick() == 0) volume += x;
-        } else if (x == 15 && y != 0) {
-            if (tick() == 0) volume -= y;
-        } else if (tick() != 0 || (song().module->flags & moduleFastVolumeSlides)) {
-            volume += y ? -y : x;
-        }
+        volume = screamSlide(volume, info, (song().module->flags & moduleFastVolumeSlides) != 0);
     }
     cmd_set_volume(volume);
+    return errOK;
+}
+
+int setChannelVolume(int info) {
+    channel().song_channel_volume = static_cast<std::uint8_t>(std::min(info, 64));
+    return errOK;
+}
+
+int channelVolumeSlide(int info) {
+    ChannelState& ch = channel();
+    ch.song_channel_volume =
+        static_cast<std::uint8_t>(std::clamp(screamSlide(ch.song_channel_volume, info, false), 0, 64));
     return errOK;
 }
 
@@ -264,6 +280,16 @@ int setTempo(int info) {
     if (info <= 31) return errOK;
     song().tempo = info;
     return gmp_set_tempo(info);
+}
+
+// Impulse Tracker's T0y and T1x move the tempo by y down or x up on every tick after the row's first.
+int tempoSlide(int info) {
+    if (info > 31 || tick() == 0) return errOK;
+    const int step = high(info) == 0 ? -low(info) : low(info);
+    const int tempo = std::clamp(song().tempo + step, 32, 255);
+    if (tempo == song().tempo) return errOK;
+    song().tempo = tempo;
+    return gmp_set_tempo(tempo);
 }
 
 int finePortaUp(int info) {
@@ -431,49 +457,56 @@ constexpr CommandTable protrackerRow = {
     none, setPanning, sampleOffset, none, positionJump, setVolume, patternBreak, setSpeed,
     setTempo, finePortaUp, finePortaDown, patternLoop, coarsePanning, retrigReset, fineVolumeUp, fineVolumeDown,
     noteCut, delaySetup, patternDelay, none, none, none, sync, none,
-    none, none,
+    none, none, none, none,
 };
 constexpr CommandTable protrackerTick = {
     none, arpeggio, slideUp, slideDown, tonePorta, vibrato, slidePorta, slideVibrato,
     none, none, none, volumeSlide, none, none, none, none,
     none, none, none, none, none, retrigger, none, none,
     noteCut, noteDelay, none, none, none, none, none, none,
-    none, none,
+    none, none, none, none,
 };
 constexpr CommandTable extendedRow = {
     none, none, none, none, portaSetup, none, portaSetup, none,
     none, setPanning, sampleOffset, none, positionJump, setVolume, patternBreak, setSpeed,
     setTempo, finePortaUp, finePortaDown, patternLoop, coarsePanning, retrigReset, fineVolumeUp, fineVolumeDown,
     noteCut, delaySetup, patternDelay, globalVolume, none, retrigReset, sync, extraFinePortaUp,
-    extraFinePortaDown, none,
+    extraFinePortaDown, none, none, none,
 };
 constexpr CommandTable extendedTick = {
     none, arpeggio, slideUp, slideDown, tonePorta, vibrato, slidePorta, slideVibrato,
     none, none, none, volumeSlide, none, none, none, none,
     none, none, none, none, none, retrigger, none, none,
     noteCut, noteDelay, none, none, globalSlide, multiRetrigger, none, none,
-    none, panningSlide,
+    none, panningSlide, none, none,
 };
 constexpr CommandTable screamRow = {
     none, none, slideUp, slideDown, portaSetup, none, portaSetup, slideVibrato,
     none, setPanning, sampleOffset, volumeSlide, positionJump, setVolume, patternBreak, setSpeed,
     setTempo, finePortaUp, finePortaDown, patternLoop, coarsePanning, retrigReset, fineVolumeUp, fineVolumeDown,
     noteCut, delaySetup, patternDelay, globalVolume, none, retrigReset, sync, none,
-    none, none,
+    none, none, none, none,
 };
 constexpr CommandTable screamTick = {
     none, arpeggio, slideUp, slideDown, tonePorta, vibrato, slidePorta, slideVibrato,
     none, none, none, volumeSlide, none, none, none, none,
     none, none, none, none, none, retrigger, none, none,
     noteCut, noteDelay, none, none, none, multiRetrigger, none, none,
-    none, none,
+    none, none, none, none,
+};
+constexpr CommandTable impulseRow = {
+    none, none, slideUp, slideDown, portaSetup, none, portaSetup, slideVibrato,
+    none, setPanning, sampleOffset, volumeSlide, positionJump, setVolume, patternBreak, setSpeed,
+    setTempo, finePortaUp, finePortaDown, patternLoop, coarsePanning, retrigReset, fineVolumeUp, fineVolumeDown,
+    noteCut, delaySetup, patternDelay, globalVolume, none, retrigReset, sync, none,
+    none, none, setChannelVolume, channelVolumeSlide,
 };
 constexpr CommandTable impulseTick = {
     none, arpeggio, slideUp, slideDown, tonePorta, vibrato, slidePorta, slideVibrato,
     none, none, none, volumeSlide, none, none, none, none,
-    none, none, none, none, none, retrigger, none, none,
+    tempoSlide, none, none, none, none, retrigger, none, none,
     noteCut, noteDelay, none, none, none, multiRetrigger, none, none,
-    none, panningSlide,
+    none, panningSlide, none, channelVolumeSlide,
 };
 // clang-format on
 
@@ -490,7 +523,7 @@ int tableIndex(int playMode) {
 } // namespace
 
 const std::array<CommandTable, 8> command_tables = {
-    protrackerRow, protrackerTick, extendedRow, extendedTick, screamRow, screamTick, screamRow, impulseTick,
+    protrackerRow, protrackerTick, extendedRow, extendedTick, screamRow, screamTick, impulseRow, impulseTick,
 };
 
 const CommandTable& row_commands(int playMode) {

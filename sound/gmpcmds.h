@@ -1,5 +1,5 @@
 // The effect commands of the generic module player. Every loader turns its
-// format's commands into one numbering of 34 (0..33); for each play mode the
+// format's commands into one numbering of 36 (0..35); for each play mode the
 // player calls a handler from a row table on a row's first tick and from a
 // tick table on the others. Handlers work on the player's current song and
 // channel (gmp.song, gmp.channel) and return an error code; only the sound
@@ -51,6 +51,8 @@ enum Command : int {
     cmdExtraFinePortaUp = 31,
     cmdExtraFinePortaDown = 32,
     cmdPanningSlide = 33,
+    cmdSetChannelVolume = 34,   // Impulse Tracker M
+    cmdChannelVolumeSlide = 35, // Impulse Tracker N
 };
 
 // The eight handler tables: Protracker row and tick, Extended Module row and

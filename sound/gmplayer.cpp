@@ -22,6 +22,8 @@ constexpr std::uint16_t orderEnd = 0xffff;
 constexpr std::uint16_t orderSkip = 0xfffe;
 // A pattern the module does not have plays as this many empty rows.
 constexpr int missingPatternRows = 64;
+// Impulse Tracker's fade-out counts down from 1024 by the instrument's fade-out each tick.
+constexpr int impulseFullFade = 1024;
 // A single row end: the rows of a missing pattern.
 constexpr std::uint8_t emptyRow[1] = {0};
 
@@ -205,6 +207,104 @@ int setSample(const ChannelState& ch, const Sample* sample) {
     return device().setChannelSample(ch.device_channel, static_cast<std::uint32_t>(sample->device_handle));
 }
 
+// A note that starts afresh: envelopes from their first point, the fade-out
+// undone, the key held again.
+void restartEnvelopes(ChannelState& ch, bool extended) {
+    ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
+    ch.note_fade = 0;
+    ch.fade_volume = extended ? 65536 : impulseFullFade;
+    ch.autovib_position = 0;
+    ch.autovib_ramp = 0;
+}
+
+// Impulse Tracker lets a note go in one of these ways: its instrument's
+// new-note action says which when the next note comes, its duplicate-check
+// action (the same ways, continue left out) when a like note comes.
+enum : std::uint8_t { letGoCut = 0, letGoContinue = 1, letGoNoteOff = 2, letGoNoteFade = 3 };
+// What a duplicate check compares: nothing, the note, the sample or only the instrument.
+enum : std::uint8_t { duplicateOff = 0, duplicateNote = 1, duplicateSample = 2, duplicateInstrument = 3 };
+
+// Impulse Tracker note off: the samples' sustain loops and the envelopes' sustain let go.
+int impulseNoteOff(ChannelState& ch) {
+    ch.key_off = 1;
+    ch.volume_env.hold = ch.panning_env.hold = ch.pitch_env.hold = 0;
+    return device().releaseSound(ch.device_channel);
+}
+
+// Whether the channel's device channel still plays (a device that cannot say counts as playing).
+bool stillSounding(const ChannelState& ch) {
+    if (ch.instrument == -1 || ch.sample == 255) return false;
+    std::uint32_t rate = 1;
+    if (device().getChannelRate != nullptr && device().getChannelRate(ch.device_channel, &rate) != errOK)
+        return false;
+    return rate != 0;
+}
+
+// Lets a background note go in one of the ways above.
+int letGo(BackgroundVoice& voice, int how) {
+    ChannelState& ch = voice.channel;
+    switch (how) {
+    case letGoCut: ch.instrument = -1; return device().stopSound(ch.device_channel);
+    case letGoNoteOff: return impulseNoteOff(ch);
+    case letGoNoteFade: ch.note_fade = 1; return errOK;
+    default: return errOK;
+    }
+}
+
+// Before a new note on an Impulse Tracker channel: the channel's note moves to
+// a background voice when its instrument's new-note action lets it sound on
+// (the channel takes the voice's free device channel in exchange; with no
+// voice free, the quietest one gives way), and then the background notes of
+// this channel that the new note's instrument counts as duplicates are let go.
+int newNoteActions(PlayHandle* song, ChannelState& ch, int host) {
+    const Module* m = song->module;
+    const Instrument* playing = gmp_instrument(m, ch.instrument);
+    const int action = playing != nullptr ? int(playing->new_note_action) : int(letGoCut);
+    if (action >= letGoContinue && action <= letGoNoteFade && stillSounding(ch)) {
+        BackgroundVoice* slot = nullptr;
+        for (int v = 0; v < song->background_count; v++) {
+            BackgroundVoice& candidate = song->background[v];
+            if (slot == nullptr || candidate.channel.instrument == -1 ||
+                (slot->channel.instrument != -1 && candidate.channel.final_volume < slot->channel.final_volume))
+                slot = &candidate;
+            if (slot->channel.instrument == -1) break;
+        }
+        if (slot != nullptr) {
+            if (slot->channel.instrument != -1) {
+                if (int code = device().stopSound(slot->channel.device_channel); code != errOK) return code;
+            }
+            const std::uint8_t fresh = slot->channel.device_channel;
+            slot->channel = ch;
+            slot->channel.note = ch.last_note; // the row has already put the new note in place
+            slot->host = host;
+            ch.device_channel = fresh;
+            if (int code = letGo(*slot, action); code != errOK) return code;
+        }
+    }
+
+    const int incoming = (ch.row_flags & rowNewInstrument) ? ch.new_instrument : ch.instrument;
+    const Instrument* next = gmp_instrument(m, incoming);
+    if (next == nullptr || next->duplicate_check_type == duplicateOff ||
+        next->duplicate_check_type > duplicateInstrument)
+        return errOK;
+    ChannelState probe = ch;
+    probe.instrument = incoming;
+    impulseMapSample(probe, next);
+    const Sample* nextSample = probe.sample == 255 ? nullptr : gmp_channel_sample(m, &probe);
+    for (int v = 0; v < song->background_count; v++) {
+        BackgroundVoice& voice = song->background[v];
+        if (voice.host != host || voice.channel.instrument != incoming) continue;
+        const bool duplicate = next->duplicate_check_type == duplicateNote     ? voice.channel.note == probe.note
+                               : next->duplicate_check_type == duplicateSample ? gmp_channel_sample(m, &voice.channel) == nextSample
+                                                                               : true;
+        if (!duplicate) continue;
+        // Duplicate-check actions are the new-note actions without "continue".
+        const int how = next->duplicate_check_action == 0 ? letGoCut : next->duplicate_check_action + 1;
+        if (int code = letGo(voice, how); code != errOK) return code;
+    }
+    return errOK;
+}
+
 int newInstrument(PlayHandle* song, ChannelState& ch) {
     const int mode = gmp.play_mode;
     const Module* m = song->module;
@@ -219,12 +319,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
-    if (!extended || command != cmdNoteDelay) {
-        ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
-        ch.fade_volume = extended ? 65536 : 512;
-        ch.autovib_position = 0;
-        ch.autovib_ramp = 0;
-    }
+    if (!extended || command != cmdNoteDelay) restartEnvelopes(ch, extended);
     ch.key_off = 0;
     const int noteLimit = extended ? noteKeyOff : noteStop;
     const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
@@ -268,7 +363,8 @@ bool sharesInfoMemory(int command) {
     case cmdRetrigger:
     case cmdGlobalVolumeSlide:
     case cmdMultiRetrigger:
-    case cmdPanningSlide: return true;
+    case cmdPanningSlide:
+    case cmdChannelVolumeSlide: return true;
     default: return false;
     }
 }
@@ -414,6 +510,12 @@ bool slidesOnRowTick(int command) {
 int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = gmp.play_mode;
     gmp.channel = &ch;
+    const int command = rowCommandOf(ch);
+    if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
+        ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide) {
+        if (int code = newNoteActions(song, ch, static_cast<int>(&ch - song->channels)); code != errOK)
+            return code;
+    }
     if (ch.row_flags & rowNewInstrument) {
         if (int code = newInstrument(song, ch); code != errOK) return code;
     }
@@ -488,8 +590,9 @@ bool envelopeOn(const Envelope* e) {
 int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
     const std::int64_t product =
         std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
-        std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64);
-    return static_cast<int>(std::clamp<std::int64_t>((product + 0x3ffff) >> 18, 0, 64));
+        std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64) *
+        std::min<int>(ch.song_channel_volume, 64);
+    return static_cast<int>(std::clamp<std::int64_t>((product + 0xffffff) >> 24, 0, 64));
 }
 
 int sendRate(const PlayHandle* song, ChannelState& ch) {
@@ -509,15 +612,44 @@ int autovibValue(int waveform, int p) {
     }
 }
 
+// Whether a volume envelope runs to an end (it has no loop) and has reached it.
+bool envelopeEnded(const Envelope* e, const EnvelopeState& state) {
+    if (!envelopeOn(e)) return false;
+    const int count = std::min<int>(e->point_count, envelopePointCapacity);
+    const bool loops = e->loop_start < count && e->loop_end < count;
+    return !loops && state.position >= e->points[count - 1].x;
+}
+
+// Impulse Tracker fades a note out once it is told to (note fade), once its
+// volume envelope has ended, or from its note off when the envelope cannot
+// end by itself (there is none, or it loops); a released envelope that runs
+// to an end is left to do so first.
+bool impulseFading(ChannelState& ch, const Instrument* ins) {
+    const Envelope* e = ins != nullptr ? ins->volume_envelope : nullptr;
+    if (envelopeEnded(e, ch.volume_env)) ch.note_fade = 1;
+    if (ch.note_fade) return true;
+    if (!ch.key_off) return false;
+    const int count = envelopeOn(e) ? std::min<int>(e->point_count, envelopePointCapacity) : 0;
+    return count == 0 || (e->loop_start < count && e->loop_end < count);
+}
+
 // Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
 int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
     const bool extended = isExtended(gmp.play_mode);
     const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
     int volume = ch.effective_volume;
     if (ch.instrument != -1) {
+        if (!extended) {
+            // Impulse Tracker scales every note by its sample's and its instrument's global volume.
+            const Sample* sample = gmp_channel_sample(song->module, &ch);
+            const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
+            const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
+            volume = volume * sampleVolume * instrumentVolume >> 12;
+        }
         ch.fade_volume = std::max(ch.fade_volume, 0);
-        volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 9));
-        if (ch.key_off) ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
+        volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
+        if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
+            ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
         if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
             const std::int64_t scaled =
                 std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
@@ -565,6 +697,8 @@ int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
     return sendRate(song, ch);
 }
 
+int outputBackground(PlayHandle* song);
+
 int outputStage(PlayHandle* song) {
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
@@ -579,6 +713,34 @@ int outputStage(PlayHandle* song) {
         ch.final_period = ch.output_period;
         if (int code = sendRate(song, ch); code != errOK) return code;
     }
+    return outputBackground(song);
+}
+
+// Whether a background note can no longer be heard: its sample has ended, its
+// fade-out is done, or its volume envelope has come to rest at 0.
+bool voiceEnded(const PlayHandle* song, const ChannelState& ch) {
+    if (!stillSounding(ch)) return true;
+    if (ch.fade_volume <= 0) return true;
+    const Instrument* ins = gmp_instrument(song->module, ch.instrument);
+    if (ins == nullptr || !envelopeEnded(ins->volume_envelope, ch.volume_env)) return false;
+    const Envelope& e = *ins->volume_envelope;
+    return e.points[std::min<int>(e.point_count, envelopePointCapacity) - 1].y <= 0;
+}
+
+// Background notes get their volume, panning and rate as the channels do, and
+// give their voice back once they can no longer be heard.
+int outputBackground(PlayHandle* song) {
+    for (int v = 0; v < song->background_count; v++) {
+        ChannelState& ch = song->background[v].channel;
+        if (ch.instrument == -1) continue;
+        if (voiceEnded(song, ch)) {
+            ch.instrument = -1;
+            if (int code = device().stopSound(ch.device_channel); code != errOK) return code;
+            continue;
+        }
+        gmp.channel = &ch;
+        if (int code = outputInstrumentChannel(song, ch); code != errOK) return code;
+    }
     return errOK;
 }
 
@@ -586,6 +748,7 @@ void freeSong(PlayHandle* song) {
     if (song == nullptr) return;
     if (song->channels != nullptr) mem_free(song->channels);
     if (song->status != nullptr) mem_free(song->status);
+    if (song->background != nullptr) mem_free(song->background);
     mem_free(song);
 }
 
@@ -657,6 +820,9 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
         ch.instrument = ch.new_instrument = -1;
         ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
         ch.volume = ch.effective_volume = ch.channel_volume = 64;
+        ch.song_channel_volume = module->channel_volumes != nullptr && c < 64
+                                     ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
+                                     : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
         gmp.channel = &ch;
         if ((code = cmd_set_panning(module->panning ? module->panning[c] : centre)) != errOK) {
@@ -895,12 +1061,11 @@ int gmp_start_note() {
                     if ((ins == nullptr || !envelopeOn(ins->volume_envelope)) &&
                         (ch.row_flags & rowNewInstrument) == 0)
                         ch.volume = ch.effective_volume = 0;
+                    ch.key_off = 1;
+                    ch.volume_env.hold = ch.panning_env.hold = ch.pitch_env.hold = 0;
                 } else {
-                    // Impulse Tracker samples hold their sustain loop until the note is let go.
-                    code = device().releaseSound(ch.device_channel);
+                    code = impulseNoteOff(ch);
                 }
-                ch.key_off = 1;
-                ch.volume_env.hold = ch.panning_env.hold = ch.pitch_env.hold = 0;
             }
         } else if (ch.note == noteStop) {
             code = device().stopSound(ch.device_channel);
@@ -936,6 +1101,14 @@ int gmp_start_row_note(bool keepOffset) {
         if (ch.sample != 255) {
             ch.instrument = ch.new_instrument;
             if (!keepOffset) ch.sample_offset = 0;
+            // Impulse Tracker starts every note's envelopes and fade-out afresh,
+            // with or without an instrument number beside it (after a note off,
+            // a bare note sounds again); Extended Module leaves that to the
+            // instrument number.
+            if (isImpulse(gmp.play_mode)) {
+                restartEnvelopes(ch, false);
+                ch.key_off = 0;
+            }
             if (int code = setSample(ch, gmp_channel_sample(m, &ch)); code != errOK) return code;
         }
     }
@@ -986,7 +1159,8 @@ int gmp_stop_song(PlayHandle* handle) {
         gmp.channel = nullptr;
     }
     int first = errOK;
-    for (void* block : {static_cast<void*>(handle->channels), static_cast<void*>(handle->status)}) {
+    for (void* block : {static_cast<void*>(handle->channels), static_cast<void*>(handle->status),
+                        static_cast<void*>(handle->background)}) {
         if (block == nullptr) continue;
         if (int code = mem_free(block); code != errOK && first == errOK) first = code;
     }
@@ -1046,6 +1220,28 @@ int gmp_set_position(PlayHandle* handle, int position) {
     handle->row_data = nullptr;
     handle->row = 0;
     handle->pattern = orderAt(handle, handle->position);
+    return errOK;
+}
+
+int gmp_set_background_channels(PlayHandle* handle, int count, const int* deviceChannels) {
+    // Once given, the voices' device channels trade places with the channels', so they are given once.
+    if (slotOf(handle) < 0 || handle->background != nullptr || count < 0 || count > maxBackgroundVoices ||
+        (count > 0 && deviceChannels == nullptr))
+        return errInvalidArguments;
+    void* memory = nullptr;
+    if (count > 0) {
+        if (int code = mem_alloc_zeroed(sizeof(BackgroundVoice) * static_cast<std::size_t>(count), &memory);
+            code != errOK)
+            return code;
+    }
+    handle->background = static_cast<BackgroundVoice*>(memory);
+    handle->background_count = count;
+    for (int v = 0; v < count; v++) {
+        ChannelState& ch = handle->background[v].channel;
+        ch.instrument = ch.new_instrument = -1;
+        ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
+        ch.device_channel = static_cast<std::uint8_t>(deviceChannels[v]);
+    }
     return errOK;
 }
 

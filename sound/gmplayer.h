@@ -40,8 +40,12 @@ inline constexpr std::uint8_t rowNoteDelayed = 0x10;
 // doubled for a 16-bit sample still fits.
 inline constexpr int maxSampleOffset = 0x3fffffff;
 
-// Number of generic command numbers (0..33).
-inline constexpr int commandCount = 34;
+// Most notes a song can keep sounding in the background (Impulse Tracker
+// new-note actions): with its channels, the 64 voices the tracker mixes.
+inline constexpr int maxBackgroundVoices = 64;
+
+// Number of generic command numbers (0..35).
+inline constexpr int commandCount = 36;
 
 struct ChannelState {
     int period;         // base period of the note
@@ -61,7 +65,7 @@ struct ChannelState {
     std::uint8_t effective_volume;            // volume the output stage uses
     std::uint8_t channel_volume;              // 0..64, default 64
     int panning;                              // in the play mode's panning range
-    int fade_volume;                          // XM: 65536 = full; IT: 512 = full
+    int fade_volume;                          // XM: 65536 = full; IT: 1024 = full
     std::uint8_t key_off;                     // 1 after key off
     std::uint8_t retrig_count;                // ticks since the last retrigger
     std::uint8_t final_volume;                // last volume sent to the device
@@ -77,6 +81,18 @@ struct ChannelState {
     EnvelopeState volume_env, panning_env, pitch_env;
     std::uint8_t row_flags; // row* bits
     std::uint8_t pattern_note; // note byte as the pattern gave it (before an IT keyboard table)
+    // The channel volume the song itself sets (Impulse Tracker: the header's
+    // initial volumes and the channel volume commands), 0..64; channel_volume
+    // stays the caller's.
+    std::uint8_t song_channel_volume;
+    std::uint8_t note_fade; // Impulse Tracker: the fade-out runs without a note off
+};
+
+// A note that sounds on after its channel has gone on to the next one (an
+// Impulse Tracker instrument's new-note action), on a device channel of its own.
+struct BackgroundVoice {
+    ChannelState channel; // as the note's channel left it; instrument -1 = the voice is free
+    int host;             // the song channel the note came from
 };
 
 struct SongStatus {
@@ -116,6 +132,8 @@ struct PlayHandle {
     SongStatus* status;
     SyncCallback sync_callback;
     int sync_value;                // last synchronisation value, -1 at start
+    int background_count;          // voices for notes that sound on (0 = a new note cuts the last)
+    BackgroundVoice* background;
 };
 
 // The player's global state. During a tick, song, module, play_mode and
@@ -150,6 +168,10 @@ int gmp_play();
 int gmp_get_status(PlayHandle* handle, SongStatus** statusOut);
 // Moves the song to an order position.
 int gmp_set_position(PlayHandle* handle, int position);
+// Gives the song device channels for notes that Impulse Tracker instruments
+// let sound on under the next note (at most maxBackgroundVoices; 0 = none);
+// once per song, before it plays.
+int gmp_set_background_channels(PlayHandle* handle, int count, const int* deviceChannels);
 // Sets one channel's channel volume (0..64); error 18 beyond the song's channels.
 int gmp_set_channel_volume(PlayHandle* handle, int channel, int volume);
 // Sets the song's master volume (0..64).

@@ -33,6 +33,8 @@ constexpr std::int64_t compressionRatio = 16;
 // slides are linear.
 constexpr std::uint16_t flagInstruments = 0x04;
 constexpr std::uint16_t flagLinearSlides = 0x08;
+// Initial channel volumes, 0..64, one byte for each of 64 channels.
+constexpr int channelVolumesAt = 128;
 // Channel panning bytes: 0..64, 100 surround, bit 7 set for a switched-off channel.
 constexpr std::uint8_t panningSurround = 100;
 constexpr std::uint8_t channelOff = 0x80;
@@ -73,8 +75,8 @@ constexpr std::uint8_t cmdSetPanning = 9;
 constexpr std::uint8_t cmdGlobalVolume = 27;
 constexpr std::array<std::uint8_t, 26> letterCommands = {
     0,
-    15, 12, 14, 11, 3,  2,  4, 5, 0, 1,  7, 6,  0, // A..M
-    0,  10, 33, 29, 8, 0,  16, 0, 27, 28, 0, 0,   // N..Y
+    15, 12, 14, 11, 3,  2,  4, 5, 0, 1,  7, 6,  34, // A..M
+    35, 10, 33, 29, 8, 0,  16, 0, 27, 28, 0, 0,    // N..Y
 };
 
 bool isImpulseTracker(const std::uint8_t* head) {
@@ -231,6 +233,11 @@ struct ItLoader {
         module->orders = static_cast<std::uint16_t*>(memory);
         for (int k = 0; k < orderCount; k++)
             module->orders[k] = order_entry(orders[k]);
+
+        if (int code = mem_alloc(64, &memory); code != errOK) return code;
+        module->channel_volumes = static_cast<std::uint8_t*>(memory);
+        for (int c = 0; c < 64; c++)
+            module->channel_volumes[c] = std::min<std::uint8_t>(header[channelVolumesAt + c], 64);
 
         if (int code = mem_alloc(64 * sizeof(int), &memory); code != errOK) return code;
         module->panning = static_cast<int*>(memory);
@@ -525,7 +532,7 @@ struct ItLoader {
             instrument->fadeout = read_u16le(h + 20);
             instrument->pitch_pan_separation = h[22];
             instrument->pitch_pan_centre = h[23];
-            instrument->global_volume = h[24];
+            instrument->global_volume = std::min<int>(h[24], 128) / 2; // 0..128 in the file
             instrument->default_panning = h[25];
             instrument->random_volume = h[26];
             instrument->random_panning = h[27];

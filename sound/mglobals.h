@@ -48,11 +48,15 @@ extern int* channel_in_use;
 extern int base_amplification;
 extern int amplification_percent;
 
-// One playing song: its play handle and the device channel of each song channel.
+// One playing song: its play handle, the device channel of each song channel,
+// and the device channels of its background voices (the player swaps them
+// with its channels' as notes move to the background; together they stay the song's).
 struct PlayingSong {
     int channel_count;
     PlayHandle* handle;
     std::array<int, maxModuleChannels> channels;
+    int background_count;
+    std::array<int, maxBackgroundVoices> background;
 };
 
 // The songs playing now; slot index + 1 is the song handle.

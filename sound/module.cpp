@@ -34,6 +34,7 @@ int free_module(Module* module, const SoundDevice* device) {
     int first = errOK;
     freeBlock(first, module->panning);
     freeBlock(first, module->orders);
+    freeBlock(first, module->channel_volumes);
     if (module->instruments != nullptr) {
         for (int i = 0; i < module->instrument_count; i++) {
             Instrument* instrument = module->instruments[i];

@@ -80,7 +80,7 @@ struct Sample {
     int relative_note;              // XM semitone offset; S3M/IT middle-C rate
     int finetune;                   // XM -128..127; Protracker 0..15
     int file_offset;                // loader scratch: where the data lies in the file
-    int sample_global_volume;       // Impulse Tracker only
+    int sample_global_volume;       // Impulse Tracker only: 0..64, scales the sample's notes
     std::uint8_t sample_vibrato[4]; // Impulse Tracker only
 };
 
@@ -92,7 +92,7 @@ struct Instrument {
     Envelope* panning_envelope;
     Envelope* pitch_envelope;
     int fadeout;
-    int global_volume;
+    int global_volume; // Impulse Tracker: 0..64, scales the instrument's notes
     std::uint8_t vibrato_waveform, vibrato_sweep, vibrato_depth, vibrato_rate;
     std::uint8_t new_note_action, duplicate_check_type, duplicate_check_action;
     std::uint8_t pitch_pan_separation, pitch_pan_centre;
@@ -134,6 +134,9 @@ struct Module {
     Sample** samples;
     Pattern** patterns;
     int flags; // ModuleFlags
+    // Impulse Tracker: each of the 64 channels' initial channel volume, 0..64;
+    // null = 64 for every channel.
+    std::uint8_t* channel_volumes;
 };
 
 struct SoundDevice;

@@ -16,6 +16,7 @@
 #include "sound/sdevice.h"
 #include "sound/virez.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -89,6 +90,18 @@ int loadModule(const char* fileName, Module** module) {
 
 // --- songs -----------------------------------------------------------------------------------
 
+// Voices for the notes that an Impulse Tracker song's instruments let sound on
+// under the next note: as many as make up the 64 the tracker mixes; none when
+// every instrument cuts its note.
+int backgroundVoicesFor(const Module* module, int channels) {
+    if (module->play_mode != playModeImpulse || !(module->flags & moduleInstrumentMode)) return 0;
+    for (int k = 0; k < module->instrument_count; ++k) {
+        const Instrument* ins = module->instruments ? module->instruments[k] : nullptr;
+        if (ins && ins->used && ins->new_note_action != 0) return std::clamp(64 - channels, 0, maxBackgroundVoices);
+    }
+    return 0;
+}
+
 int playSong(Module* module, int channelCount, int start, int end, int restart, int loop, int* song) {
     if (!module) return errInvalidArguments;
     const int count = channelCount > 0 ? channelCount : module->channel_count;
@@ -97,16 +110,19 @@ int playSong(Module* module, int channelCount, int start, int end, int restart, 
     int slot = 0;
     while (slot < maxSongs && playing_songs[slot]) ++slot;
     if (slot == maxSongs) return errOutOfResources;
+    // Background voices only come with channels opened for the song: channels the
+    // program opened itself are its to share out.
     const bool opened = channels_open == 0;
+    const int background = opened ? backgroundVoicesFor(module, count) : 0;
     if (opened) {
-        if (int err = virez_open_channels(count)) return err;
+        if (int err = virez_open_channels(count + background)) return err;
     }
     channels_opened_for_song = opened ? 1 : 0;
 
     void* block = nullptr;
     int err = mem_alloc_zeroed(sizeof(PlayingSong), &block);
     auto* record = static_cast<PlayingSong*>(block);
-    int taken = 0;
+    int taken = 0, takenBackground = 0;
     if (!err) {
         record->channel_count = count;
         for (; taken < count; ++taken) {
@@ -116,15 +132,26 @@ int playSong(Module* module, int channelCount, int start, int end, int restart, 
                 break;
             }
         }
+        for (; !err && takenBackground < background; ++takenBackground) {
+            record->background[takenBackground] = virez_take_channel();
+            if (record->background[takenBackground] < 0) err = errOutOfChannels;
+        }
+        record->background_count = takenBackground;
     }
     if (!err) {
         err = gmp_play_song(module, start, end, restart, loop ? 1 : 0, count, record->channels.data(),
                             &record->handle);
+        if (!err && background > 0) {
+            err = gmp_set_background_channels(record->handle, background, record->background.data());
+            if (err) gmp_stop_song(record->handle);
+        }
     }
     if (err) {
         // Nothing of the failed start stays behind: its channels, and the channels it opened.
         for (int i = 0; i < taken; ++i)
             channel_in_use[record->channels[i]] = 0;
+        for (int i = 0; i < takenBackground; ++i)
+            if (record->background[i] >= 0) channel_in_use[record->background[i]] = 0;
         if (record) mem_free(record);
         if (opened) {
             channels_opened_for_song = 0;

@@ -145,8 +145,9 @@ int virez_stop_song(int slot) {
     // Every step runs even after a failure, so that nothing of the song is left behind.
     StepErrors errors{[](int) {}};
     errors.failed(gmp_stop_song(song->handle));
-    for (int i = 0; i < song->channel_count; ++i) {
-        const int channel = song->channels[i];
+    const int owned = song->channel_count + song->background_count;
+    for (int i = 0; i < owned; ++i) {
+        const int channel = i < song->channel_count ? song->channels[i] : song->background[i - song->channel_count];
         if (currentDevice && device_initialised) {
             errors.failed(currentDevice->stopSound(static_cast<uint32_t>(channel)));
             errors.failed(currentDevice->setChannelVolume(static_cast<uint32_t>(channel), 0));

@@ -22,15 +22,6 @@ foreach(variant fullscreen windowed)
                        ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0;MORVA_WINDOWED=${windowed};SDL_AUDIODRIVER=dummy")
 endforeach()
 
-# Without any display the show cannot open one: "DirectDraw Error!" on standard error, exit code 1.
-if(TARGET morva)
-  add_test(NAME demo.morva_without_display_reports_directdraw_error
-           COMMAND sh -c "out=$(env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11 \"$0\" 2>&1); rc=$?; echo \"$out\"; [ $rc = 1 ] && echo \"$out\" | grep -q 'DirectDraw Error!'"
-                   $<TARGET_FILE:morva>)
-  set_tests_properties(demo.morva_without_display_reports_directdraw_error PROPERTIES
-                       TIMEOUT 30 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
-endif()
-
 # A dialog with controls drawn with Dear ImGui over Mesa's software OpenGL under Xvfb: its look
 # read back, typing, a mouse click and Enter fed through SDL's event queue.
 add_executable(sdl_dialog_check ${CMAKE_CURRENT_SOURCE_DIR}/platform/sdl/sdl_dialog_check.cpp)

@@ -101,6 +101,21 @@ TEST_F(Recorder, VideoSamplesShowWhatWasLastPresentedAtTheirTime) {
     EXPECT_EQ(pixel("still-500.png"), (std::vector<int>{0, 0, 255})); // after the end: the last screen
 }
 
+TEST_F(Recorder, ScreenPresentedAfterTheLastSampleClosesTheVideo) {
+    CaptureSettings settings{folder.string(), {}};
+    HeadlessRecorder r{};
+    ASSERT_TRUE(captureOpen(settings, &r));
+    const Screen red = screen(0xF800), blue = screen(0x001F);
+    r.mode(r.context, 0, red.info, 0);
+    r.present(r.context, 40'000, red.info);
+    r.present(r.context, 50'000, blue.info); // between samples 1 and 2, and the run ends there
+    r.finish(r.context, 50'000, 1);
+    const std::string video = read(folder / "video.y4m");
+    ASSERT_EQ((video.size() - headerBytes) / frameBytes, 3u); // samples 0 and 1, then the closing one
+    EXPECT_NEAR(lumaOf(video, 1), 16, 1);
+    EXPECT_NEAR(lumaOf(video, 2), 41, 1);
+}
+
 TEST_F(Recorder, FiveFiveFiveSurfacesAreReadWithTheirOwnMasks) {
     CaptureSettings settings{folder.string(), {10}};
     HeadlessRecorder r{};

@@ -101,6 +101,9 @@ Damageable damageableBytes(const std::vector<std::uint8_t>& d) {
 
 class PlayerRobustness : public ::testing::Test {
   protected:
+    static constexpr int backgroundChannels = 32;
+    static constexpr int allChannels = maxModuleChannels + backgroundChannels;
+
     void SetUp() override {
         blocksBefore = mem_blocks_in_use();
         savedDevice = currentDevice;
@@ -111,7 +114,7 @@ class PlayerRobustness : public ::testing::Test {
         currentDevice = &device;
         mixerOptions.ulawSamples = 0; // no conversion pass over every loaded sample
         ASSERT_EQ(mixerInit(mixRate, MIX_MONO | MIX_16BIT | MIX_INTEGER), errOK);
-        ASSERT_EQ(openChannels(maxModuleChannels), errOK);
+        ASSERT_EQ(openChannels(allChannels), errOK);
         ASSERT_EQ(gmp_init(&device), errOK);
     }
     void TearDown() override {
@@ -127,11 +130,15 @@ class PlayerRobustness : public ::testing::Test {
     // tick must succeed. Now and then the song is moved and its volumes changed
     // the way the interface can.
     void play(Module* module, int tickCount, std::mt19937& random) {
-        int channels[maxModuleChannels];
-        for (int c = 0; c < maxModuleChannels; c++)
+        int channels[allChannels];
+        for (int c = 0; c < allChannels; c++)
             channels[c] = c;
         PlayHandle* h = nullptr;
         ASSERT_EQ(gmp_play_song(module, -1, 0, 0, 1, -1, channels, &h), errOK);
+        // Impulse Tracker songs get voices for the notes their instruments let sound on.
+        if (module->play_mode == playModeImpulse) {
+            ASSERT_EQ(gmp_set_background_channels(h, backgroundChannels, channels + maxModuleChannels), errOK);
+        }
         for (int t = 0; t < tickCount; t++) {
             ASSERT_EQ(gmp_play(), errOK) << "tick " << t;
             const std::uint32_t frames = std::clamp<std::uint32_t>(
@@ -155,7 +162,7 @@ class PlayerRobustness : public ::testing::Test {
         SongStatus* status = nullptr;
         ASSERT_EQ(gmp_get_status(h, &status), errOK);
         ASSERT_EQ(gmp_stop_song(h), errOK);
-        for (std::uint32_t c = 0; c < maxModuleChannels; c++)
+        for (std::uint32_t c = 0; c < allChannels; c++)
             stopSound(c);
     }
 
@@ -359,8 +366,18 @@ TEST_F(PlayerRobustness, DamagedSongsOfEveryPlayModePlayThroughThePlayerAndTheMi
             if (n == 5) spec.songLength = 0;
 
             Module* m = buildModule(spec);
-            for (int k = 0; k < m->sample_count; k++)
+            for (int k = 0; k < m->instrument_count; k++) {
+                if (Instrument* ins = m->instruments[k]) {
+                    ins->new_note_action = static_cast<std::uint8_t>(random() % 5);
+                    ins->duplicate_check_type = static_cast<std::uint8_t>(random() % 5);
+                    ins->duplicate_check_action = static_cast<std::uint8_t>(random() % 4);
+                    ins->global_volume = static_cast<int>(random() % 200) - 50;
+                }
+            }
+            for (int k = 0; k < m->sample_count; k++) {
+                m->samples[k]->sample_global_volume = static_cast<int>(random() % 200) - 50;
                 addToMixer(m->samples[k], random, mode);
+            }
             m->instruments[3]->sample_list[0]->device_handle = 0;
             ASSERT_EQ(
                 removeSample(static_cast<std::uint32_t>(m->instruments[3]->sample_list[1]->device_handle)),

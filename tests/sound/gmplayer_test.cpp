@@ -469,13 +469,16 @@ TEST_F(PlayerTest, KeyOffAndNoteStopByPlayMode) {
         calls.clear();
         rows(1);
         EXPECT_EQ(callsOf(e.keyOff, 0).size(), 1u);
-        rows(1);
-        calls.clear();
-        rows(1);
-        EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "253 stops the sound";
         if (e.mode == playModeImpulse) {
             EXPECT_EQ(h->channels[0].key_off, 1);
         }
+        rows(1);
+        if (e.mode == playModeImpulse) {
+            EXPECT_EQ(h->channels[0].key_off, 0) << "a bare note holds the key again";
+        }
+        calls.clear();
+        rows(1);
+        EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "253 stops the sound";
         ASSERT_EQ(gmp_stop_song(h), errOK);
     }
 }
@@ -619,15 +622,21 @@ TEST_F(PlayerTest, AutomaticVibratoRampsAndSwings) {
     EXPECT_EQ(ch.autovib_ramp, 1000) << "the sweep stops once the key is let go";
 }
 
-TEST_F(PlayerTest, ImpulseFadesByTheFadeoutStep) {
+TEST_F(PlayerTest, ImpulseFadesByTheFadeoutStepFrom1024) {
+    // The tracker counts the fade-out down from 1024: a fade-out of 128 takes eight ticks.
     ModuleSpec spec = song(playModeImpulse, {{{0, note(5, 0), 0}}, {{0, noteKeyOff}}});
     spec.instruments[0].fadeout = 128;
     PlayHandle* h = start(spec);
     rows(2);
-    EXPECT_EQ(h->channels[0].fade_volume, 512 - 128);
+    EXPECT_EQ(h->channels[0].fade_volume, 1024 - 128);
     EXPECT_EQ(lastValue("volume", 0), 64);
     ticks(1);
-    EXPECT_EQ(lastValue("volume", 0), (64 * 384 >> 9));
+    EXPECT_EQ(lastValue("volume", 0), 64 * 896 >> 10);
+    ticks(6);
+    EXPECT_EQ(h->channels[0].fade_volume, 0);
+    EXPECT_EQ(lastValue("volume", 0), 64 * 128 >> 10);
+    ticks(1);
+    EXPECT_EQ(lastValue("volume", 0), 0);
 }
 
 TEST_F(PlayerTest, TheSyncCommandReportsItsValueAndPlace) {

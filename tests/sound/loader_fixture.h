@@ -165,7 +165,7 @@ inline void expectPlayable(const Module* m, const std::string& what) {
                 }
                 if (flag & entryVolume) q++;
                 if (flag & entryCommand) {
-                    ASSERT_TRUE(q[0] >= 1 && q[0] <= 33) << int(q[0]);
+                    ASSERT_TRUE(q[0] >= 1 && q[0] < commandCount) << int(q[0]);
                 }
                 p += entrySize(flag);
             }

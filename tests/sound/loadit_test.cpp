@@ -52,13 +52,14 @@ struct ItSpec {
     std::vector<std::uint8_t> orders = {0, 255};
     std::uint16_t flags = 0x0d, compatible = 0x214;
     std::uint8_t globalVolume = 128, speed = 6, tempo = 125;
-    std::array<std::uint8_t, 64> panning;
+    std::array<std::uint8_t, 64> panning, channelVolume;
     std::vector<ItPatternSpec> patterns = {ItPatternSpec{}};
     std::vector<ItInstrumentSpec> instruments;
     std::vector<ItSampleSpec> samples;
     ItSpec() {
         panning.fill(0xa0);
         std::fill(panning.begin(), panning.begin() + 4, std::uint8_t{32});
+        channelVolume.fill(64);
     }
 };
 
@@ -90,6 +91,7 @@ std::vector<std::uint8_t> build(const ItSpec& spec) {
     f[50] = spec.speed;
     f[51] = spec.tempo;
     std::copy(spec.panning.begin(), spec.panning.end(), f.begin() + 64);
+    std::copy(spec.channelVolume.begin(), spec.channelVolume.end(), f.begin() + 128);
     f.insert(f.end(), spec.orders.begin(), spec.orders.end());
     std::size_t offsets = f.size();
     f.resize(f.size() + 4 * (ins + smp + pat));
@@ -297,6 +299,8 @@ TEST_F(ItLoader, HeaderFieldsFillTheModule) {
     spec.orders = {2, 254, 0, 255, 7, 255};
     spec.panning[1] = 64;
     spec.panning[2] = 100; // surround
+    spec.channelVolume[1] = 20;
+    spec.channelVolume[2] = 200;
     spec.samples.resize(3);
     ASSERT_EQ(load(spec), errOK);
     EXPECT_STREQ(module->name, "twenty-six characters!!!!!");
@@ -313,6 +317,10 @@ TEST_F(ItLoader, HeaderFieldsFillTheModule) {
     EXPECT_EQ(module->panning[0], 32);
     EXPECT_EQ(module->panning[1], 64);
     EXPECT_EQ(module->panning[2], 32) << "surround plays in the middle";
+    ASSERT_NE(module->channel_volumes, nullptr);
+    EXPECT_EQ(module->channel_volumes[0], 64);
+    EXPECT_EQ(module->channel_volumes[1], 20);
+    EXPECT_EQ(module->channel_volumes[2], 64) << "channel volumes end at 64";
     EXPECT_EQ(module->sample_count, 3);
     spec.flags = 0x01;
     ASSERT_EQ(load(spec), errOK);
@@ -343,7 +351,7 @@ TEST_F(ItLoader, MaskBytesAndTheirRepetition) {
 }
 
 TEST_F(ItLoader, CommandLettersMapToGenericCommands) {
-    const int mapped[26] = {0, 15, 12, 14, 11, 3, 2, 4, 5, 0, 1, 7, 6, 0, 0, 10, 33, 29, 8, -1, 16, 0, -1, 28, -1, 0};
+    const int mapped[26] = {0, 15, 12, 14, 11, 3, 2, 4, 5, 0, 1, 7, 6, 34, 35, 10, 33, 29, 8, -1, 16, 0, -1, 28, -1, 0};
     for (int letter = 0; letter < 28; letter++) {
         if (letter < 26 && mapped[letter] < 0) continue;
         const Pattern* p = convert(rowsOf({{0x81, 0x08, static_cast<std::uint8_t>(letter), 0x37}}));
@@ -453,7 +461,7 @@ TEST_F(ItLoader, NewerInstrumentsKeepTheirKeyboardAndEnvelopes) {
     EXPECT_EQ(in->fadeout, 256);
     EXPECT_EQ(in->pitch_pan_separation, 0xf8);
     EXPECT_EQ(in->pitch_pan_centre, 60);
-    EXPECT_EQ(in->global_volume, 100);
+    EXPECT_EQ(in->global_volume, 50) << "0..128 in the file, 0..64 in the player";
     EXPECT_EQ(in->default_panning, 32);
     EXPECT_EQ(in->random_volume, 5);
     EXPECT_EQ(in->random_panning, 6);

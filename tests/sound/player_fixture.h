@@ -248,6 +248,7 @@ inline Module* buildModule(const ModuleSpec& spec) {
             const bool rateNote = spec.playMode == playModeScreamTracker3 || spec.playMode == playModeImpulse;
             s->relative_note = rateNote && ss.relativeNote == 0 ? 8363 : ss.relativeNote;
             s->finetune = ss.finetune;
+            s->sample_global_volume = 64;
             ins->sample_list[k] = s;
             m->samples[m->sample_count++] = s;
         }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/sound/xmbuild.h"
+#include "tests/run_program.h"
 
 namespace virezplay {
 
@@ -36,39 +37,15 @@ inline std::string readText(const fs::path& file) {
 }
 
 // Starts virezplay in folder with the arguments and extra environment, standard input from
-// /dev/null, standard output and error into the files given. Spawned, not forked: a sanitizer
-// build's test process is big. Returns the child's process id, or 0.
-inline pid_t start(const fs::path& folder, std::vector<std::string> arguments,
+// /dev/null, standard output and error into the files given. Returns the child's process id, or 0.
+inline pid_t start(const fs::path& folder, const std::vector<std::string>& arguments,
                    const std::vector<std::string>& environment, const fs::path& out, const fs::path& err) {
-    arguments.insert(arguments.begin(), program.string());
-    std::vector<char*> argv;
-    for (std::string& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = environment;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    pid_t child = 0;
-    const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? child : 0;
+    return spawnProgram(program, folder, arguments, environment, out, err);
 }
 
 // Waits for a started virezplay: its exit code, or 128 + the signal that ended it.
 inline int finish(pid_t child) {
-    int status = 0;
-    if (child == 0 || waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return waitProgram(child);
 }
 
 // Runs virezplay to its end and collects what it said.

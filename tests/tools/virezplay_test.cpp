@@ -329,11 +329,25 @@ TEST_F(Virezplay, LivePlayShowsPlainStatusLinesAndEndsWithTheSong) {
     EXPECT_NE(status[0].find(" / 0:01"), std::string::npos) << status[0];
 }
 
-TEST_F(Virezplay, LivePlayWithoutSoundOutputSaysSo) {
+TEST_F(Virezplay, LivePlayWithoutSoundOutputSaysSoInOneLine) {
     writeBytes(folder / "plain.xm", plainSong());
     const Result r = run(folder, {"plain.xm"}, {"SDL_AUDIODRIVER=no-such-output"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("virezplay: no sound output could be opened"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("virezplay: no sound output could be opened", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("(use --wav FILE to render to a file)"), std::string::npos) << r.err;
+    EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+}
+
+// A mistyped name is said first, and alone: the sound output is not even tried.
+TEST_F(Virezplay, MissingFilesAreReportedBeforeTheSoundOutputIsOpened) {
+    Result r = run(folder, {"missing.xm"}, {"SDL_AUDIODRIVER=no-such-output"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "virezplay: missing.xm: File does not exist\n");
+    writeBytes(folder / "plain.xm", plainSong());
+    r = run(folder, {"missing.xm", "plain.xm"}, {"SDL_AUDIODRIVER=no-such-output"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("virezplay: missing.xm: File does not exist\nvirezplay: no sound output could be opened", 0), 0u)
+        << r.err;
 }
 
 TEST_F(Virezplay, InterruptStopsLivePlayCleanly) {

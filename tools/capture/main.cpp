@@ -15,18 +15,74 @@
 
 namespace {
 
+constexpr const char* usageText =
+    "usage: morva-capture [--out DIR] [--mode TEXT] [--modes WxHxB,...] [--format 565|555]\n"
+    "                     [--pitch BYTES] [--refuse-mode WxHxB] [--audio ok|none|busy]\n"
+    "                     [--audio-setup \"ACTION;ACTION;...\"] [--escape-at MS]\n"
+    "                     [--stills MS,MS,...] [--mp4 FILE] [--realtime]\n";
+
+// The short form after a mistake, on standard error.
 void usage() {
-    std::fputs("usage: morva-capture [--out DIR] [--mode TEXT] [--modes WxHxB,...] [--format 565|555]\n"
-               "                     [--pitch BYTES] [--refuse-mode WxHxB] [--audio ok|none|busy]\n"
-               "                     [--audio-setup \"ACTION;ACTION;...\"] [--escape-at MS]\n"
-               "                     [--stills MS,MS,...] [--realtime]\n"
-               "--mode TEXT: the mode list entry chosen before \"GO!\" (\"640x480x16 interlaced\")\n"
-               "--audio-setup: what the user does in the sound setup before \"GO!\", in order:\n"
-               "  open (\"Audio Config\"), preset=TEXT (a quality, or \"No Sound\"), card=No Sound|Default,\n"
-               "  stereo=0|1, never-directsound=0|1, buffer=MS, dsound-buffer=MS, custom, rate=HZ,\n"
-               "  mixing=normal|interpolating, ok, cancel, key:tab|enter|escape|..., or NAME[=VALUE]\n"
-               "  for any control by its text; e.g. \"open;preset=&High;stereo=0;buffer=200;ok\"\n",
-               stderr);
+    std::fputs(usageText, stderr);
+    std::fputs("morva-capture --help explains every option\n", stderr);
+}
+
+// Everything, on standard output.
+void help(const std::vector<std::string>& modeTexts) {
+    std::fputs(usageText, stdout);
+    std::fputs(
+        "\n"
+        "Runs the Morva show headless, from the folder that holds its data (morva.flb, mopart1.xm,\n"
+        "mopart2.xm: build/data), on a virtual clock: as fast as the processor allows, and two runs\n"
+        "with the same options record the same bytes. A user takes the defaults in the configuration\n"
+        "window and presses \"GO!\" unless the options say otherwise.\n"
+        "\n"
+        "Options:\n"
+        "  --out DIR          folder for the recording, made when missing (default: capture)\n"
+        "  --mode TEXT        the mode list entry chosen before \"GO!\" (default: 320x240x16, or the\n"
+        "                     list's first entry when that is not offered); see the list below\n"
+        "  --modes WxHxB,...  the display modes the headless display offers, in this order; widths\n"
+        "                     and heights up to 4096, B 16, 24 or 32 (default: 320x200, 320x240,\n"
+        "                     512x384, 640x400 and 640x480, each at 16, 24 and 32 bits)\n"
+        "  --format 565|555   pixel layout of 16-bit modes (default: 565)\n"
+        "  --pitch BYTES      bytes from one line of the display's surface to the next, at least a\n"
+        "                     row of the chosen mode, at most 65536 (default: exactly a row)\n"
+        "  --refuse-mode WxHxB  a mode the display lists but refuses to switch to (default: none)\n"
+        "  --audio ok|none|busy  the sound output: a working one, none at all, or one that is\n"
+        "                     present but busy (default: ok)\n"
+        "  --audio-setup \"ACTION;...\"  what the user does in the sound setup before \"GO!\", in\n"
+        "                     order: open (\"Audio Config\"), preset=TEXT (a quality, or \"No Sound\"),\n"
+        "                     card=No Sound|Default, stereo=0|1, never-directsound=0|1, buffer=MS,\n"
+        "                     dsound-buffer=MS, custom, rate=HZ, mixing=normal|interpolating, ok,\n"
+        "                     cancel, key:tab|enter|escape|..., or NAME[=VALUE] for any control by\n"
+        "                     its text; e.g. \"open;preset=&High;stereo=0;buffer=200;ok\" (default: none)\n"
+        "  --escape-at MS     press Escape at this many milliseconds of show time (default: never)\n"
+        "  --stills MS,...    write a PNG of the screen at each of these times (default: none)\n"
+        "  --mp4 FILE         make a movie of video and sound at the end with ffmpeg, when it is\n"
+        "                     installed (default: none)\n"
+        "  --realtime         run on the real clock instead of the virtual one (default: virtual)\n"
+        "  -h, --help         this text\n"
+        "\n",
+        stdout);
+    std::fputs("Mode texts for --mode on the default display:\n", stdout);
+    for (const std::string& text : modeTexts)
+        std::printf("  \"%s\"\n", text.c_str());
+    std::fputs(
+        "\n"
+        "Written into the output folder (earlier stills, video and sound there are removed first):\n"
+        "  events.tsv       the event log: log lines, message boxes, the video mode, presented\n"
+        "                   frames, play status, the exit code; one line each, tab-separated\n"
+        "  video.y4m        the screen at 30 frames per second of show time (once a mode is set)\n"
+        "  audio.wav        the sound as played, 16-bit stereo\n"
+        "  still-MS.png     one for each time of --stills\n"
+        "At the end a line on standard output says how long the show ran, how many frames it\n"
+        "presented, and which files were written.\n"
+        "\n"
+        "Exit codes: the show's own, as morva has them: 1 its normal end, or a set-up error shown in\n"
+        "a message box (its text and cause on standard error); 0 ended by Escape (--escape-at) or a\n"
+        "closed window; 255 a fatal sound-library error. 2: a bad option, or the output folder\n"
+        "cannot be written.\n",
+        stdout);
 }
 
 bool parseNumber(const char* text, long long low, long long high, long long* value) {
@@ -124,14 +180,14 @@ int main(int argc, char** argv) {
             continue;
         }
         if (option == "--help" || option == "-h") {
-            usage();
+            setBufferFormat(defaultSettings().bufferType);
+            help(modeEntryTexts(headlessAllModes()));
             return 0;
         }
         // Options that take a value; anything else is unknown, with or without a value after it.
-        static const char* const withValue[] = {"--out",         "--mode",        "--modes",
-                                                "--format",      "--pitch",       "--refuse-mode",
-                                                "--audio",       "--audio-setup", "--escape-at",
-                                                "--stills"};
+        static const char* const withValue[] = {"--out",       "--mode",        "--modes", "--format",
+                                                "--pitch",     "--refuse-mode", "--audio", "--audio-setup",
+                                                "--escape-at", "--stills",      "--mp4"};
         if (std::none_of(std::begin(withValue), std::end(withValue),
                          [&](const char* known) { return option == known; })) {
             std::fprintf(stderr, "morva-capture: unknown option %s\n", option.c_str());
@@ -194,6 +250,9 @@ int main(int argc, char** argv) {
         } else if (option == "--escape-at") {
             if (!parseNumber(value, 0, 1LL << 40, &number)) return bad("--escape-at", value);
             options.escapeAtMs = number;
+        } else if (option == "--mp4") {
+            if (!*value) return bad("--mp4", value);
+            settings.mp4 = value;
         } else if (option == "--stills") {
             std::vector<std::string> items;
             if (!splitList(value, &items)) return bad("--stills", value);
@@ -201,6 +260,33 @@ int main(int argc, char** argv) {
                 if (!parseNumber(item.c_str(), 0, 1LL << 40, &number)) return bad("--stills", item.c_str());
                 settings.stills.push_back(number);
             }
+        }
+    }
+
+    // The mode the user will pick, from the list the configuration window will show.
+    setBufferFormat(defaultSettings().bufferType);
+    const std::vector<std::string> modeTexts = modeEntryTexts(options.modes);
+    if (!modeText.empty() && std::find(modeTexts.begin(), modeTexts.end(), modeText) == modeTexts.end()) {
+        std::fprintf(stderr, "morva-capture: there is no mode \"%s\" in the mode list; %s\n", modeText.c_str(),
+                     modeTexts.empty() ? "the list is empty for these --modes" : "the list offers:");
+        for (const std::string& text : modeTexts)
+            std::fprintf(stderr, "  \"%s\"\n", text.c_str());
+        return 2;
+    }
+    std::string chosen = modeText;
+    if (chosen.empty() && !modeTexts.empty()) {
+        const char* preferred = defaultModeText(defaultSettings().modeIndex, defaultSettings().interlaced);
+        const bool offered =
+            preferred && std::find(modeTexts.begin(), modeTexts.end(), preferred) != modeTexts.end();
+        chosen = offered ? preferred : modeTexts.front();
+    }
+    int width = 0, height = 0, bits = 0;
+    if (options.pitch > 0 && std::sscanf(chosen.c_str(), "%dx%dx%d", &width, &height, &bits) == 3) {
+        const std::int32_t row = width * ((bits - 1) / 8 + 1);
+        if (options.pitch < row) {
+            std::fprintf(stderr, "morva-capture: --pitch %d is less than a row of the mode \"%s\" (%d bytes)\n",
+                         options.pitch, chosen.c_str(), row);
+            return 2;
         }
     }
 

@@ -2,14 +2,20 @@
 //
 // video.y4m is sampled at 30 frames per second of virtual time from program start; sample k
 // (at k * 1000 / 30 ms) shows what was last presented at or before its time, black before the
-// first present. It is written as the run goes, so a long show never sits in memory. audio.wav is
-// 16-bit stereo at the first output rate, every block placed at the frame it started playing.
+// first present; a closing sample shows the last screen when it came after the last sample. It
+// is written as the run goes, so a long show never sits in memory. audio.wav is 16-bit stereo
+// at the first output rate, every block placed at the frame it started playing.
 #include "tools/capture/recorder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -34,9 +40,12 @@ struct Capture {
     std::vector<std::uint8_t> rgb; // the screen as last presented
     std::vector<std::uint8_t> yuv; // the same as a 4:2:0 frame
     std::int64_t nextSample = 0;
+    bool screenAhead = false; // presented since the last sample was written
     std::size_t nextStill = 0;
     std::uint32_t audioRate = 0;
     std::vector<std::int16_t> audio; // interleaved stereo
+    std::int64_t presented = 0;       // presenting unlocks
+    std::vector<std::string> written; // the files of this run, in the order they were finished
 };
 
 Capture capture;
@@ -63,36 +72,60 @@ std::uint8_t expand6(std::uint32_t v) {
     return static_cast<std::uint8_t>((v << 2) | (v >> 4));
 }
 
-void toYuv() {
+// BT.601 studio range.
+std::uint8_t luma(int r, int g, int b) {
+    return static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+}
+
+// The 4:2:0 frame of the screen: chroma from the mean of each 2 x 2 block; luma as well unless
+// the caller has already filled it.
+void toYuv(bool lumaDone = false) {
     const std::int32_t w = capture.width, h = capture.height;
     std::uint8_t* y = capture.yuv.data();
     std::uint8_t* u = y + static_cast<std::size_t>(w) * h;
     std::uint8_t* v = u + static_cast<std::size_t>(w / 2) * (h / 2);
-    const std::uint8_t* rgb = capture.rgb.data();
-    for (std::int32_t i = 0; i < w * h; ++i) {
-        const int r = rgb[i * 3], g = rgb[i * 3 + 1], b = rgb[i * 3 + 2];
-        y[i] = static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+    const std::size_t pixels = static_cast<std::size_t>(w) * h;
+    if (!lumaDone) {
+        const std::uint8_t* rgb = capture.rgb.data();
+        for (std::size_t i = 0; i < pixels; ++i, rgb += 3)
+            y[i] = luma(rgb[0], rgb[1], rgb[2]);
     }
-    for (std::int32_t cy = 0; cy < h / 2; ++cy)
-        for (std::int32_t cx = 0; cx < w / 2; ++cx) {
-            int r = 0, g = 0, b = 0;
-            for (int dy = 0; dy < 2; ++dy)
-                for (int dx = 0; dx < 2; ++dx) {
-                    const std::size_t at = (static_cast<std::size_t>(cy * 2 + dy) * w + cx * 2 + dx) * 3;
-                    r += rgb[at];
-                    g += rgb[at + 1];
-                    b += rgb[at + 2];
-                }
-            r = (r + 2) / 4;
-            g = (g + 2) / 4;
-            b = (b + 2) / 4;
-            const std::size_t at = static_cast<std::size_t>(cy) * (w / 2) + cx;
-            u[at] = static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
-            v[at] = static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+    const std::size_t line = static_cast<std::size_t>(w) * 3;
+    for (std::int32_t cy = 0; cy < h / 2; ++cy) {
+        const std::uint8_t* top = capture.rgb.data() + static_cast<std::size_t>(cy) * 2 * line;
+        const std::uint8_t* bottom = top + line;
+        for (std::int32_t cx = 0; cx < w / 2; ++cx, top += 6, bottom += 6) {
+            const int r = (top[0] + top[3] + bottom[0] + bottom[3] + 2) / 4;
+            const int g = (top[1] + top[4] + bottom[1] + bottom[4] + 2) / 4;
+            const int b = (top[2] + top[5] + bottom[2] + bottom[5] + 2) / 4;
+            *u++ = static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+            *v++ = static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
         }
+    }
 }
 
-void writeStill(std::int64_t ms) {
+// 16-bit pixels as 8-bit red, green, blue and luma, four bytes a pixel value, one table for
+// 5-6-5 and one for 5-5-5.
+const std::uint8_t* pixelTable(bool is555) {
+    static const auto build = [](bool five) {
+        std::vector<std::uint8_t> table(65536 * 4);
+        for (std::uint32_t p = 0; p < 65536; ++p) {
+            const std::uint8_t r = expand5(five ? (p >> 10) & 31 : (p >> 11) & 31);
+            const std::uint8_t g = five ? expand5((p >> 5) & 31) : expand6((p >> 5) & 63);
+            const std::uint8_t b = expand5(p & 31);
+            std::uint8_t* entry = table.data() + p * 4;
+            entry[0] = r;
+            entry[1] = g;
+            entry[2] = b;
+            entry[3] = luma(r, g, b);
+        }
+        return table;
+    };
+    static const std::vector<std::uint8_t> table565 = build(false), table555 = build(true);
+    return is555 ? table555.data() : table565.data();
+}
+
+void writeStill(std::int64_t ms, std::int64_t endUs = -1) {
     if (capture.width == 0) {
         std::fprintf(stderr,
                      "morva-capture: no mode was set, so there is no screen for still-%" PRId64 ".png\n", ms);
@@ -101,8 +134,16 @@ void writeStill(std::int64_t ms) {
     char name[64];
     std::snprintf(name, sizeof name, "still-%" PRId64 ".png", ms);
     if (!stbi_write_png(path(name).c_str(), capture.width, capture.height, 3, capture.rgb.data(),
-                        capture.width * 3))
+                        capture.width * 3)) {
         std::fprintf(stderr, "morva-capture: cannot write %s\n", path(name).c_str());
+        return;
+    }
+    capture.written.push_back(name);
+    if (endUs >= 0 && ms * 1000 > endUs)
+        std::fprintf(stderr,
+                     "morva-capture: %s was asked for after the show had ended (at %" PRId64
+                     " ms); it shows the screen as the show left it\n",
+                     name, endUs / 1000);
 }
 
 // Everything due before timeUs (inclusive: at timeUs too) shows the current picture.
@@ -115,6 +156,7 @@ void emitUntil(std::int64_t timeUs, bool inclusive) {
             std::fputs("FRAME\n", capture.video);
             std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video);
             ++capture.nextSample;
+            capture.screenAhead = false;
         }
     if (capture.width == 0) return; // stills wait until the screen has a size
     while (capture.nextStill < capture.settings.stills.size() &&
@@ -146,25 +188,34 @@ void present(void*, std::int64_t timeUs, const SurfaceInfo& surface) {
     emitUntil(timeUs, false);
     if (surface.width != capture.width || surface.height != capture.height || !surface.memory) return;
     std::uint8_t* out = capture.rgb.data();
-    const bool is555 = surface.bits == 16 && surface.greenMask == 0x3E0;
-    const int bytes = (surface.bits - 1) / 8 + 1;
-    for (std::int32_t y = 0; y < surface.height; ++y) {
-        const std::uint8_t* line = surface.memory + static_cast<std::size_t>(y) * surface.pitch;
-        for (std::int32_t x = 0; x < surface.width; ++x, out += 3) {
-            const std::uint8_t* p = line + static_cast<std::size_t>(x) * bytes;
-            if (surface.bits == 16) {
-                const std::uint32_t v = p[0] | (p[1] << 8);
-                out[0] = expand5(is555 ? (v >> 10) & 31 : (v >> 11) & 31);
-                out[1] = is555 ? expand5((v >> 5) & 31) : expand6((v >> 5) & 63);
-                out[2] = expand5(v & 31);
-            } else {
+    if (surface.bits == 16) {
+        const std::uint8_t* table = pixelTable(surface.greenMask == 0x3E0);
+        std::uint8_t* y = capture.yuv.data();
+        for (std::int32_t row = 0; row < surface.height; ++row) {
+            const std::uint8_t* p = surface.memory + static_cast<std::size_t>(row) * surface.pitch;
+            for (std::int32_t x = 0; x < surface.width; ++x, p += 2, out += 3) {
+                const std::uint8_t* entry = table + static_cast<std::size_t>(p[0] | (p[1] << 8)) * 4;
+                out[0] = entry[0];
+                out[1] = entry[1];
+                out[2] = entry[2];
+                *y++ = entry[3];
+            }
+        }
+        toYuv(true);
+    } else {
+        const int bytes = (surface.bits - 1) / 8 + 1;
+        for (std::int32_t row = 0; row < surface.height; ++row) {
+            const std::uint8_t* p = surface.memory + static_cast<std::size_t>(row) * surface.pitch;
+            for (std::int32_t x = 0; x < surface.width; ++x, p += bytes, out += 3) {
                 out[0] = p[2];
                 out[1] = p[1];
                 out[2] = p[0];
             }
         }
+        toYuv();
     }
-    toYuv();
+    capture.screenAhead = true;
+    ++capture.presented;
 }
 
 void audio(void*, std::int64_t startFrame, const WaveFormat& format, const std::uint8_t* data,
@@ -235,20 +286,80 @@ void writeWav(std::int64_t endUs) {
     put32(f, dataBytes);
     for (std::int16_t s : capture.audio)
         put16(f, static_cast<std::uint16_t>(s));
-    std::fclose(f);
+    if (std::fclose(f) == 0) capture.written.push_back("audio.wav");
 }
 
-void finish(void*, std::int64_t timeUs, int) {
+// Muxes video.y4m and audio.wav into the movie with ffmpeg, when it is installed, and says where
+// the movie went or why there is none. The run's exit code stays the program's.
+void writeMovie() {
+    const std::string& movie = capture.settings.mp4;
+    if (movie.empty()) return;
+    const std::string video = path("video.y4m"), sound = path("audio.wav");
+    if (!std::filesystem::exists(video)) {
+        std::fprintf(stderr, "morva-capture: no video was recorded, so there is no movie %s\n",
+                     movie.c_str());
+        return;
+    }
+    std::vector<std::string> arguments = {"ffmpeg",  "-nostdin", "-y",  "-loglevel", "error",   "-i",
+                                          video,     "-i",       sound, "-c:v",      "libx264", "-pix_fmt",
+                                          "yuv420p", "-c:a",     "aac", "-shortest", movie};
+    std::vector<char*> argv;
+    for (std::string& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawnp(&child, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr,
+                     "morva-capture: ffmpeg is not installed, so there is no movie %s (video.y4m and "
+                     "audio.wav are in %s)\n",
+                     movie.c_str(), capture.settings.folder.c_str());
+        return;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::error_code error;
+    const std::filesystem::path where = std::filesystem::absolute(movie, error);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::exists(movie, error)) {
+        std::fprintf(stderr, "morva-capture: movie written to %s\n", where.c_str());
+        capture.written.push_back(where.string());
+        return;
+    }
+    // What is left there is half a movie or an old one; neither should pass for this run's.
+    std::filesystem::remove(movie, error);
+    std::fprintf(stderr, "morva-capture: ffmpeg could not make the movie %s\n", where.c_str());
+}
+
+// One line on what the run made: how long the show ran, how many frames it showed, and the files.
+void summary(std::int64_t timeUs, int exitCode) {
+    std::string files;
+    for (const std::string& name : capture.written)
+        files += (files.empty() ? "" : ", ") + name;
+    std::printf("morva-capture: %.1f s of show, %" PRId64 " frames presented, exit code %d; written to %s: %s\n",
+                static_cast<double>(timeUs) / 1e6, capture.presented, exitCode, capture.settings.folder.c_str(),
+                files.empty() ? "nothing" : files.c_str());
+    std::fflush(stdout);
+}
+
+void finish(void*, std::int64_t timeUs, int exitCode) {
     emitUntil(timeUs, true);
+    // Frames presented after the last sample (a fade shown without pacing at the very end) would
+    // never be seen: one closing sample shows the screen as the program left it.
+    if (capture.video && capture.screenAhead) {
+        std::fputs("FRAME\n", capture.video);
+        std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video);
+    }
     // Stills asked for after the end show the screen as the program left it; without a mode
     // there is no screen, and each still says so.
     while (capture.nextStill < capture.settings.stills.size())
-        writeStill(capture.settings.stills[capture.nextStill++]);
-    if (capture.video) std::fclose(capture.video);
+        writeStill(capture.settings.stills[capture.nextStill++], timeUs);
+    if (capture.video && std::fclose(capture.video) == 0) capture.written.insert(capture.written.begin(), "video.y4m");
     capture.video = nullptr;
     writeWav(timeUs);
-    if (capture.events) std::fclose(capture.events);
+    if (capture.events && std::fclose(capture.events) == 0) capture.written.insert(capture.written.begin(), "events.tsv");
     capture.events = nullptr;
+    writeMovie();
+    summary(timeUs, exitCode);
 }
 
 } // namespace
@@ -264,6 +375,7 @@ bool captureOpen(const CaptureSettings& settings, HeadlessRecorder* recorder) {
     }
     // Old results would otherwise pass for this run's.
     std::remove(path("video.y4m").c_str());
+    std::remove(path("audio.wav").c_str());
     *recorder = {nullptr, event, mode, present, audio, audioCut, finish};
     return true;
 }

@@ -1,9 +1,12 @@
 // Live play (see live.h).
 #include "tools/virezplay/live.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -13,6 +16,7 @@
 #include "platform/host.h"
 #include "sound/gmplayer.h"
 #include "sound/dsmnsnd.h"
+#include "sound/errors.h"
 #include "sound/mglobals.h"
 #include "sound/soundapi.h"
 #include "sound/winwave.h"
@@ -108,17 +112,13 @@ enum class Next { file, quit };
 Next playFile(const PlayerSettings& settings, const std::string& file, int* exitCode) {
     std::string error;
     Session session;
-    if (!openLibrary(settings, liveBufferMs, &error)) {
-        std::fprintf(stderr,
-                     "virezplay: no sound output could be opened: %s (use --wav FILE to render to a file)\n",
-                     error.c_str());
-        *exitCode = 1;
-        return Next::quit;
-    }
-    if (currentDevice == &noSoundDevice) {
-        std::fprintf(stderr,
-                     "virezplay: no sound output could be opened (use --wav FILE to render to a file)\n");
-        closeLibrary(&session);
+    const bool opened = openLibrary(settings, liveBufferMs, &error);
+    if (!opened || currentDevice == &noSoundDevice) {
+        // One line, with the host's reason when it gave one: the library can only say "busy".
+        const std::string why = *waveError() ? waveError() : error;
+        std::fprintf(stderr, "virezplay: no sound output could be opened%s%s (use --wav FILE to render to a file)\n",
+                     why.empty() ? "" : ": ", why.c_str());
+        if (opened) closeLibrary(&session);
         *exitCode = 1;
         return Next::quit;
     }
@@ -203,15 +203,36 @@ Next playFile(const PlayerSettings& settings, const std::string& file, int* exit
     return next;
 }
 
+
+// Files that cannot be read, said before the sound output is opened so that a mistyped name is
+// not lost behind what the output has to say. Returns the files that can be read.
+std::vector<std::string> readableFiles(const std::vector<std::string>& files, int* exitCode) {
+    std::vector<std::string> readable;
+    for (const std::string& file : files) {
+        if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
+            std::fclose(f);
+            readable.push_back(file);
+            continue;
+        }
+        const int error = errno;
+        std::fprintf(stderr, "virezplay: %s: %s\n", file.c_str(),
+                     error == ENOENT ? sound_get_error_message(errFileNotFound) : std::strerror(error));
+        *exitCode = 1;
+    }
+    return readable;
+}
+
 } // namespace
 
 int playFiles(const PlayerSettings& settings) {
+    int exitCode = 0;
+    const std::vector<std::string> files = readableFiles(settings.files, &exitCode);
+    if (files.empty()) return exitCode;
     platformInit(sdlBackend());
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     keyboardStart();
-    int exitCode = 0;
-    for (const std::string& file : settings.files)
+    for (const std::string& file : files)
         if (playFile(settings, file, &exitCode) == Next::quit) break;
     keyboardRestore();
     if (interrupted) exitCode = 130;

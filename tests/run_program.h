@@ -1,0 +1,72 @@
+// Running a built program from the tests: spawned, not forked, since a sanitizer build's test
+// process is big to copy.
+#pragma once
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+// Starts program in folder with the arguments, standard input from /dev/null, standard output and
+// error into the files given (an empty path: the test's own). environment changes the inherited one: "NAME=VALUE" sets a
+// variable, a bare "NAME" removes it. Returns the child's process id, or 0.
+inline pid_t spawnProgram(const std::filesystem::path& program, const std::filesystem::path& folder,
+                          std::vector<std::string> arguments, const std::vector<std::string>& environment,
+                          const std::filesystem::path& out, const std::filesystem::path& err) {
+    arguments.insert(arguments.begin(), program.string());
+    std::vector<char*> argv;
+    for (std::string& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    std::vector<std::string> env;
+    for (const std::string& change : environment)
+        if (change.find('=') != std::string::npos) env.push_back(change);
+    for (char** e = environ; *e; ++e) {
+        bool changed = false;
+        for (const std::string& change : environment)
+            changed = changed || nameOf(change) == nameOf(*e);
+        if (!changed) env.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (!out.empty()) posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!err.empty()) posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    pid_t child = 0;
+    const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? child : 0;
+}
+
+// Waits for a spawned program: its exit code, or 128 + the signal that ended it.
+inline int waitProgram(pid_t child) {
+    int status = 0;
+    if (child == 0 || waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Waits at most seconds for a spawned program; one still running then is killed, and the result
+// is -2.
+inline int waitProgramFor(pid_t child, int seconds) {
+    if (child == 0) return -1;
+    for (int waited = 0; waited < seconds * 20; ++waited) {
+        int status = 0;
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (done < 0) return -1;
+        usleep(50'000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -2;
+}

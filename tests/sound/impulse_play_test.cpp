@@ -1,0 +1,297 @@
+// How Impulse Tracker songs play beyond what the other formats share: notes
+// that restart their instrument without naming it, the channel volume, the
+// tempo slide and the samples' and instruments' own global volumes.
+#include "player_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace playertest;
+
+namespace {
+
+constexpr std::uint8_t C5 = note(5, 0);
+
+class ImpulsePlay : public PlayerTest {
+  protected:
+    // Starts a song whose channels begin at the given channel volumes.
+    PlayHandle* startWithChannelVolumes(const ModuleSpec& spec, const std::vector<std::uint8_t>& volumes) {
+        Module* m = buildModule(spec);
+        modules.push_back(m);
+        m->channel_volumes = allocate<std::uint8_t>(64);
+        std::fill(m->channel_volumes, m->channel_volumes + 64, std::uint8_t{64});
+        std::copy(volumes.begin(), volumes.end(), m->channel_volumes);
+        PlayHandle* h = nullptr;
+        EXPECT_EQ(gmp_play_song(m, -1, 0, 0, 1, -1, nullptr, &h), errOK);
+        return h;
+    }
+};
+
+Cell command(int cmd, int info, int channel = 0) {
+    return Cell{channel, 255, 255, -1, cmd, info};
+}
+
+} // namespace
+
+TEST_F(ImpulsePlay, ABareNoteAfterANoteOffSoundsAgainFromTheEnvelopesStart) {
+    // The envelope holds at 64 on its sustain point and falls to 0 after the note off;
+    // the next note names no instrument and still starts the instrument afresh.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}, {{0, noteKeyOff}}, {}, {{0, C5}}});
+    InstrumentSpec& ins = spec.instruments[0];
+    ins.volumeEnvelopeOn = true;
+    ins.volumeEnvelope.points = {{0, 64}, {2, 64}, {4, 0}};
+    ins.volumeEnvelope.sustain = 1;
+    ins.fadeout = 64;
+    PlayHandle* h = start(spec);
+    rows(1);
+    EXPECT_EQ(lastValue("volume", 0), 64);
+    rows(2);
+    EXPECT_EQ(lastValue("volume", 0), 0) << "released: the envelope has ended at 0";
+    EXPECT_EQ(h->channels[0].key_off, 1);
+    rows(1);
+    EXPECT_EQ(h->channels[0].key_off, 0);
+    EXPECT_EQ(h->channels[0].fade_volume, 1024);
+    EXPECT_EQ(lastValue("volume", 0), 64) << "the bare note restarts the envelope";
+    EXPECT_EQ(callsOf("start", 0).size(), 2u);
+}
+
+TEST_F(ImpulsePlay, ABareNoteKeepsTheVolumeTheChannelHas) {
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 20}}, {{0, C5}}});
+    PlayHandle* h = start(spec);
+    rows(2);
+    EXPECT_EQ(h->channels[0].volume, 20) << "only an instrument number brings back the sample's volume";
+    EXPECT_EQ(lastValue("volume", 0), 20);
+}
+
+TEST_F(ImpulsePlay, ChannelVolumeCommandsScaleTheChannel) {
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdSetChannelVolume, 32}},
+                                             {command(cmdChannelVolumeSlide, 0x02)},
+                                             {command(cmdChannelVolumeSlide, 0x3f)},
+                                             {command(cmdChannelVolumeSlide, 0x00)},
+                                             {command(cmdSetChannelVolume, 99)},
+                                             {command(cmdChannelVolumeSlide, 0x50)}});
+    PlayHandle* h = start(spec);
+    rows(1);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 32);
+    EXPECT_EQ(lastValue("volume", 0), 32);
+    rows(1);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 32) << "a plain slide waits for the row's later ticks";
+    ticks(5);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 22);
+    EXPECT_EQ(lastValue("volume", 0), 22);
+    ticks(1);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 25) << "a fine slide acts once, on the row tick";
+    ticks(5);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 25);
+    rows(1);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 28) << "infobyte 0 repeats the last slide, a fine one";
+    rows(1);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 64) << "the channel volume ends at 64";
+    ticks(6);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 64);
+    EXPECT_EQ(h->channels[0].channel_volume, 64) << "the caller's channel volume is another one";
+}
+
+TEST_F(ImpulsePlay, TheHeadersChannelVolumesAreWhereChannelsBegin) {
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}, {1, C5, 0}}});
+    PlayHandle* h = startWithChannelVolumes(spec, {16, 64});
+    rows(1);
+    EXPECT_EQ(h->channels[0].song_channel_volume, 16);
+    EXPECT_EQ(lastValue("volume", 0), 16);
+    EXPECT_EQ(lastValue("volume", 1), 64);
+    ASSERT_EQ(gmp_set_channel_volume(h, 0, 32), errOK);
+    ticks(1);
+    EXPECT_EQ(lastValue("volume", 0), 8) << "both channel volumes scale the note";
+}
+
+TEST_F(ImpulsePlay, TempoSlidesOnEveryTickAfterTheFirst) {
+    ModuleSpec spec = song(playModeImpulse, {{command(cmdSetTempo, 0x05)}, {command(cmdSetTempo, 0x13)}});
+    spec.tempo = 40;
+    PlayHandle* h = start(spec);
+    rows(1);
+    EXPECT_EQ(h->tempo, 40);
+    ticks(5);
+    EXPECT_EQ(h->tempo, 32) << "not below 32";
+    EXPECT_EQ(lastValue("update"), 32 * 40);
+    ticks(1);
+    EXPECT_EQ(h->tempo, 32);
+    ticks(5);
+    EXPECT_EQ(h->tempo, 47);
+    EXPECT_EQ(lastValue("update"), 47 * 40);
+}
+
+TEST_F(ImpulsePlay, OtherPlayModesDoNotSlideTheTempo) {
+    for (int mode : {playModeProtracker, playModeScreamTracker3, playModeExtended}) {
+        SCOPED_TRACE(mode);
+        PlayHandle* h = start(song(mode, {{command(cmdSetTempo, 0x15)}}));
+        rows(2);
+        EXPECT_EQ(h->tempo, 125);
+        ASSERT_EQ(gmp_stop_song(h), errOK);
+    }
+}
+
+TEST_F(ImpulsePlay, SampleAndInstrumentGlobalVolumesScaleTheirNotes) {
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}});
+    PlayHandle* h = start(spec);
+    Instrument* ins = modules.back()->instruments[0];
+    ins->sample_list[0]->sample_global_volume = 32;
+    ins->global_volume = 48;
+    rows(1);
+    EXPECT_EQ(lastValue("volume", 0), 64 * 32 * 48 >> 12);
+    EXPECT_EQ(h->channels[0].volume, 64) << "the note's own volume is left as it is";
+}
+
+namespace {
+
+constexpr std::uint8_t D5 = note(5, 2);
+
+// A song of one channel on device channel 0 whose instrument lets its notes go in the given
+// way, with background voices on device channels 10, 11, ...
+struct NewNoteSong {
+    ModuleSpec spec;
+    explicit NewNoteSong(std::vector<std::vector<Cell>> cells) : spec(song(playModeImpulse, std::move(cells))) {}
+};
+
+} // namespace
+
+class BackgroundNotes : public ImpulsePlay {
+  protected:
+    // Starts the song, sets the instrument's new-note and duplicate-check bytes and gives it voices.
+    PlayHandle* startWith(const ModuleSpec& spec, int action, int voices, int checkType = 0, int checkAction = 0) {
+        PlayHandle* h = start(spec);
+        Instrument* ins = modules.back()->instruments[0];
+        ins->new_note_action = static_cast<std::uint8_t>(action);
+        ins->duplicate_check_type = static_cast<std::uint8_t>(checkType);
+        ins->duplicate_check_action = static_cast<std::uint8_t>(checkAction);
+        std::vector<int> channels;
+        for (int v = 0; v < voices; v++)
+            channels.push_back(10 + v);
+        EXPECT_EQ(gmp_set_background_channels(h, voices, channels.data()), errOK);
+        return h;
+    }
+};
+
+TEST_F(BackgroundNotes, ANoteThatContinuesSoundsOnBesideTheNextOne) {
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}});
+    PlayHandle* h = startWith(s.spec, 1, 2);
+    rows(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    calls.clear();
+    rows(1);
+    EXPECT_EQ(callsOf("start", 10).size(), 1u) << "the new note takes the voice's device channel";
+    EXPECT_TRUE(callsOf("start", 0).empty());
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    EXPECT_EQ(h->channels[0].device_channel, 10);
+    EXPECT_EQ(h->background[0].channel.device_channel, 0);
+    EXPECT_EQ(h->background[0].channel.note, C5);
+    EXPECT_EQ(h->background[0].host, 0);
+    calls.clear();
+    ticks(1);
+    EXPECT_EQ(lastValue("volume", 0), 64) << "the old note keeps being served";
+    EXPECT_EQ(lastValue("volume", 10), 64);
+    EXPECT_EQ(h->background[1].channel.instrument, -1) << "one voice was enough";
+}
+
+TEST_F(BackgroundNotes, ANoteOffLetsTheEnvelopeRunOutAndFreesTheVoice) {
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}});
+    InstrumentSpec& ins = s.spec.instruments[0];
+    ins.volumeEnvelopeOn = true;
+    ins.volumeEnvelope.points = {{0, 64}, {2, 64}, {6, 0}};
+    ins.volumeEnvelope.sustain = 1;
+    ins.fadeout = 512;
+    PlayHandle* h = startWith(s.spec, 2, 1);
+    rows(1);
+    calls.clear();
+    rows(1);
+    EXPECT_EQ(callsOf("release", 0).size(), 1u);
+    EXPECT_EQ(h->background[0].channel.key_off, 1);
+    EXPECT_EQ(h->background[0].channel.fade_volume, 1024)
+        << "an envelope that runs to its end fades only after it";
+    ticks(3);
+    EXPECT_EQ(lastValue("volume", 0), 16);
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "at rest at 0, the voice is given back";
+    EXPECT_EQ(h->background[0].channel.instrument, -1);
+    calls.clear();
+    ticks(1);
+    EXPECT_TRUE(callsOf("volume", 0).empty());
+}
+
+TEST_F(BackgroundNotes, ANoteFadeFadesOutAndEnds) {
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}});
+    s.spec.instruments[0].fadeout = 256;
+    PlayHandle* h = startWith(s.spec, 3, 1);
+    rows(1);
+    calls.clear();
+    rows(1);
+    EXPECT_TRUE(callsOf("release", 0).empty()) << "a fade is no note off";
+    EXPECT_EQ(h->background[0].channel.note_fade, 1);
+    EXPECT_EQ(lastValue("volume", 0), 64);
+    ticks(3);
+    EXPECT_EQ(lastValue("volume", 0), 16);
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    EXPECT_EQ(lastValue("volume", 10), 64) << "the new note does not fade";
+}
+
+TEST_F(BackgroundNotes, CutNotesAndSongsWithoutVoicesKeepOneDeviceChannel) {
+    for (int voices : {0, 2}) {
+        SCOPED_TRACE(voices);
+        calls.clear();
+        NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}, {{0, C5, 0, -1, cmdTonePorta, 4}}});
+        PlayHandle* h = startWith(s.spec, voices == 0 ? 1 : 0, voices);
+        rows(3);
+        EXPECT_EQ(callsOf("start", 0).size(), 2u);
+        EXPECT_EQ(h->channels[0].device_channel, 0);
+        ASSERT_EQ(gmp_stop_song(h), errOK);
+    }
+    // A tone portamento slides the note it has; nothing moves to the background.
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0, -1, cmdTonePorta, 4}}});
+    PlayHandle* h = startWith(s.spec, 1, 2);
+    rows(2);
+    EXPECT_EQ(h->channels[0].device_channel, 0);
+    EXPECT_EQ(h->background[0].channel.instrument, -1);
+}
+
+TEST_F(BackgroundNotes, DuplicatesOfTheNewNoteAreLetGo) {
+    // Continue, with a duplicate check on the note that cuts: the same note again cuts the
+    // one before; another note leaves it.
+    NewNoteSong s({{{0, C5, 0}}, {{0, D5, 0}}, {{0, C5, 0}}});
+    PlayHandle* h = startWith(s.spec, 1, 4, 1, 0);
+    rows(2);
+    EXPECT_EQ(h->background[0].channel.instrument, 0) << "D-5 is no duplicate of C-5";
+    calls.clear();
+    rows(1);
+    // C-5 comes again: D-5 moves to the second voice; the first C-5 is cut.
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    EXPECT_EQ(h->background[0].channel.instrument, -1);
+    EXPECT_EQ(h->background[1].channel.note, D5);
+}
+
+TEST_F(BackgroundNotes, TheQuietestVoiceIsTakenWhenAllAreBusy) {
+    NewNoteSong s({{{0, C5, 0, 10}}, {{0, D5, 0, 40}}, {{0, note(5, 4), 0, 30}}, {{0, C5, 0}}});
+    PlayHandle* h = startWith(s.spec, 1, 2);
+    rows(3);
+    // Voices: C-5 (volume 10) on device channel 0, D-5 (40) on 10; the channel plays E-5 on 11.
+    EXPECT_EQ(h->channels[0].device_channel, 11);
+    calls.clear();
+    rows(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "C-5, the quietest, gives way";
+    EXPECT_EQ(h->channels[0].device_channel, 0);
+    EXPECT_EQ(h->background[0].channel.note, note(5, 4));
+    EXPECT_EQ(h->background[1].channel.note, D5);
+}
+
+TEST_F(BackgroundNotes, BadVoiceListsAreRefused) {
+    PlayHandle* h = start(song(playModeImpulse, {}));
+    EXPECT_EQ(gmp_set_background_channels(h, -1, nullptr), errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(h, 2, nullptr), errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(h, maxBackgroundVoices + 1, std::vector<int>(99).data()),
+              errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(nullptr, 0, nullptr), errInvalidArguments);
+    EXPECT_EQ(gmp_set_background_channels(h, 1, std::vector<int>{5}.data()), errOK);
+    EXPECT_EQ(gmp_set_background_channels(h, 1, std::vector<int>{6}.data()), errInvalidArguments)
+        << "a song's voices are given once";
+    EXPECT_EQ(h->background[0].channel.device_channel, 5);
+}
