@@ -416,7 +416,7 @@ int settingsClose(SettingsKey* key) {
 }
 
 std::string settingsUserFolder() {
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config && config[0] == '/') return std::string(config) + "/morva";
     const char* home = std::getenv("HOME");
