@@ -3,7 +3,7 @@
 // float and interpolating routine families. The mixer's options keep their
 // defaults (light output filter without interpolation; 16-bit samples stored
 // as mu-law in integer mixing).
-#include "sound/dsm.h"
+#include "sound/mixer/dsm.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,10 +1,10 @@
 // Player tick cost over the module corpus: every Extended Module song played
 // for a stretch of ticks on a device whose operations do nothing, so that the
 // figure is the player's own work (rows, effects, envelopes, output stage).
-#include "sound/errors.h"
-#include "sound/gmplayer.h"
-#include "sound/loadxm.h"
-#include "sound/sdevice.h"
+#include "sound/api/errors.h"
+#include "sound/player/gmplayer.h"
+#include "sound/formats/loadxm.h"
+#include "sound/output/sdevice.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,10 +1,10 @@
 // Extended Module load time over the module corpus: from files and from
 // memory, keeping the sample data or handing it to the mixer.
-#include "sound/dsm.h"
-#include "sound/errors.h"
-#include "sound/loadxm.h"
-#include "sound/mglobals.h"
-#include "sound/sdevice.h"
+#include "sound/mixer/dsm.h"
+#include "sound/api/errors.h"
+#include "sound/formats/loadxm.h"
+#include "sound/api/mglobals.h"
+#include "sound/output/sdevice.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,15 @@
-# morva_library(NAME DIR [DEPS...]): a static library from every .cpp in DIR
-# (not recursing), with the project root on the include path. A folder whose
-# sources have not landed yet gives an interface library, so the build never
-# breaks on an empty folder.
+# morva_library(NAME DIR [RECURSE] [DEPS...]): a static library from every .cpp
+# in DIR (and its subfolders with RECURSE), with the project root on the
+# include path. A folder whose sources have not landed yet gives an interface
+# library, so the build never breaks on an empty folder.
 function(morva_library name dir)
-  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "RECURSE" "" "")
+  set(ARGN ${arg_UNPARSED_ARGUMENTS})
+  if(arg_RECURSE)
+    file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  endif()
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
@@ -15,10 +21,17 @@ function(morva_library name dir)
   endif()
 endfunction()
 
-# morva_test(NAME DIR [DEPS...]): one GoogleTest program from every .cpp in
-# DIR, registered with CTest test by test.
+# morva_test(NAME DIR [RECURSE] [DEPS...]): one GoogleTest program from every
+# .cpp in DIR (and its subfolders with RECURSE), registered with CTest test by
+# test. Headers shared by the subfolders' tests sit in DIR itself.
 function(morva_test name dir)
-  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "RECURSE" "" "")
+  set(ARGN ${arg_UNPARSED_ARGUMENTS})
+  if(arg_RECURSE)
+    file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  endif()
   if(NOT srcs)
     return()
   endif()

@@ -9,8 +9,8 @@
 
 #include "demo/demo.h"
 #include "demo/demo_resources.h"
-#include "sound/soundapi.h"
-#include "sound/win32cnf.h"
+#include "sound/api/soundapi.h"
+#include "sound/setup/win32cnf.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "effects/opening.h"
 #include "effects/tunnel.h"
 #include "effects/water.h"
-#include "sound/soundapi.h"
+#include "sound/api/soundapi.h"
 
 DemoSettings demoSettings;
 char demoTitle[256];

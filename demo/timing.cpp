@@ -1,7 +1,7 @@
 // Frame timing and input: the millisecond clock on the performance counter, the frame timer, the
 // per-frame pump, busy waits and the Escape path.
 #include "demo/demo.h"
-#include "sound/soundapi.h"
+#include "sound/api/soundapi.h"
 
 FrameTimer frameTimer{};
 

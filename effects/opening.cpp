@@ -8,7 +8,7 @@
 
 #include "demo/demo.h"
 #include "effects/colour.h"
-#include "sound/soundapi.h"
+#include "sound/api/soundapi.h"
 
 std::array<std::uint16_t, lensColumns * lensRows> lensMap{};
 std::array<std::uint16_t, 256> pathX{};

@@ -7,7 +7,7 @@
 #include <numbers>
 
 #include "demo/demo.h"
-#include "sound/soundapi.h"
+#include "sound/api/soundapi.h"
 
 std::array<std::uint16_t, framePixels> tunnelMap{};
 std::array<std::uint16_t, framePixels> tunnelShade{};

@@ -7,7 +7,7 @@
 #include <numbers>
 
 #include "demo/demo.h"
-#include "sound/soundapi.h"
+#include "sound/api/soundapi.h"
 
 std::array<std::array<std::int32_t, framePixels>, 2> waterHeights{};
 

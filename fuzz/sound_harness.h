@@ -12,11 +12,11 @@
 #include "fuzz/memfile.h"
 #include "tests/sound/offline_song.h"
 
-#include "sound/dsm.h"
-#include "sound/mglobals.h"
-#include "sound/module.h"
-#include "sound/waveread.h"
-#include "sound/win32cnf.h"
+#include "sound/mixer/dsm.h"
+#include "sound/api/mglobals.h"
+#include "sound/formats/module.h"
+#include "sound/formats/waveread.h"
+#include "sound/setup/win32cnf.h"
 
 #include <cstddef>
 #include <array>

@@ -1,8 +1,8 @@
 // The show's two songs: compiled from their sources, read back by their
 // layout and by the sound library's own loader, and checked against the
 // order positions the show waits for.
-#include "sound/loadxm.h"
-#include "sound/module.h"
+#include "sound/formats/loadxm.h"
+#include "sound/formats/module.h"
 #include "tools/mksong/song.h"
 #include "xmlayout.h"
 

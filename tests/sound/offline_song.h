@@ -3,15 +3,15 @@
 // mixer's operations, one player tick, then one tick's worth of frames mixed.
 #pragma once
 
-#include "sound/dsm.h"
-#include "sound/gmplayer.h"
-#include "sound/loadit.h"
-#include "sound/loadmod.h"
-#include "sound/loads3m.h"
-#include "sound/loadxm.h"
-#include "sound/mglobals.h"
-#include "sound/module.h"
-#include "sound/sdevice.h"
+#include "sound/mixer/dsm.h"
+#include "sound/player/gmplayer.h"
+#include "sound/formats/loadit.h"
+#include "sound/formats/loadmod.h"
+#include "sound/formats/loads3m.h"
+#include "sound/formats/loadxm.h"
+#include "sound/api/mglobals.h"
+#include "sound/formats/module.h"
+#include "sound/output/sdevice.h"
 
 #include <cstdint>
 #include <string>

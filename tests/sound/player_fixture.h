@@ -3,12 +3,12 @@
 // of every play mode can be made without their loaders.
 #pragma once
 
-#include "sound/errors.h"
-#include "sound/gmpcmds.h"
-#include "sound/gmplayer.h"
-#include "sound/mmem.h"
-#include "sound/module.h"
-#include "sound/sdevice.h"
+#include "sound/api/errors.h"
+#include "sound/player/gmpcmds.h"
+#include "sound/player/gmplayer.h"
+#include "sound/sys/mmem.h"
+#include "sound/formats/module.h"
+#include "sound/output/sdevice.h"
 
 #include <gtest/gtest.h>
 

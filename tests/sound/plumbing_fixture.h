@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "platform/headless.h"
-#include "sound/dsmnsnd.h"
-#include "sound/dsound.h"
-#include "sound/mglobals.h"
-#include "sound/sdevice.h"
-#include "sound/soundapi.h"
-#include "sound/winwave.h"
+#include "sound/output/dsmnsnd.h"
+#include "sound/output/dsound.h"
+#include "sound/api/mglobals.h"
+#include "sound/output/sdevice.h"
+#include "sound/api/soundapi.h"
+#include "sound/output/winwave.h"
 #include "xmbuild.h"
 
 namespace plumbing {

@@ -1,10 +1,10 @@
 // Following a song tick by tick (see follow.h).
 #include "tools/virezplay/follow.h"
 
-#include "sound/errors.h"
-#include "sound/gmplayer.h"
-#include "sound/mglobals.h"
-#include "sound/sdevice.h"
+#include "sound/api/errors.h"
+#include "sound/player/gmplayer.h"
+#include "sound/api/mglobals.h"
+#include "sound/output/sdevice.h"
 
 SongFollower follower;
 

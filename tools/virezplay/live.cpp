@@ -14,12 +14,12 @@
 #include <unistd.h>
 
 #include "platform/host.h"
-#include "sound/gmplayer.h"
-#include "sound/dsmnsnd.h"
-#include "sound/errors.h"
-#include "sound/mglobals.h"
-#include "sound/soundapi.h"
-#include "sound/winwave.h"
+#include "sound/player/gmplayer.h"
+#include "sound/output/dsmnsnd.h"
+#include "sound/api/errors.h"
+#include "sound/api/mglobals.h"
+#include "sound/api/soundapi.h"
+#include "sound/output/winwave.h"
 #include "tools/virezplay/follow.h"
 #include "tools/virezplay/session.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "sound/soundapi.h"
+#include "sound/api/soundapi.h"
 #include "tools/virezplay/live.h"
 #include "tools/virezplay/render.h"
 #include "tools/virezplay/settings.h"

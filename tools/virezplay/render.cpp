@@ -8,10 +8,10 @@
 
 #include "platform/headless.h"
 #include "platform/wavesink.h"
-#include "sound/mglobals.h"
-#include "sound/module.h"
-#include "sound/soundapi.h"
-#include "sound/winwave.h"
+#include "sound/api/mglobals.h"
+#include "sound/formats/module.h"
+#include "sound/api/soundapi.h"
+#include "sound/output/winwave.h"
 #include "tools/virezplay/follow.h"
 #include "tools/virezplay/session.h"
 

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <mutex>
 
-#include "sound/dsm.h"
-#include "sound/module.h"
-#include "sound/sdevice.h"
-#include "sound/soundapi.h"
+#include "sound/mixer/dsm.h"
+#include "sound/formats/module.h"
+#include "sound/output/sdevice.h"
+#include "sound/api/soundapi.h"
 
 namespace {
 

@@ -1,0 +1,273 @@
+#include "sound/formats/loadmod.h"
+
+#include "sound/api/errors.h"
+#include "sound/formats/loader.h"
+#include "sound/api/mglobals.h"
+#include "sound/sys/mmem.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t headerBytes = 1084;
+constexpr int signatureAt = 1080;
+constexpr int instrumentCount = 31;
+constexpr int sampleHeadersAt = 20;
+constexpr int sampleHeaderBytes = 30;
+constexpr int songLengthAt = 950;
+constexpr int ordersAt = 952;
+constexpr int orderSlots = 128;
+constexpr int rowsPerPattern = 64;
+
+// Amiga periods of six octaves, C to B, finetune 0. Octaves 1..3 (856..113)
+// are the ones every Protracker plays; the others need the extended range.
+constexpr std::array<std::uint16_t, 72> periodTable = {
+    1712, 1616, 1524, 1440, 1356, 1280, 1208, 1140, 1076, 1016, 960, 907, //
+    856,  808,  762,  720,  678,  640,  604,  570,  538,  508,  480, 453, //
+    428,  404,  381,  360,  339,  320,  302,  285,  269,  254,  240, 226, //
+    214,  202,  190,  180,  170,  160,  151,  143,  135,  127,  120, 113, //
+    107,  101,  95,   90,   85,   80,   75,   71,   67,   63,   60,  56,  //
+    53,   50,   47,   45,   42,   40,   37,   35,   33,   31,   30,  28,
+};
+constexpr int firstNormalNote = 12;
+constexpr int lastNormalNote = 47;
+
+// Generic command numbers the file's effects turn into.
+enum : std::uint8_t {
+    cmdSetSpeed = 15,
+    cmdSetTempo = 16,
+};
+// Panning parameters the set-panning command takes: 0..128, and 164 for surround.
+constexpr std::uint8_t panningSurround = 164;
+constexpr std::uint8_t panningRightmost = 128;
+
+bool isDigit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isProtracker(const std::uint8_t* head) {
+    return protracker_channels(head + signatureAt) != 0;
+}
+
+struct ModLoader {
+    ImageReader in{};
+    int addToDevice = 0;
+    SampleCallback callback = nullptr;
+    Module* module = nullptr;
+    const std::uint8_t* header = nullptr;
+    int channels = 0;
+    std::array<std::uint8_t, instrumentCount> used{};
+    PatternBuilder builder;
+    SampleSink sink;
+
+    int readHeader() {
+        if (int code = in.take(headerBytes, &header); code != errOK) return code;
+        channels = protracker_channels(header + signatureAt);
+        int songLength = header[songLengthAt];
+        // The order table has 128 entries, and a song without any has nothing to play.
+        if (channels == 0 || songLength < 1 || songLength > orderSlots) return errInvalidModule;
+
+        void* memory = nullptr;
+        if (int code = mem_alloc_zeroed(sizeof(Module), &memory); code != errOK) return code;
+        module = static_cast<Module*>(memory);
+        module->play_mode = playModeProtracker;
+        copy_name(module->name, header, 20);
+        module->instrument_count = instrumentCount;
+        module->sample_count = instrumentCount;
+        module->global_volume = 64;
+        module->speed = 6;
+        module->tempo = 125;
+        module->channel_count = static_cast<std::uint8_t>(channels);
+        module->song_length = songLength;
+        int restart = header[songLengthAt + 1];
+        module->restart_position = (restart == 127 || restart >= songLength) ? 0 : restart;
+
+        // Amiga channels 0 and 3 of every four play on the left, 1 and 2 on the right.
+        if (int code = mem_alloc(maxModuleChannels * sizeof(int), &memory); code != errOK) return code;
+        module->panning = static_cast<int*>(memory);
+        int separation = std::clamp(soundOptions[optDefaultStereoSeparation], 0, 64);
+        for (int c = 0; c < maxModuleChannels; c++) {
+            bool left = c % 4 == 0 || c % 4 == 3;
+            module->panning[c] = left ? 64 - separation : 64 + separation;
+        }
+
+        if (int code = mem_alloc(static_cast<std::size_t>(songLength) * sizeof(std::uint16_t), &memory);
+            code != errOK)
+            return code;
+        module->orders = static_cast<std::uint16_t*>(memory);
+        for (int k = 0; k < songLength; k++)
+            module->orders[k] = header[ordersAt + k];
+        // Patterns are stored up to the highest one the whole table names,
+        // including entries past the song's end.
+        module->pattern_count = *std::max_element(header + ordersAt, header + ordersAt + orderSlots) + 1;
+        return errOK;
+    }
+
+    // Converts one channel's 4 bytes of a row.
+    int convertEntry(int channel, const std::uint8_t* b) {
+        int period = (b[0] & 0x0f) << 8 | b[1];
+        int instrument = (b[0] & 0xf0) | b[2] >> 4;
+        int effect = b[2] & 0x0f;
+        std::uint8_t parameter = b[3];
+        if (period != 0 || instrument != 0) {
+            std::uint8_t note = noteNone;
+            if (period != 0) {
+                auto found = std::find_if(periodTable.begin(), periodTable.end(),
+                                          [period](std::uint16_t entry) { return period >= entry; });
+                if (found == periodTable.end()) return errInvalidPattern;
+                int index = static_cast<int>(found - periodTable.begin());
+                note = static_cast<std::uint8_t>((index / 12) << 4 | index % 12);
+                if (index < firstNormalNote || index > lastNormalNote) module->flags |= moduleExtendedOctaves;
+            }
+            if (instrument > instrumentCount) return errInvalidPattern;
+            if (instrument != 0) used[static_cast<std::size_t>(instrument - 1)] = 1;
+            builder.note(channel, note,
+                         instrument != 0 ? static_cast<std::uint8_t>(instrument - 1) : instrumentNone);
+        }
+        if (effect == 0 && parameter == 0) return errOK;
+        std::uint8_t command = static_cast<std::uint8_t>(effect + 1);
+        std::uint8_t info = parameter;
+        switch (effect) {
+        case 8:
+            if (parameter > panningRightmost && parameter != panningSurround) command = 0;
+            break;
+        case 14:
+            command = extendedEffectCommands[parameter >> 4];
+            info = parameter & 0x0f;
+            break;
+        case 15: command = parameter < 32 ? cmdSetSpeed : cmdSetTempo; break;
+        default: break;
+        }
+        builder.command(channel, command, info);
+        return errOK;
+    }
+
+    int readPatterns() {
+        std::int64_t patternBytes = static_cast<std::int64_t>(channels) * 4 * rowsPerPattern;
+        return builder.buildAll(module, [this, patternBytes](int n) {
+            const std::uint8_t* raw = nullptr;
+            if (int code = in.take(patternBytes, &raw); code != errOK) return code;
+            builder.begin();
+            for (int row = 0; row < rowsPerPattern; row++) {
+                for (int c = 0; c < channels; c++)
+                    if (int code = convertEntry(c, raw + (row * channels + c) * 4); code != errOK) return code;
+                if (int code = builder.endRow(); code != errOK) return code;
+            }
+            return builder.finish(&module->patterns[n]);
+        });
+    }
+
+    // Fills a used instrument's sample from its 30-byte header.
+    static void fillSample(Sample* sample, const std::uint8_t* sh, std::int64_t dataOffset) {
+        copy_name(sample->name, sh, 22);
+        int length = read_u16be(sh + 22) * 2;
+        int loopStart = read_u16be(sh + 26) * 2;
+        int loopEnd = loopStart + read_u16be(sh + 28) * 2;
+        sample->finetune = sh[24] & 0x0f;
+        sample->volume = std::min<int>(sh[25], 64);
+        sample->file_offset = static_cast<int>(dataOffset);
+        // A loop of one word at the start is Protracker's way of saying "no
+        // loop". A loop reaching past the data is kept inside it; the data
+        // after a loop is never heard, so it is cut.
+        bool loops = loopEnd >= 3 && loopEnd != loopStart;
+        if (loops) {
+            loopEnd = std::min(loopEnd, length);
+            loops = loopEnd > loopStart;
+        }
+        if (loops) {
+            sample->loop_mode = 5;
+            sample->loop1_type = 1;
+            sample->loop1_start = loopStart;
+            sample->loop1_end = loopEnd;
+            length = std::min(length, loopEnd);
+        } else {
+            sample->loop_mode = 4;
+            sample->loop1_type = 0;
+        }
+        sample->length = length;
+        sample->type = length != 0 ? 1 : 0;
+    }
+
+    int readInstruments() {
+        void* memory = nullptr;
+        if (int code = alloc_zeroed_array(instrumentCount, sizeof(Instrument*), &memory); code != errOK)
+            return code;
+        module->instruments = static_cast<Instrument**>(memory);
+        if (int code = alloc_zeroed_array(instrumentCount, sizeof(Sample*), &memory); code != errOK) return code;
+        module->samples = static_cast<Sample**>(memory);
+
+        std::int64_t dataOffset = in.pos;
+        std::int64_t largest = 0;
+        for (int i = 0; i < instrumentCount; i++) {
+            const std::uint8_t* sh = header + sampleHeadersAt + i * sampleHeaderBytes;
+            bool isUsed = used[static_cast<std::size_t>(i)] != 0;
+            Instrument* instrument = nullptr;
+            if (int code = alloc_instrument(isUsed ? 1 : 0, &instrument); code != errOK) return code;
+            module->instruments[i] = instrument;
+            copy_name(instrument->name, sh, 22);
+            instrument->used = isUsed ? 1 : 0;
+            instrument->global_volume = 64;
+            instrument->default_panning = 0x80;
+            if (isUsed) {
+                if (int code = mem_alloc_zeroed(sizeof(Sample), &memory); code != errOK) return code;
+                auto* sample = static_cast<Sample*>(memory);
+                module->samples[i] = sample;
+                instrument->sample_list[0] = sample;
+                fillSample(sample, sh, dataOffset);
+                largest = std::max<std::int64_t>(largest, sample->length);
+            }
+            dataOffset += read_u16be(sh + 22) * 2;
+        }
+        return readSampleData(largest);
+    }
+
+    int readSampleData(std::int64_t largest) {
+        if (int code = sink.open(addToDevice, callback, largest, in.size); code != errOK) return code;
+        return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* data) {
+            const std::uint8_t* raw = nullptr;
+            if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
+            // Signed bytes in the file, unsigned in the mixer.
+            for (int k = 0; k < sample->length; k++)
+                data[k] = static_cast<std::uint8_t>(raw[k] ^ 0x80);
+            return static_cast<int>(errOK);
+        });
+    }
+
+    int load() {
+        if (int code = readHeader(); code != errOK) return code;
+        if (int code = readPatterns(); code != errOK) return code;
+        return readInstruments();
+    }
+
+    void release(bool failed) { end_load(builder, sink, module, failed); }
+};
+
+} // namespace
+
+int protracker_channels(const std::uint8_t* s) {
+    if (std::memcmp(s, "M.K.", 4) == 0 || std::memcmp(s, "M!K!", 4) == 0 || std::memcmp(s, "FLT4", 4) == 0)
+        return 4;
+    if (std::memcmp(s, "OCTA", 4) == 0) return 8;
+    int channels = 0;
+    if (std::memcmp(s + 1, "CHN", 3) == 0 && isDigit(s[0]))
+        channels = s[0] - '0';
+    else if (std::memcmp(s + 2, "CH", 2) == 0 && isDigit(s[0]) && isDigit(s[1]))
+        channels = (s[0] - '0') * 10 + (s[1] - '0');
+    else if (std::memcmp(s, "TDZ", 3) == 0 && isDigit(s[3]))
+        channels = s[3] - '0';
+    // The packed rows have room for 32 channels.
+    return channels <= maxModuleChannels ? channels : 0;
+}
+
+int load_protracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
+                                  SampleCallback callback, Module** moduleOut) {
+    return run_image_loader<ModLoader>(data, size, addSamplesToDevice, callback, moduleOut);
+}
+
+int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
+                           Module** moduleOut) {
+    return load_module_file(fileName, headerBytes, isProtracker, load_protracker_module_memory,
+                            addSamplesToDevice, callback, moduleOut);
+}

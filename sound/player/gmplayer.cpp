@@ -1,0 +1,1271 @@
+#include "sound/player/gmplayer.h"
+
+#include "sound/api/errors.h"
+#include "sound/player/gmpcmds.h"
+#include "sound/sys/mmem.h"
+#include "sound/output/sdevice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <numbers>
+
+PlayerGlobals gmp{};
+
+namespace {
+
+constexpr int defaultTempo = 125;
+// The device's update rate is in hundredths of a hertz: tempo 125 gives 50 ticks a second.
+constexpr int tempoToUpdateRate = 40;
+constexpr std::uint16_t orderEnd = 0xffff;
+constexpr std::uint16_t orderSkip = 0xfffe;
+// A pattern the module does not have plays as this many empty rows.
+constexpr int missingPatternRows = 64;
+// Impulse Tracker's fade-out counts down from 1024 by the instrument's fade-out each tick.
+constexpr int impulseFullFade = 1024;
+// A single row end: the rows of a missing pattern.
+constexpr std::uint8_t emptyRow[1] = {0};
+
+// Protracker periods of octave 0 by finetune (0..7, then -8..-1) and semitone.
+constexpr std::array<std::array<std::uint16_t, 12>, 16> protrackerPeriods = {{
+    {1712, 1616, 1524, 1440, 1356, 1280, 1208, 1140, 1076, 1016, 960, 907},
+    {1700, 1604, 1514, 1430, 1348, 1274, 1202, 1134, 1070, 1010, 954, 900},
+    {1688, 1592, 1504, 1418, 1340, 1264, 1194, 1126, 1064, 1004, 948, 894},
+    {1676, 1582, 1492, 1408, 1330, 1256, 1184, 1118, 1056, 996, 940, 888},
+    {1664, 1570, 1482, 1398, 1320, 1246, 1176, 1110, 1048, 990, 934, 882},
+    {1652, 1558, 1472, 1388, 1310, 1238, 1168, 1102, 1040, 982, 926, 874},
+    {1640, 1548, 1460, 1378, 1302, 1228, 1160, 1094, 1032, 974, 920, 868},
+    {1628, 1536, 1450, 1368, 1292, 1220, 1150, 1086, 1026, 968, 914, 862},
+    {1814, 1712, 1616, 1524, 1440, 1356, 1280, 1208, 1140, 1076, 1016, 960},
+    {1800, 1700, 1604, 1514, 1430, 1350, 1272, 1202, 1134, 1070, 1010, 954},
+    {1788, 1688, 1592, 1504, 1418, 1340, 1264, 1194, 1126, 1064, 1004, 948},
+    {1774, 1676, 1582, 1492, 1408, 1330, 1256, 1184, 1118, 1056, 996, 940},
+    {1762, 1664, 1570, 1482, 1398, 1320, 1246, 1176, 1110, 1048, 988, 934},
+    {1750, 1652, 1558, 1472, 1388, 1310, 1238, 1168, 1102, 1040, 982, 926},
+    {1736, 1640, 1548, 1460, 1378, 1302, 1228, 1160, 1094, 1032, 974, 920},
+    {1724, 1628, 1536, 1450, 1368, 1292, 1220, 1150, 1086, 1026, 968, 914},
+}};
+
+// Extended Module Amiga periods in eighths of a semitone, octave 4 halved,
+// indices -9..96. -8..95 are the tracker's own table; the two outer entries
+// continue its progression (856 x 2^(-i/96)) for the interpolation partner of
+// semitone 0 at finetune -128 and semitone 11 at finetunes 112..127: 96 is
+// index 0 an octave up.
+constexpr int amigaFirstIndex = -9;
+constexpr std::array<std::int16_t, 106> amigaPeriods = {
+    913, 907, 900, 894, 887, 881, 875, 868, 862, // -9..-1
+    856, 850, 844, 838, 832, 826, 820, 814, 808, 802, 796, 791, 785, 779, 774, 768, 762, 757, 752, 746,
+    741, 736, 730, 725, 720, 715, 709, 704, 699, 694, 689, 684, 678, 675, 670, 665, 660, 655, 651, 646,
+    640, 636, 632, 628, 623, 619, 614, 610, 604, 601, 597, 592, 588, 584, 580, 575, 570, 567, 563, 559,
+    555, 551, 547, 543, 538, 535, 532, 528, 524, 520, 516, 513, 508, 505, 502, 498, 494, 491, 487, 484,
+    480, 477, 474, 470, 467, 463, 460, 457, 453, 450, 447, 443, 440, 437, 434, 431,
+    428, // 96
+};
+
+// Scream Tracker 3 and Impulse Tracker: Amiga periods of octave 0.
+constexpr std::array<std::uint32_t, 12> notePeriods = {1712, 1616, 1524, 1440, 1356, 1280,
+                                                       1208, 1140, 1076, 1016, 960,  907};
+// 8363 x 16: with a sample's middle-C rate as divisor, the Scream Tracker 3
+// middle C (octave 4) comes out at period 1712.
+constexpr std::uint32_t s3mPeriodBase = 133808;
+// Impulse Tracker's middle C is octave 5, so its base is twice the Scream Tracker 3 one.
+constexpr std::uint32_t itPeriodBase = 2 * s3mPeriodBase;
+
+constexpr std::uint32_t protrackerClock = 3546895;
+constexpr std::uint32_t extendedAmigaClock = 14317456;
+constexpr std::uint32_t amigaClock = 14317056;
+constexpr int linearOctave = 768;
+
+struct Tables {
+    // Linear frequency table: 535232 x 2^(-i/768), the rate of period i in octave 0.
+    std::array<std::uint32_t, linearOctave> linear;
+    // Automatic vibrato sine: round(-64 sin(2 pi i / 256)).
+    std::array<int, 256> autovibSine;
+};
+
+Tables makeTables() {
+    Tables t{};
+    for (int i = 0; i < linearOctave; i++)
+        t.linear[i] = static_cast<std::uint32_t>(std::floor(535232.0 * std::exp2(-i / double(linearOctave))));
+    for (int i = 0; i < 256; i++)
+        t.autovibSine[i] =
+            static_cast<int>(std::lround(-64.0 * std::sin(2.0 * std::numbers::pi * i / 256.0)));
+    return t;
+}
+
+const Tables& tables() {
+    static const Tables t = makeTables();
+    return t;
+}
+
+bool isExtended(int mode) {
+    return mode == playModeExtended;
+}
+bool isImpulse(int mode) {
+    return mode == playModeImpulse;
+}
+// Extended Module and Impulse Tracker: instruments with note maps, envelopes and fade-out.
+bool hasInstruments(int mode) {
+    return mode == playModeExtended || mode == playModeImpulse;
+}
+
+SoundDevice& device() {
+    return *gmp.device;
+}
+
+std::uint16_t orderAt(const PlayHandle* song, int position) {
+    const Module* m = song->module;
+    if (m->orders == nullptr || position < 0 || position >= m->song_length) return orderEnd;
+    return m->orders[position];
+}
+
+bool isMarker(std::uint16_t entry) {
+    return entry == orderEnd || entry == orderSkip;
+}
+
+const Pattern* patternAt(const Module* m, int number) {
+    if (m->patterns == nullptr || number < 0 || number >= m->pattern_count) return nullptr;
+    return m->patterns[number];
+}
+
+// The packed rows of a pattern as far as its size says they go.
+struct PatternView {
+    const std::uint8_t* begin;
+    const std::uint8_t* end;
+    int rows;
+};
+
+PatternView viewOf(const Module* m, int number) {
+    const Pattern* p = patternAt(m, number);
+    if (p == nullptr) return {emptyRow, emptyRow, missingPatternRows};
+    const int header = static_cast<int>(sizeof(Pattern));
+    const int bytes = p->size > header ? p->size - header : 0;
+    const std::uint8_t* data = pattern_data(p);
+    return {data, data + bytes, std::clamp(p->row_count, 1, maxPatternRows)};
+}
+
+bool inside(const std::uint8_t* at, const PatternView& v) {
+    std::less_equal<const std::uint8_t*> le;
+    return at != nullptr && le(v.begin, at) && le(at, v.end);
+}
+
+// Bytes that follow a channel entry's flag byte.
+int entryBytes(std::uint8_t flag) {
+    return ((flag & entryNoteInstrument) ? 2 : 0) + ((flag & entryVolume) ? 1 : 0) +
+           ((flag & entryCommand) ? 2 : 0);
+}
+
+// Steps over one row; data that ends inside the row ends it.
+const std::uint8_t* skipRow(const std::uint8_t* at, const std::uint8_t* end) {
+    while (at < end) {
+        std::uint8_t flag = *at++;
+        if (flag == 0) return at;
+        int n = entryBytes(flag);
+        if (end - at < n) return end;
+        at += n;
+    }
+    return end;
+}
+
+int rowCommandOf(const ChannelState& ch) {
+    return (ch.row_flags & rowCommand) ? int(ch.command) : int(cmdNone);
+}
+
+// The sample number an Extended Module instrument's note map gives a note (255 = none).
+std::uint8_t extendedMapSample(const Instrument* ins, int note) {
+    if (ins == nullptr || ins->sample_count <= 0 || ins->sample_list == nullptr) return 255;
+    int index = std::min((note >> 4) * 12 + (note & 15), 95);
+    int number = ins->note_map ? ins->note_map[index] : 0;
+    if (number >= ins->sample_count || ins->sample_list[number] == nullptr) return 255;
+    return static_cast<std::uint8_t>(number);
+}
+
+// Impulse Tracker: the keyboard table gives the sample and the note to play;
+// its notes are note numbers 0..119 and go back into the packed form.
+void impulseMapSample(ChannelState& ch, const Instrument* ins) {
+    if (ins == nullptr || ins->sample_count <= 0 || ins->sample_list == nullptr) {
+        ch.sample = 255;
+        return;
+    }
+    int index = std::min((ch.pattern_note >> 4) * 12 + (ch.pattern_note & 15), 119);
+    int number = 0;
+    if (ins->note_map != nullptr) {
+        int played = ins->note_map[2 * index];
+        number = ins->note_map[2 * index + 1];
+        if (played < 120) ch.note = static_cast<std::uint8_t>((played / 12) << 4 | played % 12);
+    }
+    if (number >= ins->sample_count || ins->sample_list[number] == nullptr)
+        ch.sample = 255;
+    else
+        ch.sample = static_cast<std::uint8_t>(number);
+}
+
+int setSample(const ChannelState& ch, const Sample* sample) {
+    // A sample the device never received cannot be selected; the note start then silences the channel.
+    if (sample == nullptr || sample->device_handle <= 0) return errOK;
+    return device().setChannelSample(ch.device_channel, static_cast<std::uint32_t>(sample->device_handle));
+}
+
+// A note that starts afresh: envelopes from their first point, the fade-out
+// undone, the key held again.
+void restartEnvelopes(ChannelState& ch, bool extended) {
+    ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
+    ch.note_fade = 0;
+    ch.fade_volume = extended ? 65536 : impulseFullFade;
+    ch.autovib_position = 0;
+    ch.autovib_ramp = 0;
+}
+
+// Impulse Tracker lets a note go in one of these ways: its instrument's
+// new-note action says which when the next note comes, its duplicate-check
+// action (the same ways, continue left out) when a like note comes.
+enum : std::uint8_t { letGoCut = 0, letGoContinue = 1, letGoNoteOff = 2, letGoNoteFade = 3 };
+// What a duplicate check compares: nothing, the note, the sample or only the instrument.
+enum : std::uint8_t { duplicateOff = 0, duplicateNote = 1, duplicateSample = 2, duplicateInstrument = 3 };
+
+// Impulse Tracker note off: the samples' sustain loops and the envelopes' sustain let go.
+int impulseNoteOff(ChannelState& ch) {
+    ch.key_off = 1;
+    ch.volume_env.hold = ch.panning_env.hold = ch.pitch_env.hold = 0;
+    return device().releaseSound(ch.device_channel);
+}
+
+// Whether the channel's device channel still plays (a device that cannot say counts as playing).
+bool stillSounding(const ChannelState& ch) {
+    if (ch.instrument == -1 || ch.sample == 255) return false;
+    std::uint32_t rate = 1;
+    if (device().getChannelRate != nullptr && device().getChannelRate(ch.device_channel, &rate) != errOK)
+        return false;
+    return rate != 0;
+}
+
+// Lets a background note go in one of the ways above.
+int letGo(BackgroundVoice& voice, int how) {
+    ChannelState& ch = voice.channel;
+    switch (how) {
+    case letGoCut: ch.instrument = -1; return device().stopSound(ch.device_channel);
+    case letGoNoteOff: return impulseNoteOff(ch);
+    case letGoNoteFade: ch.note_fade = 1; return errOK;
+    default: return errOK;
+    }
+}
+
+// Before a new note on an Impulse Tracker channel: the channel's note moves to
+// a background voice when its instrument's new-note action lets it sound on
+// (the channel takes the voice's free device channel in exchange; with no
+// voice free, the quietest one gives way), and then the background notes of
+// this channel that the new note's instrument counts as duplicates are let go.
+int newNoteActions(PlayHandle* song, ChannelState& ch, int host) {
+    const Module* m = song->module;
+    const Instrument* playing = gmp_instrument(m, ch.instrument);
+    const int action = playing != nullptr ? int(playing->new_note_action) : int(letGoCut);
+    if (action >= letGoContinue && action <= letGoNoteFade && stillSounding(ch)) {
+        BackgroundVoice* slot = nullptr;
+        for (int v = 0; v < song->background_count; v++) {
+            BackgroundVoice& candidate = song->background[v];
+            if (slot == nullptr || candidate.channel.instrument == -1 ||
+                (slot->channel.instrument != -1 && candidate.channel.final_volume < slot->channel.final_volume))
+                slot = &candidate;
+            if (slot->channel.instrument == -1) break;
+        }
+        if (slot != nullptr) {
+            if (slot->channel.instrument != -1) {
+                if (int code = device().stopSound(slot->channel.device_channel); code != errOK) return code;
+            }
+            const std::uint8_t fresh = slot->channel.device_channel;
+            slot->channel = ch;
+            slot->channel.note = ch.last_note; // the row has already put the new note in place
+            slot->host = host;
+            ch.device_channel = fresh;
+            if (int code = letGo(*slot, action); code != errOK) return code;
+        }
+    }
+
+    const int incoming = (ch.row_flags & rowNewInstrument) ? ch.new_instrument : ch.instrument;
+    const Instrument* next = gmp_instrument(m, incoming);
+    if (next == nullptr || next->duplicate_check_type == duplicateOff ||
+        next->duplicate_check_type > duplicateInstrument)
+        return errOK;
+    ChannelState probe = ch;
+    probe.instrument = incoming;
+    impulseMapSample(probe, next);
+    const Sample* nextSample = probe.sample == 255 ? nullptr : gmp_channel_sample(m, &probe);
+    for (int v = 0; v < song->background_count; v++) {
+        BackgroundVoice& voice = song->background[v];
+        if (voice.host != host || voice.channel.instrument != incoming) continue;
+        const bool duplicate = next->duplicate_check_type == duplicateNote     ? voice.channel.note == probe.note
+                               : next->duplicate_check_type == duplicateSample ? gmp_channel_sample(m, &voice.channel) == nextSample
+                                                                               : true;
+        if (!duplicate) continue;
+        // Duplicate-check actions are the new-note actions without "continue".
+        const int how = next->duplicate_check_action == 0 ? letGoCut : next->duplicate_check_action + 1;
+        if (int code = letGo(voice, how); code != errOK) return code;
+    }
+    return errOK;
+}
+
+int newInstrument(PlayHandle* song, ChannelState& ch) {
+    const int mode = gmp.play_mode;
+    const Module* m = song->module;
+    const int command = rowCommandOf(ch);
+    if (!hasInstruments(mode)) {
+        ch.instrument = ch.new_instrument;
+        ch.sample = 0;
+        ch.sample_offset = 0;
+        const Sample* sample = gmp_channel_sample(m, &ch);
+        if (sample == nullptr) return errOK;
+        cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
+        return setSample(ch, sample);
+    }
+    const bool extended = isExtended(mode);
+    if (!extended || command != cmdNoteDelay) restartEnvelopes(ch, extended);
+    ch.key_off = 0;
+    const int noteLimit = extended ? noteKeyOff : noteStop;
+    const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
+    if (newNote && command != cmdTonePorta) {
+        ch.instrument = ch.new_instrument;
+        const Instrument* ins = gmp_instrument(m, ch.instrument);
+        if (extended)
+            ch.sample = extendedMapSample(ins, ch.pattern_note);
+        else
+            impulseMapSample(ch, ins);
+    }
+    if (ch.sample == 255) return errOK;
+    const Sample* sample = gmp_channel_sample(m, &ch);
+    if (sample == nullptr) return errOK;
+    cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
+    if (extended) {
+        if (int code = cmd_set_panning(sample->panning); code != errOK) return code;
+    } else {
+        const Instrument* ins = gmp_instrument(m, ch.instrument);
+        if ((ins->default_panning & 0x80) == 0) {
+            if (int code = cmd_set_panning(ins->default_panning); code != errOK) return code;
+        }
+    }
+    ch.sample_offset = 0;
+    return newNote ? setSample(ch, sample) : errOK;
+}
+
+// Scream Tracker 3 and Impulse Tracker keep one infobyte memory for the
+// commands that continue an effect; a zero infobyte there means "as before".
+// Commands where 0 is a value of its own (jump to order 0, break to row 0,
+// loop start, cut at once, ...) take their infobyte as it stands.
+bool sharesInfoMemory(int command) {
+    switch (command) {
+    case cmdArpeggio:
+    case cmdPortaUp:
+    case cmdPortaDown:
+    case cmdTonePortaVolumeSlide:
+    case cmdVibratoVolumeSlide:
+    case cmdTremolo:
+    case cmdVolumeSlide:
+    case cmdRetrigger:
+    case cmdGlobalVolumeSlide:
+    case cmdMultiRetrigger:
+    case cmdPanningSlide:
+    case cmdChannelVolumeSlide: return true;
+    default: return false;
+    }
+}
+
+// Extended Module commands whose zero infobyte repeats the command's last one.
+bool extendedInfoMemory(int command) {
+    switch (command) {
+    case cmdPortaUp:
+    case cmdPortaDown:
+    case cmdFinePortaUp:
+    case cmdFinePortaDown:
+    case cmdFineVolumeUp:
+    case cmdFineVolumeDown:
+    case cmdGlobalVolumeSlide:
+    case cmdExtraFinePortaUp:
+    case cmdExtraFinePortaDown: return true;
+    default: return false;
+    }
+}
+
+// The infobyte a handler gets: a zero one replaced from the memory; on the row
+// tick a nonzero one is remembered.
+int substituteInfo(ChannelState& ch, int command, int info, bool remember) {
+    switch (gmp.play_mode) {
+    case playModeScreamTracker3:
+    case playModeImpulse:
+        if (!sharesInfoMemory(command)) return info;
+        if (info != 0) {
+            if (remember) ch.last_info = info;
+            return info;
+        }
+        return ch.last_info;
+    case playModeExtended:
+        if (info != 0) {
+            if (remember) ch.info_memory[command] = static_cast<std::uint8_t>(info);
+            return info;
+        }
+        return extendedInfoMemory(command) ? ch.info_memory[command] : 0;
+    default: return info;
+    }
+}
+
+// Commands that change where the song goes act once per row; a pattern delay
+// repeats the row's other row commands only.
+bool repeatsOnDelay(int command, int info) {
+    return command != cmdPositionJump && command != cmdPatternBreak && command != cmdPatternLoop &&
+           !(command == cmdSetSpeed && info == 0);
+}
+
+int runEffects(PlayHandle* song) {
+    const int mode = gmp.play_mode;
+    const CommandTable& table = tick_commands(mode);
+    for (int c = 0; c < song->channel_count; c++) {
+        ChannelState& ch = song->channels[c];
+        gmp.channel = &ch;
+        if (isExtended(mode) && (ch.row_flags & rowVolume) && ch.volume_byte > 64) {
+            if (int code = volume_column_tick(); code != errOK) return code;
+        }
+        if ((ch.row_flags & rowCommand) == 0) continue;
+        if (ch.command >= commandCount) return errInvalidPattern;
+        int info = substituteInfo(ch, ch.command, ch.info, false);
+        if (int code = table[ch.command](info); code != errOK) return code;
+    }
+    return errOK;
+}
+
+int repeatRow(PlayHandle* song) {
+    const CommandTable& table = row_commands(gmp.play_mode);
+    for (int c = 0; c < song->channel_count; c++) {
+        ChannelState& ch = song->channels[c];
+        gmp.channel = &ch;
+        if ((ch.row_flags & rowCommand) == 0) continue;
+        if (ch.command >= commandCount) return errInvalidPattern;
+        if (!repeatsOnDelay(ch.command, ch.info)) continue;
+        if (int code = table[ch.command](ch.info); code != errOK) return code;
+    }
+    if (int code = runEffects(song); code != errOK) return code;
+    song->pattern_delay--;
+    return errOK;
+}
+
+// Reads one row's channel entries into the channels; returns the position after the row.
+const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std::uint8_t* end) {
+    for (int c = 0; c < song->channel_count; c++)
+        song->channels[c].row_flags &=
+            static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand));
+    while (at < end) {
+        const std::uint8_t flag = *at++;
+        if (flag == 0) return at;
+        const int n = entryBytes(flag);
+        if (end - at < n) return end; // cut short: the entry is incomplete
+        const int channel = flag & entryChannelMask;
+        const std::uint8_t* bytes = at;
+        at += n;
+        if (channel >= song->channel_count) continue;
+        ChannelState& ch = song->channels[channel];
+        if (flag & entryNoteInstrument) {
+            const std::uint8_t note = *bytes++;
+            const std::uint8_t instrument = *bytes++;
+            if (note != noteNone) {
+                ch.note = ch.pattern_note = note;
+                ch.row_flags |= rowNewNote;
+            }
+            if (instrument != instrumentNone) {
+                ch.new_instrument = instrument;
+                ch.row_flags |= rowNewInstrument;
+            }
+        }
+        if (flag & entryVolume) {
+            const std::uint8_t volume = *bytes++;
+            if (volume != volumeNone) {
+                ch.volume_byte = volume;
+                ch.row_flags |= rowVolume;
+            }
+        }
+        if (flag & entryCommand) {
+            const std::uint8_t command = *bytes++;
+            const std::uint8_t info = *bytes++;
+            if (command != cmdNone) {
+                ch.command = command;
+                ch.info = info;
+                ch.row_flags |= rowCommand;
+            }
+        }
+    }
+    return end;
+}
+
+// Row commands that move the period on the row tick; with a note on the same
+// row they slide the new note, so they run after it has started.
+bool slidesOnRowTick(int command) {
+    switch (command) {
+    case cmdPortaUp:
+    case cmdPortaDown:
+    case cmdFinePortaUp:
+    case cmdFinePortaDown:
+    case cmdExtraFinePortaUp:
+    case cmdExtraFinePortaDown: return true;
+    default: return false;
+    }
+}
+
+int processChannel(PlayHandle* song, ChannelState& ch) {
+    const int mode = gmp.play_mode;
+    gmp.channel = &ch;
+    const int command = rowCommandOf(ch);
+    if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
+        ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide) {
+        if (int code = newNoteActions(song, ch, static_cast<int>(&ch - song->channels)); code != errOK)
+            return code;
+    }
+    if (ch.row_flags & rowNewInstrument) {
+        if (int code = newInstrument(song, ch); code != errOK) return code;
+    }
+    if (ch.row_flags & rowVolume) {
+        if (ch.volume_byte > 64) {
+            if (int code = volume_column_row(); code != errOK) return code;
+        } else {
+            cmd_set_volume(std::min<int>(ch.volume_byte, song->max_volume));
+        }
+    }
+    CommandHandler afterNote = nullptr;
+    int info = 0;
+    if ((ch.row_flags & rowCommand) && ch.command != cmdNone) {
+        if (ch.command >= commandCount) return errInvalidPattern;
+        info = substituteInfo(ch, ch.command, ch.info, true);
+        const CommandHandler handler = row_commands(mode)[ch.command];
+        if ((ch.row_flags & rowNewNote) && slidesOnRowTick(ch.command))
+            afterNote = handler;
+        else if (int code = handler(info); code != errOK)
+            return code;
+    }
+    if (ch.row_flags & rowNewNote) {
+        if (int code = gmp_start_row_note(false); code != errOK) return code;
+        return afterNote ? afterNote(info) : errOK;
+    }
+    const bool vibratoRow =
+        rowCommandOf(ch) == cmdVibrato || ((ch.row_flags & rowVolume) && (ch.volume_byte & 0xf0) == 0xb0);
+    if (!(isExtended(mode) && vibratoRow))
+        ch.output_period = std::clamp(ch.period, song->min_period, song->max_period);
+    return errOK;
+}
+
+int processRow(PlayHandle* song) {
+    // The read position is taken once and checked against the pattern it must
+    // lie in, so a position change between ticks can never send the read astray.
+    const PatternView view = viewOf(song->module, song->pattern);
+    const std::uint8_t* at = song->row_data;
+    const bool fresh = !inside(at, view);
+    if (fresh) song->row = std::clamp(song->row, 0, view.rows - 1);
+    // A delayed row is still the row now playing: the status keeps naming it.
+    if (song->pattern_delay != 0) return repeatRow(song);
+    song->status->position = song->position;
+    song->status->pattern = song->pattern;
+    song->status->row = song->row;
+    if (fresh) {
+        at = view.begin;
+        for (int r = 0; r < song->row; r++)
+            at = skipRow(at, view.end);
+    }
+    song->row_data = readRow(song, at, view.end);
+    for (int c = 0; c < song->channel_count; c++) {
+        if (int code = processChannel(song, song->channels[c]); code != errOK) return code;
+    }
+    if (song->row_data == nullptr) return errOK; // a jump, break or loop chose the next row
+    song->row++;
+    if (song->row >= view.rows) {
+        song->row = 0;
+        if (gmp.play_mode == playModeScreamTracker3 || isImpulse(gmp.play_mode)) song->loop_row = 0;
+        gmp_next_position(song);
+    }
+    return errOK;
+}
+
+int fadeoutOf(const Instrument* ins) {
+    return ins ? std::clamp(ins->fadeout, 0, 65536) : 0;
+}
+
+bool envelopeOn(const Envelope* e) {
+    return e != nullptr && e->point_count > 0;
+}
+
+int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
+    const std::int64_t product =
+        std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
+        std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64) *
+        std::min<int>(ch.song_channel_volume, 64);
+    return static_cast<int>(std::clamp<std::int64_t>((product + 0xffffff) >> 24, 0, 64));
+}
+
+int sendRate(const PlayHandle* song, ChannelState& ch) {
+    if (ch.final_period <= 0) return errOK;
+    std::uint32_t rate = 0;
+    if (int code = gmp_period_rate(gmp.play_mode, song->module->flags, ch.final_period, &rate); code != errOK)
+        return code;
+    return device().setChannelRate(ch.device_channel, rate);
+}
+
+int autovibValue(int waveform, int p) {
+    switch (waveform) {
+    case 1: return (p & 0x80) ? 64 : -64;
+    case 2: return (((p >> 1) + 64) & 127) - 64;
+    case 3: return ((64 - (p >> 1)) & 127) - 64;
+    default: return tables().autovibSine[p & 255];
+    }
+}
+
+// Whether a volume envelope runs to an end (it has no loop) and has reached it.
+bool envelopeEnded(const Envelope* e, const EnvelopeState& state) {
+    if (!envelopeOn(e)) return false;
+    const int count = std::min<int>(e->point_count, envelopePointCapacity);
+    const bool loops = e->loop_start < count && e->loop_end < count;
+    return !loops && state.position >= e->points[count - 1].x;
+}
+
+// Impulse Tracker fades a note out once it is told to (note fade), once its
+// volume envelope has ended, or from its note off when the envelope cannot
+// end by itself (there is none, or it loops); a released envelope that runs
+// to an end is left to do so first.
+bool impulseFading(ChannelState& ch, const Instrument* ins) {
+    const Envelope* e = ins != nullptr ? ins->volume_envelope : nullptr;
+    if (envelopeEnded(e, ch.volume_env)) ch.note_fade = 1;
+    if (ch.note_fade) return true;
+    if (!ch.key_off) return false;
+    const int count = envelopeOn(e) ? std::min<int>(e->point_count, envelopePointCapacity) : 0;
+    return count == 0 || (e->loop_start < count && e->loop_end < count);
+}
+
+// Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
+int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
+    const bool extended = isExtended(gmp.play_mode);
+    const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
+    int volume = ch.effective_volume;
+    if (ch.instrument != -1) {
+        if (!extended) {
+            // Impulse Tracker scales every note by its sample's and its instrument's global volume.
+            const Sample* sample = gmp_channel_sample(song->module, &ch);
+            const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
+            const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
+            volume = volume * sampleVolume * instrumentVolume >> 12;
+        }
+        ch.fade_volume = std::max(ch.fade_volume, 0);
+        volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
+        if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
+            ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
+        if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
+            const std::int64_t scaled =
+                std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
+            volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
+        }
+    }
+    ch.final_volume = static_cast<std::uint8_t>(finalVolume(volume, song, ch));
+    if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK) return code;
+
+    const bool panEnvelope = ins != nullptr && envelopeOn(ins->panning_envelope);
+    int panning = 0;
+    if (extended) {
+        int m = std::clamp(ch.panning, 0, 255);
+        if (panEnvelope) {
+            const int d = (gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8) - 32;
+            m = std::clamp(m + (m < 128 ? m * d : d * (256 - m)) / 32, 0, 255);
+        }
+        panning = std::clamp((m - 128) / 2, -64, 64);
+    } else {
+        // The envelope (-32..32) swings the panning within the room its side leaves, as the
+        // Extended Module stage does, so that an envelope never pins a channel to one side.
+        int m = std::clamp(ch.panning, 0, 64);
+        if (panEnvelope) {
+            const int d = std::clamp(
+                gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
+            m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
+        }
+        panning = m * 2 - 64;
+    }
+    if (int code = device().setChannelPanning(ch.device_channel, panning); code != errOK) return code;
+
+    if (ch.instrument == -1) return errOK;
+    ch.final_period = ch.output_period;
+    if (extended && ins != nullptr && ins->vibrato_depth != 0) {
+        const int full = ins->vibrato_depth * 256;
+        if (ins->vibrato_sweep == 0)
+            ch.autovib_ramp = full;
+        else if (!ch.key_off)
+            ch.autovib_ramp = std::min(ch.autovib_ramp + full / ins->vibrato_sweep, full);
+        ch.autovib_position = static_cast<std::uint8_t>(ch.autovib_position + ins->vibrato_rate);
+        const int a = autovibValue(ins->vibrato_waveform, ch.autovib_position);
+        ch.final_period =
+            std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period, song->max_period);
+    }
+    return sendRate(song, ch);
+}
+
+int outputBackground(PlayHandle* song);
+
+int outputStage(PlayHandle* song) {
+    for (int c = 0; c < song->channel_count; c++) {
+        ChannelState& ch = song->channels[c];
+        gmp.channel = &ch;
+        if (hasInstruments(gmp.play_mode)) {
+            if (int code = outputInstrumentChannel(song, ch); code != errOK) return code;
+            continue;
+        }
+        ch.final_volume = static_cast<std::uint8_t>(finalVolume(ch.effective_volume, song, ch));
+        if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK)
+            return code;
+        ch.final_period = ch.output_period;
+        if (int code = sendRate(song, ch); code != errOK) return code;
+    }
+    return outputBackground(song);
+}
+
+// Whether a background note can no longer be heard: its sample has ended, its
+// fade-out is done, or its volume envelope has come to rest at 0.
+bool voiceEnded(const PlayHandle* song, const ChannelState& ch) {
+    if (!stillSounding(ch)) return true;
+    if (ch.fade_volume <= 0) return true;
+    const Instrument* ins = gmp_instrument(song->module, ch.instrument);
+    if (ins == nullptr || !envelopeEnded(ins->volume_envelope, ch.volume_env)) return false;
+    const Envelope& e = *ins->volume_envelope;
+    return e.points[std::min<int>(e.point_count, envelopePointCapacity) - 1].y <= 0;
+}
+
+// Background notes get their volume, panning and rate as the channels do, and
+// give their voice back once they can no longer be heard.
+int outputBackground(PlayHandle* song) {
+    for (int v = 0; v < song->background_count; v++) {
+        ChannelState& ch = song->background[v].channel;
+        if (ch.instrument == -1) continue;
+        if (voiceEnded(song, ch)) {
+            ch.instrument = -1;
+            if (int code = device().stopSound(ch.device_channel); code != errOK) return code;
+            continue;
+        }
+        gmp.channel = &ch;
+        if (int code = outputInstrumentChannel(song, ch); code != errOK) return code;
+    }
+    return errOK;
+}
+
+void freeSong(PlayHandle* song) {
+    if (song == nullptr) return;
+    if (song->channels != nullptr) mem_free(song->channels);
+    if (song->status != nullptr) mem_free(song->status);
+    if (song->background != nullptr) mem_free(song->background);
+    mem_free(song);
+}
+
+// Moves to the first playable entry from the song's position, stepping over
+// 0xFFFE and 0xFFFF entries in the given direction; the end wraps to the
+// restart position going forward and to the last entry going backward.
+void skipMarkers(PlayHandle* song, bool backward) {
+    const int length = song->module->song_length;
+    for (int guard = std::max(length, 0) + 1; guard > 0 && isMarker(orderAt(song, song->position)); guard--) {
+        if (backward) {
+            if (--song->position < 0) song->position = length - 1;
+        } else if (++song->position >= length) {
+            song->position = song->restart_position;
+        }
+    }
+}
+
+int startSong(Module* module, int slot, int startPosition, int endPosition, int restartPosition,
+              int loopForever, int channelCount, const int* deviceChannels, PlayHandle** handleOut) {
+    void* memory = nullptr;
+    if (int code = mem_alloc_zeroed(sizeof(PlayHandle), &memory); code != errOK) return code;
+    PlayHandle* song = static_cast<PlayHandle*>(memory);
+    int code =
+        mem_alloc_zeroed(sizeof(ChannelState) * static_cast<std::size_t>(std::max(channelCount, 1)), &memory);
+    if (code == errOK) {
+        song->channels = static_cast<ChannelState*>(memory);
+        code = mem_alloc_zeroed(sizeof(SongStatus), &memory);
+    }
+    if (code != errOK) {
+        freeSong(song);
+        return code;
+    }
+    song->status = static_cast<SongStatus*>(memory);
+
+    song->slot = slot;
+    song->module = module;
+    song->loop_forever = loopForever;
+    song->global_volume = std::min<std::uint8_t>(module->global_volume, 64);
+    song->master_volume = 64;
+    song->speed = module->speed;
+    song->sync_value = -1;
+    song->channel_count = channelCount;
+    song->tempo = module->tempo != 0 ? module->tempo : gmp.tempo;
+    if ((code = gmp_set_tempo(module->tempo)) != errOK) {
+        freeSong(song);
+        return code;
+    }
+
+    const int length = module->song_length;
+    if (startPosition == -1) {
+        startPosition = 0;
+        endPosition = length - 1;
+        restartPosition = module->restart_position;
+    }
+    // A restart position outside the order list restarts the song from its beginning.
+    song->restart_position = restartPosition >= 0 && restartPosition < length ? restartPosition : 0;
+    song->end_position = endPosition;
+    song->position = startPosition < length ? startPosition : song->restart_position;
+    skipMarkers(song, false);
+    song->pattern = orderAt(song, song->position);
+
+    const int mode = module->play_mode;
+    gmp.song = song;
+    gmp.module = module;
+    gmp.play_mode = mode;
+    const int centre = isExtended(mode) ? 128 : isImpulse(mode) ? 32 : 64;
+    for (int c = 0; c < channelCount; c++) {
+        ChannelState& ch = song->channels[c];
+        ch.instrument = ch.new_instrument = -1;
+        ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
+        ch.volume = ch.effective_volume = ch.channel_volume = 64;
+        ch.song_channel_volume = module->channel_volumes != nullptr && c < 64
+                                     ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
+                                     : 64;
+        ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
+        gmp.channel = &ch;
+        if ((code = cmd_set_panning(module->panning ? module->panning[c] : centre)) != errOK) {
+            freeSong(song);
+            return code;
+        }
+    }
+    gmp.channel = nullptr;
+
+    switch (mode) {
+    case playModeScreamTracker3:
+        song->period_shift = 2;
+        song->max_volume = 63;
+        if (module->flags & moduleAmigaLimits) {
+            song->min_period = 452;
+            song->max_period = 3424;
+        } else {
+            song->min_period = 64;
+            song->max_period = 32767;
+        }
+        break;
+    case playModeExtended:
+        song->period_shift = 2;
+        song->max_volume = 64;
+        song->min_period = 57;
+        song->max_period = 54784;
+        break;
+    case playModeImpulse:
+        song->period_shift = 2;
+        song->max_volume = 64;
+        song->min_period = 64;
+        song->max_period = 16777215;
+        break;
+    default:
+        song->period_shift = 0;
+        song->max_volume = 64;
+        if (module->flags & moduleExtendedOctaves) {
+            song->min_period = 28;
+            song->max_period = 1712;
+        } else {
+            song->min_period = 113;
+            song->max_period = 856;
+        }
+        break;
+    }
+
+    SongStatus* status = song->status;
+    status->position = song->position;
+    status->pattern = song->pattern;
+    status->row = song->row;
+    status->tempo = song->tempo;
+    status->speed = song->speed;
+    status->sync_value = song->sync_value;
+    status->channels = song->channels;
+    gmp.song_table[slot] = song;
+    *handleOut = song;
+    return errOK;
+}
+
+// The slot of a song in the table, or -1 (the handle itself is not read).
+int slotOf(const PlayHandle* handle) {
+    if (handle == nullptr) return -1;
+    for (int slot = 0; slot < maxSongs; slot++)
+        if (gmp.song_table[slot] == handle) return slot;
+    return -1;
+}
+
+} // namespace
+
+Instrument* gmp_instrument(const Module* module, int number) {
+    if (module == nullptr || module->instruments == nullptr || number < 0 ||
+        number >= module->instrument_count)
+        return nullptr;
+    return module->instruments[number];
+}
+
+Sample* gmp_channel_sample(const Module* module, const ChannelState* channel) {
+    const Instrument* ins = gmp_instrument(module, channel->instrument);
+    if (ins == nullptr || ins->sample_list == nullptr || channel->sample >= ins->sample_count) return nullptr;
+    return ins->sample_list[channel->sample];
+}
+
+int gmp_pattern_rows(const Module* module, int pattern) {
+    return viewOf(module, pattern).rows;
+}
+
+int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int octave, int semitone) {
+    if (sample == nullptr || octave < 0 || semitone < 0) return 0;
+    while (semitone > 11) {
+        semitone -= 12;
+        octave++;
+    }
+    switch (playMode) {
+    case playModeExtended: {
+        const int n = static_cast<int>(
+            std::clamp<std::int64_t>(std::int64_t(octave) * 12 + semitone + sample->relative_note, 0, 118));
+        const int finetune = std::clamp(sample->finetune, -128, 127);
+        if (moduleFlags & moduleLinearFrequency) return 7680 - n * 64 - finetune / 2;
+        const int o = n / 12, s = n % 12, f = finetune / 16;
+        const int index = s * 8 + f - amigaFirstIndex;
+        const int p1 = amigaPeriods[index];
+        const int p2 = amigaPeriods[finetune < 0 ? index - 1 : index + 1];
+        const int w = std::abs(finetune) % 16;
+        return ((p1 * (16 - w) + p2 * w) * 2) >> o;
+    }
+    case playModeScreamTracker3:
+    case playModeImpulse: {
+        // The sample's middle-C rate divides; a sample without one cannot sound.
+        if (sample->relative_note <= 0 || octave >= 32) return 0;
+        const std::uint32_t base = playMode == playModeImpulse ? itPeriodBase : s3mPeriodBase;
+        return static_cast<int>(((base * notePeriods[semitone]) >> octave) /
+                                static_cast<std::uint32_t>(sample->relative_note));
+    }
+    default:
+        if (octave >= 32) return 0;
+        return protrackerPeriods[sample->finetune & 15][semitone] >> octave;
+    }
+}
+
+int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* rate) {
+    if (period <= 0) return errInvalidPattern;
+    const auto p = static_cast<std::uint32_t>(period);
+    switch (playMode) {
+    case playModeExtended:
+        if (moduleFlags & moduleLinearFrequency) {
+            const std::uint32_t octave = p / linearOctave;
+            *rate = octave >= 32 ? 0 : tables().linear[p % linearOctave] >> octave;
+        } else {
+            *rate = extendedAmigaClock / p;
+        }
+        return errOK;
+    case playModeScreamTracker3:
+    case playModeImpulse: *rate = amigaClock / p; return errOK;
+    default: *rate = protrackerClock / p; return errOK;
+    }
+}
+
+int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff) {
+    if (envelope == nullptr || state == nullptr) return 0;
+    const int count = std::min<int>(envelope->point_count, envelopePointCapacity);
+    if (count == 0) return 0;
+    const auto& points = envelope->points;
+    auto valid = [count](std::uint8_t index) { return index < count; };
+    const int last = count - 1;
+    int t = state->position;
+
+    int i = 0;
+    while (i < last && points[i].x < t)
+        i++;
+    int value;
+    // At a point, before the first one, or past the last one (positions that
+    // do not increase can leave t there): that point's value.
+    if (points[i].x == t || i == 0 || points[i].x < t) {
+        value = points[i].y * 256;
+    } else {
+        // x[i-1] < t < x[i], so the step is never 0.
+        const int x0 = points[i - 1].x, y0 = points[i - 1].y;
+        value = y0 * 256 + ((points[i].y - y0) * 256 / (points[i].x - x0)) * (t - x0);
+    }
+
+    const std::uint8_t sustain = envelope->sustain_point;
+    const bool sustainPoint = valid(sustain);
+    if (sustainPoint && !keyOff && t == points[sustain].x) state->hold = 1;
+    if (state->hold) return value;
+    if (t < points[last].x) t++;
+    if (valid(envelope->loop_end) && valid(envelope->loop_start) && points[envelope->loop_end].x <= t)
+        t = points[envelope->loop_start].x;
+    if (!valid(envelope->sustain_loop_start) || !valid(envelope->sustain_loop_end)) {
+        if (sustainPoint && !keyOff && t == points[sustain].x) state->hold = 1;
+    } else if (sustainPoint && !keyOff && t == points[envelope->sustain_loop_end].x) {
+        t = points[envelope->sustain_loop_start].x;
+    }
+    state->position = t;
+    return value;
+}
+
+int gmp_set_tempo(int tempo) {
+    if (tempo <= 0) return errOK;
+    gmp.tempo = tempo;
+    if (int code = device().setUpdateRate(static_cast<std::uint32_t>(tempo * tempoToUpdateRate));
+        code != errOK)
+        return code;
+    if (gmp.tempo_callback != nullptr) gmp.tempo_callback(tempo * tempoToUpdateRate);
+    return errOK;
+}
+
+void gmp_wrap_song(PlayHandle* song) {
+    song->position = song->restart_position;
+    song->loop_count++;
+    song->global_volume = std::min<std::uint8_t>(song->module->global_volume, 64);
+}
+
+void gmp_enter_position(PlayHandle* song) {
+    // Bounded: an order list of nothing but markers must not keep the tick going round.
+    for (int guard = std::max(song->module->song_length, 0) + 2; guard > 0; guard--) {
+        if (song->position > song->end_position || orderAt(song, song->position) == orderEnd) {
+            gmp_wrap_song(song);
+            if (orderAt(song, song->position) != orderSkip) break;
+        } else if (orderAt(song, song->position) != orderSkip) {
+            break;
+        }
+        song->position++;
+    }
+    song->pattern = orderAt(song, song->position);
+    song->row_data = nullptr;
+}
+
+void gmp_next_position(PlayHandle* song) {
+    song->position++;
+    gmp_enter_position(song);
+}
+
+int gmp_set_sample_position(const Sample* sample) {
+    const ChannelState& ch = *gmp.channel;
+    if (sample == nullptr || sample->device_handle <= 0) return errOK;
+    const int offset = std::clamp(ch.sample_offset, 0, maxSampleOffset);
+    return device().setChannelPosition(ch.device_channel,
+                                       static_cast<std::uint32_t>(sample->type == 2 ? offset * 2 : offset));
+}
+
+int gmp_start_note() {
+    ChannelState& ch = *gmp.channel;
+    PlayHandle* song = gmp.song;
+    const int mode = gmp.play_mode;
+    ch.vibrato_position = 0;
+    int code = errOK;
+    if (ch.instrument != -1 && ch.sample != 255) {
+        if (ch.note == noteKeyOff) {
+            if (mode == playModeScreamTracker3) {
+                code = device().stopSound(ch.device_channel);
+            } else if (!hasInstruments(mode)) {
+                code = device().releaseSound(ch.device_channel);
+            } else {
+                const Instrument* ins = gmp_instrument(song->module, ch.instrument);
+                if (isExtended(mode)) {
+                    if ((ins == nullptr || !envelopeOn(ins->volume_envelope)) &&
+                        (ch.row_flags & rowNewInstrument) == 0)
+                        ch.volume = ch.effective_volume = 0;
+                    ch.key_off = 1;
+                    ch.volume_env.hold = ch.panning_env.hold = ch.pitch_env.hold = 0;
+                } else {
+                    code = impulseNoteOff(ch);
+                }
+            }
+        } else if (ch.note == noteStop) {
+            code = device().stopSound(ch.device_channel);
+        } else {
+            ch.last_note = ch.note;
+            const Sample* sample = gmp_channel_sample(song->module, &ch);
+            ch.period = gmp_note_period(mode, song->module->flags, sample, ch.note >> 4, ch.note & 15);
+            ch.output_period = ch.period;
+            std::uint32_t rate = 0;
+            if (sample == nullptr || sample->device_handle <= 0 || ch.period <= 0) {
+                // Nothing the device could play: the note silences the channel.
+                code = device().stopSound(ch.device_channel);
+            } else if ((code = gmp_period_rate(mode, song->module->flags, ch.period, &rate)) == errOK &&
+                       (code = device().startSound(ch.device_channel, rate)) == errOK &&
+                       ch.sample_offset != 0) {
+                code = gmp_set_sample_position(sample);
+            }
+        }
+    }
+    ch.row_flags &= static_cast<std::uint8_t>(~rowNewNote);
+    return code;
+}
+
+int gmp_start_row_note(bool keepOffset) {
+    ChannelState& ch = *gmp.channel;
+    const Module* m = gmp.song->module;
+    if (hasInstruments(gmp.play_mode) && ch.instrument != -1 && ch.pattern_note < noteStop) {
+        const Instrument* ins = gmp_instrument(m, ch.new_instrument);
+        if (isExtended(gmp.play_mode))
+            ch.sample = extendedMapSample(ins, ch.pattern_note);
+        else
+            impulseMapSample(ch, ins);
+        if (ch.sample != 255) {
+            ch.instrument = ch.new_instrument;
+            if (!keepOffset) ch.sample_offset = 0;
+            // Impulse Tracker starts every note's envelopes and fade-out afresh,
+            // with or without an instrument number beside it (after a note off,
+            // a bare note sounds again); Extended Module leaves that to the
+            // instrument number.
+            if (isImpulse(gmp.play_mode)) {
+                restartEnvelopes(ch, false);
+                ch.key_off = 0;
+            }
+            if (int code = setSample(ch, gmp_channel_sample(m, &ch)); code != errOK) return code;
+        }
+    }
+    return gmp_start_note();
+}
+
+int gmp_init(SoundDevice* device) {
+    if (device == nullptr) return errInvalidDevice;
+    gmp = PlayerGlobals{};
+    gmp.device = device;
+    return gmp_set_tempo(defaultTempo);
+}
+
+int gmp_close() {
+    int first = errOK;
+    for (PlayHandle* song : gmp.song_table) {
+        if (song == nullptr) continue;
+        if (int code = gmp_stop_song(song); code != errOK && first == errOK) first = code;
+    }
+    return first;
+}
+
+int gmp_play_song(Module* module, int startPosition, int endPosition, int restartPosition, int loopForever,
+                  int channelCount, const int* deviceChannels, PlayHandle** handleOut) {
+    if (module == nullptr || handleOut == nullptr || startPosition < -1 || channelCount < -1)
+        return errInvalidArguments;
+    if (gmp.device == nullptr) return errInvalidDevice;
+    // The packed rows name at most 32 channels.
+    const int channels =
+        std::min(channelCount == -1 ? int(module->channel_count) : channelCount, maxModuleChannels);
+    int slot = 0;
+    while (slot < maxSongs && gmp.song_table[slot] != nullptr)
+        slot++;
+    if (slot == maxSongs) return errOutOfResources;
+    gmp.setup_busy = 1;
+    const int code = startSong(module, slot, startPosition, endPosition, restartPosition, loopForever,
+                               channels, deviceChannels, handleOut);
+    gmp.setup_busy = 0;
+    return code;
+}
+
+int gmp_stop_song(PlayHandle* handle) {
+    const int slot = slotOf(handle);
+    if (slot < 0) return errInvalidArguments;
+    gmp.song_table[slot] = nullptr;
+    if (gmp.song == handle) {
+        gmp.song = nullptr;
+        gmp.channel = nullptr;
+    }
+    int first = errOK;
+    for (void* block : {static_cast<void*>(handle->channels), static_cast<void*>(handle->status),
+                        static_cast<void*>(handle->background)}) {
+        if (block == nullptr) continue;
+        if (int code = mem_free(block); code != errOK && first == errOK) first = code;
+    }
+    if (int code = mem_free(handle); code != errOK && first == errOK) first = code;
+    return first;
+}
+
+int gmp_play() {
+    if (gmp.setup_busy) return errOK;
+    for (PlayHandle* song : gmp.song_table) {
+        if (song == nullptr || (song->loop_count != 0 && !song->loop_forever)) continue;
+        gmp.song = song;
+        gmp.module = song->module;
+        gmp.play_mode = song->module->play_mode;
+        int code;
+        if (song->tick + 1 < song->speed) {
+            song->tick++;
+            code = runEffects(song);
+        } else {
+            song->tick = 0;
+            code = processRow(song);
+        }
+        if (code == errOK) code = outputStage(song);
+        if (code != errOK) return code;
+    }
+    return errOK;
+}
+
+int gmp_get_status(PlayHandle* handle, SongStatus** statusOut) {
+    if (slotOf(handle) < 0 || statusOut == nullptr) return errInvalidArguments;
+    SongStatus* status = handle->status;
+    status->speed = handle->speed;
+    status->tempo = handle->tempo;
+    status->sync_value = handle->sync_value;
+    status->loop_count = handle->loop_count;
+    status->channels = handle->channels;
+    // A song that has ended stands where it would go on: at the restart position.
+    if (handle->loop_count != 0 && !handle->loop_forever) {
+        status->position = handle->position;
+        status->pattern = handle->pattern;
+        status->row = handle->row;
+    }
+    *statusOut = status;
+    return errOK;
+}
+
+int gmp_set_position(PlayHandle* handle, int position) {
+    if (slotOf(handle) < 0) return errInvalidArguments;
+    const int length = handle->module->song_length;
+    if (position >= length)
+        position = handle->restart_position;
+    else if (position < 0)
+        position = length - 1;
+    const bool backward = position < handle->position;
+    handle->position = position;
+    skipMarkers(handle, backward);
+    handle->row_data = nullptr;
+    handle->row = 0;
+    handle->pattern = orderAt(handle, handle->position);
+    return errOK;
+}
+
+int gmp_set_background_channels(PlayHandle* handle, int count, const int* deviceChannels) {
+    // Once given, the voices' device channels trade places with the channels', so they are given once.
+    if (slotOf(handle) < 0 || handle->background != nullptr || count < 0 || count > maxBackgroundVoices ||
+        (count > 0 && deviceChannels == nullptr))
+        return errInvalidArguments;
+    void* memory = nullptr;
+    if (count > 0) {
+        if (int code = mem_alloc_zeroed(sizeof(BackgroundVoice) * static_cast<std::size_t>(count), &memory);
+            code != errOK)
+            return code;
+    }
+    handle->background = static_cast<BackgroundVoice*>(memory);
+    handle->background_count = count;
+    for (int v = 0; v < count; v++) {
+        ChannelState& ch = handle->background[v].channel;
+        ch.instrument = ch.new_instrument = -1;
+        ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
+        ch.device_channel = static_cast<std::uint8_t>(deviceChannels[v]);
+    }
+    return errOK;
+}
+
+int gmp_set_channel_volume(PlayHandle* handle, int channel, int volume) {
+    if (slotOf(handle) < 0) return errInvalidArguments;
+    if (channel < 0 || channel >= handle->channel_count) return errInvalidChannel;
+    handle->channels[channel].channel_volume = static_cast<std::uint8_t>(std::clamp(volume, 0, 64));
+    return errOK;
+}
+
+int gmp_set_master_volume(PlayHandle* handle, int volume) {
+    if (slotOf(handle) < 0) return errInvalidArguments;
+    handle->master_volume = static_cast<std::uint8_t>(std::clamp(volume, 0, 64));
+    return errOK;
+}
+
+int gmp_set_sync_callback(PlayHandle* handle, SyncCallback callback) {
+    if (slotOf(handle) < 0) return errInvalidArguments;
+    handle->sync_callback = callback;
+    return errOK;
+}
+
+int gmp_set_tempo_callback(TempoCallback callback) {
+    gmp.tempo_callback = callback;
+    if (callback != nullptr) callback(gmp.tempo * tempoToUpdateRate);
+    return errOK;
+}
