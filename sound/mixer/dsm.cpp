@@ -84,21 +84,12 @@ void normaliseLoop(uint32_t& start, uint32_t& end, uint32_t& type, uint32_t leng
     }
 }
 
-void activeLoopOf(const MixerChannel& ch, uint32_t& start, uint32_t& end, uint32_t& type) {
-    if (ch.activeLoop == 2) {
-        start = ch.loop2Start, end = ch.loop2End, type = ch.loop2Type;
-    } else {
-        start = ch.loop1Start, end = ch.loop1End, type = ch.loop1Type;
-    }
-}
-
 // Positions a channel at a frame by the rules of its active loop; status 2 after.
 void placeChannel(MixerChannel& ch, uint32_t frame) {
     if (ch.sampleHandle == 0 || ch.rate == 0) return;
     if (ch.status != CH_ENDED && ch.status != CH_PLAYING && ch.status != CH_RELEASED) return;
     ch.activeLoop = ch.status == CH_RELEASED ? 2 : 1;
-    uint32_t start, end, type;
-    activeLoopOf(ch, start, end, type);
+    const auto [start, end, type] = activeLoopBounds(ch);
     switch (type) {
     case LOOP_FORWARD:
         ch.position = frame >= end ? start : frame;

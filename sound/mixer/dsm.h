@@ -120,6 +120,20 @@ struct MixerChannel {
     uint32_t ramping;
 };
 
+// One loop of a channel: its bounds in frames (end exclusive) and its LOOP_* type.
+struct LoopBounds {
+    uint32_t start;
+    uint32_t end;
+    uint32_t type;
+};
+
+// The loop a channel plays now: the first, or the second once a released
+// sustain loop has given way to it.
+inline LoopBounds activeLoopBounds(const MixerChannel& ch) {
+    if (ch.activeLoop == 2) return {.start = ch.loop2Start, .end = ch.loop2End, .type = ch.loop2Type};
+    return {.start = ch.loop1Start, .end = ch.loop1End, .type = ch.loop1Type};
+}
+
 // A post-processing routine, run over the mixing buffer before conversion.
 using PostProcRoutine = void (*)(void* mixBuffer, uint32_t frameCount, void* userData);
 

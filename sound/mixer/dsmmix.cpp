@@ -135,183 +135,222 @@ const MixRoutineEntry* pickMixRoutine(const MixRoutineEntry* table, uint32_t typ
 
 namespace {
 
+// What one pass of the channel loop works with: the loop in effect (the data's
+// end when the channel plays unlooped), the direction and where the pass began.
+struct RunContext {
+    LoopBounds loop;
+    bool stream;
+    bool forward;
+    uint32_t startFrame; // the channel's whole frame when the run began
+};
+
+// One run: the output frames up to the channel's next event, and the
+// interpolation partner offset for them.
+struct Run {
+    uint32_t frames;
+    int32_t neighbour;
+};
+
+RunContext contextOf(const MixerChannel& ch) {
+    RunContext c{.loop = activeLoopBounds(ch), .stream = isStream(ch), .forward = ch.direction >= 0,
+                 .startFrame = ch.position};
+    if (c.loop.type == LOOP_NONE) c.loop.end = ch.length;
+    return c;
+}
+
+// How far the channel can play before its next event (loop end or start, data
+// end, stream write position), at most frames output frames.
+Run measureRun(const MixerChannel& ch, const RunContext& c, int64_t pos, int64_t step, uint32_t frames) {
+    int64_t d;
+    int32_t neighbour = 1;
+    if (c.forward) {
+        const bool toWritePos = c.stream && ch.streamWritePos >= ch.position && ch.streamWritePos < c.loop.end;
+        const int64_t event = toWritePos ? ch.streamWritePos : c.loop.end;
+        d = (event << 16) - pos;
+        if (mixer.interpolating) {
+            // Stop a frame early so that interpolation never reads past the data.
+            if (pos < ((event - 1) << 16)) {
+                d = ((event - 1) << 16) - pos;
+            } else if (!toWritePos && c.loop.type == LOOP_FORWARD) {
+                neighbour = int32_t(int64_t(c.loop.start) - ch.position);
+            } else {
+                neighbour = 0;
+            }
+        }
+    } else {
+        d = pos - (int64_t(c.loop.start) << 16);
+        if (mixer.interpolating && uint64_t(ch.position) + 1 >= ch.length) {
+            // The last frame of the data has no partner after it.
+            d = std::min(d, pos - (int64_t(ch.length - 1) << 16) + 1);
+            neighbour = 0;
+        }
+    }
+    d = std::clamp<int64_t>(d, 0, maxRunDistance);
+    return {.frames = uint32_t(std::min<int64_t>((d + step - 1) / step, frames)), .neighbour = neighbour};
+}
+
+// Mixes one run of the channel into dest (moved past it): volume ramps a frame
+// at a time, then whole blocks and the frames left over. A silent channel only
+// moves on (a silent fade-out copy is done). Returns the position after the run.
+int64_t mixRun(MixerChannel& ch, const Run& run, const RunContext& c, int64_t pos, int64_t step, void*& dest) {
+    // Every input the routines read is set here (no clearing of the whole record per run).
+    MixArgs a;
+    a.source = ch.data + (uint64_t(ch.position) << sampleFrameShift(ch.type));
+    a.position = pos & 0xffff;
+    a.step = int32_t(c.forward ? step : -step);
+    a.dest = dest;
+    a.neighbour = run.neighbour;
+    a.byteToFloat = mixer.byteToFloat;
+    a.ulawToFloat = mixer.ulawToFloat;
+    const MixRoutineEntry* e = pickMixRoutine(mixer.routineTable, ch.type, ch.panning);
+    uint32_t left = run.frames;
+    if (e) {
+        while (ch.ramping && left) {
+            setRoutineVolumes(a, ch);
+            a.frames = 1;
+            e->mixFrames(a);
+            advanceRamp(ch);
+            --left;
+        }
+    }
+    if (left) {
+        if (!e || (ch.leftVolume == 0 && ch.rightVolume == 0)) {
+            const uint32_t outValues = stereoOutput() ? 2 : 1;
+            a.position += int64_t(left) * a.step;
+            a.dest = static_cast<int32_t*>(a.dest) + uint64_t(left) * outValues;
+            if (ch.status == CH_FADING) {
+                ch.status = CH_OFF;
+                ch.ramping = 0;
+            }
+        } else {
+            setRoutineVolumes(a, ch);
+            if (run.neighbour == 1) {
+                const uint32_t blocks = left - left % e->blockSize;
+                if (blocks) {
+                    a.frames = blocks;
+                    e->mixBlocks(a);
+                }
+                if (left > blocks) {
+                    a.frames = left - blocks;
+                    e->mixFrames(a);
+                }
+            } else {
+                a.frames = left;
+                e->mixFrames(a);
+            }
+        }
+    }
+    dest = a.dest;
+    return (int64_t(ch.position) << 16) + a.position;
+}
+
+// A backward run ended: a ping-pong loop turns forward at its start.
+bool turnAtLoopStart(MixerChannel& ch, const RunContext& c, int64_t pos, uint32_t channelNumber) {
+    const int64_t startFP = int64_t(c.loop.start) << 16, endFP = int64_t(c.loop.end) << 16;
+    if (c.loop.type == LOOP_BIDI && pos <= startFP) {
+        if (ch.loopCallback) ch.loopCallback(channelNumber);
+        // Reflect about the loop start, never below it.
+        pos = std::max(2 * startFP - pos - 1, startFP);
+        ch.direction = 1;
+        if (pos >= endFP) {
+            storePosition(ch, startFP);
+            return false;
+        }
+    }
+    storePosition(ch, pos);
+    return true;
+}
+
+// A forward run reached its loop's end: a pending sample takes over, a
+// released sustain loop gives way to the second loop, a forward loop wraps,
+// a ping-pong loop turns back.
+bool passLoopEnd(MixerChannel& ch, const RunContext& c, int64_t pos, uint32_t channelNumber) {
+    const int64_t startFP = int64_t(c.loop.start) << 16, endFP = int64_t(c.loop.end) << 16;
+    if (ch.loopCallback) ch.loopCallback(channelNumber);
+    if (pendingChangeAtEnd(ch)) {
+        const bool goesOn = changeSampleAtEnd(ch, pos);
+        storePosition(ch, goesOn ? pos : 0);
+        return goesOn;
+    }
+    if (ch.activeLoop == 1 && ch.status == CH_RELEASED) {
+        ch.activeLoop = 2;
+        storePosition(ch, pos);
+        return true;
+    }
+    if (c.loop.type == LOOP_FORWARD) {
+        pos -= endFP - startFP;
+        if (pos >= endFP) {
+            storePosition(ch, startFP);
+            return false;
+        }
+    } else {
+        pos = 2 * endFP - pos - 1;
+        ch.direction = -1;
+        if (pos <= startFP) {
+            // The loop's last frame: the end itself may lie beyond the data.
+            storePosition(ch, endFP - 1);
+            return false;
+        }
+    }
+    storePosition(ch, pos);
+    return true;
+}
+
+// What happens where a run ended: the channel switched off, a stream waiting
+// for its writer, the data's end (or a pending sample taking over), or a loop
+// point. Stores the new position; true when the channel plays on in this block.
+bool finishRun(MixerChannel& ch, const RunContext& c, int64_t pos, uint32_t record) {
+    if (ch.status == CH_OFF) {
+        storePosition(ch, std::max<int64_t>(pos, 0));
+        return false;
+    }
+    if (c.stream && ch.streamWritePos == c.loop.end && pos >= (int64_t(c.loop.end) << 16)) {
+        storePosition(ch, pos);
+        return false;
+    }
+    if (c.loop.type == LOOP_NONE && pos >= (int64_t(ch.length) << 16)) {
+        if (pendingChangeAtEnd(ch) && changeSampleAtEnd(ch, pos)) {
+            storePosition(ch, pos);
+            return true;
+        }
+        ch.status = CH_ENDED;
+        storePosition(ch, std::min<int64_t>(pos, int64_t(ch.length) << 16));
+        return false;
+    }
+    // The channel number a loop callback gets (fade-out copies report their channel's).
+    const uint32_t channelNumber = record % mixer.channelCount;
+    if (!c.forward) return turnAtLoopStart(ch, c, pos, channelNumber);
+    if (pos < (int64_t(c.loop.end) << 16)) {
+        // Mid-loop: a stream stops where its writer has got to.
+        storePosition(ch, pos);
+        return !(c.stream && pos >= (int64_t(ch.streamWritePos) << 16) && ch.streamWritePos >= c.startFrame);
+    }
+    return passLoopEnd(ch, c, pos, channelNumber);
+}
+
 // Mixes a channel's runs; returns the output frames it could not fill.
 uint32_t mixRuns(uint32_t record, void* dest, uint32_t frames) {
     MixerChannel& ch = mixer.channels[record];
     if (ch.status == CH_OFF || ch.status == CH_ENDED) return frames;
     if (ch.rate == 0) return frames;
-    // The channel number a loop callback gets (fade-out copies report their channel's).
-    const auto channelNumber = [record] { return record % mixer.channelCount; };
-    const uint32_t outValues = stereoOutput() ? 2 : 1;
     const int64_t step = stepFor(ch.rate);
     if (step == 0) return frames;
     int zeroRuns = 0;
-
     while (frames > 0 && ch.status != CH_OFF && ch.status != CH_ENDED) {
         if (!ch.data || !ch.location || !ch.length) return frames;
-        const bool stream = isStream(ch);
-        const bool forward = ch.direction >= 0;
-        uint32_t loopStart, loopEnd, loopType;
-        if (ch.activeLoop == 2) {
-            loopStart = ch.loop2Start, loopEnd = ch.loop2End, loopType = ch.loop2Type;
-        } else {
-            loopStart = ch.loop1Start, loopEnd = ch.loop1End, loopType = ch.loop1Type;
-        }
-        if (loopType == LOOP_NONE) loopEnd = ch.length;
-        const uint32_t startFrame = ch.position;
-        int64_t pos = (int64_t(ch.position) << 16) | (ch.fraction & 0xffff);
-
-        // Distance to the next event, and the interpolation partner offset.
-        int64_t d;
-        int32_t neighbour = 1;
-        if (forward) {
-            const bool toWritePos = stream && ch.streamWritePos >= ch.position && ch.streamWritePos < loopEnd;
-            const int64_t event = toWritePos ? ch.streamWritePos : loopEnd;
-            d = (event << 16) - pos;
-            if (mixer.interpolating) {
-                // Stop a frame early so that interpolation never reads past the data.
-                if (pos < ((event - 1) << 16)) {
-                    d = ((event - 1) << 16) - pos;
-                } else if (!toWritePos && loopType == LOOP_FORWARD) {
-                    neighbour = int32_t(int64_t(loopStart) - ch.position);
-                } else {
-                    neighbour = 0;
-                }
-            }
-        } else {
-            d = pos - (int64_t(loopStart) << 16);
-            if (mixer.interpolating && uint64_t(ch.position) + 1 >= ch.length) {
-                // The last frame of the data has no partner after it.
-                d = std::min(d, pos - (int64_t(ch.length - 1) << 16) + 1);
-                neighbour = 0;
-            }
-        }
-        d = std::clamp<int64_t>(d, 0, maxRunDistance);
-        const uint32_t n = uint32_t(std::min<int64_t>((d + step - 1) / step, frames));
-        if (n == 0) {
+        const RunContext c = contextOf(ch);
+        const int64_t pos = (int64_t(ch.position) << 16) | (ch.fraction & 0xffff);
+        const Run run = measureRun(ch, c, pos, step, frames);
+        // A channel that twice in a row cannot move (a loop shorter than a step
+        // at its turning point) gives up the rest of the block.
+        if (run.frames == 0) {
             if (++zeroRuns >= 2) return frames;
         } else {
             zeroRuns = 0;
         }
-
-        // Mix the run.
-        // Every input the routines read is set here (no clearing of the whole record per run).
-        MixArgs a;
-        a.source = ch.data + (uint64_t(ch.position) << sampleFrameShift(ch.type));
-        a.position = pos & 0xffff;
-        a.step = int32_t(forward ? step : -step);
-        a.dest = dest;
-        a.neighbour = neighbour;
-        a.byteToFloat = mixer.byteToFloat;
-        a.ulawToFloat = mixer.ulawToFloat;
-        const MixRoutineEntry* e = pickMixRoutine(mixer.routineTable, ch.type, ch.panning);
-        uint32_t left = n;
-        if (e) {
-            while (ch.ramping && left) {
-                setRoutineVolumes(a, ch);
-                a.frames = 1;
-                e->mixFrames(a);
-                advanceRamp(ch);
-                --left;
-            }
-        }
-        if (left) {
-            if (!e || (ch.leftVolume == 0 && ch.rightVolume == 0)) {
-                a.position += int64_t(left) * a.step;
-                a.dest = static_cast<int32_t*>(a.dest) + uint64_t(left) * outValues;
-                if (ch.status == CH_FADING) {
-                    ch.status = CH_OFF;
-                    ch.ramping = 0;
-                }
-            } else {
-                setRoutineVolumes(a, ch);
-                if (neighbour == 1) {
-                    const uint32_t blocks = left - left % e->blockSize;
-                    if (blocks) {
-                        a.frames = blocks;
-                        e->mixBlocks(a);
-                    }
-                    if (left > blocks) {
-                        a.frames = left - blocks;
-                        e->mixFrames(a);
-                    }
-                } else {
-                    a.frames = left;
-                    e->mixFrames(a);
-                }
-            }
-        }
-        dest = a.dest;
-        frames -= n;
-        pos = (int64_t(ch.position) << 16) + a.position;
-        if (ch.status == CH_OFF) {
-            storePosition(ch, std::max<int64_t>(pos, 0));
-            return frames;
-        }
-
-        // Handle the event the run ended at.
-        if (stream && ch.streamWritePos == loopEnd && pos >= (int64_t(loopEnd) << 16)) {
-            storePosition(ch, pos);
-            return frames;
-        }
-        if (loopType == LOOP_NONE && pos >= (int64_t(ch.length) << 16)) {
-            if (pendingChangeAtEnd(ch) && changeSampleAtEnd(ch, pos)) {
-                storePosition(ch, pos);
-                continue;
-            }
-            ch.status = CH_ENDED;
-            storePosition(ch, std::min<int64_t>(pos, int64_t(ch.length) << 16));
-            return frames;
-        }
-        const int64_t startFP = int64_t(loopStart) << 16, endFP = int64_t(loopEnd) << 16;
-        if (!forward) {
-            if (loopType == LOOP_BIDI && pos <= startFP) {
-                if (ch.loopCallback) ch.loopCallback(channelNumber());
-                // Reflect about the loop start, never below it.
-                pos = std::max(2 * startFP - pos - 1, startFP);
-                ch.direction = 1;
-                if (pos >= endFP) {
-                    storePosition(ch, startFP);
-                    return frames;
-                }
-            }
-            storePosition(ch, pos);
-            continue;
-        }
-        if (pos < endFP) {
-            storePosition(ch, pos);
-            if (stream && pos >= (int64_t(ch.streamWritePos) << 16) && ch.streamWritePos >= startFrame)
-                return frames;
-            continue;
-        }
-        if (ch.loopCallback) ch.loopCallback(channelNumber());
-        if (pendingChangeAtEnd(ch)) {
-            const bool goesOn = changeSampleAtEnd(ch, pos);
-            storePosition(ch, goesOn ? pos : 0);
-            if (!goesOn) return frames;
-            continue;
-        }
-        if (ch.activeLoop == 1 && ch.status == CH_RELEASED) {
-            ch.activeLoop = 2;
-            storePosition(ch, pos);
-            continue;
-        }
-        if (loopType == LOOP_FORWARD) {
-            pos -= endFP - startFP;
-            if (pos >= endFP) {
-                storePosition(ch, startFP);
-                return frames;
-            }
-        } else {
-            pos = 2 * endFP - pos - 1;
-            ch.direction = -1;
-            if (pos <= startFP) {
-                // The loop's last frame: the end itself may lie beyond the data.
-                storePosition(ch, endFP - 1);
-                return frames;
-            }
-        }
-        storePosition(ch, pos);
+        const int64_t after = mixRun(ch, run, c, pos, step, dest);
+        frames -= run.frames;
+        if (!finishRun(ch, c, after, record)) return frames;
     }
     return frames;
 }
