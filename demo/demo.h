@@ -1,5 +1,7 @@
 // The demo framework: the run sequence, the settings and shared state, display set-up, frame
 // timing with the per-frame pump, and frame presentation. Everything here runs on the main thread.
+// The parts of the show (effects/) sit below it: they are handed a Stage (showStage) and never
+// see this header.
 #pragma once
 
 #include <cstddef>
@@ -7,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "effects/stage.h"
 #include "filelib/filelib.h"
 #include "platform/platform.h"
 
-struct Module;     // the sound library's loaded song
-struct PlayStatus; // where the song is (sound/soundapi.h)
+struct Module; // the sound library's loaded song
 
 // ---------------------------------------------------------------------------------------------
 // Settings and shared state (runseq.cpp)
@@ -39,7 +41,6 @@ extern std::int32_t escapePressed;
 extern FileLibrary* library;
 extern Module* music;     // set once the sound library loads modules
 extern std::int32_t song; // song handle of the sound library
-extern PlayStatus playStatus; // refreshed by readPlayStatus once per pass of a part's loop
 
 constexpr const char* secondMusicFile = "mopart2.xm";
 
@@ -60,9 +61,17 @@ void reportCause(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
 
-// Reads the song's play status into playStatus and hands it to the recording's trace; the parts
-// call it once per pass of their loops.
-void readPlayStatus();
+// Reads the song's play status and hands it to the recording's trace; the parts call it once per
+// pass of their loops. A song that is not playing keeps the last status read.
+PlayStatus readPlayStatus();
+
+// Starts the loaded module (music, with the settings' loop flag) into song and reads its status.
+PlayStatus startMusic();
+
+// The stage the parts of the show run on: the frame buffers, archive loads, frame pump,
+// presentation, frame timer and music of the framework (stage.cpp). Valid once the display is
+// set up.
+Stage showStage();
 
 // Closes the archive and frees its record, when one is open.
 void releaseLibrary();
@@ -132,11 +141,7 @@ std::intptr_t showWindowProc(WindowHandle window, const Message& message);
 void freeBuffers();
 
 // ---------------------------------------------------------------------------------------------
-// Presentation (present.cpp)
-
-constexpr std::int32_t frameWidth = 320;
-constexpr std::int32_t frameHeight = 200;
-constexpr std::size_t framePixels = 320 * 200;
+// Presentation (present.cpp); frames are 320 x 200 (frameWidth, frameHeight: effects/stage.h)
 
 enum CopyCase : std::uint32_t { copyDirect = 1, copyCentred = 16, copyDoubled = 32, copyNone = 0xFFFF };
 

@@ -29,10 +29,10 @@ std::int32_t escapePressed = 0;
 FileLibrary* library = nullptr;
 Module* music = nullptr;
 std::int32_t song = 0;
-PlayStatus playStatus{};
 
 namespace {
 WindowHandle logList = 0;
+PlayStatus playStatus{}; // the last status read
 }
 
 DemoSettings defaultSettings() {
@@ -105,10 +105,16 @@ const char* soundError() {
 
 } // namespace
 
-void readPlayStatus() {
+PlayStatus readPlayStatus() {
     // A song that is not playing (a second module that failed to load) leaves the status as it was.
     sound_get_play_status(song, &playStatus);
     traceStatus(playStatus.position, playStatus.row);
+    return playStatus;
+}
+
+PlayStatus startMusic() {
+    song = sound_play_module(music, demoSettings.musicLoop);
+    return readPlayStatus();
 }
 
 void releaseLibrary() {
@@ -186,9 +192,10 @@ int demoMain() {
     setupDisplay();
     // 16. Frame timer.
     setFrameRate(30);
+    const Stage stage = showStage();
     // 17. The opening, which starts the first module after its 3,000 ms warning and runs while
     // the order position is below 5.
-    runOpening();
+    runOpening(stage);
     // 18. Change of music. The second load's result is not checked: without a module the song
     // does not start and the show waits at this point for Escape.
     sound_stop_module(song);
@@ -199,9 +206,9 @@ int demoMain() {
                     secondMusicFile, currentFolder().c_str(), soundError());
     // 19. The credits, which start the second module, arm the frame timer again and run while
     // the order position is below 6.
-    runCredits();
+    runCredits(stage);
     // 20. The tunnel, on the same song, up to order position 14.
-    runTunnel();
+    runTunnel(stage);
     // 21. The end of the show.
     waitMs(1000);
     sound_stop_module(song);
