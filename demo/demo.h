@@ -58,6 +58,9 @@ void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // the message boxes keep their short texts, this says what to do about them.
 void reportCause(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The folder the show was started in, which is where it looks for its files.
+std::string currentFolder();
+
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
 
@@ -75,6 +78,22 @@ Stage showStage();
 
 // Closes the archive and frees its record, when one is open.
 void releaseLibrary();
+
+// ---------------------------------------------------------------------------------------------
+// The archive the parts read (archive.cpp)
+
+// What keeps the show from reading an open archive, in words for the cause line: a fault of its
+// directory (an entry that does not lie inside the file, a garbled header), or an entry a part
+// reads that is missing or shorter than the part reads. Empty when every part can read all it
+// needs; bytes after the last entry are no obstacle.
+std::string archiveProblem(FileLibrary* archive);
+
+// What a user can do about a damaged archive called fileName.
+std::string archiveAdvice(const char* fileName);
+
+// Reads a part's item from the archive whole (the stage's load). Anything less ends the show:
+// a cause line, the display and sound shut down, "Error loading filelib!" and exit code 1.
+void loadArchiveItem(const ArchiveItem& item, std::uint16_t* destination);
 
 // 1 when the processor reports MMX.
 std::int32_t detectMmx();
@@ -200,6 +219,10 @@ int framePump();
 
 // Busy-waits ms milliseconds on the counter, handling no messages. Returns the elapsed ms.
 std::int32_t waitMs(std::int32_t ms);
+
+// Gives the desktop back and closes everything after the music has stopped: display, buffers,
+// archive, background play, the module and the sound library.
+void closeShow();
 
 // The Escape path: everything shut down, "User interruption" message, exit code 0.
 [[noreturn]] void abortShow();

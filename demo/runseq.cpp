@@ -33,7 +33,7 @@ std::int32_t song = 0;
 namespace {
 WindowHandle logList = 0;
 PlayStatus playStatus{}; // the last status read
-}
+} // namespace
 
 DemoSettings defaultSettings() {
     DemoSettings settings{};
@@ -87,14 +87,13 @@ void reportCause(const char* format, ...) {
     std::fflush(stderr);
 }
 
-namespace {
-
-// The folder the show was started in, which is where it looks for its files.
 std::string currentFolder() {
     std::error_code error;
     const std::string folder = std::filesystem::current_path(error).string();
     return error ? std::string("the current folder") : folder;
 }
+
+namespace {
 
 constexpr const char* dataAdvice = "run from the folder that holds the show's data (build/data)";
 
@@ -179,6 +178,17 @@ int demoMain() {
         sound_close();
         exitProcess(1);
     }
+    // Checked whole before anything is shown: every entry inside the file, and every entry the
+    // parts will read there and long enough, so a damaged archive never plays as a black show.
+    if (const std::string problem = archiveProblem(library); !problem.empty()) {
+        reportCause("the archive \"%s\" in %s is damaged: %s; %s", demoSettings.libraryFile,
+                    currentFolder().c_str(), problem.c_str(),
+                    archiveAdvice(demoSettings.libraryFile).c_str());
+        releaseLibrary();
+        messageBox(0, "Error loading filelib!", nullptr);
+        sound_close();
+        exitProcess(1);
+    }
     // 12. The colour tables every part draws with.
     logLine("Loading data... ");
     buildScaleTables();
@@ -216,11 +226,6 @@ int demoMain() {
         fadeFrame(frameBuffer0, level); // each step darkens the already darkened frame again
         presentFrame(surfaceMemory, frameBuffer0);
     }
-    releaseDisplay();
-    freeBuffers();
-    releaseLibrary();
-    sound_stop_background_play();
-    sound_free_module(music);
-    sound_close();
+    closeShow();
     return 1;
 }

@@ -4,10 +4,6 @@
 
 namespace {
 
-void loadItem(const ArchiveItem& item, std::uint16_t* destination) {
-    libraryLoad(library, item.name, destination, item.count);
-}
-
 // The screen is the surface whose address the display set-up recorded.
 void presentOnScreen(const std::uint16_t* frame) {
     presentFrame(surfaceMemory, frame);
@@ -19,7 +15,7 @@ Stage showStage() {
     return Stage{
         .frameBuffer0 = frameBuffer0,
         .frameBuffer1 = frameBuffer1,
-        .load = loadItem,
+        .load = loadArchiveItem,
         .framePump = framePump,
         .presentFrame = presentOnScreen,
         .waitMs = waitMs,
