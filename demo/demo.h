@@ -1,5 +1,7 @@
 // The demo framework: the run sequence, the settings and shared state, display set-up, frame
 // timing with the per-frame pump, and frame presentation. Everything here runs on the main thread.
+// The parts of the show (effects/) sit below it: they are handed a Stage (showStage) and never
+// see this header.
 #pragma once
 
 #include <cstddef>
@@ -7,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "effects/stage.h"
 #include "filelib/filelib.h"
 #include "platform/platform.h"
 
-struct Module;     // the sound library's loaded song
-struct PlayStatus; // where the song is (sound/soundapi.h)
+struct Module; // the sound library's loaded song
 
 // ---------------------------------------------------------------------------------------------
 // Settings and shared state (runseq.cpp)
@@ -39,7 +41,6 @@ extern std::int32_t escapePressed;
 extern FileLibrary* library;
 extern Module* music;     // set once the sound library loads modules
 extern std::int32_t song; // song handle of the sound library
-extern PlayStatus playStatus; // refreshed by readPlayStatus once per pass of a part's loop
 
 constexpr const char* secondMusicFile = "mopart2.xm";
 
@@ -57,15 +58,42 @@ void logFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // the message boxes keep their short texts, this says what to do about them.
 void reportCause(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The folder the show was started in, which is where it looks for its files.
+std::string currentFolder();
+
 // Where logLine writes: the configuration window's list box.
 void setLogList(WindowHandle list);
 
-// Reads the song's play status into playStatus and hands it to the recording's trace; the parts
-// call it once per pass of their loops.
-void readPlayStatus();
+// Reads the song's play status and hands it to the recording's trace; the parts call it once per
+// pass of their loops. A song that is not playing keeps the last status read.
+PlayStatus readPlayStatus();
+
+// Starts the loaded module (music, with the settings' loop flag) into song and reads its status.
+PlayStatus startMusic();
+
+// The stage the parts of the show run on: the frame buffers, archive loads, frame pump,
+// presentation, frame timer and music of the framework (stage.cpp). Valid once the display is
+// set up.
+Stage showStage();
 
 // Closes the archive and frees its record, when one is open.
 void releaseLibrary();
+
+// ---------------------------------------------------------------------------------------------
+// The archive the parts read (archive.cpp)
+
+// What keeps the show from reading an open archive, in words for the cause line: a fault of its
+// directory (an entry that does not lie inside the file, a garbled header), or an entry a part
+// reads that is missing or shorter than the part reads. Empty when every part can read all it
+// needs; bytes after the last entry are no obstacle.
+std::string archiveProblem(FileLibrary* archive);
+
+// What a user can do about a damaged archive called fileName.
+std::string archiveAdvice(const char* fileName);
+
+// Reads a part's item from the archive whole (the stage's load). Anything less ends the show:
+// a cause line, the display and sound shut down, "Error loading filelib!" and exit code 1.
+void loadArchiveItem(const ArchiveItem& item, std::uint16_t* destination);
 
 // 1 when the processor reports MMX.
 std::int32_t detectMmx();
@@ -132,11 +160,7 @@ std::intptr_t showWindowProc(WindowHandle window, const Message& message);
 void freeBuffers();
 
 // ---------------------------------------------------------------------------------------------
-// Presentation (present.cpp)
-
-constexpr std::int32_t frameWidth = 320;
-constexpr std::int32_t frameHeight = 200;
-constexpr std::size_t framePixels = 320 * 200;
+// Presentation (present.cpp); frames are 320 x 200 (frameWidth, frameHeight: effects/stage.h)
 
 enum CopyCase : std::uint32_t { copyDirect = 1, copyCentred = 16, copyDoubled = 32, copyNone = 0xFFFF };
 
@@ -195,6 +219,10 @@ int framePump();
 
 // Busy-waits ms milliseconds on the counter, handling no messages. Returns the elapsed ms.
 std::int32_t waitMs(std::int32_t ms);
+
+// Gives the desktop back and closes everything after the music has stopped: display, buffers,
+// archive, background play, the module and the sound library.
+void closeShow();
 
 // The Escape path: everything shut down, "User interruption" message, exit code 0.
 [[noreturn]] void abortShow();

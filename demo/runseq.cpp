@@ -29,11 +29,11 @@ std::int32_t escapePressed = 0;
 FileLibrary* library = nullptr;
 Module* music = nullptr;
 std::int32_t song = 0;
-PlayStatus playStatus{};
 
 namespace {
 WindowHandle logList = 0;
-}
+PlayStatus playStatus{}; // the last status read
+} // namespace
 
 DemoSettings defaultSettings() {
     DemoSettings settings{};
@@ -87,14 +87,13 @@ void reportCause(const char* format, ...) {
     std::fflush(stderr);
 }
 
-namespace {
-
-// The folder the show was started in, which is where it looks for its files.
 std::string currentFolder() {
     std::error_code error;
     const std::string folder = std::filesystem::current_path(error).string();
     return error ? std::string("the current folder") : folder;
 }
+
+namespace {
 
 constexpr const char* dataAdvice = "run from the folder that holds the show's data (build/data)";
 
@@ -105,10 +104,16 @@ const char* soundError() {
 
 } // namespace
 
-void readPlayStatus() {
+PlayStatus readPlayStatus() {
     // A song that is not playing (a second module that failed to load) leaves the status as it was.
     sound_get_play_status(song, &playStatus);
     traceStatus(playStatus.position, playStatus.row);
+    return playStatus;
+}
+
+PlayStatus startMusic() {
+    song = sound_play_module(music, demoSettings.musicLoop);
+    return readPlayStatus();
 }
 
 void releaseLibrary() {
@@ -173,6 +178,17 @@ int demoMain() {
         sound_close();
         exitProcess(1);
     }
+    // Checked whole before anything is shown: every entry inside the file, and every entry the
+    // parts will read there and long enough, so a damaged archive never plays as a black show.
+    if (const std::string problem = archiveProblem(library); !problem.empty()) {
+        reportCause("the archive \"%s\" in %s is damaged: %s; %s", demoSettings.libraryFile,
+                    currentFolder().c_str(), problem.c_str(),
+                    archiveAdvice(demoSettings.libraryFile).c_str());
+        releaseLibrary();
+        messageBox(0, "Error loading filelib!", nullptr);
+        sound_close();
+        exitProcess(1);
+    }
     // 12. The colour tables every part draws with.
     logLine("Loading data... ");
     buildScaleTables();
@@ -186,9 +202,10 @@ int demoMain() {
     setupDisplay();
     // 16. Frame timer.
     setFrameRate(30);
+    const Stage stage = showStage();
     // 17. The opening, which starts the first module after its 3,000 ms warning and runs while
     // the order position is below 5.
-    runOpening();
+    runOpening(stage);
     // 18. Change of music. The second load's result is not checked: without a module the song
     // does not start and the show waits at this point for Escape.
     sound_stop_module(song);
@@ -199,9 +216,9 @@ int demoMain() {
                     secondMusicFile, currentFolder().c_str(), soundError());
     // 19. The credits, which start the second module, arm the frame timer again and run while
     // the order position is below 6.
-    runCredits();
+    runCredits(stage);
     // 20. The tunnel, on the same song, up to order position 14.
-    runTunnel();
+    runTunnel(stage);
     // 21. The end of the show.
     waitMs(1000);
     sound_stop_module(song);
@@ -209,11 +226,6 @@ int demoMain() {
         fadeFrame(frameBuffer0, level); // each step darkens the already darkened frame again
         presentFrame(surfaceMemory, frameBuffer0);
     }
-    releaseDisplay();
-    freeBuffers();
-    releaseLibrary();
-    sound_stop_background_play();
-    sound_free_module(music);
-    sound_close();
+    closeShow();
     return 1;
 }

@@ -72,14 +72,18 @@ std::int32_t waitMs(std::int32_t ms) {
     return static_cast<std::int32_t>(elapsed);
 }
 
-void abortShow() {
-    sound_stop_module(song);
+void closeShow() {
     releaseDisplay();
     freeBuffers();
     releaseLibrary();
     sound_stop_background_play();
     sound_free_module(music);
     sound_close();
+}
+
+void abortShow() {
+    sound_stop_module(song);
+    closeShow();
     messageBox(demoWindow, "Demonstration aborted, darn it...", "User interruption");
     exitProcess(0);
 }

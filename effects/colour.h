@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "demo/demo.h" // the frame buffer: 320 x 200 RGB565 pixels
+#include "effects/stage.h" // the frame: 320 x 200 RGB565 pixels
 
 constexpr std::uint16_t colourKey = 0x07E0; // pure green: transparent in every keyed picture
 constexpr std::int32_t scaleLevels = 63;    // levels 0..62

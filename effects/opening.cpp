@@ -6,9 +6,7 @@
 #include <cstdlib>
 #include <numbers>
 
-#include "demo/demo.h"
 #include "effects/colour.h"
-#include "sound/api/soundapi.h"
 
 std::array<std::uint16_t, lensColumns * lensRows> lensMap{};
 std::array<std::uint16_t, 256> pathX{};
@@ -17,13 +15,12 @@ std::array<std::uint16_t, 256> pathY{};
 namespace {
 
 constexpr double pi = std::numbers::pi;
-constexpr std::int32_t textureSize = 256;
 
 // The part's pictures, read from the archive as the part starts.
-std::array<std::uint16_t, framePixels> warningPicture;
-std::array<std::uint16_t, captionWidth * captionHeight> captionPicture;
-std::array<std::uint16_t, textureSize * textureSize> lensTexture;
-std::array<std::uint16_t, titleWidth * titleHeight> titlePicture;
+std::array<std::uint16_t, warningItem.count> warningPicture;
+std::array<std::uint16_t, captionItem.count> captionPicture;
+std::array<std::uint16_t, lensTextureItem.count> lensTexture;
+std::array<std::uint16_t, titleItem.count> titlePicture;
 
 // Texture offsets for step k: once round an ellipse over the texture in 256 steps.
 std::uint8_t offsetU(std::uint8_t k) {
@@ -112,41 +109,33 @@ void drawTitleFrame(std::uint16_t* frame, const OpeningPictures& pictures, Openi
     if (position == 4) fadeFrame(frame, fadeOutLevel(row));
 }
 
-void runOpening() {
-    libraryLoad(library, "p1_warn.raw", warningPicture.data(), warningPicture.size());
-    libraryLoad(library, "p1_pres.raw", captionPicture.data(), captionPicture.size());
-    libraryLoad(library, "p1_txtr.raw", lensTexture.data(), lensTexture.size());
-    libraryLoad(library, "p1_morva.raw", titlePicture.data(), titlePicture.size());
+void runOpening(const Stage& stage) {
+    stage.load(warningItem, warningPicture.data());
+    stage.load(captionItem, captionPicture.data());
+    stage.load(lensTextureItem, lensTexture.data());
+    stage.load(titleItem, titlePicture.data());
     buildLensTables();
     OpeningState state = openingStart();
     const OpeningPictures pictures{captionPicture.data(), lensTexture.data(), titlePicture.data()};
 
-    presentFrame(surfaceMemory, warningPicture.data());
-    waitMs(3000);
-    song = sound_play_module(music, demoSettings.musicLoop);
-    readPlayStatus();
-    framePump();
+    stage.presentFrame(warningPicture.data());
+    stage.waitMs(3000);
+    PlayStatus status = stage.startMusic();
+    stage.framePump(); // once before the first pass: a message and Escape after the warning
 
     // The caption fades in over position 0 and out over position 1.
-    while (playStatus.position < 2) {
-        const std::int32_t position = playStatus.position, row = playStatus.row;
-        advanceLens(&state);
-        if (framePump()) {
-            drawCaptionFrame(frameBuffer0, pictures, state, position, row);
-            presentFrame(surfaceMemory, frameBuffer0);
-        }
-        readPlayStatus();
-    }
+    const auto advance = [&state](std::int32_t, std::int32_t) { advanceLens(&state); };
+    status = runUntilPosition(stage, status, 2, StatusReading::everyPass, advance,
+                              [&](std::int32_t position, std::int32_t row) {
+                                  drawCaptionFrame(stage.frameBuffer0, pictures, state, position, row);
+                                  return stage.frameBuffer0;
+                              });
     // The title shakes from position 2 on and everything fades to black over position 4.
-    while (playStatus.position < 5) {
-        const std::int32_t position = playStatus.position, row = playStatus.row;
-        advanceLens(&state);
-        if (framePump()) {
-            const std::int32_t x = titleX + std::rand() % 6; // column first
-            const std::int32_t y = titleY + std::rand() % 6;
-            drawTitleFrame(frameBuffer0, pictures, &state, position, row, x, y);
-            presentFrame(surfaceMemory, frameBuffer0);
-        }
-        readPlayStatus();
-    }
+    runUntilPosition(stage, status, 5, StatusReading::everyPass, advance,
+                     [&](std::int32_t position, std::int32_t row) {
+                         const std::int32_t x = titleX + std::rand() % 6; // column first
+                         const std::int32_t y = titleY + std::rand() % 6;
+                         drawTitleFrame(stage.frameBuffer0, pictures, &state, position, row, x, y);
+                         return stage.frameBuffer0;
+                     });
 }

@@ -6,12 +6,22 @@
 #include <array>
 #include <cstdint>
 
+#include "effects/stage.h"
+
 constexpr std::int32_t lensColumns = 512; // twice the screen, so the moving window never leaves it
 constexpr std::int32_t lensRows = 400;
 constexpr std::int32_t captionWidth = 247, captionHeight = 35; // "p1_pres.raw"
 constexpr std::int32_t captionX = 35, captionY = 85;
 constexpr std::int32_t titleWidth = 204, titleHeight = 97; // "p1_morva.raw"
 constexpr std::int32_t titleX = 56, titleY = 50;           // where the shaking starts from
+constexpr std::int32_t lensTextureSize = 256;
+
+// The archive entries the opening reads, in the order it reads them.
+constexpr ArchiveItem warningItem{"p1_warn.raw", framePixels};
+constexpr ArchiveItem captionItem{"p1_pres.raw", captionWidth * captionHeight};
+constexpr ArchiveItem lensTextureItem{"p1_txtr.raw", lensTextureSize * lensTextureSize};
+constexpr ArchiveItem titleItem{"p1_morva.raw", titleWidth * titleHeight};
+constexpr std::array<ArchiveItem, 4> openingItems{warningItem, captionItem, lensTextureItem, titleItem};
 
 // Texture coordinates (v << 8 | u) seen through the lens, for twice the screen in each direction.
 extern std::array<std::uint16_t, lensColumns * lensRows> lensMap;
@@ -61,4 +71,4 @@ void drawTitleFrame(std::uint16_t* frame, const OpeningPictures& pictures, Openi
 
 // The opening part from loading its pictures to order position 5 of the first song, which it
 // starts after the warning screen.
-void runOpening();
+void runOpening(const Stage& stage);

@@ -3,11 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
-
-#include "demo/demo.h"
-#include "sound/api/soundapi.h"
 
 std::array<std::uint16_t, framePixels> tunnelMap{};
 std::array<std::uint16_t, framePixels> tunnelShade{};
@@ -18,9 +14,9 @@ namespace {
 constexpr double pi = std::numbers::pi;
 
 // The part's pictures, read from the archive as the part starts.
-std::array<std::uint16_t, 256 * 256> tunnelTexture;
-std::array<std::uint16_t, fluteFrames * flutePixels> flutePictures;
-std::array<std::uint16_t, groupLogoWidth * groupLogoHeight> groupLogo;
+std::array<std::uint16_t, tunnelTextureItem.count> tunnelTexture;
+std::array<std::uint16_t, fluteItem.count> flutePictures;
+std::array<std::uint16_t, groupLogoItem.count> groupLogo;
 
 // Low eight bits, two's complement: -1 becomes 255.
 std::uint16_t lowByte(double value) {
@@ -111,30 +107,22 @@ void drawTunnelFrame(std::uint16_t* frame, const TunnelPictures& pictures, const
     }
 }
 
-void runTunnel() {
+void runTunnel(const Stage& stage) {
     buildTunnelTables();
-    libraryLoad(library, "p3_txtr.raw", tunnelTexture.data(), tunnelTexture.size());
-    // The player's frames one after another: one seek, then a read per frame.
-    if (library && library->stream) {
-        librarySeek(library, "fluteboy.dat");
-        for (std::int32_t f = 0; f < fluteFrames; ++f)
-            if (std::fread(flutePictures.data() + f * flutePixels, 2, flutePixels, library->stream) !=
-                flutePixels)
-                break;
-    }
-    libraryLoad(library, "p3_zynlg.raw", groupLogo.data(), groupLogo.size());
+    stage.load(tunnelTextureItem, tunnelTexture.data());
+    stage.load(fluteItem, flutePictures.data());
+    stage.load(groupLogoItem, groupLogo.data());
     const TunnelPictures pictures{tunnelTexture.data(), flutePictures.data(), groupLogo.data()};
     TunnelState state{0, 0, 0};
 
-    readPlayStatus();
-    framePump();
-    while (playStatus.position < 14) {
-        const std::int32_t position = playStatus.position, row = playStatus.row;
-        advanceTunnel(&state, &fluteCounter);
-        if (framePump()) {
-            drawTunnelFrame(frameBuffer0, pictures, state, fluteCounter, position, row);
-            presentFrame(surfaceMemory, frameBuffer0);
-        }
-        readPlayStatus();
-    }
+    // The music has played on while the tables were built: where it is now, then one pump.
+    const PlayStatus status = stage.readPlayStatus();
+    stage.framePump();
+    runUntilPosition(
+        stage, status, 14, StatusReading::everyPass,
+        [&state](std::int32_t, std::int32_t) { advanceTunnel(&state, &fluteCounter); },
+        [&](std::int32_t position, std::int32_t row) {
+            drawTunnelFrame(stage.frameBuffer0, pictures, state, fluteCounter, position, row);
+            return stage.frameBuffer0;
+        });
 }

@@ -16,6 +16,14 @@ constexpr std::int32_t shadowColumn = 229, figureColumn = 234;
 constexpr std::int32_t groupLogoWidth = 220, groupLogoHeight = 106; // "p3_zynlg.raw"
 constexpr std::int32_t groupLogoX = 50, groupLogoY = 45;
 constexpr std::int32_t belowScreen = frameHeight; // a top row that puts a picture out of sight
+constexpr std::int32_t tunnelTextureSize = 256;
+
+// The archive entries the tunnel reads, in the order it reads them. The flute player's frames
+// are stored one after another, so one read takes all nineteen.
+constexpr ArchiveItem tunnelTextureItem{"p3_txtr.raw", tunnelTextureSize * tunnelTextureSize};
+constexpr ArchiveItem fluteItem{"fluteboy.dat", fluteFrames * flutePixels};
+constexpr ArchiveItem groupLogoItem{"p3_zynlg.raw", groupLogoWidth * groupLogoHeight};
+constexpr std::array<ArchiveItem, 3> tunnelItems{tunnelTextureItem, fluteItem, groupLogoItem};
 
 // Per screen pixel: the texture's angle row (high byte) and depth column (low byte).
 extern std::array<std::uint16_t, framePixels> tunnelMap;
@@ -63,4 +71,4 @@ void drawTunnelFrame(std::uint16_t* frame, const TunnelPictures& pictures, const
                      std::uint32_t counter, std::int32_t position, std::int32_t row);
 
 // The tunnel part: its tables and pictures, then the show until order position 14.
-void runTunnel();
+void runTunnel(const Stage& stage);

@@ -6,26 +6,28 @@
 #include <cstdlib>
 #include <numbers>
 
-#include "demo/demo.h"
-#include "sound/api/soundapi.h"
-
 std::array<std::array<std::int32_t, framePixels>, 2> waterHeights{};
-
-const std::array<CreditPair, 3> creditPairs = {{
-    {"p2_tco~1.raw", 148, 36, "p2_aco~1.raw", 67, 23, 176},
-    {"p2_tmu~1.raw", 123, 34, "p2_amu~1.raw", 193, 27, 172},
-    {"p2_tgfx.raw", 80, 38, "p2_agfx.raw", 207, 73, 126},
-}};
 
 namespace {
 
 constexpr std::int32_t titleColumn = 10;
 constexpr std::int32_t nameColumnStart = 20;
-constexpr std::size_t largestTitle = 148 * 36;
-constexpr std::size_t largestName = 207 * 73;
+// The pictures' arrays hold the largest title and the largest name of the pairs.
+constexpr std::size_t largestTitle = [] {
+    std::size_t largest = 0;
+    for (std::size_t pair = 0; pair < creditPairs.size(); ++pair)
+        largest = std::max(largest, creditsItems[2 * pair].count);
+    return largest;
+}();
+constexpr std::size_t largestName = [] {
+    std::size_t largest = 0;
+    for (std::size_t pair = 0; pair < creditPairs.size(); ++pair)
+        largest = std::max(largest, creditsItems[2 * pair + 1].count);
+    return largest;
+}();
 
 // The part's pictures, read from the archive as the part starts.
-std::array<std::uint16_t, framePixels> backgroundPicture;
+std::array<std::uint16_t, backgroundItem.count> backgroundPicture;
 std::array<std::array<std::uint16_t, largestTitle>, 3> titlePictures;
 std::array<std::array<std::uint16_t, largestName>, 3> namePictures;
 
@@ -122,38 +124,36 @@ void drawWaterFrame(std::uint16_t* frame, const WaterPictures& pictures, const s
     if (position == 5) fadeFrame(frame, fadeOutLevel(row));
 }
 
-void runCredits() {
+void runCredits(const Stage& stage) {
     WaterPictures pictures{backgroundPicture.data(), {}, {}};
     for (std::size_t pair = 0; pair < creditPairs.size(); ++pair) {
-        const CreditPair& credit = creditPairs[pair];
-        libraryLoad(library, credit.titleFile, titlePictures[pair].data(),
-                    static_cast<std::size_t>(credit.titleWidth * credit.titleHeight));
-        libraryLoad(library, credit.nameFile, namePictures[pair].data(),
-                    static_cast<std::size_t>(credit.nameWidth * credit.nameHeight));
+        stage.load(creditsItems[2 * pair], titlePictures[pair].data());
+        stage.load(creditsItems[2 * pair + 1], namePictures[pair].data());
         pictures.titles[pair] = titlePictures[pair].data();
         pictures.names[pair] = namePictures[pair].data();
     }
-    libraryLoad(library, "p2_bgpic.raw", backgroundPicture.data(), backgroundPicture.size());
+    stage.load(backgroundItem, backgroundPicture.data());
     WaterSurface surface = calmWater();
-    song = sound_play_module(music, demoSettings.musicLoop);
-    readPlayStatus();
-    setFrameRate(30);
+    const PlayStatus status = stage.startMusic();
+    stage.setFrameRate(30); // the timer starts again with the second song
 
     // The picture rises into frameBuffer1 from below frameBuffer0, which lies right above it;
     // black above the rising picture rather than what the opening left there.
-    std::fill_n(frameBuffer0, framePixels, 0);
+    std::fill_n(stage.frameBuffer0, framePixels, 0);
     WaterRise rise = riseStart();
-    while (playStatus.position < 6) {
-        const std::int32_t position = playStatus.position, row = playStatus.row;
-        if (position == 0) advanceRise(&rise);
-        const std::int32_t alpha = creditAlpha(row);
-        waterStep(&surface);
-        if (framePump()) {
-            drawWaterFrame(frameBuffer1, pictures, surface.current, position, row, alpha);
-            presentFrame(surfaceMemory,
-                         position == 0 ? frameBuffer0 + rise.offset * frameWidth : frameBuffer1);
-            // Read only after a drawn frame: a skipped step keeps the old position and row.
-            readPlayStatus();
-        }
-    }
+    // Unlike the other parts, the credits read the play status only after a drawn frame, as they
+    // always have: on a machine that falls behind, a step skipped to catch up keeps the position
+    // and row of the last drawn frame, so the next frame shows the captions where that one left
+    // them rather than where the music has got to, and the part can only end on a drawn frame.
+    // Reading on every pass would change what such a machine shows.
+    runUntilPosition(
+        stage, status, 6, StatusReading::afterDrawnFrame,
+        [&](std::int32_t position, std::int32_t) {
+            if (position == 0) advanceRise(&rise);
+            waterStep(&surface);
+        },
+        [&](std::int32_t position, std::int32_t row) {
+            drawWaterFrame(stage.frameBuffer1, pictures, surface.current, position, row, creditAlpha(row));
+            return position == 0 ? stage.frameBuffer0 + rise.offset * frameWidth : stage.frameBuffer1;
+        });
 }

@@ -30,7 +30,28 @@ struct CreditPair {
 };
 
 // The pairs of order positions 1, 2 and 3.
-extern const std::array<CreditPair, 3> creditPairs;
+inline constexpr std::array<CreditPair, 3> creditPairs = {{
+    {"p2_tco~1.raw", 148, 36, "p2_aco~1.raw", 67, 23, 176},
+    {"p2_tmu~1.raw", 123, 34, "p2_amu~1.raw", 193, 27, 172},
+    {"p2_tgfx.raw", 80, 38, "p2_agfx.raw", 207, 73, 126},
+}};
+
+constexpr ArchiveItem backgroundItem{"p2_bgpic.raw", framePixels};
+
+// The archive entries the credits read, in the order they read them: each pair's title and
+// name, then the background.
+inline constexpr std::array<ArchiveItem, 2 * creditPairs.size() + 1> creditsItems = [] {
+    std::array<ArchiveItem, 2 * creditPairs.size() + 1> items{};
+    for (std::size_t pair = 0; pair < creditPairs.size(); ++pair) {
+        const CreditPair& credit = creditPairs[pair];
+        items[2 * pair] = {credit.titleFile,
+                           static_cast<std::size_t>(credit.titleWidth * credit.titleHeight)};
+        items[2 * pair + 1] = {credit.nameFile,
+                               static_cast<std::size_t>(credit.nameWidth * credit.nameHeight)};
+    }
+    items.back() = backgroundItem;
+    return items;
+}();
 
 // The background's picture and the captions of the three pairs (title, name).
 struct WaterPictures {
@@ -84,4 +105,4 @@ void drawWaterFrame(std::uint16_t* frame, const WaterPictures& pictures, const s
 
 // The credits part: loads its pictures, starts the second song and runs until its order
 // position 6.
-void runCredits();
+void runCredits(const Stage& stage);

@@ -1,5 +1,6 @@
 #include "filelib/filelib.h"
 
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,6 +145,22 @@ std::size_t libraryLoad(FileLibrary* library, const char* name, void* destinatio
     return std::fread(destination, 2, count, library->stream);
 }
 
+int libraryFindEntry(FileLibrary* library, const char* name, FileLibraryEntry* entry) {
+    if (!library->stream || !name || !entry) return 0;
+    return findEntry(library, name, entry) ? 1 : 0;
+}
+
+int libraryLoadWhole(FileLibrary* library, const char* name, void* destination, std::size_t count,
+                     std::uint32_t* entrySize) {
+    FileLibraryEntry entry;
+    if (!libraryFindEntry(library, name, &entry)) return libraryNoEntry;
+    if (entrySize) *entrySize = entry.size;
+    if (count > entry.size / 2) return libraryEntryShort;
+    if (count == 0) return libraryLoaded;
+    if (!destination || std::fread(destination, 2, count, library->stream) != count) return libraryReadFailed;
+    return libraryLoaded;
+}
+
 int libraryAddFile(FileLibrary* library, const char* fileName) {
     return libraryAddFileAs(library, fileName, fileName);
 }
@@ -231,32 +248,52 @@ long long streamLength(std::FILE* stream) {
 }
 
 int libraryCheck(FileLibrary* library, int (*visit)(const FileLibraryEntry* entry, void* context),
-                 void* context) {
-    if (!library->stream) return libraryNotOpen;
+                 void* context, LibraryFault* fault) {
+    LibraryFault found{};
+    const auto report = [&](int result) {
+        found.result = result;
+        if (fault) *fault = found;
+        return result;
+    };
+    if (!library->stream) return report(libraryNotOpen);
     std::FILE* stream = library->stream;
     long long lengthSigned = streamLength(stream);
-    if (lengthSigned < 0) return libraryShortHeader;
+    if (lengthSigned < 0) return report(libraryShortHeader);
     const std::uint64_t length = static_cast<std::uint64_t>(lengthSigned);
+    found.fileLength = length;
     const std::uint64_t base = library->baseOffset;
+    found.start = base;
+    found.end = base + libraryHeaderSize;
     std::uint8_t header[libraryHeaderSize];
     if (length < base + libraryHeaderSize || !seekTo(stream, base) ||
         std::fread(header, 1, sizeof header, stream) != sizeof header)
-        return libraryShortHeader;
-    if (std::memcmp(header, libraryMagic, 8) != 0) return libraryBadMagic;
+        return report(libraryShortHeader);
+    if (std::memcmp(header, libraryMagic, 8) != 0) return report(libraryBadMagic);
     unsigned count = readLe16(header + 8);
+    found.fileCount = count;
     std::uint64_t position = base + libraryHeaderSize;
     for (unsigned i = 0; i < count; ++i) {
         FileLibraryEntry entry;
+        found.entry = i + 1;
+        found.name[0] = '\0';
+        found.start = position;
+        found.end = position + libraryEntryHeaderSize;
         if (position + libraryEntryHeaderSize > length || !seekTo(stream, position) ||
             !readEntryHeader(stream, &entry))
-            return libraryShortEntry;
+            return report(libraryShortEntry);
+        std::memcpy(found.name, entry.name, libraryNameSize);
         std::uint64_t dataPosition = position + libraryEntryHeaderSize;
-        if (entry.dataOffset != dataPosition - base) return libraryBadDataOffset;
-        if (dataPosition + entry.size > length) return libraryShortEntry;
-        if (visit && visit(&entry, context) != 0) return libraryOk;
+        found.dataOffset = entry.dataOffset;
+        found.placeOffset = dataPosition - base;
+        found.end = dataPosition + entry.size;
+        if (entry.dataOffset != dataPosition - base) return report(libraryBadDataOffset);
+        if (dataPosition + entry.size > length) return report(libraryShortEntry);
+        if (visit && visit(&entry, context) != 0) return report(libraryOk);
         position = dataPosition + entry.size;
     }
-    return position == length ? libraryOk : libraryTrailingData;
+    // Past the last entry: what follows it, if anything, is the fault.
+    found = LibraryFault{0, count, 0, {}, length, position, length, 0, 0};
+    return report(position == length ? libraryOk : libraryTrailingData);
 }
 
 const char* libraryCheckMessage(int result) {
@@ -269,5 +306,66 @@ const char* libraryCheckMessage(int result) {
     case libraryBadDataOffset: return "damaged: an entry's data offset does not match its place";
     case libraryTrailingData: return "damaged: unknown bytes after the last entry";
     default: return "unknown check result";
+    }
+}
+
+void libraryFaultText(const LibraryFault& fault, char* buffer, std::size_t size) {
+    if (!buffer || size == 0) return;
+    const auto length = static_cast<unsigned long long>(fault.fileLength);
+    const auto end = static_cast<unsigned long long>(fault.end);
+    const auto start = static_cast<unsigned long long>(fault.start);
+    // "entry 3 of 16, "name"" or "entry 3 of 16" when its header could not be read.
+    char entry[64];
+    if (fault.name[0])
+        std::snprintf(entry, sizeof entry, "entry %u of %u, \"%s\",", fault.entry, fault.fileCount,
+                      fault.name);
+    else
+        std::snprintf(entry, sizeof entry, "entry %u of %u", fault.entry, fault.fileCount);
+    switch (fault.result) {
+    case libraryOk: std::snprintf(buffer, size, "%s", libraryCheckMessage(libraryOk)); break;
+    case libraryNotOpen: std::snprintf(buffer, size, "%s", libraryCheckMessage(libraryNotOpen)); break;
+    case libraryShortHeader:
+        std::snprintf(buffer, size,
+                      "the file has %llu bytes, too few for the %zu-byte header of a file library", length,
+                      libraryHeaderSize);
+        break;
+    case libraryBadMagic:
+        std::snprintf(
+            buffer, size,
+            "its first bytes are not the signature \"zynSFLb\" of a file library (it is not one, or "
+            "its header is garbled)");
+        break;
+    case libraryShortEntry:
+        if (fault.name[0])
+            std::snprintf(
+                buffer, size,
+                "%s runs past the end of the file: its data would end at byte %llu, and the file has "
+                "%llu bytes",
+                entry, end, length);
+        else if (fault.start == fault.fileLength && fault.entry > 1)
+            std::snprintf(buffer, size, "its header announces %u entries, but the file ends after entry %u",
+                          fault.fileCount, fault.entry - 1);
+        else if (fault.start == fault.fileLength)
+            std::snprintf(buffer, size, "its header announces %u entries, but the file ends after the header",
+                          fault.fileCount);
+        else
+            std::snprintf(
+                buffer, size,
+                "%s is cut off: its header at byte %llu would end at byte %llu, and the file has %llu "
+                "bytes",
+                entry, start, end, length);
+        break;
+    case libraryBadDataOffset:
+        std::snprintf(buffer, size,
+                      "%s gives its data offset as %lu, but its data follows its header at offset %llu "
+                      "(the directory is garbled)",
+                      entry, static_cast<unsigned long>(fault.dataOffset),
+                      static_cast<unsigned long long>(fault.placeOffset));
+        break;
+    case libraryTrailingData:
+        std::snprintf(buffer, size, "%llu unknown bytes follow the last of its %u entries, from byte %llu",
+                      length - start, fault.fileCount, start);
+        break;
+    default: std::snprintf(buffer, size, "%s", libraryCheckMessage(fault.result)); break;
     }
 }

@@ -1,7 +1,8 @@
 // What the file library's fuzz target does with one input, shared with the
-// regression tests: the archive is opened, checked, and every entry read the
-// way the show reads its data (a named entry, a fixed count of 2-byte
-// elements), with names that are and are not in it.
+// regression tests: the archive is opened, checked (with the fault and its
+// text, as the show reports a damaged archive), and every entry read by name
+// with a fixed count of 2-byte elements, plainly and whole as the show reads
+// its data, with names that are and are not in it.
 #pragma once
 
 #include "fuzz/memfile.h"
@@ -31,13 +32,19 @@ inline void fileLibrary(const std::uint8_t* data, std::size_t size) {
             return found->size() >= 16 ? 1 : 0;
         },
         &names);
+    LibraryFault fault{};
+    libraryCheck(&library, nullptr, nullptr, &fault);
+    char text[256];
+    libraryFaultText(fault, text, sizeof text);
     names.push_back("fluteboy.dat"); // a name of the show's, most likely missing
     names.push_back("");
     std::vector<std::uint16_t> destination(4096);
     for (const std::string& name : names) {
         libraryLoad(&library, name.c_str(), destination.data(), destination.size());
         libraryLoad(&library, name.c_str(), destination.data(), 7);
-        // The flute player's frames: one seek, then reads that continue from there.
+        libraryLoadWhole(&library, name.c_str(), destination.data(), destination.size());
+        libraryLoadWhole(&library, name.c_str(), destination.data(), 7);
+        // One seek, then reads that continue from there.
         if (librarySeek(&library, name.c_str()))
             for (int k = 0; k < 3; ++k)
                 if (std::fread(destination.data(), 2, 9, library.stream) != 9) break;

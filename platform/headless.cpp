@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include "platform/clock.h"
+#include "platform/surface.h"
 
 namespace {
 
@@ -27,12 +28,7 @@ struct Headless {
     int escapeSent = 0;
     int displayOpen = 0;
     int exclusive = 0;
-    DisplayMode mode{0, 0, 0};
-    std::int32_t pitch = 0;
-    std::vector<std::uint8_t> surface;
-    int surfaceExists = 0;
-    int locked = 0;
-    std::uint32_t lockFlags = 0;
+    MemorySurface surface;
     std::int64_t presents = 0;
     std::int32_t statusOrder = 0, statusRow = 0;
     int statusKnown = 0;
@@ -87,31 +83,6 @@ void record(const char* kind, const char* detail) {
     if (state.recorder.event) state.recorder.event(state.recorder.context, nowMs(), kind, detail);
 }
 
-std::uint32_t greenMask() {
-    return state.options.format555 ? 0x3E0u : 0x7E0u;
-}
-
-int bytesPerPixel(std::int32_t bits) {
-    return (bits - 1) / 8 + 1;
-}
-
-void describe(SurfaceInfo* info) {
-    info->memory = state.locked ? state.surface.data() : nullptr;
-    info->pitch = state.pitch;
-    info->width = state.mode.width;
-    info->height = state.mode.height;
-    info->bits = state.mode.bits;
-    if (state.mode.bits == 16) {
-        info->redMask = state.options.format555 ? 0x7C00u : 0xF800u;
-        info->greenMask = greenMask();
-        info->blueMask = 0x1Fu;
-    } else {
-        info->redMask = 0xFF0000u;
-        info->greenMask = 0xFF00u;
-        info->blueMask = 0xFFu;
-    }
-}
-
 // --- start and end ---------------------------------------------------------------------------
 
 void init() {
@@ -120,9 +91,8 @@ void init() {
     state.idleWaits = 0;
     state.idleWindow = 0;
     state.escapeSent = 0;
-    state.displayOpen = state.exclusive = state.surfaceExists = state.locked = 0;
-    state.mode = {0, 0, 0};
-    state.surface.clear();
+    state.displayOpen = state.exclusive = 0;
+    state.surface = MemorySurface{};
     state.presents = 0;
     state.statusOrder = state.statusRow = 0;
     state.statusKnown = 0;
@@ -407,64 +377,48 @@ int displaySetModeH(std::int32_t width, std::int32_t height, std::int32_t bits) 
         setDisplayError("the headless display was told to refuse it");
         return displayFailed;
     }
-    state.mode = {width, height, bits};
-    const std::int32_t row = width * bytesPerPixel(bits);
-    state.pitch = std::max(state.options.pitch, row);
-    state.surfaceExists = 0;
-    state.surface.clear();
+    state.surface.format555 = state.options.format555;
+    surfaceSetMode(&state.surface, {width, height, bits},
+                   std::max(state.options.pitch, surfaceRowBytes(width, bits)));
     if (state.recorder.mode) {
         SurfaceInfo info{};
-        describe(&info);
+        surfaceDescribe(&state.surface, &info);
         state.recorder.mode(state.recorder.context, nowMs(), info, state.options.format555);
     }
     return displayOk;
 }
 
 int displayCreatePrimaryH() {
-    if (!state.displayOpen || state.mode.bits == 0) return displayFailed;
-    state.surface.assign(static_cast<std::size_t>(state.pitch) * state.mode.height, 0);
-    state.surfaceExists = 1;
-    return displayOk;
+    if (!state.displayOpen) return displayFailed;
+    return surfaceCreate(&state.surface);
 }
 
 int displayLockH(SurfaceInfo* info, std::uint32_t flags) {
-    if (!state.surfaceExists || state.locked) return displayFailed;
-    state.locked = 1;
-    state.lockFlags = flags;
-    describe(info);
-    return displayOk;
+    return surfaceLock(&state.surface, info, flags);
 }
 
+// A presenting unlock is recorded: an event line and the surface as written.
 void displayUnlockH() {
-    if (!state.locked) return;
-    const bool presenting = (state.lockFlags & lockWriteOnly) != 0;
-    if (presenting) {
-        ++state.presents;
-        char detail[64];
-        std::snprintf(detail, sizeof detail, "%" PRId64 " %d %d", state.presents, state.statusOrder,
-                      state.statusRow);
-        record("present", detail);
-        if (state.recorder.present) {
-            SurfaceInfo info{};
-            describe(&info); // memory still valid while we are inside the unlock
-            state.recorder.present(state.recorder.context, nowUs(), info);
-        }
-    }
-    state.locked = 0;
+    std::uint32_t flags = 0;
+    SurfaceInfo written{};
+    if (!surfaceUnlock(&state.surface, &flags, &written)) return;
+    if ((flags & lockWriteOnly) == 0) return;
+    ++state.presents;
+    char detail[64];
+    std::snprintf(detail, sizeof detail, "%" PRId64 " %d %d", state.presents, state.statusOrder, state.statusRow);
+    record("present", detail);
+    if (state.recorder.present) state.recorder.present(state.recorder.context, nowUs(), written);
 }
 
 int displayGetSurfaceInfoH(SurfaceInfo* info) {
-    if (!state.surfaceExists) return displayFailed;
-    describe(info);
-    return displayOk;
+    return surfaceGetInfo(&state.surface, info);
 }
 
 void displayRestoreH() {
     state.exclusive = 0;
 }
 void displayReleasePrimaryH() {
-    state.surfaceExists = 0;
-    state.locked = 0;
+    surfaceRelease(&state.surface);
 }
 void displayReleaseH() {
     state.displayOpen = 0;
@@ -669,51 +623,51 @@ const char* settingsFolderH() {
 }
 
 const HostBackend backend = {
-    "headless",
-    init,
-    shutdown,
-    windowCreated,
-    windowDestroyed,
-    windowShown,
-    windowChanged,
-    pumpEvents,
-    listAdded,
-    messageBoxRecorded,
-    showCursorIgnored,
-    screenW,
-    screenH,
-    traceStatusRecorded,
-    counterFrequencyH,
-    counterReadH,
-    sleepH,
-    threadStartH,
-    threadJoinH,
-    displayCreateH,
-    displayEnumModesH,
-    displaySetExclusiveH,
-    displaySetModeH,
-    displayCreatePrimaryH,
-    displayLockH,
-    displayUnlockH,
-    displayGetSurfaceInfoH,
-    displayRestoreH,
-    displayReleasePrimaryH,
-    displayReleaseH,
-    waveDeviceCountH,
-    waveQueryH,
-    waveOpenH,
-    waveWriteH,
-    waveBlockDoneH,
-    waveResetH,
-    waveCloseH,
-    soundBufferCreateH,
-    soundBufferDataH,
-    soundBufferSizeH,
-    soundBufferPlayH,
-    soundBufferStopH,
-    soundBufferPlayCursorH,
-    soundBufferReleaseH,
-    settingsFolderH,
+    .name = "headless",
+    .init = init,
+    .shutdown = shutdown,
+    .windowCreated = windowCreated,
+    .windowDestroyed = windowDestroyed,
+    .windowShown = windowShown,
+    .windowChanged = windowChanged,
+    .pumpEvents = pumpEvents,
+    .listAdded = listAdded,
+    .messageBox = messageBoxRecorded,
+    .showCursor = showCursorIgnored,
+    .screenWidth = screenW,
+    .screenHeight = screenH,
+    .traceStatus = traceStatusRecorded,
+    .counterFrequency = counterFrequencyH,
+    .counterRead = counterReadH,
+    .sleepMs = sleepH,
+    .threadStart = threadStartH,
+    .threadJoin = threadJoinH,
+    .displayCreate = displayCreateH,
+    .displayEnumModes = displayEnumModesH,
+    .displaySetExclusive = displaySetExclusiveH,
+    .displaySetMode = displaySetModeH,
+    .displayCreatePrimary = displayCreatePrimaryH,
+    .displayLock = displayLockH,
+    .displayUnlock = displayUnlockH,
+    .displayGetSurfaceInfo = displayGetSurfaceInfoH,
+    .displayRestore = displayRestoreH,
+    .displayReleasePrimary = displayReleasePrimaryH,
+    .displayRelease = displayReleaseH,
+    .waveDeviceCount = waveDeviceCountH,
+    .waveQuery = waveQueryH,
+    .waveOpen = waveOpenH,
+    .waveWrite = waveWriteH,
+    .waveBlockDone = waveBlockDoneH,
+    .waveReset = waveResetH,
+    .waveClose = waveCloseH,
+    .soundBufferCreate = soundBufferCreateH,
+    .soundBufferData = soundBufferDataH,
+    .soundBufferSize = soundBufferSizeH,
+    .soundBufferPlay = soundBufferPlayH,
+    .soundBufferStop = soundBufferStopH,
+    .soundBufferPlayCursor = soundBufferPlayCursorH,
+    .soundBufferRelease = soundBufferReleaseH,
+    .settingsFolder = settingsFolderH,
 };
 
 } // namespace
@@ -759,9 +713,9 @@ void headlessAdvanceMs(std::uint32_t ms) {
 
 SurfaceInfo headlessSurface() {
     SurfaceInfo info{};
-    if (!state.surfaceExists) return info;
-    describe(&info);
-    info.memory = state.surface.data();
+    if (!state.surface.exists) return info;
+    surfaceDescribe(&state.surface, &info);
+    info.memory = state.surface.pixels.data();
     return info;
 }
 

@@ -1,7 +1,8 @@
-// The back-end table behind platform.h. A back end fills one HostBackend; the shared code in
-// platform/ (message queue, windows, controls, locks, settings) calls it for everything that
-// depends on the host. Two exist: sdlBackend() (platform/sdlhost.cpp) and headlessBackend()
-// (platform/headless.cpp).
+// The back-end table behind platform.h. A back end fills one HostBackend, slot by slot by name
+// (designated initialisers, so no slot is filled by position); the shared code in platform/
+// (message queue, windows, controls, locks, settings) calls it for everything that depends on
+// the host. Two exist: sdlBackend() (platform/sdlhost.cpp) and headlessBackend()
+// (platform/headless.cpp). Both keep the display's surface in memory (platform/surface.h).
 #pragma once
 
 #include <string>

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/host.h"
 #include "platform/sdlui.h"
+#include "platform/surface.h"
 
 namespace {
 
@@ -31,12 +32,7 @@ struct Sdl {
     SDL_Texture* texture = nullptr;
     WindowHandle showWindow = 0; // the show's window (windows with controls: sdlui.cpp)
     int exclusive = 0;
-    DisplayMode mode{0, 0, 0};
-    std::int32_t pitch = 0;
-    std::vector<std::uint8_t> surface;
-    int surfaceExists = 0;
-    int locked = 0;
-    std::uint32_t lockFlags = 0;
+    MemorySurface surface; // the chosen mode's pixels, uploaded to texture at each unlock
     std::string settingsFolder;
 };
 
@@ -45,10 +41,6 @@ Sdl sdl;
 bool windowed() {
     const char* value = std::getenv("MORVA_WINDOWED");
     return value && std::strcmp(value, "1") == 0;
-}
-
-int bytesPerPixel(std::int32_t bits) {
-    return (bits - 1) / 8 + 1;
 }
 
 void destroyVideo() {
@@ -74,14 +66,15 @@ void render(int present) {
     if (!sdl.renderer) return;
     SDL_SetRenderDrawColor(sdl.renderer, 0, 0, 0, 255);
     SDL_RenderClear(sdl.renderer);
-    if (sdl.texture && sdl.mode.width > 0) {
+    const DisplayMode& mode = sdl.surface.mode;
+    if (sdl.texture && mode.width > 0) {
         int w = 0, h = 0;
         SDL_GetRendererOutputSize(sdl.renderer, &w, &h);
         const double scale =
-            std::min(static_cast<double>(w) / sdl.mode.width, static_cast<double>(h) / sdl.mode.height);
+            std::min(static_cast<double>(w) / mode.width, static_cast<double>(h) / mode.height);
         SDL_Rect target;
-        target.w = static_cast<int>(sdl.mode.width * scale);
-        target.h = static_cast<int>(sdl.mode.height * scale);
+        target.w = static_cast<int>(mode.width * scale);
+        target.h = static_cast<int>(mode.height * scale);
         target.x = (w - target.w) / 2;
         target.y = (h - target.h) / 2;
         SDL_RenderCopy(sdl.renderer, sdl.texture, nullptr, &target);
@@ -357,9 +350,7 @@ int displaySetModeS(std::int32_t width, std::int32_t height, std::int32_t bits) 
     if (!texture) return refuse(std::string("SDL cannot make a texture of that size and depth: ") + SDL_GetError());
     if (sdl.texture) SDL_DestroyTexture(sdl.texture);
     sdl.texture = texture;
-    sdl.mode = {width, height, bits};
-    sdl.pitch = width * bytesPerPixel(bits);
-    sdl.surfaceExists = 0;
+    surfaceSetMode(&sdl.surface, {width, height, bits}, surfaceRowBytes(width, bits));
     return displayOk;
 }
 
@@ -368,47 +359,24 @@ int displayCreatePrimaryS() {
         setDisplayError("no mode has been set");
         return displayFailed;
     }
-    sdl.surface.assign(static_cast<std::size_t>(sdl.pitch) * sdl.mode.height, 0);
-    sdl.surfaceExists = 1;
-    return displayOk;
-}
-
-void describe(SurfaceInfo* info) {
-    info->memory = sdl.locked ? sdl.surface.data() : nullptr;
-    info->pitch = sdl.pitch;
-    info->width = sdl.mode.width;
-    info->height = sdl.mode.height;
-    info->bits = sdl.mode.bits;
-    if (sdl.mode.bits == 16) {
-        info->redMask = 0xF800u;
-        info->greenMask = 0x7E0u;
-        info->blueMask = 0x1Fu;
-    } else {
-        info->redMask = 0xFF0000u;
-        info->greenMask = 0xFF00u;
-        info->blueMask = 0xFFu;
-    }
+    return surfaceCreate(&sdl.surface);
 }
 
 int displayLockS(SurfaceInfo* info, std::uint32_t flags) {
-    if (!sdl.surfaceExists || sdl.locked) return displayFailed;
-    sdl.locked = 1;
-    sdl.lockFlags = flags;
-    describe(info);
-    return displayOk;
+    return surfaceLock(&sdl.surface, info, flags);
 }
 
+// Every unlock shows the surface as written.
 void displayUnlockS() {
-    if (!sdl.locked) return;
-    sdl.locked = 0;
-    if (sdl.texture) SDL_UpdateTexture(sdl.texture, nullptr, sdl.surface.data(), sdl.pitch);
+    std::uint32_t flags = 0;
+    SurfaceInfo written{};
+    if (!surfaceUnlock(&sdl.surface, &flags, &written)) return;
+    if (sdl.texture) SDL_UpdateTexture(sdl.texture, nullptr, sdl.surface.pixels.data(), sdl.surface.pitch);
     redraw();
 }
 
 int displayGetSurfaceInfoS(SurfaceInfo* info) {
-    if (!sdl.surfaceExists) return displayFailed;
-    describe(info);
-    return displayOk;
+    return surfaceGetInfo(&sdl.surface, info);
 }
 
 void displayRestoreS() {
@@ -421,9 +389,7 @@ void displayRestoreS() {
 }
 
 void displayReleasePrimaryS() {
-    sdl.surfaceExists = 0;
-    sdl.locked = 0;
-    sdl.surface.clear();
+    surfaceRelease(&sdl.surface);
     if (sdl.texture) SDL_DestroyTexture(sdl.texture);
     sdl.texture = nullptr;
 }
@@ -660,51 +626,51 @@ const char* settingsFolderS() {
 }
 
 const HostBackend backend = {
-    "sdl",
-    init,
-    shutdown,
-    windowCreated,
-    windowDestroyed,
-    windowShown,
-    windowChanged,
-    pumpEvents,
-    listAdded,
-    messageBoxShown,
-    showCursorSdl,
-    screenW,
-    screenH,
-    traceStatusIgnored,
-    realCounterFrequency,
-    realCounterRead,
-    realSleepMs,
-    realThreadStart,
-    realThreadJoin,
-    displayCreateS,
-    displayEnumModesS,
-    displaySetExclusiveS,
-    displaySetModeS,
-    displayCreatePrimaryS,
-    displayLockS,
-    displayUnlockS,
-    displayGetSurfaceInfoS,
-    displayRestoreS,
-    displayReleasePrimaryS,
-    displayReleaseS,
-    waveDeviceCountS,
-    waveQueryS,
-    waveOpenS,
-    waveWriteS,
-    waveBlockDoneS,
-    waveResetS,
-    waveCloseS,
-    soundBufferCreateS,
-    soundBufferDataS,
-    soundBufferSizeS,
-    soundBufferPlayS,
-    soundBufferStopS,
-    soundBufferPlayCursorS,
-    soundBufferReleaseS,
-    settingsFolderS,
+    .name = "sdl",
+    .init = init,
+    .shutdown = shutdown,
+    .windowCreated = windowCreated,
+    .windowDestroyed = windowDestroyed,
+    .windowShown = windowShown,
+    .windowChanged = windowChanged,
+    .pumpEvents = pumpEvents,
+    .listAdded = listAdded,
+    .messageBox = messageBoxShown,
+    .showCursor = showCursorSdl,
+    .screenWidth = screenW,
+    .screenHeight = screenH,
+    .traceStatus = traceStatusIgnored,
+    .counterFrequency = realCounterFrequency,
+    .counterRead = realCounterRead,
+    .sleepMs = realSleepMs,
+    .threadStart = realThreadStart,
+    .threadJoin = realThreadJoin,
+    .displayCreate = displayCreateS,
+    .displayEnumModes = displayEnumModesS,
+    .displaySetExclusive = displaySetExclusiveS,
+    .displaySetMode = displaySetModeS,
+    .displayCreatePrimary = displayCreatePrimaryS,
+    .displayLock = displayLockS,
+    .displayUnlock = displayUnlockS,
+    .displayGetSurfaceInfo = displayGetSurfaceInfoS,
+    .displayRestore = displayRestoreS,
+    .displayReleasePrimary = displayReleasePrimaryS,
+    .displayRelease = displayReleaseS,
+    .waveDeviceCount = waveDeviceCountS,
+    .waveQuery = waveQueryS,
+    .waveOpen = waveOpenS,
+    .waveWrite = waveWriteS,
+    .waveBlockDone = waveBlockDoneS,
+    .waveReset = waveResetS,
+    .waveClose = waveCloseS,
+    .soundBufferCreate = soundBufferCreateS,
+    .soundBufferData = soundBufferDataS,
+    .soundBufferSize = soundBufferSizeS,
+    .soundBufferPlay = soundBufferPlayS,
+    .soundBufferStop = soundBufferStopS,
+    .soundBufferPlayCursor = soundBufferPlayCursorS,
+    .soundBufferRelease = soundBufferReleaseS,
+    .settingsFolder = settingsFolderS,
 };
 
 } // namespace

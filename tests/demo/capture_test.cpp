@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "capture_run.h"
-#include "filelib/filelib.h"
-#include "tests/sound/xmbuild.h"
+#include "show_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -28,33 +27,15 @@ enum class Music {
     show,  // the show's own two modules
 };
 
-// A short module named like one of the show's: orders of one 4-row pattern at speed 3 (0.24 s
-// each), a looped square wave struck on the first row of each.
-void writeShortModule(const fs::path& file, int orders) {
-    xmbuild::ModuleSpec spec;
-    spec.channels = 2;
-    spec.speed = 3;
-    spec.orders.assign(static_cast<std::size_t>(orders), 0);
-    xmbuild::InstrumentSpec instrument;
-    instrument.samples = {xmbuild::squareWave()};
-    spec.instruments = {instrument};
-    spec.patterns = {xmbuild::oneEntry(4, 2, 0, 0, 49, 1, 0, 0, 0)};
-    const std::vector<std::uint8_t> bytes = xmbuild::build(spec);
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// A fresh working folder, with an empty archive unless told otherwise, and the music asked for.
+// A fresh working folder, with a stand-in archive (every entry the parts read, all zero) unless
+// told otherwise, and the music asked for.
 fs::path workFolder(const std::string& name, bool withArchive = true, Music music = Music::brief) {
     const fs::path folder =
         fs::temp_directory_path() / ("morva-capture-test-" + std::to_string(getpid())) / name;
     fs::remove_all(folder);
     fs::create_directories(folder);
     if (withArchive) {
-        FileLibrary archive{};
-        libraryOpen(&archive, (folder / "morva.flb").c_str(), 1, 0);
-        EXPECT_NE(archive.stream, nullptr);
-        libraryClose(&archive);
+        EXPECT_TRUE(writeStandInArchive(folder / "morva.flb"));
     }
     if (music == Music::brief) {
         writeShortModule(folder / "mopart1.xm", 6);

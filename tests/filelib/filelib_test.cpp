@@ -189,7 +189,7 @@ TEST_F(FileLibraryTest, LibraryBehindOtherDataUsesOffsetsFromItsBase) {
     EXPECT_EQ(std::memcmp(one, pattern(6, 2).data(), 6), 0);
     EXPECT_EQ(libraryCheck(&library, nullptr, nullptr), libraryTrailingData);
 
-    // The show's read path does not report a missing name: it reads whatever follows the library.
+    // The plain read path does not report a missing name: it reads whatever follows the library.
     std::uint16_t after[2] = {};
     EXPECT_EQ(libraryLoad(&library, "none.raw", after, 2), 2u);
     EXPECT_EQ(std::memcmp(after, trailer.data(), 4), 0);
@@ -435,3 +435,133 @@ TEST_F(FileLibraryTest, OpenForReadingNeedsNoWriteAccessOnlyWithTheReadOnlyVaria
 }
 
 } // namespace
+
+// --- what the show uses: the fault of a damaged library and whole-entry loads
+
+TEST_F(FileLibraryTest, CheckSaysWhichEntryIsAtFaultAndWhereItsBytesWouldEnd) {
+    const Bytes good = goodLibrary({{"one.raw", pattern(6, 1)}, {"two.raw", pattern(10, 2)}});
+    LibraryFault fault{};
+    const auto check = [&](const Bytes& bytes) {
+        writeFile("lib.flb", bytes);
+        libraryOpenReadOnly(&library, "lib.flb", 0);
+        const int result = libraryCheck(&library, nullptr, nullptr, &fault);
+        libraryClose(&library);
+        return result;
+    };
+    ASSERT_EQ(check(good), libraryOk);
+    EXPECT_EQ(fault.result, libraryOk);
+    EXPECT_EQ(fault.fileCount, 2u);
+
+    // Cut inside the second entry's data: entry 2, whose data would end at 10 + 27 + 31.
+    ASSERT_EQ(check(Bytes(good.begin(), good.end() - 3)), libraryShortEntry);
+    EXPECT_EQ(fault.entry, 2u);
+    EXPECT_STREQ(fault.name, "two.raw");
+    EXPECT_EQ(fault.start, 10u + 27);
+    EXPECT_EQ(fault.end, 10u + 27 + 31);
+    EXPECT_EQ(fault.fileLength, good.size() - 3);
+
+    // Cut inside the second entry's header: its name is not known.
+    ASSERT_EQ(check(Bytes(good.begin(), good.begin() + 10 + 27 + 5)), libraryShortEntry);
+    EXPECT_EQ(fault.entry, 2u);
+    EXPECT_STREQ(fault.name, "");
+    EXPECT_EQ(fault.end, 10u + 27 + 21);
+
+    // A wrong data offset: the one given and the one it has.
+    Bytes moved = good;
+    moved[10 + 27 + 17] = 99;
+    ASSERT_EQ(check(moved), libraryBadDataOffset);
+    EXPECT_EQ(fault.entry, 2u);
+    EXPECT_EQ(fault.dataOffset, 99u);
+    EXPECT_EQ(fault.placeOffset, 10u + 27 + 21);
+
+    // Bytes past the last entry: where they start.
+    Bytes longer = good;
+    longer.push_back(7);
+    ASSERT_EQ(check(longer), libraryTrailingData);
+    EXPECT_EQ(fault.start, good.size());
+    EXPECT_EQ(fault.fileLength, good.size() + 1);
+}
+
+TEST_F(FileLibraryTest, FaultTextsNameTheEntryAndTheNumbersThatDisagree) {
+    const Bytes good = goodLibrary({{"one.raw", pattern(6, 1)}, {"two.raw", pattern(10, 2)}});
+    const auto textOf = [&](const Bytes& bytes) {
+        writeFile("lib.flb", bytes);
+        libraryOpenReadOnly(&library, "lib.flb", 0);
+        LibraryFault fault{};
+        libraryCheck(&library, nullptr, nullptr, &fault);
+        libraryClose(&library);
+        char text[256];
+        libraryFaultText(fault, text, sizeof text);
+        return std::string(text);
+    };
+    EXPECT_EQ(textOf({}), "the file has 0 bytes, too few for the 10-byte header of a file library");
+    Bytes garbled = good;
+    garbled[0] = 'Z';
+    EXPECT_EQ(textOf(garbled),
+              "its first bytes are not the signature \"zynSFLb\" of a file library (it is not "
+              "one, or its header is garbled)");
+    EXPECT_EQ(textOf(Bytes(good.begin(), good.end() - 3)),
+              "entry 2 of 2, \"two.raw\", runs past the end of the file: its data would end at byte 68, and "
+              "the file has 65 bytes");
+    EXPECT_EQ(
+        textOf(Bytes(good.begin(), good.begin() + 40)),
+        "entry 2 of 2 is cut off: its header at byte 37 would end at byte 58, and the file has 40 bytes");
+    Bytes more = good;
+    more[8] = 5;
+    EXPECT_EQ(textOf(more), "its header announces 5 entries, but the file ends after entry 2");
+    Bytes none = Bytes(good.begin(), good.begin() + 10);
+    EXPECT_EQ(textOf(none), "its header announces 2 entries, but the file ends after the header");
+    Bytes offset = good;
+    offset[10 + 17] = 40;
+    EXPECT_EQ(textOf(offset),
+              "entry 1 of 2, \"one.raw\", gives its data offset as 40, but its data follows its "
+              "header at offset 31 (the directory is garbled)");
+    // Cut to fit, always ended.
+    char small[12];
+    LibraryFault fault{};
+    fault.result = libraryShortHeader;
+    libraryFaultText(fault, small, sizeof small);
+    EXPECT_EQ(std::string(small), "the file ha");
+}
+
+TEST_F(FileLibraryTest, LoadWholeReadsAnEntryOnlyWhenItHoldsEverythingAskedFor) {
+    // Other data after the library: a missing name must not read it.
+    Bytes bytes = goodLibrary({{"one.raw", pattern(6, 1)}, {"two.raw", pattern(10, 2)}});
+    bytes.insert(bytes.end(), {0x11, 0x22, 0x33, 0x44});
+    writeFile("lib.flb", bytes);
+    libraryOpen(&library, "lib.flb", 0, 0);
+    ASSERT_NE(library.stream, nullptr);
+
+    std::uint16_t two[5] = {};
+    std::uint32_t size = 0;
+    EXPECT_EQ(libraryLoadWhole(&library, "two.raw", two, 5, &size), libraryLoaded);
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(std::memcmp(two, pattern(10, 2).data(), 10), 0);
+    // Less than the entry holds: its beginning.
+    std::uint16_t first[2] = {};
+    EXPECT_EQ(libraryLoadWhole(&library, "two.raw", first, 2), libraryLoaded);
+    EXPECT_EQ(std::memcmp(first, pattern(10, 2).data(), 4), 0);
+
+    std::uint16_t untouched[4] = {7, 7, 7, 7};
+    EXPECT_EQ(libraryLoadWhole(&library, "one.raw", untouched, 4, &size), libraryEntryShort);
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(untouched[0], 7);
+    EXPECT_EQ(untouched[3], 7);
+    EXPECT_EQ(libraryLoadWhole(&library, "none.raw", untouched, 2), libraryNoEntry);
+    EXPECT_EQ(untouched[0], 7);
+    FileLibraryEntry entry{};
+    EXPECT_EQ(libraryFindEntry(&library, "one.raw", &entry), 1);
+    EXPECT_EQ(entry.size, 6u);
+    EXPECT_EQ(libraryFindEntry(&library, "none.raw", &entry), 0);
+    libraryClose(&library);
+    EXPECT_EQ(libraryLoadWhole(&library, "one.raw", untouched, 1), libraryNoEntry);
+}
+
+TEST_F(FileLibraryTest, LoadWholeReportsAFileThatEndsBeforeTheEntrysData) {
+    // The directory says 10 bytes; the file was cut after 4 of them.
+    const Bytes good = goodLibrary({{"two.raw", pattern(10, 2)}});
+    writeFile("lib.flb", Bytes(good.begin(), good.end() - 6));
+    libraryOpen(&library, "lib.flb", 0, 0);
+    std::uint16_t two[5] = {};
+    EXPECT_EQ(libraryLoadWhole(&library, "two.raw", two, 5), libraryReadFailed);
+}
