@@ -114,6 +114,10 @@ SoundDevice& device() {
     return *gmp.device;
 }
 
+int modeOf(const PlayHandle* song) {
+    return song->module->play_mode;
+}
+
 std::uint16_t orderAt(const PlayHandle* song, int position) {
     const Module* m = song->module;
     if (m->orders == nullptr || position < 0 || position >= m->song_length) return orderEnd;
@@ -306,7 +310,7 @@ int newNoteActions(PlayHandle* song, ChannelState& ch, int host) {
 }
 
 int newInstrument(PlayHandle* song, ChannelState& ch) {
-    const int mode = gmp.play_mode;
+    const int mode = modeOf(song);
     const Module* m = song->module;
     const int command = rowCommandOf(ch);
     if (!hasInstruments(mode)) {
@@ -315,7 +319,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
         ch.sample_offset = 0;
         const Sample* sample = gmp_channel_sample(m, &ch);
         if (sample == nullptr) return errOK;
-        cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
+        cmd_set_volume(song, &ch, sample->volume); // a negative one as 0, at most max_volume
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
@@ -334,13 +338,13 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     if (ch.sample == 255) return errOK;
     const Sample* sample = gmp_channel_sample(m, &ch);
     if (sample == nullptr) return errOK;
-    cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
+    cmd_set_volume(song, &ch, sample->volume); // a negative one as 0, at most max_volume
     if (extended) {
-        if (int code = cmd_set_panning(sample->panning); code != errOK) return code;
+        if (int code = cmd_set_panning(song, &ch, sample->panning); code != errOK) return code;
     } else {
         const Instrument* ins = gmp_instrument(m, ch.instrument);
         if ((ins->default_panning & 0x80) == 0) {
-            if (int code = cmd_set_panning(ins->default_panning); code != errOK) return code;
+            if (int code = cmd_set_panning(song, &ch, ins->default_panning); code != errOK) return code;
         }
     }
     ch.sample_offset = 0;
@@ -387,8 +391,8 @@ bool extendedInfoMemory(int command) {
 
 // The infobyte a handler gets: a zero one replaced from the memory; on the row
 // tick a nonzero one is remembered.
-int substituteInfo(ChannelState& ch, int command, int info, bool remember) {
-    switch (gmp.play_mode) {
+int substituteInfo(int mode, ChannelState& ch, int command, int info, bool remember) {
+    switch (mode) {
     case playModeScreamTracker3:
     case playModeImpulse:
         if (!sharesInfoMemory(command)) return info;
@@ -415,31 +419,29 @@ bool repeatsOnDelay(int command, int info) {
 }
 
 int runEffects(PlayHandle* song) {
-    const int mode = gmp.play_mode;
+    const int mode = modeOf(song);
     const CommandTable& table = tick_commands(mode);
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        gmp.channel = &ch;
         if (isExtended(mode) && (ch.row_flags & rowVolume) && ch.volume_byte > 64) {
-            if (int code = volume_column_tick(); code != errOK) return code;
+            if (int code = volume_column_tick(song, &ch); code != errOK) return code;
         }
         if ((ch.row_flags & rowCommand) == 0) continue;
         if (ch.command >= commandCount) return errInvalidPattern;
-        int info = substituteInfo(ch, ch.command, ch.info, false);
-        if (int code = table[ch.command](info); code != errOK) return code;
+        int info = substituteInfo(mode, ch, ch.command, ch.info, false);
+        if (int code = table[ch.command](song, &ch, info); code != errOK) return code;
     }
     return errOK;
 }
 
 int repeatRow(PlayHandle* song) {
-    const CommandTable& table = row_commands(gmp.play_mode);
+    const CommandTable& table = row_commands(modeOf(song));
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        gmp.channel = &ch;
         if ((ch.row_flags & rowCommand) == 0) continue;
         if (ch.command >= commandCount) return errInvalidPattern;
         if (!repeatsOnDelay(ch.command, ch.info)) continue;
-        if (int code = table[ch.command](ch.info); code != errOK) return code;
+        if (int code = table[ch.command](song, &ch, ch.info); code != errOK) return code;
     }
     if (int code = runEffects(song); code != errOK) return code;
     song->pattern_delay--;
@@ -508,8 +510,7 @@ bool slidesOnRowTick(int command) {
 }
 
 int processChannel(PlayHandle* song, ChannelState& ch) {
-    const int mode = gmp.play_mode;
-    gmp.channel = &ch;
+    const int mode = modeOf(song);
     const int command = rowCommandOf(ch);
     if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
         ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide) {
@@ -521,25 +522,25 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
     }
     if (ch.row_flags & rowVolume) {
         if (ch.volume_byte > 64) {
-            if (int code = volume_column_row(); code != errOK) return code;
+            if (int code = volume_column_row(song, &ch); code != errOK) return code;
         } else {
-            cmd_set_volume(std::min<int>(ch.volume_byte, song->max_volume));
+            cmd_set_volume(song, &ch, std::min<int>(ch.volume_byte, song->max_volume));
         }
     }
     CommandHandler afterNote = nullptr;
     int info = 0;
     if ((ch.row_flags & rowCommand) && ch.command != cmdNone) {
         if (ch.command >= commandCount) return errInvalidPattern;
-        info = substituteInfo(ch, ch.command, ch.info, true);
+        info = substituteInfo(mode, ch, ch.command, ch.info, true);
         const CommandHandler handler = row_commands(mode)[ch.command];
         if ((ch.row_flags & rowNewNote) && slidesOnRowTick(ch.command))
             afterNote = handler;
-        else if (int code = handler(info); code != errOK)
+        else if (int code = handler(song, &ch, info); code != errOK)
             return code;
     }
     if (ch.row_flags & rowNewNote) {
-        if (int code = gmp_start_row_note(false); code != errOK) return code;
-        return afterNote ? afterNote(info) : errOK;
+        if (int code = gmp_start_row_note(song, &ch, false); code != errOK) return code;
+        return afterNote ? afterNote(song, &ch, info) : errOK;
     }
     const bool vibratoRow =
         rowCommandOf(ch) == cmdVibrato || ((ch.row_flags & rowVolume) && (ch.volume_byte & 0xf0) == 0xb0);
@@ -573,7 +574,7 @@ int processRow(PlayHandle* song) {
     song->row++;
     if (song->row >= view.rows) {
         song->row = 0;
-        if (gmp.play_mode == playModeScreamTracker3 || isImpulse(gmp.play_mode)) song->loop_row = 0;
+        if (modeOf(song) == playModeScreamTracker3 || isImpulse(modeOf(song))) song->loop_row = 0;
         gmp_next_position(song);
     }
     return errOK;
@@ -598,7 +599,7 @@ int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
 int sendRate(const PlayHandle* song, ChannelState& ch) {
     if (ch.final_period <= 0) return errOK;
     std::uint32_t rate = 0;
-    if (int code = gmp_period_rate(gmp.play_mode, song->module->flags, ch.final_period, &rate); code != errOK)
+    if (int code = gmp_period_rate(modeOf(song), song->module->flags, ch.final_period, &rate); code != errOK)
         return code;
     return device().setChannelRate(ch.device_channel, rate);
 }
@@ -635,7 +636,7 @@ bool impulseFading(ChannelState& ch, const Instrument* ins) {
 
 // Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
 int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
-    const bool extended = isExtended(gmp.play_mode);
+    const bool extended = isExtended(modeOf(song));
     const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
     int volume = ch.effective_volume;
     if (ch.instrument != -1) {
@@ -702,8 +703,7 @@ int outputBackground(PlayHandle* song);
 int outputStage(PlayHandle* song) {
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        gmp.channel = &ch;
-        if (hasInstruments(gmp.play_mode)) {
+        if (hasInstruments(modeOf(song))) {
             if (int code = outputInstrumentChannel(song, ch); code != errOK) return code;
             continue;
         }
@@ -738,7 +738,6 @@ int outputBackground(PlayHandle* song) {
             if (int code = device().stopSound(ch.device_channel); code != errOK) return code;
             continue;
         }
-        gmp.channel = &ch;
         if (int code = outputInstrumentChannel(song, ch); code != errOK) return code;
     }
     return errOK;
@@ -811,9 +810,6 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
     song->pattern = orderAt(song, song->position);
 
     const int mode = module->play_mode;
-    gmp.song = song;
-    gmp.module = module;
-    gmp.play_mode = mode;
     const int centre = isExtended(mode) ? 128 : isImpulse(mode) ? 32 : 64;
     for (int c = 0; c < channelCount; c++) {
         ChannelState& ch = song->channels[c];
@@ -824,13 +820,11 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
                                      ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
                                      : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
-        gmp.channel = &ch;
-        if ((code = cmd_set_panning(module->panning ? module->panning[c] : centre)) != errOK) {
+        if ((code = cmd_set_panning(song, &ch, module->panning ? module->panning[c] : centre)) != errOK) {
             freeSong(song);
             return code;
         }
     }
-    gmp.channel = nullptr;
 
     switch (mode) {
     case playModeScreamTracker3:
@@ -931,10 +925,10 @@ int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int oct
     case playModeScreamTracker3:
     case playModeImpulse: {
         // The sample's middle-C rate divides; a sample without one cannot sound.
-        if (sample->relative_note <= 0 || octave >= 32) return 0;
+        if (sample->middle_c_rate <= 0 || octave >= 32) return 0;
         const std::uint32_t base = playMode == playModeImpulse ? itPeriodBase : s3mPeriodBase;
         return static_cast<int>(((base * notePeriods[semitone]) >> octave) /
-                                static_cast<std::uint32_t>(sample->relative_note));
+                                static_cast<std::uint32_t>(sample->middle_c_rate));
     }
     default:
         if (octave >= 32) return 0;
@@ -1035,18 +1029,17 @@ void gmp_next_position(PlayHandle* song) {
     gmp_enter_position(song);
 }
 
-int gmp_set_sample_position(const Sample* sample) {
-    const ChannelState& ch = *gmp.channel;
+int gmp_set_sample_position(const ChannelState* channel, const Sample* sample) {
     if (sample == nullptr || sample->device_handle <= 0) return errOK;
-    const int offset = std::clamp(ch.sample_offset, 0, maxSampleOffset);
-    return device().setChannelPosition(ch.device_channel,
-                                       static_cast<std::uint32_t>(sample->type == 2 ? offset * 2 : offset));
+    const int offset = std::clamp(channel->sample_offset, 0, maxSampleOffset);
+    return device().setChannelPosition(
+        channel->device_channel,
+        static_cast<std::uint32_t>(sample->type == SMP_16BIT_MONO ? offset * 2 : offset));
 }
 
-int gmp_start_note() {
-    ChannelState& ch = *gmp.channel;
-    PlayHandle* song = gmp.song;
-    const int mode = gmp.play_mode;
+int gmp_start_note(PlayHandle* song, ChannelState* channel) {
+    ChannelState& ch = *channel;
+    const int mode = modeOf(song);
     ch.vibrato_position = 0;
     int code = errOK;
     if (ch.instrument != -1 && ch.sample != 255) {
@@ -1081,7 +1074,7 @@ int gmp_start_note() {
             } else if ((code = gmp_period_rate(mode, song->module->flags, ch.period, &rate)) == errOK &&
                        (code = device().startSound(ch.device_channel, rate)) == errOK &&
                        ch.sample_offset != 0) {
-                code = gmp_set_sample_position(sample);
+                code = gmp_set_sample_position(&ch, sample);
             }
         }
     }
@@ -1089,12 +1082,13 @@ int gmp_start_note() {
     return code;
 }
 
-int gmp_start_row_note(bool keepOffset) {
-    ChannelState& ch = *gmp.channel;
-    const Module* m = gmp.song->module;
-    if (hasInstruments(gmp.play_mode) && ch.instrument != -1 && ch.pattern_note < noteStop) {
+int gmp_start_row_note(PlayHandle* song, ChannelState* channel, bool keepOffset) {
+    ChannelState& ch = *channel;
+    const Module* m = song->module;
+    const int mode = modeOf(song);
+    if (hasInstruments(mode) && ch.instrument != -1 && ch.pattern_note < noteStop) {
         const Instrument* ins = gmp_instrument(m, ch.new_instrument);
-        if (isExtended(gmp.play_mode))
+        if (isExtended(mode))
             ch.sample = extendedMapSample(ins, ch.pattern_note);
         else
             impulseMapSample(ch, ins);
@@ -1105,14 +1099,14 @@ int gmp_start_row_note(bool keepOffset) {
             // with or without an instrument number beside it (after a note off,
             // a bare note sounds again); Extended Module leaves that to the
             // instrument number.
-            if (isImpulse(gmp.play_mode)) {
+            if (isImpulse(mode)) {
                 restartEnvelopes(ch, false);
                 ch.key_off = 0;
             }
             if (int code = setSample(ch, gmp_channel_sample(m, &ch)); code != errOK) return code;
         }
     }
-    return gmp_start_note();
+    return gmp_start_note(song, channel);
 }
 
 int gmp_init(SoundDevice* device) {
@@ -1154,10 +1148,6 @@ int gmp_stop_song(PlayHandle* handle) {
     const int slot = slotOf(handle);
     if (slot < 0) return errInvalidArguments;
     gmp.song_table[slot] = nullptr;
-    if (gmp.song == handle) {
-        gmp.song = nullptr;
-        gmp.channel = nullptr;
-    }
     int first = errOK;
     for (void* block : {static_cast<void*>(handle->channels), static_cast<void*>(handle->status),
                         static_cast<void*>(handle->background)}) {
@@ -1172,9 +1162,6 @@ int gmp_play() {
     if (gmp.setup_busy) return errOK;
     for (PlayHandle* song : gmp.song_table) {
         if (song == nullptr || (song->loop_count != 0 && !song->loop_forever)) continue;
-        gmp.song = song;
-        gmp.module = song->module;
-        gmp.play_mode = song->module->play_mode;
         int code;
         if (song->tick + 1 < song->speed) {
             song->tick++;
