@@ -380,6 +380,34 @@ struct ItLoader {
         return (h[18] & flag) && *end > *start;
     }
 
+    // The sample's loops, in bytes. The mixer plays loop 1 until the note is
+    // released and then loop 2, so a sustain loop goes first and the
+    // sample's own loop after it.
+    static void setLoops(Sample* sample, const std::uint8_t* h, std::int64_t length, int frameBytes) {
+        const std::uint8_t flags = h[18];
+        std::int64_t loopStart, loopEnd, sustainStart, sustainEnd;
+        const bool loops = loopOf(h, sampleLoops, 52, length, &loopStart, &loopEnd);
+        const bool sustains = loopOf(h, sampleSustainLoops, 64, length, &sustainStart, &sustainEnd);
+        const LoopType loopType = (flags & sampleLoopPingPong) ? LOOP_BIDI : LOOP_FORWARD;
+        const LoopType sustainType = (flags & sampleSustainPingPong) ? LOOP_BIDI : LOOP_FORWARD;
+        if (sustains) {
+            sample->loop_mode = LOOPMODE_SUSTAIN_LOOPING;
+            sample->loop1_type = sustainType;
+            sample->loop1_start = static_cast<int>(sustainStart * frameBytes);
+            sample->loop1_end = static_cast<int>(sustainEnd * frameBytes);
+            if (loops) {
+                sample->loop2_type = loopType;
+                sample->loop2_start = static_cast<int>(loopStart * frameBytes);
+                sample->loop2_end = static_cast<int>(loopEnd * frameBytes);
+            }
+        } else if (loops) {
+            sample->loop_mode = LOOPMODE_SINGLE_LOOPING;
+            sample->loop1_type = loopType;
+            sample->loop1_start = static_cast<int>(loopStart * frameBytes);
+            sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
+        }
+    }
+
     // Fills a sample from its 80-byte header and checks that its data can be in the file.
     int fillSample(Sample* sample, const std::uint8_t* h) {
         copy_name(sample->name, h + 20, 26);
@@ -407,29 +435,7 @@ struct ItLoader {
         if ((flags & sampleCompressed) ? bytes > compressionRatio * available : bytes > available)
             return errEndOfFile;
 
-        // The mixer plays loop 1 until the note is released and then loop 2,
-        // so a sustain loop goes first and the sample's own loop after it.
-        std::int64_t loopStart, loopEnd, sustainStart, sustainEnd;
-        bool loops = loopOf(h, sampleLoops, 52, length, &loopStart, &loopEnd);
-        bool sustains = loopOf(h, sampleSustainLoops, 64, length, &sustainStart, &sustainEnd);
-        const LoopType loopType = (flags & sampleLoopPingPong) ? LOOP_BIDI : LOOP_FORWARD;
-        const LoopType sustainType = (flags & sampleSustainPingPong) ? LOOP_BIDI : LOOP_FORWARD;
-        if (sustains) {
-            sample->loop_mode = LOOPMODE_SUSTAIN_LOOPING;
-            sample->loop1_type = sustainType;
-            sample->loop1_start = static_cast<int>(sustainStart * frameBytes);
-            sample->loop1_end = static_cast<int>(sustainEnd * frameBytes);
-            if (loops) {
-                sample->loop2_type = loopType;
-                sample->loop2_start = static_cast<int>(loopStart * frameBytes);
-                sample->loop2_end = static_cast<int>(loopEnd * frameBytes);
-            }
-        } else if (loops) {
-            sample->loop_mode = LOOPMODE_SINGLE_LOOPING;
-            sample->loop1_type = loopType;
-            sample->loop1_start = static_cast<int>(loopStart * frameBytes);
-            sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
-        }
+        setLoops(sample, h, length, frameBytes);
         sample->type = frameBytes == 2 ? SMP_16BIT_MONO : SMP_8BIT_MONO;
         sample->length = static_cast<int>(bytes);
         sample->file_offset = static_cast<int>(offset);

@@ -91,6 +91,95 @@ struct PatternConversion {
     int highestInstrument = -1;
 };
 
+// One channel's cell as the file stores it.
+struct FileCell {
+    bool notePresent;
+    std::uint8_t note, instrument, volume, effect, parameter;
+};
+
+// Reads the cell at packed[*at]: a first byte with bit 7 set says which
+// fields follow, any other first byte is the note of a cell with every field.
+// False when the data ends inside the cell.
+bool readCell(const std::uint8_t* packed, std::size_t packedSize, std::size_t* at, FileCell* cell) {
+    auto next = [&](std::uint8_t* value) {
+        if (*at >= packedSize) return false;
+        *value = packed[(*at)++];
+        return true;
+    };
+    *cell = FileCell{};
+    std::uint8_t b;
+    if (!next(&b)) return false;
+    if (!(b & 0x80)) {
+        cell->notePresent = true;
+        cell->note = b;
+        return next(&cell->instrument) && next(&cell->volume) && next(&cell->effect) &&
+               next(&cell->parameter);
+    }
+    cell->notePresent = (b & 0x01) != 0;
+    return !(((b & 0x01) && !next(&cell->note)) || ((b & 0x02) && !next(&cell->instrument)) ||
+             ((b & 0x04) && !next(&cell->volume)) || ((b & 0x08) && !next(&cell->effect)) ||
+             ((b & 0x10) && !next(&cell->parameter)));
+}
+
+// The command and infobyte of a cell's effect; a key off (K) puts a key-off
+// note into the entry instead.
+void convertEffect(const FileCell& cell, RowEntry* entry) {
+    const std::uint8_t p = cell.parameter;
+    entry->info = p;
+    if ((cell.effect == 0 && p == 0) || cell.effect >= effectCommands.size()) return;
+    const int mapped = effectCommands[cell.effect];
+    switch (mapped) {
+    case fxExtended:
+        entry->command = extendedEffectCommands[p >> 4];
+        entry->info = p & 0x0f;
+        break;
+    case fxSpeedTempo: entry->command = p < 32 ? cmdSetSpeed : cmdSetTempo; break;
+    case fxKeyOff:
+        entry->note = noteKeyOff;
+        entry->flags |= entryNoteInstrument;
+        break;
+    case fxExtraFine:
+        entry->command = (p >> 4) == 2   ? cmdExtraFinePortaDown
+                         : (p >> 4) == 1 ? cmdExtraFinePortaUp
+                                         : cmdNone;
+        entry->info = p & 0x0f;
+        break;
+    default: entry->command = static_cast<Command>(mapped); break;
+    }
+}
+
+// A file cell as an entry of the packed row encoding (flags 0 when nothing
+// is left of it); the instrument it names is counted as used.
+RowEntry convertCell(const FileCell& cell, PatternConversion& conversion) {
+    RowEntry entry{};
+    entry.note = noteNone;
+    entry.instrument = instrumentNone;
+    if (cell.notePresent) entry.flags |= entryNoteInstrument;
+    if (cell.notePresent && cell.note != 0)
+        entry.note = cell.note <= 96
+                         ? static_cast<std::uint8_t>(((cell.note - 1) / 12) << 4 | (cell.note - 1) % 12)
+                         : noteKeyOff;
+    if (cell.instrument != 0) {
+        entry.instrument = static_cast<std::uint8_t>(cell.instrument - 1);
+        conversion.used[entry.instrument] = 1;
+        conversion.highestInstrument = std::max<int>(conversion.highestInstrument, entry.instrument);
+        entry.flags |= entryNoteInstrument;
+    }
+    // 0x10..0x50 set the volume, 0x60 and up are volume-column effects;
+    // anything else in the column means nothing and is dropped rather than
+    // read as a low volume.
+    if (cell.volume >= 0x10 && cell.volume <= 0x50) {
+        entry.flags |= entryVolume;
+        entry.volume = static_cast<std::uint8_t>(cell.volume - 0x10);
+    } else if (cell.volume >= 0x60) {
+        entry.flags |= entryVolume;
+        entry.volume = cell.volume;
+    }
+    convertEffect(cell, &entry);
+    if (entry.command != cmdNone) entry.flags |= entryCommand;
+    return entry;
+}
+
 // Converts one pattern's packed file data into the packed row encoding.
 // out must hold convertedCapacity(rows, channels) bytes.
 int convertPattern(const std::uint8_t* packed, std::size_t packedSize, int rows, int channels,
@@ -98,92 +187,21 @@ int convertPattern(const std::uint8_t* packed, std::size_t packedSize, int rows,
     if (rows < 1 || rows > maxPatternRows) return errInvalidModule;
     std::size_t w = 2 * sizeof(int);
     std::size_t r = 0;
-    auto next = [&](std::uint8_t* value) {
-        if (r >= packedSize) return false;
-        *value = packed[r++];
-        return true;
-    };
     for (int row = 0; row < rows; row++) {
-        if (packedSize != 0) {
-            for (int c = 0; c < channels; c++) {
-                std::uint8_t b, n = 0, i = 0, v = 0, t = 0, p = 0;
-                bool notePresent;
-                if (!next(&b)) return errInvalidPattern;
-                if (b & 0x80) {
-                    notePresent = (b & 0x01) != 0;
-                    if (((b & 0x01) && !next(&n)) || ((b & 0x02) && !next(&i)) || ((b & 0x04) && !next(&v)) ||
-                        ((b & 0x08) && !next(&t)) || ((b & 0x10) && !next(&p)))
-                        return errInvalidPattern;
-                } else {
-                    notePresent = true;
-                    n = b;
-                    if (!next(&i) || !next(&v) || !next(&t) || !next(&p)) return errInvalidPattern;
-                }
-
-                bool carriesNote = notePresent;
-                std::uint8_t note = noteNone, instrument = instrumentNone;
-                if (notePresent && n != 0)
-                    note =
-                        n <= 96 ? static_cast<std::uint8_t>(((n - 1) / 12) << 4 | (n - 1) % 12) : noteKeyOff;
-                if (i != 0) {
-                    instrument = static_cast<std::uint8_t>(i - 1);
-                    conversion.used[instrument] = 1;
-                    conversion.highestInstrument = std::max<int>(conversion.highestInstrument, instrument);
-                    carriesNote = true;
-                }
-
-                // 0x10..0x50 set the volume, 0x60 and up are volume-column
-                // effects; anything else in the column means nothing and is
-                // dropped rather than read as a low volume.
-                bool hasVolume = false;
-                std::uint8_t volume = 0;
-                if (v >= 0x10 && v <= 0x50) {
-                    hasVolume = true;
-                    volume = static_cast<std::uint8_t>(v - 0x10);
-                } else if (v >= 0x60) {
-                    hasVolume = true;
-                    volume = v;
-                }
-
-                Command command = cmdNone;
-                std::uint8_t info = p;
-                if ((t != 0 || p != 0) && t < effectCommands.size()) {
-                    int mapped = effectCommands[t];
-                    switch (mapped) {
-                    case fxExtended:
-                        command = extendedEffectCommands[p >> 4];
-                        info = p & 0x0f;
-                        break;
-                    case fxSpeedTempo: command = p < 32 ? cmdSetSpeed : cmdSetTempo; break;
-                    case fxKeyOff:
-                        note = noteKeyOff;
-                        carriesNote = true;
-                        break;
-                    case fxExtraFine:
-                        command = (p >> 4) == 2   ? cmdExtraFinePortaDown
-                                  : (p >> 4) == 1 ? cmdExtraFinePortaUp
-                                                  : cmdNone;
-                        info = p & 0x0f;
-                        break;
-                    default: command = static_cast<Command>(mapped); break;
-                    }
-                }
-
-                if (!carriesNote && !hasVolume && command == cmdNone) continue;
-                std::uint8_t flag = static_cast<std::uint8_t>(c);
-                if (carriesNote) flag |= entryNoteInstrument;
-                if (hasVolume) flag |= entryVolume;
-                if (command != cmdNone) flag |= entryCommand;
-                out[w++] = flag;
-                if (carriesNote) {
-                    out[w++] = note;
-                    out[w++] = instrument;
-                }
-                if (hasVolume) out[w++] = volume;
-                if (command != 0) {
-                    out[w++] = command;
-                    out[w++] = info;
-                }
+        for (int c = 0; packedSize != 0 && c < channels; c++) {
+            FileCell cell;
+            if (!readCell(packed, packedSize, &r, &cell)) return errInvalidPattern;
+            const RowEntry entry = convertCell(cell, conversion);
+            if (entry.flags == 0) continue;
+            out[w++] = static_cast<std::uint8_t>(entry.flags | c);
+            if (entry.flags & entryNoteInstrument) {
+                out[w++] = entry.note;
+                out[w++] = entry.instrument;
+            }
+            if (entry.flags & entryVolume) out[w++] = entry.volume;
+            if (entry.flags & entryCommand) {
+                out[w++] = entry.command;
+                out[w++] = entry.info;
             }
         }
         out[w++] = 0;

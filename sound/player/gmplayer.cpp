@@ -634,67 +634,78 @@ bool impulseFading(ChannelState& ch, const Instrument* ins) {
     return count == 0 || (e->loop_start < count && e->loop_end < count);
 }
 
-// Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
-int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
-    const bool extended = isExtended(modeOf(song));
-    const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
+// The volume of an Extended Module or Impulse Tracker note after its global
+// volumes, fade-out and volume envelope, which move on by one tick.
+int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument* ins, bool extended) {
     int volume = ch.effective_volume;
-    if (ch.instrument != -1) {
-        if (!extended) {
-            // Impulse Tracker scales every note by its sample's and its instrument's global volume.
-            const Sample* sample = gmp_channel_sample(song->module, &ch);
-            const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
-            const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
-            volume = volume * sampleVolume * instrumentVolume >> 12;
-        }
-        ch.fade_volume = std::max(ch.fade_volume, 0);
-        volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
-        if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
-            ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
-        if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
-            const std::int64_t scaled =
-                std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
-            volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
-        }
+    if (ch.instrument == -1) return volume;
+    if (!extended) {
+        // Impulse Tracker scales every note by its sample's and its instrument's global volume.
+        const Sample* sample = gmp_channel_sample(song->module, &ch);
+        const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
+        const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
+        volume = volume * sampleVolume * instrumentVolume >> 12;
     }
-    ch.final_volume = static_cast<std::uint8_t>(finalVolume(volume, song, ch));
-    if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK) return code;
+    ch.fade_volume = std::max(ch.fade_volume, 0);
+    volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
+    if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
+        ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
+    if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
+        const std::int64_t scaled =
+            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
+        volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
+    }
+    return volume;
+}
 
+// The device panning (-64..64) of an Extended Module or Impulse Tracker note
+// after its panning envelope, which moves on by one tick.
+int instrumentPanning(ChannelState& ch, const Instrument* ins, bool extended) {
     const bool panEnvelope = ins != nullptr && envelopeOn(ins->panning_envelope);
-    int panning = 0;
     if (extended) {
         int m = std::clamp(ch.panning, 0, 255);
         if (panEnvelope) {
             const int d = (gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8) - 32;
             m = std::clamp(m + (m < 128 ? m * d : d * (256 - m)) / 32, 0, 255);
         }
-        panning = std::clamp((m - 128) / 2, -64, 64);
-    } else {
-        // The envelope (-32..32) swings the panning within the room its side leaves, as the
-        // Extended Module stage does, so that an envelope never pins a channel to one side.
-        int m = std::clamp(ch.panning, 0, 64);
-        if (panEnvelope) {
-            const int d = std::clamp(
-                gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
-            m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
-        }
-        panning = m * 2 - 64;
+        return std::clamp((m - 128) / 2, -64, 64);
     }
-    if (int code = device().setChannelPanning(ch.device_channel, panning); code != errOK) return code;
+    // The envelope (-32..32) swings the panning within the room its side leaves, as the
+    // Extended Module stage does, so that an envelope never pins a channel to one side.
+    int m = std::clamp(ch.panning, 0, 64);
+    if (panEnvelope) {
+        const int d =
+            std::clamp(gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
+        m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
+    }
+    return m * 2 - 64;
+}
 
+// The period sent to the device: the output period, swung by an Extended
+// Module instrument's automatic vibrato.
+int autovibratoPeriod(const PlayHandle* song, ChannelState& ch, const Instrument* ins, bool extended) {
+    if (!extended || ins == nullptr || ins->vibrato_depth == 0) return ch.output_period;
+    const int full = ins->vibrato_depth * 256;
+    if (ins->vibrato_sweep == 0)
+        ch.autovib_ramp = full;
+    else if (!ch.key_off)
+        ch.autovib_ramp = std::min(ch.autovib_ramp + full / ins->vibrato_sweep, full);
+    ch.autovib_position = static_cast<std::uint8_t>(ch.autovib_position + ins->vibrato_rate);
+    const int a = autovibValue(ins->vibrato_waveform, ch.autovib_position);
+    return std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period, song->max_period);
+}
+
+// Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
+int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
+    const bool extended = isExtended(modeOf(song));
+    const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
+    ch.final_volume =
+        static_cast<std::uint8_t>(finalVolume(instrumentVolume(song, ch, ins, extended), song, ch));
+    if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK) return code;
+    const int panning = instrumentPanning(ch, ins, extended);
+    if (int code = device().setChannelPanning(ch.device_channel, panning); code != errOK) return code;
     if (ch.instrument == -1) return errOK;
-    ch.final_period = ch.output_period;
-    if (extended && ins != nullptr && ins->vibrato_depth != 0) {
-        const int full = ins->vibrato_depth * 256;
-        if (ins->vibrato_sweep == 0)
-            ch.autovib_ramp = full;
-        else if (!ch.key_off)
-            ch.autovib_ramp = std::min(ch.autovib_ramp + full / ins->vibrato_sweep, full);
-        ch.autovib_position = static_cast<std::uint8_t>(ch.autovib_position + ins->vibrato_rate);
-        const int a = autovibValue(ins->vibrato_waveform, ch.autovib_position);
-        ch.final_period =
-            std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period, song->max_period);
-    }
+    ch.final_period = autovibratoPeriod(song, ch, ins, extended);
     return sendRate(song, ch);
 }
 
@@ -765,8 +776,8 @@ void skipMarkers(PlayHandle* song, bool backward) {
     }
 }
 
-int startSong(Module* module, int slot, int startPosition, int endPosition, int restartPosition,
-              int loopForever, int channelCount, const int* deviceChannels, PlayHandle** handleOut) {
+// A song record with its channels and status, all cleared; null after a failure.
+int allocateSong(int channelCount, PlayHandle** out) {
     void* memory = nullptr;
     if (int code = mem_alloc_zeroed(sizeof(PlayHandle), &memory); code != errOK) return code;
     PlayHandle* song = static_cast<PlayHandle*>(memory);
@@ -781,21 +792,14 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
         return code;
     }
     song->status = static_cast<SongStatus*>(memory);
+    *out = song;
+    return errOK;
+}
 
-    song->slot = slot;
-    song->module = module;
-    song->loop_forever = loopForever;
-    song->global_volume = std::min<std::uint8_t>(module->global_volume, 64);
-    song->master_volume = 64;
-    song->speed = module->speed;
-    song->sync_value = -1;
-    song->channel_count = channelCount;
-    song->tempo = module->tempo != 0 ? module->tempo : gmp.tempo;
-    if ((code = gmp_set_tempo(module->tempo)) != errOK) {
-        freeSong(song);
-        return code;
-    }
-
+// Start, end and restart positions as asked (startPosition -1: the whole
+// song), and the first pattern to play.
+void placeSong(PlayHandle* song, int startPosition, int endPosition, int restartPosition) {
+    const Module* module = song->module;
     const int length = module->song_length;
     if (startPosition == -1) {
         startPosition = 0;
@@ -808,10 +812,15 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
     song->position = startPosition < length ? startPosition : song->restart_position;
     skipMarkers(song, false);
     song->pattern = orderAt(song, song->position);
+}
 
+// Every channel without instrument or note, at full volume, on its device
+// channel and at the module's panning for it.
+int startChannels(PlayHandle* song, const int* deviceChannels) {
+    const Module* module = song->module;
     const int mode = module->play_mode;
     const int centre = isExtended(mode) ? 128 : isImpulse(mode) ? 32 : 64;
-    for (int c = 0; c < channelCount; c++) {
+    for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
         ch.instrument = ch.new_instrument = -1;
         ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
@@ -820,48 +829,63 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
                                      ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
                                      : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
-        if ((code = cmd_set_panning(song, &ch, module->panning ? module->panning[c] : centre)) != errOK) {
-            freeSong(song);
+        if (int code = cmd_set_panning(song, &ch, module->panning ? module->panning[c] : centre);
+            code != errOK)
             return code;
-        }
     }
+    return errOK;
+}
 
-    switch (mode) {
+// The period limits, slide shift and volume ceiling of the song's play mode.
+void setPlayModeLimits(PlayHandle* song) {
+    const int flags = song->module->flags;
+    song->period_shift = 2;
+    song->max_volume = 64;
+    switch (song->module->play_mode) {
     case playModeScreamTracker3:
-        song->period_shift = 2;
         song->max_volume = 63;
-        if (module->flags & moduleAmigaLimits) {
-            song->min_period = 452;
-            song->max_period = 3424;
-        } else {
-            song->min_period = 64;
-            song->max_period = 32767;
-        }
+        song->min_period = (flags & moduleAmigaLimits) ? 452 : 64;
+        song->max_period = (flags & moduleAmigaLimits) ? 3424 : 32767;
         break;
     case playModeExtended:
-        song->period_shift = 2;
-        song->max_volume = 64;
         song->min_period = 57;
         song->max_period = 54784;
         break;
     case playModeImpulse:
-        song->period_shift = 2;
-        song->max_volume = 64;
         song->min_period = 64;
         song->max_period = 16777215;
         break;
     default:
         song->period_shift = 0;
-        song->max_volume = 64;
-        if (module->flags & moduleExtendedOctaves) {
-            song->min_period = 28;
-            song->max_period = 1712;
-        } else {
-            song->min_period = 113;
-            song->max_period = 856;
-        }
+        song->min_period = (flags & moduleExtendedOctaves) ? 28 : 113;
+        song->max_period = (flags & moduleExtendedOctaves) ? 1712 : 856;
         break;
     }
+}
+
+int startSong(Module* module, int slot, int startPosition, int endPosition, int restartPosition,
+              int loopForever, int channelCount, const int* deviceChannels, PlayHandle** handleOut) {
+    PlayHandle* song = nullptr;
+    if (int code = allocateSong(channelCount, &song); code != errOK) return code;
+    song->slot = slot;
+    song->module = module;
+    song->loop_forever = loopForever;
+    song->global_volume = std::min<std::uint8_t>(module->global_volume, 64);
+    song->master_volume = 64;
+    song->speed = module->speed;
+    song->sync_value = -1;
+    song->channel_count = channelCount;
+    song->tempo = module->tempo != 0 ? module->tempo : gmp.tempo;
+    int code = gmp_set_tempo(module->tempo);
+    if (code == errOK) {
+        placeSong(song, startPosition, endPosition, restartPosition);
+        code = startChannels(song, deviceChannels);
+    }
+    if (code != errOK) {
+        freeSong(song);
+        return code;
+    }
+    setPlayModeLimits(song);
 
     SongStatus* status = song->status;
     status->position = song->position;
