@@ -547,7 +547,8 @@ TEST_F(ItLoader, SamplesBecomeUnsignedBytesOrSignedWords) {
     EXPECT_EQ(sampleData(3), (std::vector<std::uint8_t>{0x34, 0x12, 0xfe, 0xff}));
     EXPECT_EQ(sampleData(4), (std::vector<std::uint8_t>{0x8a, 0x94, 0x8f}));
     const Sample* s = module->samples[0];
-    EXPECT_EQ(s->relative_note, 8363);
+    EXPECT_EQ(s->middle_c_rate, 8363);
+    EXPECT_EQ(s->relative_note, 0) << "the rate has a field of its own";
     EXPECT_EQ(s->panning, -1);
     EXPECT_EQ(s->sample_global_volume, 64);
     EXPECT_EQ(std::vector<std::uint8_t>(s->sample_vibrato, s->sample_vibrato + 4),
@@ -558,7 +559,7 @@ TEST_F(ItLoader, SamplesBecomeUnsignedBytesOrSignedWords) {
     ASSERT_EQ(load(spec), errOK);
     EXPECT_EQ(module->samples[0]->type, 0);
     EXPECT_EQ(module->samples[0]->data, nullptr);
-    EXPECT_EQ(module->samples[1]->relative_note, 8363) << "no rate means the usual middle C";
+    EXPECT_EQ(module->samples[1]->middle_c_rate, 8363) << "no rate means the usual middle C";
     spec.samples[4].length = 0x40000000;
     spec.samples[4].flags = 0x03;
     EXPECT_EQ(load(spec), errInvalidInstrument);

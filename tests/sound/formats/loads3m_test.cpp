@@ -351,7 +351,8 @@ TEST_F(S3mLoader, UsedInstrumentsGetOneSample) {
     EXPECT_EQ(s->loop1_end, 40);
     EXPECT_EQ(s->length, 40) << "nothing after the loop is ever heard";
     EXPECT_EQ(s->volume, 64);
-    EXPECT_EQ(s->relative_note, 8363) << "no rate means the usual middle C";
+    EXPECT_EQ(s->middle_c_rate, 8363) << "no rate means the usual middle C";
+    EXPECT_EQ(s->relative_note, 0) << "the rate has a field of its own";
     EXPECT_EQ(module->samples[1]->type, 0) << "AdLib instruments have no sample data";
     EXPECT_EQ(module->samples[2], nullptr);
     EXPECT_EQ(module->instruments[2]->sample_count, 0);

@@ -342,7 +342,8 @@ TEST_F(PlayerRobustness, DamagedSongsOfEveryPlayModePlayThroughThePlayerAndTheMi
                     s.volume = static_cast<int>(random() % 200) - 50;
                     s.panning = static_cast<int>(random() % 600) - 200;
                     s.finetune = static_cast<int>(random() % 600) - 300;
-                    s.relativeNote = random() % 5 == 0 ? -1 : static_cast<int>(random() % 40000) - 100;
+                    s.relativeNote = s.middleC =
+                        random() % 5 == 0 ? -1 : static_cast<int>(random() % 40000) - 100;
                     s.length = 64 + static_cast<int>(random() % 4000);
                 }
             }
