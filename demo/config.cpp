@@ -175,12 +175,13 @@ void runConfigWindow() {
     const std::uint32_t hidden = styleHidden;
     const WindowHandle group = createControl(configWindow, controlGroupBox, "", 2, 0, 278, 76, hidden | styleTabStop);
     modeList = createControl(configWindow, controlComboBox, nullptr, 6, 14, 180, 250, hidden | styleSort | styleTabStop);
-    mmxButton = createControl(configWindow, controlCheckBox, "Use MMX", 188, 14, 88, 24,
-                              hidden | stylePushLike | styleTabStop);
-    audioButton = createControl(configWindow, controlButton, "Audio Config", 6, 43, 270, 28, hidden | styleTabStop);
+    // Underlined letters (Alt+letter, or the letter alone) for the three buttons; "Use MMX" is a
+    // plain check box, so that its state shows as a tick.
+    mmxButton = createControl(configWindow, controlCheckBox, "Use &MMX", 188, 14, 88, 24, hidden | styleTabStop);
+    audioButton = createControl(configWindow, controlButton, "&Audio Config", 6, 43, 270, 28, hidden | styleTabStop);
     const WindowHandle picture =
         createControl(configWindow, controlPicture, "DemoBitmap", 282, 8, 200, 68, hidden | styleClientEdge);
-    goButton = createControl(configWindow, controlButton, "GO!", 488, 8, w - 490, 68,
+    goButton = createControl(configWindow, controlButton, "&GO!", 488, 8, w - 490, 68,
                              hidden | styleDefault | styleTabStop);
     const WindowHandle logList =
         createControl(configWindow, controlListBox, nullptr, 2, 80, w - 4, h - 82, hidden | styleStaticEdge | styleTabStop);

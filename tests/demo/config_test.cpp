@@ -49,11 +49,19 @@ std::vector<std::string> listed(std::uint8_t bufferType) {
     return texts;
 }
 
-// The control of window with this text and kind.
+// A control's text as shown: without the '&' that underlines its mnemonic.
+std::string shown(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != '&') out += c;
+    return out;
+}
+
+// The control of window with this shown text and kind.
 WindowHandle control(WindowHandle window, const std::string& text, ControlKind kind) {
     for (WindowHandle child : windowRecord(window)->children) {
         const WindowRecord* c = windowRecord(child);
-        if (c->control == kind && c->text == text) return child;
+        if (c->control == kind && shown(c->text) == text) return child;
     }
     return 0;
 }
@@ -161,7 +169,7 @@ TEST(ConfigWindow, HasItsControlsWhereTheyBelongAndStaysOpenAfterGo) {
     EXPECT_EQ(go->width, w - 490);
     const WindowRecord* mmx = windowRecord(control(configWindow, "Use MMX", controlCheckBox));
     ASSERT_NE(mmx, nullptr);
-    EXPECT_TRUE(mmx->style & stylePushLike);
+    EXPECT_FALSE(mmx->style & stylePushLike); // a check box that shows its tick, not a toggle button
     EXPECT_EQ(mmx->checked, 0);
     EXPECT_EQ(mmx->enabled, 1);
     const WindowRecord* picture = windowRecord(control(configWindow, "DemoBitmap", controlPicture));
@@ -210,6 +218,31 @@ TEST(ConfigWindow, AudioConfigOpensTheSoundSetupAndCancellingChangesNothingHere)
     EXPECT_EQ(captions[2], "'Morva by Gravel Mantle'"); // back, still waiting for "GO!"
     EXPECT_EQ(demoSettings.modeIndex, 5);
     EXPECT_EQ(startRequested, 1);
+    platformShutdown(0);
+}
+
+// The window's buttons have underlined letters, and Alt with the letter presses them.
+TEST(ConfigWindow, EveryButtonHasAnUnderlinedLetterThatAltPresses) {
+    start(headlessAllModes());
+    runConfigWindow();
+    for (const char* text : {"&Audio Config", "Use &MMX", "&GO!"}) {
+        bool found = false;
+        for (WindowHandle child : windowRecord(configWindow)->children)
+            found = found || windowRecord(child)->text == text;
+        EXPECT_TRUE(found) << text;
+    }
+    platformShutdown(0);
+    static std::vector<std::string> captions;
+    captions.clear();
+    start(headlessAllModes(), {"key:alt+a", "key:escape", "key:alt+m", "key:alt+g"}, [](WindowHandle active) {
+        captions.push_back(windowRecord(active)->text);
+        return 0;
+    });
+    runConfigWindow();
+    ASSERT_GE(captions.size(), 2u);
+    EXPECT_EQ(captions[1], "VIREZ Digital Audio System v1.1.2 Setup"); // Alt+A opened it, Escape closed it
+    EXPECT_EQ(useMmx, 1);                                             // Alt+M ticked "Use MMX"
+    EXPECT_EQ(startRequested, 1);                                     // Alt+G pressed "GO!"
     platformShutdown(0);
 }
 
