@@ -1,8 +1,8 @@
 // morva with the keyboard alone, on a plain X server without a window manager (Xvfb), keys sent
 // with xdotool to whichever window has the keyboard, as a user's would be: every dialog and
 // message box gives the keyboard back to the window below when it closes, message boxes answer
-// Enter, and the configuration window shows its own controls again under the box that follows
-// Escape.
+// Enter and Escape, the configuration window shows its own controls again under the box that
+// follows Escape, and the sound setup confirmed with OK is there at the next start.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -243,6 +243,52 @@ TEST_F(PlainXKeyboard, EveryClosedDialogGivesTheKeyboardBackAndTheMessageBoxAnsw
     EXPECT_TRUE(near(log, 255, 255, 255)) << log[0] << "," << log[1] << "," << log[2];
     screen.key("Return");
     EXPECT_EQ(show.end(20), 0) << "Enter did not close the message box\n" << show.errors();
+}
+
+// The setup confirmed with OK is kept: "No Sound" chosen at one start opens no sound output at the
+// next, while a start before it did; a message box also closes with Escape.
+TEST_F(PlainXKeyboard, TheSoundSetupConfirmedWithOkIsThereAtTheNextStart) {
+    PlainScreen screen(root);
+    ASSERT_TRUE(screen.up()) << readText(root / "xvfb.err");
+    // "GO!", Escape once the show is on, Escape for the message box: the exit code.
+    const auto goAndAbort = [&](Show& show) {
+        screen.key("Return");
+        if (!waitFor([&] { return screen.window(showTitle) != 0; }, 30)) return -3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        screen.key("Escape");
+        if (!waitFor([&] { return screen.window("User interruption") != 0; }, 20)) return -4;
+        screen.key("Escape");
+        return show.end(20);
+    };
+    const auto configShown = [&] { return screen.window(configTitle) != 0; };
+    {
+        Show before(screen, root / "before", "sound.raw");
+        ASSERT_TRUE(waitFor(configShown, 60)) << before.errors();
+        EXPECT_EQ(goAndAbort(before), 0) << before.errors();
+        EXPECT_TRUE(fs::exists(root / "before" / "sound.raw")) << "the default setup opened no sound output";
+    }
+    {
+        Show choosing(screen, root / "choosing", "sound.raw");
+        ASSERT_TRUE(waitFor(configShown, 60)) << choosing.errors();
+        screen.key("alt+a");
+        ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) != 0; }, 10));
+        screen.key("alt+o"); // the sound card list
+        screen.key("Up");    // "No Sound"
+        screen.key("Return"); // OK
+        ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) == 0; }, 10));
+        EXPECT_EQ(goAndAbort(choosing), 0) << choosing.errors();
+        EXPECT_FALSE(fs::exists(root / "choosing" / "sound.raw"));
+    }
+    const std::string kept = readText(root / "config" / "morva" / "sound-setup.bin");
+    ASSERT_EQ(kept.size(), 28u);
+    EXPECT_EQ(kept.substr(20, 4), std::string("\x02\x00\x00\x00", 4)); // the silent device
+    {
+        Show next(screen, root / "next", "sound.raw");
+        ASSERT_TRUE(waitFor(configShown, 60)) << next.errors();
+        EXPECT_EQ(goAndAbort(next), 0) << next.errors();
+        EXPECT_FALSE(fs::exists(root / "next" / "sound.raw")) << "the next start forgot \"No Sound\"";
+        EXPECT_EQ(next.errors().find("sound setup"), std::string::npos) << next.errors();
+    }
 }
 
 #endif
