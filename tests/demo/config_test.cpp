@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "demo/demo.h"
 #include "platform/headless.h"
+#include "sound/api/mglobals.h"
+#include "sound/api/soundapi.h"
+#include "sound/setup/win32cnf.h"
 
 namespace {
 
@@ -244,6 +249,55 @@ TEST(ConfigWindow, EveryButtonHasAnUnderlinedLetterThatAltPresses) {
     EXPECT_EQ(useMmx, 1);                                             // Alt+M ticked "Use MMX"
     EXPECT_EQ(startRequested, 1);                                     // Alt+G pressed "GO!"
     platformShutdown(0);
+}
+
+// The sound setup confirmed at one start is what the sound setup dialog shows at the next.
+TEST(ConfigWindow, TheNextStartShowsTheSoundSetupConfirmedBefore) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("morva-config-kept-" + std::to_string(getpid()));
+    std::filesystem::remove_all(folder);
+    const auto startIn = [&](std::vector<std::string> script, std::function<int(WindowHandle)> user) {
+        HeadlessOptions options;
+        options.modes = headlessAllModes();
+        options.script = std::move(script);
+        options.user = std::move(user);
+        options.settingsFolder = folder.string();
+        headlessConfigure(options, HeadlessRecorder{});
+        platformInit(headlessBackend());
+        demoSettings = defaultSettings();
+        startRequested = 0;
+        sound_startup();
+        restoreSoundSetup();
+        runConfigWindow();
+        platformShutdown(0);
+    };
+    startIn({"Audio Config", "Very Low (smallest CPU usage)", "Stereo=0", "Buffer Length:=200", "S&ound Card:=No Sound",
+             "OK", "GO!"},
+            {});
+    EXPECT_EQ(soundSetupFile(), (folder / "sound-setup.bin").string());
+    ASSERT_TRUE(std::filesystem::exists(folder / "sound-setup.bin"));
+    // The next start: the library from its defaults, then the kept setup, then a look at the dialog.
+    static std::vector<int> checked;
+    static std::string card, buffer;
+    checked.clear();
+    startIn({"Audio Config", "Cancel", "GO!"}, [](WindowHandle active) {
+        if (windowRecord(active)->text.find("VIREZ") == std::string::npos) return 0;
+        for (WindowHandle child : windowRecord(active)->children)
+            if (controlGetCheck(child)) checked.push_back(controlGetId(child));
+        char text[64];
+        getWindowText(dialogItem(active, idSoundCard), text, sizeof text);
+        card = text;
+        getWindowText(dialogItem(active, idBufferLength), text, sizeof text);
+        buffer = text;
+        return 0;
+    });
+    EXPECT_EQ(checked, std::vector<int>{idPresetVeryLow}); // and not "Stereo"
+    EXPECT_EQ(card, "No Sound");
+    EXPECT_EQ(buffer, "200");
+    EXPECT_EQ(soundOptions[optMixingRate], 22050);
+    EXPECT_EQ(chosen_device_number, 2);
+    sound_startup();
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ConfigWindowDeathTest, ClosingItEndsTheProcessWithCodeZeroBeforeOrAfterGo) {
