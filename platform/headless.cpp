@@ -135,9 +135,10 @@ void init() {
     state.statusChangedMs = 0;
     state.mainThread = std::this_thread::get_id();
     state.stopping = 0;
-    state.stopTicks = state.options.stopAtMs < 0
-                          ? std::numeric_limits<std::int64_t>::max()
-                          : static_cast<std::int64_t>(static_cast<__int128>(state.options.stopAtMs) * frequency() / 1000);
+    state.stopTicks =
+        state.options.stopAtMs < 0
+            ? std::numeric_limits<std::int64_t>::max()
+            : static_cast<std::int64_t>(static_cast<__int128>(state.options.stopAtMs) * frequency() / 1000);
     state.waveOpen = 0;
     state.sinkFrames = 0;
     state.finished = 0;
@@ -375,6 +376,7 @@ void traceStatusRecorded(std::int32_t order, std::int32_t row) {
 std::int64_t counterFrequencyH() {
     return frequency();
 }
+
 // A play status that has not changed for this long means the music no longer advances: longer
 // than any row of a module lasts, even one held by a pattern delay.
 constexpr std::int64_t musicStillMs = 10'000;

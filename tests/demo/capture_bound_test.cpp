@@ -63,12 +63,11 @@ struct Outcome {
 // Runs the capture through the shell (for a file size limit), killed after two minutes: without a
 // bound these runs would never end.
 Outcome capture(const fs::path& folder, const std::string& arguments, const std::string& limit = "") {
-    const std::string command = (limit.empty() ? "" : "ulimit -f " + limit + "; ") + "exec '" + captureProgram +
-                                "' " + arguments;
+    const std::string command =
+        (limit.empty() ? "" : "ulimit -f " + limit + "; ") + "exec '" + captureProgram + "' " + arguments;
     Outcome run;
-    run.status = waitProgramFor(spawnProgram("/bin/sh", folder, {"-c", command}, {}, folder / ".stdout",
-                                             folder / ".stderr"),
-                                120);
+    run.status = waitProgramFor(
+        spawnProgram("/bin/sh", folder, {"-c", command}, {}, folder / ".stdout", folder / ".stderr"), 120);
     run.out = readFile(folder / ".stdout");
     run.err = readFile(folder / ".stderr");
     return run;
@@ -137,18 +136,22 @@ TEST_F(CaptureBound, MissingSecondModuleEndsAtTheBoundWithCompleteFilesAndSaysWh
     const Outcome r = capture(folder, "--out out --max-seconds 20");
     ASSERT_EQ(r.status, 5) << r.err;
     EXPECT_NE(r.err.find("morva: cannot load the music module \"mopart2.xm\""), std::string::npos) << r.err;
-    const std::string said = "morva-capture: stopped after 20 s of show time (--max-seconds): the music stopped "
-                             "advancing at ";
+    const std::string said =
+        "morva-capture: stopped after 20 s of show time (--max-seconds): the music stopped "
+        "advancing at ";
     ASSERT_NE(r.err.find(said), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("(order 5, row ", r.err.find(said)), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("and the show was waiting for it; the files hold the show up to here"), std::string::npos)
+    EXPECT_NE(r.err.find("and the show was waiting for it; the files hold the show up to here"),
+              std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("morva-capture: 20.0 s of show"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("exit code 5; written to out: events.tsv, video.y4m, audio.wav"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("exit code 5; written to out: events.tsv, video.y4m, audio.wav"), std::string::npos)
+        << r.out;
     // The events end with the stop and the exit code; the video and the sound run to the stop.
     const std::vector<std::string> events = lines(readFile(folder / "out" / "events.tsv"));
     ASSERT_GE(events.size(), 2u);
-    EXPECT_NE(events[events.size() - 2].find("\tstopped\tthe music stopped advancing at "), std::string::npos);
+    EXPECT_NE(events[events.size() - 2].find("\tstopped\tthe music stopped advancing at "),
+              std::string::npos);
     EXPECT_EQ(events.back(), "20000\texit\t5");
     EXPECT_EQ(wholeFrames(folder / "out" / "video.y4m", 320, 240), 20 * 30 + 1);
     EXPECT_NEAR(wholeSound(folder / "out" / "audio.wav"), 20.0, 0.05);
@@ -169,8 +172,9 @@ TEST_F(CaptureBound, ShowStillRunningAtTheBoundIsSaidToBe) {
     const fs::path folder = workFolder("running", shortModule(15));
     const Outcome r = capture(folder, "--out out --max-seconds 5"); // the music plays from 3 s on
     EXPECT_EQ(r.status, 5) << r.err;
-    EXPECT_NE(r.err.find("morva-capture: stopped after 5 s of show time (--max-seconds): the show was still running "
-                         "(the music at order "),
+    EXPECT_NE(r.err.find(
+                  "morva-capture: stopped after 5 s of show time (--max-seconds): the show was still running "
+                  "(the music at order "),
               std::string::npos)
         << r.err;
     EXPECT_EQ(wholeFrames(folder / "out" / "video.y4m", 320, 240), 5 * 30 + 1);
@@ -193,8 +197,8 @@ TEST_F(CaptureBound, BadBoundsAreRefusedAndTheHelpExplainsTheBoundAndTheCodes) {
     }
     const Outcome help = capture(folder, "--help");
     EXPECT_EQ(help.status, 0);
-    for (const char* said : {"--max-seconds S", "(default: 600)", "  5  stopped at --max-seconds", "  6  a file could not be written",
-                             "--settings-folder DIR"})
+    for (const char* said : {"--max-seconds S", "(default: 600)", "  5  stopped at --max-seconds",
+                             "  6  a file could not be written", "--settings-folder DIR"})
         EXPECT_NE(help.out.find(said), std::string::npos) << said << " missing from:\n" << help.out;
 }
 
@@ -204,9 +208,10 @@ TEST_F(CaptureBound, WriteFailureStopsTheRunAtOnceNamingTheFileAndTheReason) {
     // 1 MiB in the 512-byte blocks of dash's ulimit (2 MiB in bash's): a dozen frames of video.
     const Outcome r = capture(folder, "--out out", "2048");
     EXPECT_EQ(r.status, 6) << r.err;
-    EXPECT_NE(r.err.find("morva-capture: cannot write out/video.y4m: File too large; the capture stops here and "
-                         "removes the incomplete file"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("morva-capture: cannot write out/video.y4m: File too large; the capture stops here and "
+                   "removes the incomplete file"),
+        std::string::npos)
         << r.err;
     EXPECT_FALSE(fs::exists(folder / "out" / "video.y4m"));
     EXPECT_FALSE(fs::exists(folder / "out" / "audio.wav")); // nothing more is written after it
@@ -225,7 +230,9 @@ TEST_F(CaptureBound, OutputFolderThatCannotBeMadeIsNamedWithTheReason) {
     writeBytes(folder / "file", {1});
     const Outcome r = capture(folder, "--out file/out");
     EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_NE(r.err.find("morva-capture: cannot make the folder file/out: Not a directory"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("morva-capture: cannot make the folder file/out: Not a directory"),
+              std::string::npos)
+        << r.err;
 }
 
 } // namespace

@@ -64,7 +64,8 @@ Outcome capture(const std::vector<std::string>& arguments, const std::vector<std
     std::vector<std::string> all = {"--out", "out"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     fs::remove_all(folder / "out");
-    run.status = waitProgramFor(spawnProgram(captureProgram, folder, all, environment, folder / ".stdout", folder / ".stderr"), 120);
+    run.status = waitProgramFor(
+        spawnProgram(captureProgram, folder, all, environment, folder / ".stdout", folder / ".stderr"), 120);
     run.err = readFile(folder / ".stderr");
     const std::string wav = readFile(folder / "out" / "audio.wav");
     run.sound = wav.size() > 44 && std::any_of(wav.begin() + 44, wav.end(), [](char c) { return c != 0; });
@@ -97,10 +98,12 @@ TEST_F(KeptSoundSetup, ConfirmedSetupIsThereAtTheNextStart) {
     EXPECT_TRUE(before.sound);
     EXPECT_FALSE(fs::exists(showFolder() / "config" / "sound-setup.bin")) << "nothing was confirmed";
     // Cancelled: nothing kept.
-    EXPECT_EQ(capture({"--settings-folder", "config", "--audio-setup", "open;preset=No Sound;cancel"}).status, 1);
+    EXPECT_EQ(capture({"--settings-folder", "config", "--audio-setup", "open;preset=No Sound;cancel"}).status,
+              1);
     EXPECT_FALSE(fs::exists(showFolder() / "config" / "sound-setup.bin"));
     // Confirmed: kept, and the next start plays in silence without being told.
-    const Outcome choosing = capture({"--settings-folder", "config", "--audio-setup", "open;preset=No Sound;ok"});
+    const Outcome choosing =
+        capture({"--settings-folder", "config", "--audio-setup", "open;preset=No Sound;ok"});
     EXPECT_EQ(choosing.status, 1) << choosing.err;
     EXPECT_FALSE(choosing.sound);
     EXPECT_EQ(fs::file_size(showFolder() / "config" / "sound-setup.bin"), 28u);
@@ -123,17 +126,20 @@ TEST_F(KeptSoundSetup, UnreadableKeptSetupIsReportedOnceAndTheDefaultsAreUsed) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(r.sound);
     EXPECT_EQ(count(r.err, "cannot be read"), 1) << r.err;
-    EXPECT_NE(r.err.find("morva: the sound setup kept in config/sound-setup.bin cannot be read ("), std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("); the default sound setup is used (confirm a setup with OK to replace the file, or "
-                         "delete it)\n"),
+    EXPECT_NE(r.err.find("morva: the sound setup kept in config/sound-setup.bin cannot be read ("),
               std::string::npos)
+        << r.err;
+    EXPECT_NE(
+        r.err.find("); the default sound setup is used (confirm a setup with OK to replace the file, or "
+                   "delete it)\n"),
+        std::string::npos)
         << r.err;
 }
 
 TEST_F(KeptSoundSetup, SetupThatCannotBeKeptIsSaidAndHoldsForTheRun) {
     writeBytes(showFolder() / "notafolder", {1});
-    const Outcome r = capture({"--settings-folder", "notafolder/config", "--audio-setup", "open;preset=No Sound;ok"});
+    const Outcome r =
+        capture({"--settings-folder", "notafolder/config", "--audio-setup", "open;preset=No Sound;ok"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_FALSE(r.sound);
     EXPECT_NE(r.err.find("morva: cannot keep the sound setup: the folder notafolder/config cannot be made ("),
@@ -145,9 +151,10 @@ TEST_F(KeptSoundSetup, SetupThatCannotBeKeptIsSaidAndHoldsForTheRun) {
 // Recordings repeat: a user's kept setup is neither read nor written without --settings-folder.
 TEST_F(KeptSoundSetup, TheCaptureLeavesAUsersKeptSetupAlone) {
     const fs::path user = root / "user-config";
-    writeBytes(user / "morva" / "sound-setup.bin",
-               {0x44, 0xAC, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0xF4, 1, 0, 0, 100, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0});
-    const std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + user.string(), "HOME=" + (root / "home").string()};
+    writeBytes(user / "morva" / "sound-setup.bin", {0x44, 0xAC, 0,   0, 10, 0, 0, 0, 0, 0, 0, 0, 0xF4, 1,
+                                                    0,    0,    100, 0, 0,  0, 2, 0, 0, 0, 0, 0, 0,    0});
+    const std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + user.string(),
+                                                  "HOME=" + (root / "home").string()};
     const Outcome r = capture({}, environment);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(r.sound) << "the capture took the user's \"No Sound\"";

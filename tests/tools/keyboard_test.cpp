@@ -65,8 +65,9 @@ class PlainScreen {
                fs::exists("/tmp/.X11-unix/X" + std::to_string(number)))
             ++number;
         display_ = ":" + std::to_string(number);
-        server_ = spawnProgram("/usr/bin/env", folder, {"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                               {}, folder / "xvfb.out", folder / "xvfb.err");
+        server_ = spawnProgram("/usr/bin/env", folder,
+                               {"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+                               folder / "xvfb.out", folder / "xvfb.err");
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
         waitFor([&] { return fs::exists(socket); }, 10);
         for (int i = 0; i < 50 && !x_; ++i) {
@@ -132,7 +133,8 @@ class PlainScreen {
     int xdotool(const std::vector<std::string>& arguments, const fs::path& out) const {
         std::vector<std::string> all = {"xdotool"};
         all.insert(all.end(), arguments.begin(), arguments.end());
-        return waitProgramFor(spawnProgram("/usr/bin/env", folder_, all, {"DISPLAY=" + display_}, out, folder_ / ".xdotool.err"),
+        return waitProgramFor(spawnProgram("/usr/bin/env", folder_, all, {"DISPLAY=" + display_}, out,
+                                           folder_ / ".xdotool.err"),
                               20);
     }
 
@@ -154,9 +156,10 @@ struct Show {
         for (const char* file : {"morva.flb", "mopart1.xm", "mopart2.xm"})
             if (!fs::exists(folder / file)) fs::create_symlink(data / file, folder / file);
         pid = spawnProgram(morva, folder, {},
-                           {"DISPLAY=" + screen.display(), "WAYLAND_DISPLAY", "XDG_CONFIG_HOME=" + (root / "config").string(),
-                            "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (folder / soundFile).string(),
-                            "SDL_DISKAUDIODELAY=20", "ASAN_OPTIONS=detect_leaks=0", "MORVA_WINDOWED"},
+                           {"DISPLAY=" + screen.display(), "WAYLAND_DISPLAY",
+                            "XDG_CONFIG_HOME=" + (root / "config").string(), "SDL_AUDIODRIVER=disk",
+                            "SDL_DISKAUDIOFILE=" + (folder / soundFile).string(), "SDL_DISKAUDIODELAY=20",
+                            "ASAN_OPTIONS=detect_leaks=0", "MORVA_WINDOWED"},
                            folder / "out.txt", folder / "err.txt");
     }
     ~Show() {
@@ -214,7 +217,8 @@ TEST_F(PlainXKeyboard, EveryClosedDialogGivesTheKeyboardBackAndTheMessageBoxAnsw
     screen.key("alt+a");
     ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) != 0; }, 10)) << "Alt+A opened no sound setup";
     screen.key("alt+c"); // "Custom...": the custom quality dialog over the setup dialog
-    ASSERT_TRUE(waitFor([&] { return screen.window(customTitle) != 0; }, 10)) << "Alt+C opened no custom dialog";
+    ASSERT_TRUE(waitFor([&] { return screen.window(customTitle) != 0; }, 10))
+        << "Alt+C opened no custom dialog";
     screen.key("Escape");
     ASSERT_TRUE(waitFor([&] { return screen.window(customTitle) == 0; }, 10));
     screen.key("Escape"); // heard by the setup dialog only if it has the keyboard again
@@ -272,8 +276,8 @@ TEST_F(PlainXKeyboard, TheSoundSetupConfirmedWithOkIsThereAtTheNextStart) {
         ASSERT_TRUE(waitFor(configShown, 60)) << choosing.errors();
         screen.key("alt+a");
         ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) != 0; }, 10));
-        screen.key("alt+o"); // the sound card list
-        screen.key("Up");    // "No Sound"
+        screen.key("alt+o");  // the sound card list
+        screen.key("Up");     // "No Sound"
         screen.key("Return"); // OK
         ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) == 0; }, 10));
         EXPECT_EQ(goAndAbort(choosing), 0) << choosing.errors();

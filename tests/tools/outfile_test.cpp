@@ -18,8 +18,9 @@ namespace {
 class OutputFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("outfile-test-" + std::to_string(getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder =
+            fs::temp_directory_path() / ("outfile-test-" + std::to_string(getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
         fs::current_path(folder, error);
@@ -129,17 +130,25 @@ TEST_F(OutputFiles, TheChecksOfARunSayWhatIsWrong) {
     fs::create_directories("sub");
     write("sub/in.xm", "module");
     using Plan = std::vector<PlannedOutput>;
-    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "in.wav", "WAVE file"}, {"in.xm", "in.tl", "timeline"}}, false), "");
-    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "-", "WAVE file"}, {"sub/in.xm", "-", "WAVE file"}}, false),
-              "several files cannot go to standard output: their WAVE files would run together as one stream; give "
-              "a folder (DIR/) or a name with %s");
-    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "out.wav", "WAVE file"}, {"sub/in.xm", "sub/../out.wav", "WAVE file"}}, false),
-              "in.xm and sub/in.xm would both be written to sub/../out.wav; render them in separate runs or into names "
-              "that tell them apart");
-    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "taken.wav", "WAVE file"}}, false), "taken.wav exists; give --force to replace it");
+    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "in.wav", "WAVE file"}, {"in.xm", "in.tl", "timeline"}}, false),
+              "");
+    EXPECT_EQ(
+        checkOutputs(Plan{{"in.xm", "-", "WAVE file"}, {"sub/in.xm", "-", "WAVE file"}}, false),
+        "several files cannot go to standard output: their WAVE files would run together as one stream; give "
+        "a folder (DIR/) or a name with %s");
+    EXPECT_EQ(
+        checkOutputs(Plan{{"in.xm", "out.wav", "WAVE file"}, {"sub/in.xm", "sub/../out.wav", "WAVE file"}},
+                     false),
+        "in.xm and sub/in.xm would both be written to sub/../out.wav; render them in separate runs or into "
+        "names "
+        "that tell them apart");
+    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "taken.wav", "WAVE file"}}, false),
+              "taken.wav exists; give --force to replace it");
     EXPECT_EQ(checkOutputs(Plan{{"in.xm", "taken.wav", "WAVE file"}}, true), "");
     EXPECT_EQ(checkOutputs(Plan{{"in.xm", "./in.xm", "timeline"}}, true),
               "the timeline of in.xm would be written over the input in.xm");
     // Devices take any number of outputs.
-    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "/dev/null", "WAVE file"}, {"sub/in.xm", "/dev/null", "WAVE file"}}, false), "");
+    EXPECT_EQ(checkOutputs(Plan{{"in.xm", "/dev/null", "WAVE file"}, {"sub/in.xm", "/dev/null", "WAVE file"}},
+                           false),
+              "");
 }

@@ -46,14 +46,19 @@ TEST(RunShowBound, HeadlessRunOfAShowThatNeverEndsStopsAndSaysSo) {
                                       300);
     const std::string all = readText(build / ".stdout") + readText(build / ".stderr");
     EXPECT_EQ(status, 5) << all;
-    EXPECT_NE(all.find("morva-capture: stopped after 60 s of show time (--max-seconds): the music stopped advancing"),
-              std::string::npos)
+    EXPECT_NE(
+        all.find(
+            "morva-capture: stopped after 60 s of show time (--max-seconds): the music stopped advancing"),
+        std::string::npos)
         << all;
-    EXPECT_NE(all.find("Capture written to " + (build / "capture").string() + ": events.tsv video.y4m audio.wav\n"),
-              std::string::npos)
+    EXPECT_NE(
+        all.find("Capture written to " + (build / "capture").string() + ": events.tsv video.y4m audio.wav\n"),
+        std::string::npos)
         << all;
-    EXPECT_NE(all.find("The show did not end by itself: the capture stopped it at its bound of show time (exit code 5"),
-              std::string::npos)
+    EXPECT_NE(
+        all.find(
+            "The show did not end by itself: the capture stopped it at its bound of show time (exit code 5"),
+        std::string::npos)
         << all;
     if (!HasFailure()) fs::remove_all(build);
 }

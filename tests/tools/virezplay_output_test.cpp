@@ -29,8 +29,8 @@ std::vector<std::string> filesIn(const fs::path& folder) {
 Result runLimited(const fs::path& folder, const std::string& limit, const std::string& arguments) {
     Result result;
     const std::string command = "ulimit -f " + limit + "; exec '" + program.string() + "' " + arguments;
-    result.status =
-        waitProgram(spawnProgram("/bin/sh", folder, {"-c", command}, {}, folder / ".stdout", folder / ".stderr"));
+    result.status = waitProgram(
+        spawnProgram("/bin/sh", folder, {"-c", command}, {}, folder / ".stdout", folder / ".stderr"));
     result.out = readText(folder / ".stdout");
     result.err = readText(folder / ".stderr");
     return result;
@@ -72,13 +72,15 @@ TEST_F(Virezplay, FailedWritesNameThePathAndTheReasonAndLeaveNoFile) {
     const Result r = runLimited(folder, "200", "--loop --wav long.wav plain.xm"); // 100 KiB in dash's blocks
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("virezplay: cannot write long.wav: File too large\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("virezplay: plain.xm: not rendered (nothing of it is left behind)\n"), std::string::npos)
+    EXPECT_NE(r.err.find("virezplay: plain.xm: not rendered (nothing of it is left behind)\n"),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(filesIn(folder), justTheSong);
     // A full device, a folder that is not there, a place where no file can be made.
     const Result full = run(folder, {"--wav", "/dev/full", "plain.xm"});
     EXPECT_EQ(full.status, 1);
-    EXPECT_NE(full.err.find("virezplay: cannot write /dev/full: No space left on device\n"), std::string::npos)
+    EXPECT_NE(full.err.find("virezplay: cannot write /dev/full: No space left on device\n"),
+              std::string::npos)
         << full.err;
     const Result missing = run(folder, {"--wav", "no/such/folder/x.wav", "plain.xm"});
     EXPECT_EQ(missing.status, 1);
@@ -110,7 +112,8 @@ TEST_F(Virezplay, ExistingFilesAreReplacedOnlyWithForce) {
     const Result timeline = run(folder, {"--wav", "new.wav", "--timeline", "plain.tl", "plain.xm"});
     EXPECT_EQ(timeline.status, 2);
     EXPECT_FALSE(fs::exists(folder / "new.wav"));
-    const Result forced = run(folder, {"--force", "--wav", "plain.wav", "--timeline", "plain.tl", "plain.xm"});
+    const Result forced =
+        run(folder, {"--force", "--wav", "plain.wav", "--timeline", "plain.tl", "plain.xm"});
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_TRUE(readWave(folder / "plain.wav").valid);
     EXPECT_NE(readText(folder / "plain.tl"), "old");
@@ -125,19 +128,22 @@ TEST_F(Virezplay, CollidingOutputsAreRefusedBeforeAnythingIsRendered) {
     fs::create_directories(folder / "out");
     const Result r = run(folder, {"--wav", "out/", "p1.xm", "sub/p1.xm"});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "virezplay: p1.xm and sub/p1.xm would both be written to out/p1.wav; render them in separate "
-                     "runs or into names that tell them apart; nothing was rendered\n");
+    EXPECT_EQ(r.err,
+              "virezplay: p1.xm and sub/p1.xm would both be written to out/p1.wav; render them in separate "
+              "runs or into names that tell them apart; nothing was rendered\n");
     EXPECT_TRUE(fs::is_empty(folder / "out"));
     // The same file by two ways of writing its name, and a WAVE file and timeline in one file.
     const Result twoWays = run(folder, {"--wav", "out/%s.wav", "p1.xm", "./p1.xm"});
     EXPECT_EQ(twoWays.status, 2);
     const Result wavAndTimeline = run(folder, {"--wav", "same", "--timeline", "same", "p1.xm"});
     EXPECT_EQ(wavAndTimeline.status, 2);
-    EXPECT_EQ(wavAndTimeline.err, "virezplay: the WAVE file and the timeline of p1.xm would both be written to same; "
-                                  "nothing was rendered\n");
+    EXPECT_EQ(wavAndTimeline.err,
+              "virezplay: the WAVE file and the timeline of p1.xm would both be written to same; "
+              "nothing was rendered\n");
     const Result overInput = run(folder, {"--force", "--wav", "%s.xm", "p1.xm"});
     EXPECT_EQ(overInput.status, 2);
-    EXPECT_NE(overInput.err.find("would be written over the input p1.xm"), std::string::npos) << overInput.err;
+    EXPECT_NE(overInput.err.find("would be written over the input p1.xm"), std::string::npos)
+        << overInput.err;
     EXPECT_FALSE(fs::exists(folder / "same"));
     EXPECT_EQ(readText(folder / "p1.xm").size(), plainSong().size());
 }
@@ -148,8 +154,9 @@ TEST_F(Virezplay, SeveralFilesToStandardOutputAreRefused) {
     const Result r = run(folder, {"--wav", "-", "a.xm", "b.xm"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "virezplay: several files cannot go to standard output: their WAVE files would run together "
-                     "as one stream; give a folder (DIR/) or a name with %s; nothing was rendered\n");
+    EXPECT_EQ(r.err,
+              "virezplay: several files cannot go to standard output: their WAVE files would run together "
+              "as one stream; give a folder (DIR/) or a name with %s; nothing was rendered\n");
     // One file to standard output, or several to /dev/null, are fine.
     EXPECT_EQ(run(folder, {"--wav", "-", "a.xm"}).status, 0);
     EXPECT_EQ(run(folder, {"--wav", "/dev/null", "a.xm", "b.xm"}).status, 0);

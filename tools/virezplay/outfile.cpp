@@ -23,8 +23,8 @@ struct OutputFile {
     bool owned = false; // the stream is ours to close (not standard output)
     bool force = false; // an existing file may be replaced
     bool completed = false;
-    int error = 0;  // the first write error noted
-    int slot = -1;  // its entry among the temporary files a signal removes
+    int error = 0; // the first write error noted
+    int slot = -1; // its entry among the temporary files a signal removes
     std::unique_ptr<char[]> buffer{};
 };
 
@@ -114,8 +114,9 @@ enum class Existing { none, file, special };
 // What stands under a name now: nothing, a file (or a link to one, or a broken link) that
 // writing would replace, or something that is written into (a device, a FIFO).
 Existing existing(const std::string& name) {
-    struct stat info{};
-    if (stat(name.c_str(), &info) == 0) return S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) ? Existing::file : Existing::special;
+    struct stat info {};
+    if (stat(name.c_str(), &info) == 0)
+        return S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) ? Existing::file : Existing::special;
     return lstat(name.c_str(), &info) == 0 ? Existing::file : Existing::none;
 }
 
@@ -144,7 +145,8 @@ std::string checkOutputs(const std::vector<PlannedOutput>& outputs, bool force) 
         if (output.name == "-" || existing(output.name) == Existing::special) continue;
         const std::string place = samePlace(output.name);
         if (const auto input = inputs.find(place); input != inputs.end())
-            return "the " + output.kind + " of " + output.input + " would be written over the input " + input->second;
+            return "the " + output.kind + " of " + output.input + " would be written over the input " +
+                   input->second;
         const auto [first, isNew] = taken.emplace(place, &output);
         if (!isNew) {
             const PlannedOutput& other = *first->second;
@@ -278,8 +280,9 @@ bool outputCommit(OutputFile* file, std::string* error) {
     if (appeared || reason) {
         unlink(temporary);
         dropTemporary(file);
-        *error = appeared ? file->target + " appeared while rendering; it is kept (give --force to replace it)"
-                          : cannotWrite(file->target, reason);
+        *error = appeared
+                     ? file->target + " appeared while rendering; it is kept (give --force to replace it)"
+                     : cannotWrite(file->target, reason);
         return false;
     }
     dropTemporary(file);
@@ -296,7 +299,7 @@ void outputDiscard(OutputFile* file) {
 }
 
 void outputGuardSignals() {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
