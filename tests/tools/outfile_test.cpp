@@ -23,15 +23,15 @@ class OutputFiles : public ::testing::Test {
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
-        fs::current_path(folder, error);
-        ASSERT_FALSE(error);
+        fs::current_path(folder, folderError);
+        ASSERT_FALSE(folderError);
     }
     void TearDown() override {
-        fs::current_path(fs::temp_directory_path(), error);
+        fs::current_path(fs::temp_directory_path(), folderError);
         if (!HasFailure()) fs::remove_all(folder);
     }
     fs::path folder;
-    std::error_code error;
+    std::error_code folderError;
 };
 
 void write(const fs::path& file, const std::string& text) {
