@@ -296,3 +296,18 @@ TEST_F(PlainXKeyboard, TheSoundSetupConfirmedWithOkIsThereAtTheNextStart) {
 }
 
 #endif
+
+// morva --help says which keys work and where the sound setup is kept, for this user.
+TEST(MorvaHelp, SaysTheKeysAndWhereTheSoundSetupIsKept) {
+    if (!fs::exists(morva)) GTEST_FAIL() << morva << " is not built";
+    fs::create_directories(root);
+    const int status = waitProgramFor(spawnProgram(morva, root, {"--help"}, {"XDG_CONFIG_HOME=/somewhere/config"},
+                                                   root / "help.txt", root / "help.err"),
+                                      20);
+    const std::string help = readText(root / "help.txt");
+    EXPECT_EQ(status, 0);
+    for (const char* said : {"Alt+A \"Audio Config\"", "Message boxes close with Enter or Escape",
+                             "  /somewhere/config/morva/sound-setup.bin\n", "delete that file to forget it"})
+        EXPECT_NE(help.find(said), std::string::npos) << said << " missing from:\n" << help;
+    fs::remove_all(root);
+}
