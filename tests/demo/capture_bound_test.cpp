@@ -13,25 +13,12 @@
 
 #include "capture_run.h"
 #include "filelib/filelib.h"
-#include "tests/sound/xmbuild.h"
+#include "show_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A short module: orders of one 4-row pattern at speed 3 (0.24 s each), a square wave struck on
-// the first row of each.
-std::vector<std::uint8_t> shortModule(int orders) {
-    xmbuild::ModuleSpec spec;
-    spec.channels = 2;
-    spec.speed = 3;
-    spec.orders.assign(static_cast<std::size_t>(orders), 0);
-    xmbuild::InstrumentSpec instrument;
-    instrument.samples = {xmbuild::squareWave()};
-    spec.instruments = {instrument};
-    spec.patterns = {xmbuild::oneEntry(4, 2, 0, 0, 49, 1, 0, 0, 0)};
-    return xmbuild::build(spec);
-}
 
 void writeBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(file, std::ios::binary)
@@ -40,17 +27,14 @@ void writeBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
 
 const fs::path root = fs::temp_directory_path() / ("morva-capture-bound-test-" + std::to_string(getpid()));
 
-// A folder with an empty archive and the two short modules (the second as given: missing when
+// A folder with the stand-in archive and the two short modules (the second as given: missing when
 // empty).
 fs::path workFolder(const std::string& name, const std::vector<std::uint8_t>& second) {
     const fs::path folder = root / name;
     fs::remove_all(folder);
     fs::create_directories(folder);
-    FileLibrary archive{};
-    libraryOpen(&archive, (folder / "morva.flb").c_str(), 1, 0);
-    EXPECT_NE(archive.stream, nullptr);
-    libraryClose(&archive);
-    writeBytes(folder / "mopart1.xm", shortModule(6));
+    EXPECT_TRUE(writeStandInArchive(folder / "morva.flb"));
+    writeBytes(folder / "mopart1.xm", shortModuleBytes(6));
     if (!second.empty()) writeBytes(folder / "mopart2.xm", second);
     return folder;
 }
@@ -158,7 +142,7 @@ TEST_F(CaptureBound, MissingSecondModuleEndsAtTheBoundWithCompleteFilesAndSaysWh
 }
 
 TEST_F(CaptureBound, DamagedSecondModuleEndsTheSameWay) {
-    std::vector<std::uint8_t> damaged = shortModule(15);
+    std::vector<std::uint8_t> damaged = shortModuleBytes(15);
     damaged.resize(100); // the header and nothing of the patterns
     const fs::path folder = workFolder("damaged", damaged);
     const Outcome r = capture(folder, "--out out --max-seconds 20");
@@ -169,7 +153,7 @@ TEST_F(CaptureBound, DamagedSecondModuleEndsTheSameWay) {
 
 // A bound shorter than the show stops it while the music still plays, and says so.
 TEST_F(CaptureBound, ShowStillRunningAtTheBoundIsSaidToBe) {
-    const fs::path folder = workFolder("running", shortModule(15));
+    const fs::path folder = workFolder("running", shortModuleBytes(15));
     const Outcome r = capture(folder, "--out out --max-seconds 5"); // the music plays from 3 s on
     EXPECT_EQ(r.status, 5) << r.err;
     EXPECT_NE(r.err.find(
@@ -182,7 +166,7 @@ TEST_F(CaptureBound, ShowStillRunningAtTheBoundIsSaidToBe) {
 
 // The default bound does not touch a show that ends: the normal end keeps its code and files.
 TEST_F(CaptureBound, ShowThatEndsIsNotTouchedByTheDefaultBound) {
-    const fs::path folder = workFolder("ends", shortModule(15));
+    const fs::path folder = workFolder("ends", shortModuleBytes(15));
     const Outcome r = capture(folder, "--out out");
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.err.find("stopped after"), std::string::npos) << r.err;
@@ -204,7 +188,7 @@ TEST_F(CaptureBound, BadBoundsAreRefusedAndTheHelpExplainsTheBoundAndTheCodes) {
 
 // A file size limit stands in for a full disk: the run stops at the first write that fails.
 TEST_F(CaptureBound, WriteFailureStopsTheRunAtOnceNamingTheFileAndTheReason) {
-    const fs::path folder = workFolder("full", shortModule(15));
+    const fs::path folder = workFolder("full", shortModuleBytes(15));
     // 1 MiB in the 512-byte blocks of dash's ulimit (2 MiB in bash's): a dozen frames of video.
     const Outcome r = capture(folder, "--out out", "2048");
     EXPECT_EQ(r.status, 6) << r.err;

@@ -13,7 +13,7 @@
 
 #include "capture_run.h"
 #include "filelib/filelib.h"
-#include "tests/sound/xmbuild.h"
+#include "show_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -27,28 +27,14 @@ void writeBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A short module: orders of one 4-row pattern at speed 3, a square wave on the first row of each.
-std::vector<std::uint8_t> shortModule(int orders) {
-    xmbuild::ModuleSpec spec;
-    spec.channels = 2;
-    spec.speed = 3;
-    spec.orders.assign(static_cast<std::size_t>(orders), 0);
-    xmbuild::InstrumentSpec instrument;
-    instrument.samples = {xmbuild::squareWave()};
-    spec.instruments = {instrument};
-    spec.patterns = {xmbuild::oneEntry(4, 2, 0, 0, 49, 1, 0, 0, 0)};
-    return xmbuild::build(spec);
-}
 
 fs::path showFolder() {
     const fs::path folder = root / "show";
     if (fs::exists(folder / "mopart2.xm")) return folder;
     fs::create_directories(folder);
-    FileLibrary archive{};
-    libraryOpen(&archive, (folder / "morva.flb").c_str(), 1, 0);
-    libraryClose(&archive);
-    writeBytes(folder / "mopart1.xm", shortModule(6));
-    writeBytes(folder / "mopart2.xm", shortModule(15));
+    writeStandInArchive(folder / "morva.flb");
+    writeBytes(folder / "mopart1.xm", shortModuleBytes(6));
+    writeBytes(folder / "mopart2.xm", shortModuleBytes(15));
     return folder;
 }
 
