@@ -149,7 +149,8 @@ bool validSettings(const SoundRenderSettings& s) {
 
 uint32_t mixModeOf(const SoundRenderSettings& s) {
     uint32_t mode = (s.channels == 1 ? MIX_MONO : MIX_STEREO) | (s.format == SOUND_FORMAT_U8 ? MIX_8BIT : MIX_16BIT);
-    if (s.interpolation != SOUND_INTERPOLATION_NEAREST) return mode | MIX_INTERPOLATE;
+    if (s.interpolation == SOUND_INTERPOLATION_CUBIC) return mode | MIX_INTERPOLATE | MIX_CUBIC;
+    if (s.interpolation == SOUND_INTERPOLATION_LINEAR) return mode | MIX_INTERPOLATE;
     return mode | (s.integer_mixing ? MIX_INTEGER : MIX_FLOAT);
 }
 
