@@ -42,6 +42,7 @@ struct RenderState {
     std::vector<ChannelState> channels;
     std::vector<BackgroundVoice> background;
     SongStatus status{};
+    std::vector<std::uint64_t> visited; // the rows the song has played since its last end
     int tempo = 0; // the player's
     std::vector<MixerChannel> mixerChannels;
     OutputFilterHistory filter{};
@@ -203,6 +204,7 @@ RenderState keepState(const SoundRender& r) {
     s.channels.assign(h.channels, h.channels + h.channel_count);
     if (h.background) s.background.assign(h.background, h.background + h.background_count);
     s.status = *h.status;
+    if (h.visited) s.visited.assign(h.visited, h.visited + h.visited_capacity);
     s.tempo = gmp.tempo;
     s.mixerChannels.assign(mixer.channels, mixer.channels + mixer.recordCount);
     s.filter = outputFilterHistory();
@@ -215,16 +217,29 @@ RenderState keepState(const SoundRender& r) {
     return s;
 }
 
-void takeState(SoundRender& r, const RenderState& s) {
+int takeState(SoundRender& r, const RenderState& s) {
     PlayHandle& h = *r.song;
-    // The song's blocks stay where they are; their contents go back.
+    // The song's blocks stay where they are; their contents go back. The table of rows played
+    // may have grown since: it takes the kept one's size again.
     ChannelState* channels = h.channels;
     BackgroundVoice* background = h.background;
     SongStatus* status = h.status;
+    std::uint64_t* visited = h.visited;
+    const int visitedCapacity = h.visited_capacity;
     h = s.handle;
     h.channels = channels;
     h.background = background;
     h.status = status;
+    h.visited = visited;
+    h.visited_capacity = visitedCapacity;
+    if (visited && static_cast<std::size_t>(visitedCapacity) != s.visited.size()) {
+        void* memory = nullptr;
+        if (int code = mem_alloc(s.visited.size() * sizeof(std::uint64_t), &memory)) return code;
+        mem_free(visited);
+        h.visited = static_cast<std::uint64_t*>(memory);
+        h.visited_capacity = static_cast<int>(s.visited.size());
+    }
+    if (h.visited) std::copy(s.visited.begin(), s.visited.end(), h.visited);
     std::copy(s.channels.begin(), s.channels.end(), channels);
     if (background) std::copy(s.background.begin(), s.background.end(), background);
     *status = s.status;
@@ -243,6 +258,7 @@ void takeState(SoundRender& r, const RenderState& s) {
         if (mixer.channels[c].panning != separated(r.pans[c], r.settings.stereo_separation))
             setChannelPanning(c, separated(r.pans[c], r.settings.stereo_separation));
     r.pendingRow = PendingRow{};
+    return errOK;
 }
 
 // --- ticks and frames ----------------------------------------------------------------------
@@ -339,7 +355,7 @@ int startSubsong(SoundRender& r, int index) {
 int seekTo(SoundRender& r, int64_t frame) {
     if (frame < 0) return errInvalidArguments;
     if (frame < r.frame || r.ended) {
-        takeState(r, r.start);
+        if (int code = takeState(r, r.start)) return code;
         // Rendering from the very start tells the first row again.
         r.pendingRow = PendingRow{true, 0, r.start.status.position, r.start.status.row};
     }
