@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 PACKAGES := build-essential cmake pkg-config libsdl2-dev libstb-dev libimgui-dev \
             googletest libgtest-dev libgmock-dev libbenchmark-dev \
-            fonts-dejavu-core xvfb xauth x11-utils
+            fonts-dejavu-core xvfb xauth x11-utils xdotool libx11-dev
 # make bench also compares with libxmp (a yardstick only: linked into bench/render/xmpcompare alone).
 BENCH_PACKAGES := libxmp-dev
 BENCH_BUILD ?= build-bench

@@ -1,14 +1,19 @@
 // The start-up configuration window: the video mode list, "Use MMX", the sound setup, "GO!", and
 // afterwards the loading log. It is never destroyed: it stays behind the show until the process
 // ends, and closing it ends the process at once.
+//
+// The sound setup a user confirms with OK is kept for the next start, in the sound library's own
+// sound setup file in the per-user settings folder; that is the only thing the program keeps.
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <strings.h>
 
 #include "demo/demo.h"
 #include "demo/demo_resources.h"
+#include "sound/api/errors.h"
 #include "sound/api/soundapi.h"
 #include "sound/setup/win32cnf.h"
 
@@ -75,7 +80,8 @@ std::intptr_t configWindowProc(WindowHandle window, const Message& message) {
         if (control == goButton) {
             startRequested = 1;
         } else if (control == audioButton) {
-            showSoundSetup(); // modal, no owner; whatever it answers, the window waits for "GO!"
+            // Modal, no owner; whatever it answers, the window waits for "GO!".
+            if (showSoundSetup()) keepSoundSetup();
         } else if (control == mmxButton) {
             useMmx = controlGetCheck(mmxButton) ? 1 : 0;
         }
@@ -83,6 +89,41 @@ std::intptr_t configWindowProc(WindowHandle window, const Message& message) {
     }
     default: return defWindowProc(window, message);
     }
+}
+
+namespace {
+// The library's words for its last error.
+const char* soundReason() {
+    return sound_get_error_message(sound_get_last_error());
+}
+} // namespace
+
+std::string soundSetupFile() {
+    const std::string folder = settingsFolder();
+    return folder.empty() ? std::string() : folder + "/" + soundSetupName;
+}
+
+void restoreSoundSetup() {
+    const std::string file = soundSetupFile();
+    if (file.empty() || loadSoundSetupFromFile(file.c_str())) return;
+    if (sound_get_last_error() == errFileNotFound) return; // nothing kept yet
+    reportCause("the sound setup kept in %s cannot be read (%s); the default sound setup is used (confirm a "
+                "setup with OK to replace the file, or delete it)",
+                file.c_str(), soundReason());
+}
+
+void keepSoundSetup() {
+    const std::string file = soundSetupFile();
+    if (file.empty()) return;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+    if (error) {
+        reportCause("cannot keep the sound setup: the folder %s cannot be made (%s); it holds for this run only",
+                    std::filesystem::path(file).parent_path().c_str(), error.message().c_str());
+        return;
+    }
+    if (!saveSoundSetupToFile(file.c_str()))
+        reportCause("cannot keep the sound setup in %s (%s); it holds for this run only", file.c_str(), soundReason());
 }
 
 namespace {
@@ -175,12 +216,13 @@ void runConfigWindow() {
     const std::uint32_t hidden = styleHidden;
     const WindowHandle group = createControl(configWindow, controlGroupBox, "", 2, 0, 278, 76, hidden | styleTabStop);
     modeList = createControl(configWindow, controlComboBox, nullptr, 6, 14, 180, 250, hidden | styleSort | styleTabStop);
-    mmxButton = createControl(configWindow, controlCheckBox, "Use MMX", 188, 14, 88, 24,
-                              hidden | stylePushLike | styleTabStop);
-    audioButton = createControl(configWindow, controlButton, "Audio Config", 6, 43, 270, 28, hidden | styleTabStop);
+    // Underlined letters (Alt+letter, or the letter alone) for the three buttons; "Use MMX" is a
+    // plain check box, so that its state shows as a tick.
+    mmxButton = createControl(configWindow, controlCheckBox, "Use &MMX", 188, 14, 88, 24, hidden | styleTabStop);
+    audioButton = createControl(configWindow, controlButton, "&Audio Config", 6, 43, 270, 28, hidden | styleTabStop);
     const WindowHandle picture =
         createControl(configWindow, controlPicture, "DemoBitmap", 282, 8, 200, 68, hidden | styleClientEdge);
-    goButton = createControl(configWindow, controlButton, "GO!", 488, 8, w - 490, 68,
+    goButton = createControl(configWindow, controlButton, "&GO!", 488, 8, w - 490, 68,
                              hidden | styleDefault | styleTabStop);
     const WindowHandle logList =
         createControl(configWindow, controlListBox, nullptr, 2, 80, w - 4, h - 82, hidden | styleStaticEdge | styleTabStop);

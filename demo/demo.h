@@ -123,8 +123,23 @@ void fillModeList(WindowHandle modeList);
 void runConfigWindow();
 
 // Its window procedure (class "ZYNDEMOCFG"): closing ends the process with 0; "GO!" sets
-// startRequested, "Audio Config" runs the sound setup dialog, "Use MMX" sets useMmx.
+// startRequested, "Audio Config" runs the sound setup dialog (and keeps a confirmed setup for the
+// next start), "Use MMX" sets useMmx.
 std::intptr_t configWindowProc(WindowHandle window, const Message& message);
+
+// The name of the file in the per-user settings folder that keeps the confirmed sound setup.
+constexpr const char* soundSetupName = "sound-setup.bin";
+
+// The file the sound setup confirmed in the sound setup dialog is kept in, in the run's per-user
+// settings folder; empty when the run keeps no settings on the disk.
+std::string soundSetupFile();
+
+// Takes over the sound setup kept by an earlier start, after sound_startup. A file that cannot be
+// read is reported on standard error, and the library's defaults stay; no file, nothing happens.
+void restoreSoundSetup();
+
+// Keeps the sound setup just confirmed for the next start; says on standard error when it cannot.
+void keepSoundSetup();
 
 // ---------------------------------------------------------------------------------------------
 // Display set-up (display.cpp)

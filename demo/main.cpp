@@ -1,6 +1,7 @@
 // The morva program: the show on the SDL2 back end.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "demo/demo.h"
 #include "platform/host.h"
@@ -17,6 +18,21 @@ constexpr const char* helpText =
     "Run it from the folder that holds the show's data: morva.flb, mopart1.xm and mopart2.xm\n"
     "(build/data after a build). The show takes no other options.\n"
     "\n"
+    "Keys in the configuration window: Tab and Shift+Tab move between the controls, the arrow\n"
+    "keys choose a mode, Enter presses the focused button (else \"GO!\"), and Alt with an\n"
+    "underlined letter presses its button: Alt+A \"Audio Config\", Alt+M \"Use MMX\", Alt+G \"GO!\".\n"
+    "Message boxes close with Enter or Escape.\n"
+    "\n";
+
+// Where the sound setup is kept: said with the path it has for this user.
+constexpr const char* keptText =
+    "The sound setup confirmed with OK in \"Audio Config\" is kept for the next start in\n"
+    "  %s\n"
+    "(in $XDG_CONFIG_HOME/morva, else ~/.config/morva); delete that file to forget it and\n"
+    "start from the default setup again.\n"
+    "\n";
+
+constexpr const char* exitText =
     "Exit codes:\n"
     "  1    the show's normal end, or a set-up error it has shown in a message box (the\n"
     "       cause is on standard error)\n"
@@ -32,6 +48,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(helpText, stdout);
+            const std::string folder = settingsUserFolder();
+            const std::string file = folder.empty() ? std::string("(nowhere: neither XDG_CONFIG_HOME nor HOME is set)")
+                                                    : folder + "/" + soundSetupName;
+            std::printf(keptText, file.c_str());
+            std::fputs(exitText, stdout);
             return 0;
         }
     }

@@ -134,8 +134,10 @@ int demoMain() {
     // 4. Buffer and display sizes.
     setBufferFormat(demoSettings.bufferType);
     setVideoMode(demoSettings.modeIndex);
-    // 5. The sound library's settings to their defaults (the setup dialog may change them).
+    // 5. The sound library's settings to their defaults (the setup dialog may change them), then
+    // the sound setup the user confirmed at an earlier start.
     sound_startup();
+    restoreSoundSetup();
     // 6. The display, needed now for the mode list.
     createDirectDraw();
     // 7. Configuration until "GO!".

@@ -2,6 +2,6 @@
 #include "fuzz/sound_harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzzing::module(data, size, load_impulse_tracker_module_memory);
+    fuzzing::module(data, size, impulseTrackerFormat);
     return 0;
 }

@@ -14,6 +14,7 @@
 
 #include "sound/mixer/dsm.h"
 #include "sound/api/mglobals.h"
+#include "sound/formats/formats.h"
 #include "sound/formats/module.h"
 #include "sound/formats/waveread.h"
 #include "sound/setup/win32cnf.h"
@@ -29,9 +30,10 @@ namespace fuzzing {
 // notes, run effects and reach loop ends, without making each input slow.
 inline constexpr int ticksPlayed = 96;
 
-inline void module(const std::uint8_t* data, std::size_t size, offline::MemoryLoader load) {
+// Loads a module input with one format's loader, in both sample modes, and plays it.
+inline void module(const std::uint8_t* data, std::size_t size, const ModuleFormat& format) {
     Module* kept = nullptr;
-    if (load(data, size, 0, nullptr, &kept) == 0) free_module(kept, nullptr);
+    if (format.load_memory(data, size, 0, nullptr, &kept) == 0) free_module(kept, nullptr);
 
     static const std::uint32_t modes[] = {MIX_STEREO | MIX_16BIT | MIX_FLOAT, MIX_MONO | MIX_8BIT | MIX_INTEGER,
                                           MIX_STEREO | MIX_16BIT | MIX_INTEGER,
@@ -39,7 +41,7 @@ inline void module(const std::uint8_t* data, std::size_t size, offline::MemoryLo
     offline::Song song;
     if (song.open(8000, modes[size % 4]) != 0) return;
     Module* playing = nullptr;
-    if (load(data, size, 1, nullptr, &playing) != 0) return;
+    if (format.load_memory(data, size, 1, nullptr, &playing) != 0) return;
     if (song.start(playing) != 0) return; // close() frees the module
     std::vector<std::uint8_t> out;
     for (int t = 0; t < ticksPlayed; ++t)

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <strings.h>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/surface.h"
@@ -32,6 +34,10 @@ struct Headless {
     std::int64_t presents = 0;
     std::int32_t statusOrder = 0, statusRow = 0;
     int statusKnown = 0;
+    std::int64_t statusChangedMs = 0; // when the play status the show read last changed
+    std::thread::id mainThread;       // the thread that started the back end
+    std::int64_t stopTicks = 0;       // stopAtMs in clock ticks since program start
+    int stopping = 0;                 // the bound of stopAtMs has been reached
     int waveOpen = 0;
     std::int64_t sinkFrames = 0; // frames written to the sink so far
     int finished = 0;            // the recording is complete: nothing more goes to the recorder
@@ -96,6 +102,13 @@ void init() {
     state.presents = 0;
     state.statusOrder = state.statusRow = 0;
     state.statusKnown = 0;
+    state.statusChangedMs = 0;
+    state.mainThread = std::this_thread::get_id();
+    state.stopping = 0;
+    state.stopTicks =
+        state.options.stopAtMs < 0
+            ? std::numeric_limits<std::int64_t>::max()
+            : static_cast<std::int64_t>(static_cast<__int128>(state.options.stopAtMs) * frequency() / 1000);
     state.waveOpen = 0;
     state.sinkFrames = 0;
     state.finished = 0;
@@ -322,6 +335,7 @@ void traceStatusRecorded(std::int32_t order, std::int32_t row) {
     state.statusKnown = 1;
     state.statusOrder = order;
     state.statusRow = row;
+    state.statusChangedMs = nowMs();
     char detail[32];
     std::snprintf(detail, sizeof detail, "%d %d", order, row);
     record("status", detail);
@@ -332,8 +346,36 @@ void traceStatusRecorded(std::int32_t order, std::int32_t row) {
 std::int64_t counterFrequencyH() {
     return frequency();
 }
+
+// A play status that has not changed for this long means the music no longer advances: longer
+// than any row of a module lasts, even one held by a pattern delay.
+constexpr std::int64_t musicStillMs = 10'000;
+
+// Why a run was still going at its bound, in words for the "stopped" event.
+std::string whyStopped() {
+    char text[160];
+    const std::int64_t now = nowMs();
+    if (!state.statusKnown)
+        std::snprintf(text, sizeof text, "the show had not yet read the music's position");
+    else if (now - state.statusChangedMs >= musicStillMs)
+        std::snprintf(text, sizeof text,
+                      "the music stopped advancing at %.1f s (order %d, row %d) and the show was waiting for it",
+                      static_cast<double>(state.statusChangedMs) / 1000, state.statusOrder, state.statusRow);
+    else
+        std::snprintf(text, sizeof text, "the show was still running (the music at order %d, row %d)",
+                      state.statusOrder, state.statusRow);
+    return text;
+}
+
 std::int64_t counterReadH() {
     const std::int64_t ticks = state.options.realtime ? realCounterRead() : virtualCounterRead();
+    // Every wait of the show reads the clock on the main thread, so a show that never ends meets
+    // its bound here, wherever it is.
+    if (ticksFromStart() >= state.stopTicks && !state.stopping && std::this_thread::get_id() == state.mainThread) {
+        state.stopping = 1;
+        record("stopped", whyStopped().c_str());
+        exitProcess(state.options.stopExitCode);
+    }
     return ticks;
 }
 void sleepH(std::uint32_t ms) {

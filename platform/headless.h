@@ -30,6 +30,12 @@ struct HeadlessOptions {
     int audio = headlessAudioOk;
     std::vector<WaveFormat> waveFormats; // the only formats the sound output plays; empty: any valid one
     std::int64_t escapeAtMs = -1; // Escape pressed at this virtual time (-1: never)
+    // A bound on the run: the first time the main thread reads the clock at or after stopAtMs
+    // (-1: never), the run ends there. A "stopped" event says why (whether the music was still
+    // advancing or had stood still, and since when), the recording is finished as at any end, and
+    // the process ends with stopExitCode.
+    std::int64_t stopAtMs = -1;
+    int stopExitCode = 0;
     // The user: whenever the program waits for input in a window with controls, `user` (when set)
     // may act and return 1; otherwise the next action of `script` is done. With nothing left to do
     // a dialog gets Escape and any other window Enter (its default button), as a user who takes

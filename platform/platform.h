@@ -508,6 +508,11 @@ int settingsClose(SettingsKey* key);
 // empty when neither is known.
 std::string settingsUserFolder();
 
+// The folder this run keeps its settings files in: settingsUserFolder() on a real host, the one a
+// headless run was given; empty when the run keeps its settings in memory (nothing is read from
+// or written to the disk).
+std::string settingsFolder();
+
 // ---------------------------------------------------------------------------------------------
 // Tracing for recordings
 

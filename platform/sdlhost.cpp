@@ -33,6 +33,7 @@ struct Sdl {
     WindowHandle showWindow = 0; // the show's window (windows with controls: sdlui.cpp)
     int exclusive = 0;
     MemorySurface surface; // the chosen mode's pixels, uploaded to texture at each unlock
+    int restored = 0; // the desktop is back: the show window stays hidden from now on
     std::string settingsFolder;
 };
 
@@ -95,6 +96,7 @@ void init() {
     // that a dialog takes for Cancel.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     sdl.settingsFolder = settingsUserFolder();
+    sdl.restored = 0;
 }
 
 void shutdown(int) {
@@ -139,6 +141,7 @@ int windowCreated(WindowHandle window, const WindowDesc& desc) {
     if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
     if (sdl.renderer) SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     sdl.showWindow = window;
+    sdl.restored = 0;
     return 1;
 }
 
@@ -147,9 +150,13 @@ void windowDestroyed(WindowHandle window) {
 }
 
 void windowShown(WindowHandle window) {
-    if (window == sdl.showWindow && sdl.window) {
+    if (window == sdl.showWindow) {
+        // Once the display is restored the show window is gone for good, even when a message box
+        // it owned hands the keyboard back to it.
+        if (!sdl.window || sdl.restored) return;
         SDL_ShowWindow(sdl.window);
         SDL_RaiseWindow(sdl.window);
+        SDL_SetWindowInputFocus(sdl.window); // Escape must reach it without a window manager too
         redraw();
         return;
     }
@@ -208,9 +215,49 @@ void pumpEvents(int wait) {
 
 void listAdded(WindowHandle, const char*) {}
 
-void messageBoxShown(WindowHandle, const char* text, const char* caption) {
+std::intptr_t messageProc(WindowHandle dialog, const Message& message) {
+    if (message.kind == msgCommand && (commandId(message) == idOk || commandId(message) == idCancel)) {
+        endDialog(dialog, idOk);
+        return 1;
+    }
+    return 0;
+}
+
+// A message box made as a dialog of the program's own, like the sound setup: it takes the keyboard,
+// OK answers Enter, Space and Escape, and the windows below are drawn while it waits (a box of
+// SDL's own runs a loop of its own that draws nothing else and, without a window manager, never
+// gets the keyboard). Returns false when no dialog can be made here.
+bool messageDialog(WindowHandle owner, const char* text, const char* title) {
+    // One label a line, sized in dialog units of the 8-point font, about 4 units a character;
+    // '&' is doubled so that it shows as itself.
+    std::vector<std::string> lines(1);
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\n') {
+            lines.emplace_back();
+            continue;
+        }
+        if (*c == '&') lines.back() += '&';
+        lines.back() += *c;
+    }
+    std::int32_t longest = 0;
+    for (const std::string& line : lines)
+        longest = std::max(longest, static_cast<std::int32_t>(line.size()));
+    const std::int32_t textWidth = longest * 4 + 8;
+    const std::int32_t width = std::max<std::int32_t>(textWidth + 24, 110);
+    const auto rows = static_cast<std::int32_t>(lines.size());
+    std::vector<DialogItem> items;
+    for (std::int32_t i = 0; i < rows; ++i)
+        items.push_back({0, controlLabel, 0, 12, 10 + 10 * i, textWidth, 8, lines[static_cast<std::size_t>(i)].c_str()});
+    const std::int32_t buttonY = 18 + 10 * rows;
+    items.push_back({idOk, controlButton, styleDefault | styleTabStop, (width - 50) / 2, buttonY, 50, 14, "OK"});
+    const DialogTemplate box{title, width, buttonY + 20, items};
+    return dialogBox(box, owner, messageProc) >= 0;
+}
+
+void messageBoxShown(WindowHandle owner, const char* text, const char* caption) {
     const bool display = sdl.videoUp || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
     const char* title = caption ? caption : "Error"; // the system's caption when the program gives none
+    if (sdl.videoUp && messageDialog(owner, text, title)) return;
     if (display) {
         // The show window is hidden by now on the way out; a box over it would sit behind nothing.
         SDL_Window* parent =
@@ -381,10 +428,13 @@ int displayGetSurfaceInfoS(SurfaceInfo* info) {
 
 void displayRestoreS() {
     sdl.exclusive = 0;
+    sdl.restored = 1;
     if (sdl.window) {
         SDL_SetWindowFullscreen(sdl.window, 0);
         SDL_HideWindow(sdl.window);
     }
+    // The configuration window was under the show: it draws its own controls again at once.
+    uiRedrawAll();
     SDL_ShowCursor(SDL_ENABLE);
 }
 

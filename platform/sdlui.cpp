@@ -704,8 +704,18 @@ void uiShow(WindowHandle handle) {
     if (!ui) return;
     SDL_ShowWindow(ui->window);
     SDL_RaiseWindow(ui->window);
+    // Raising asks a window manager for the keyboard; without one nobody would give it, and the
+    // window below a dialog that closed would hear no key until clicked.
+    SDL_SetWindowInputFocus(ui->window);
     ui->framesToDraw = std::max(ui->framesToDraw, 2);
     draw(*ui);
+}
+
+void uiRedrawAll() {
+    for (auto& ui : uiWindows) {
+        ui->framesToDraw = std::max(ui->framesToDraw, 3);
+        draw(*ui);
+    }
 }
 
 void uiChanged(WindowHandle handle, int now) {

@@ -13,8 +13,12 @@ int uiCreate(WindowHandle window, const WindowDesc& desc);
 // Closes its host window.
 void uiDestroy(WindowHandle window);
 
-// Shows it and gives it the keyboard.
+// Shows it and gives it the keyboard (also where no window manager hands the keyboard over).
 void uiShow(WindowHandle window);
+
+// Draws every window now and again over the next frames: a window the show's full-screen window
+// covered shows its own controls again, not what the show left on the screen.
+void uiRedrawAll();
 
 // Something in it changed: it is drawn again at the next pump, or at once with now.
 void uiChanged(WindowHandle window, int now);

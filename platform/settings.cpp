@@ -423,3 +423,8 @@ std::string settingsUserFolder() {
     if (home && *home) return std::string(home) + "/.config/morva";
     return {};
 }
+
+std::string settingsFolder() {
+    const char* folder = platformBackend() ? storeFolder() : nullptr;
+    return folder ? folder : "";
+}

@@ -1,6 +1,7 @@
 // The WAVE file sink (see wavesink.h).
 #include "platform/wavesink.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -17,6 +18,7 @@ struct WaveFileSink {
     int seekable = 1;      // the header can be written at the end
     long start = 0;        // where the header goes
     int headerWritten = 0; // a stream's header is out
+    int error = 0;         // errno of the first write that failed
     std::unique_ptr<char[]> buffer{}; // the file's stream buffer (freed after the file is closed)
 };
 
@@ -60,6 +62,12 @@ int writeHeader(WaveFileSink* sink) {
     return !sink->seekable || std::fseek(sink->file, 0, SEEK_END) == 0;
 }
 
+// Notes a failed write and the system's reason for it.
+void writeFailed(WaveFileSink* sink) {
+    if (!sink->error) sink->error = errno ? errno : EIO;
+    sink->failed = 1;
+}
+
 void append(void* context, std::int64_t, const WaveFormat& format, const std::uint8_t* data, std::uint32_t bytes) {
     auto* sink = static_cast<WaveFileSink*>(context);
     if (!sink || !sink->file) return;
@@ -68,7 +76,8 @@ void append(void* context, std::int64_t, const WaveFormat& format, const std::ui
         sink->hasFormat = 1;
         if (!sink->seekable) {
             sink->headerWritten = 1;
-            if (!writeHeader(sink)) sink->failed = 1;
+            errno = 0;
+            if (!writeHeader(sink)) writeFailed(sink);
         }
     } else if (format.rate != sink->format.rate || format.channels != sink->format.channels ||
                format.bits != sink->format.bits) {
@@ -80,8 +89,9 @@ void append(void* context, std::int64_t, const WaveFormat& format, const std::ui
         sink->failed = 1;
         return;
     }
+    errno = 0;
     if (std::fwrite(data, 1, bytes, sink->file) != bytes) {
-        sink->failed = 1;
+        writeFailed(sink);
         return;
     }
     sink->dataBytes += bytes;
@@ -102,7 +112,8 @@ WaveFileSink* waveSinkOpen(const char* path) {
     if (sink->buffer) std::setvbuf(file, sink->buffer.get(), _IOFBF, bufferBytes);
     // Room for the header, written for real once the sizes are known.
     const std::uint8_t room[headerBytes] = {};
-    if (std::fwrite(room, 1, sizeof room, file) != sizeof room) sink->failed = 1;
+    errno = 0;
+    if (std::fwrite(room, 1, sizeof room, file) != sizeof room) writeFailed(sink);
     return sink;
 }
 
@@ -114,7 +125,8 @@ WaveFileSink* waveSinkOpenStream(std::FILE* stream) {
     sink->seekable = sink->start >= 0 && std::fseek(stream, sink->start, SEEK_SET) == 0;
     if (sink->seekable) {
         const std::uint8_t room[headerBytes] = {};
-        if (std::fwrite(room, 1, sizeof room, stream) != sizeof room) sink->failed = 1;
+        errno = 0;
+        if (std::fwrite(room, 1, sizeof room, stream) != sizeof room) writeFailed(sink);
     }
     return sink;
 }
@@ -130,15 +142,15 @@ std::int64_t waveSinkFrames(const WaveFileSink* sink) {
     return sink ? sink->frames : 0;
 }
 
-int waveSinkClose(WaveFileSink* sink) {
+int waveSinkClose(WaveFileSink* sink, int* systemError) {
     if (!sink) return 0;
     // A stream that got no block still gets its (empty) header.
-    int ok = !sink->failed && (sink->headerWritten || writeHeader(sink));
-    if (sink->owned) {
-        if (std::fclose(sink->file) != 0) ok = 0;
-    } else if (std::fflush(sink->file) != 0) {
-        ok = 0;
-    }
+    errno = 0;
+    if (!sink->failed && !sink->headerWritten && !writeHeader(sink)) writeFailed(sink);
+    errno = 0;
+    if (sink->owned ? std::fclose(sink->file) != 0 : std::fflush(sink->file) != 0) writeFailed(sink);
+    const int ok = !sink->failed;
+    if (systemError) *systemError = sink->error;
     delete sink;
     return ok;
 }

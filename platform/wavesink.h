@@ -34,5 +34,7 @@ HeadlessRecorder waveSinkRecorder(WaveFileSink* sink);
 std::int64_t waveSinkFrames(const WaveFileSink* sink);
 
 // Completes the header and closes the file. Returns 1 when every block was written, 0 when a
-// write failed, a block had another format, or the data passed the format's 4 GiB limit.
-int waveSinkClose(WaveFileSink* sink);
+// write failed, a block had another format, or the data passed the format's 4 GiB limit. With
+// systemError given, it gets the system's reason (errno) for the first write that failed, or 0
+// when no write failed.
+int waveSinkClose(WaveFileSink* sink, int* systemError = nullptr);

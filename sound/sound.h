@@ -8,7 +8,8 @@
 //             state, the polling thread, the internal start-up and fatal layer,
 //             the error codes
 //   formats/  the module model, the checked reader the loaders share, one
-//             loader per format, the WAVE reader
+//             loader per format with its format record, the list of those
+//             records, the WAVE reader
 //   player/   the player engine and its effect-command tables
 //   mixer/    the mixer core, the channel mixing loop, the mixing routines and
 //             the output filter
@@ -22,9 +23,11 @@
 //   mpoll     polling thread and library lock        api/
 //   virez     internal start-up, fatal reporting     api/
 //   errors    error codes and messages               api/
-//   module    the in-memory song                     formats/
+//   module    the in-memory song, the shared command  formats/
+//             numbers, sample types and loop modes
 //   loader    checked reads shared by the loaders    formats/
 //   loadxm, loads3m, loadit, loadmod  the loaders    formats/
+//   formats   format records, reading a module file  formats/
 //   waveread  WAVE file reader                       formats/
 //   gmplayer  player engine (gmp_*)                  player/
 //   gmpcmds   effect commands per play mode          player/

@@ -4,7 +4,9 @@
 # The show's own exit codes: 1 after its normal end (or after a set-up error it has shown in a
 # message box), 0 after Escape or a closed window, 3 when there is no screen to show on, 4 when
 # the connection to the display broke during the show, 255 after a fatal sound-library error.
-# Only 4, 255 and crashes fail `make run`.
+# Only 4, 255 and crashes fail `make run`. The headless capture adds two codes of its own: 5 when
+# it stopped the show at its bound of show time (a show that would not end by itself), 6 when a
+# file could not be written (disk full); both fail `make run` too.
 # Usage: tools/run-show.sh [BUILD], BUILD relative to the source folder or absolute (default: build).
 set -u
 build=${1:-build}
@@ -42,6 +44,10 @@ capture() {
     [ -f "$name" ] && files="$files ${name##*/}"
   done
   echo "Capture written to $out:${files:- no files}"
+  case $rc in
+    5) echo "The show did not end by itself: the capture stopped it at its bound of show time (exit code 5, the reason is above)." >&2; exit 5 ;;
+    6) echo "The capture could not write its files (exit code 6, the file and the reason are above)." >&2; exit 6 ;;
+  esac
   finish $rc
 }
 

@@ -5,11 +5,7 @@
 
 #include "sound/mixer/dsm.h"
 #include "sound/api/errors.h"
-#include "sound/sys/file.h"
-#include "sound/formats/loadit.h"
-#include "sound/formats/loadmod.h"
-#include "sound/formats/loads3m.h"
-#include "sound/formats/loadxm.h"
+#include "sound/formats/formats.h"
 #include "sound/api/mglobals.h"
 #include "sound/sys/mmem.h"
 #include "sound/api/mpoll.h"
@@ -20,8 +16,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr std::size_t signatureBytes = 48;
 
 // 1 on success; else keeps the code as the last error and gives 0.
 int result(int err) {
@@ -38,54 +32,20 @@ struct LibraryLock {
     LibraryLock& operator=(const LibraryLock&) = delete;
 };
 
-// --- loaders by signature --------------------------------------------------------------------
-
-using ModuleLoader = int (*)(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                             Module** moduleOut);
-
-struct LoaderEntry {
-    bool (*matches)(const std::uint8_t* header);
-    ModuleLoader load; // null: the format has no loader yet
-};
-
-bool isExtendedModule(const std::uint8_t* header) {
-    return std::memcmp(header, "Extended Module:", 16) == 0;
-}
-bool isScreamTracker3(const std::uint8_t* header) {
-    return std::memcmp(header + 44, "SCRM", 4) == 0;
-}
-bool isImpulseTracker(const std::uint8_t* header) {
-    return std::memcmp(header, "IMPM", 4) == 0;
-}
-bool anyModule(const std::uint8_t*) {
-    return true; // Protracker files carry no signature here; that loader checks its own
-}
-
-// Tried in order; the first match loads the file.
-constexpr LoaderEntry loaders[] = {
-    {isExtendedModule, load_extended_module},
-    {isScreamTracker3, load_scream_tracker_module},
-    {isImpulseTracker, load_impulse_tracker_module},
-    {anyModule, load_protracker_module},
-};
+// --- loading by format ----------------------------------------------------------------------
 
 int loadModule(const char* fileName, Module** module) {
     if (!fileName || !*fileName) return errInvalidArguments;
-    std::uint8_t header[signatureBytes];
-    FileHandle* file = nullptr;
-    if (int err = file_open(fileName, fileRead, &file)) return err;
-    const int readError = file_read(file, header, sizeof header);
-    file_close(file);
-    if (readError == errEndOfFile) return errInvalidModule; // too short for any format
-    if (readError) return readError;
-    for (const LoaderEntry& entry : loaders) {
-        if (!entry.matches(header)) continue;
-        if (!entry.load) return errInvalidModule;
+    ModuleFile file;
+    int err = read_module_file(fileName, moduleFormats, &file);
+    if (!err) {
         // Samples go to the device, which the polling thread may be mixing from.
         LibraryLock held;
-        return entry.load(fileName, 1, nullptr, module);
+        err = file.format->load_memory(file.data, file.size, 1, nullptr, module);
     }
-    return errInvalidModule;
+    free_module_file(&file);
+    // A file too short for any format's signature is no module either.
+    return err == errEndOfFile && !file.format ? errInvalidModule : err;
 }
 
 // --- songs -----------------------------------------------------------------------------------

@@ -1,7 +1,6 @@
 #include "sound/formats/loader.h"
 
 #include "sound/api/errors.h"
-#include "sound/sys/file.h"
 #include "sound/api/mglobals.h"
 #include "sound/sys/mmem.h"
 #include "sound/output/sdevice.h"
@@ -53,32 +52,6 @@ int check_sample_device(int addSamplesToDevice) {
     return errOK;
 }
 
-int load_module_file(const char* fileName, std::size_t headBytes, ImageTest recognise, ImageLoader load,
-                     int addSamplesToDevice, SampleCallback callback, Module** moduleOut) {
-    if (moduleOut == nullptr) return errInvalidArguments;
-    FileHandle* file = nullptr;
-    if (int code = file_open(fileName, fileRead, &file); code != errOK) return code;
-    std::int64_t size = 0;
-    void* head = nullptr;
-    int code = file_size(file, &size);
-    if (code == errOK) code = mem_alloc(headBytes, &head);
-    if (code == errOK) code = file_read(file, head, headBytes);
-    if (code == errOK && !recognise(static_cast<const std::uint8_t*>(head))) code = errInvalidModule;
-    if (head != nullptr) mem_free(head);
-    if (code == errOK && static_cast<std::uint64_t>(size) > SIZE_MAX) code = errOutOfMemory;
-    void* image = nullptr;
-    if (code == errOK) code = mem_alloc(static_cast<std::size_t>(size), &image);
-    if (code == errOK) code = file_seek(file, 0, seekStart);
-    if (code == errOK) code = file_read(file, image, static_cast<std::size_t>(size));
-    int closed = file_close(file);
-    if (code == errOK) code = closed;
-    if (code == errOK)
-        code = load(static_cast<const std::uint8_t*>(image), static_cast<std::size_t>(size), addSamplesToDevice,
-                    callback, moduleOut);
-    if (image != nullptr) mem_free(image);
-    return code;
-}
-
 void end_load(PatternBuilder& builder, SampleSink& sink, Module* module, bool failed) {
     builder.close();
     sink.close();
@@ -111,8 +84,8 @@ void PatternBuilder::volume(int channel, std::uint8_t volumeByte) {
     entry.volume = volumeByte;
 }
 
-void PatternBuilder::command(int channel, std::uint8_t commandByte, std::uint8_t info) {
-    if (commandByte == 0) return;
+void PatternBuilder::command(int channel, Command commandByte, std::uint8_t info) {
+    if (commandByte == cmdNone) return;
     RowEntry& entry = row[static_cast<std::size_t>(channel)];
     entry.flags |= entryCommand;
     entry.command = commandByte;
@@ -185,7 +158,7 @@ int SampleSink::buffer(Sample* sample, std::uint8_t** out) {
 
 int SampleSink::finish(Sample* sample, const std::uint8_t* data) {
     if (toDevice) {
-        bool hasData = sample->type != 0;
+        bool hasData = sample->type != SMP_NONE;
         SampleDesc desc{};
         desc.data = hasData ? const_cast<std::uint8_t*>(data) : nullptr;
         desc.location = hasData ? 1 : 0;

@@ -1,9 +1,11 @@
-// What the module loaders share: checked reads of a file image, reading a
-// module file into memory, building packed pattern rows, and putting sample
-// data where the caller wants it (each sample's own block, or the device).
+// What the module loaders share: checked reads of a file image, the command
+// tables two formats have in common, building packed pattern rows, and
+// putting sample data where the caller wants it (each sample's own block, or
+// the device).
 #pragma once
 
 #include "sound/api/errors.h"
+#include "sound/formats/formats.h"
 #include "sound/formats/module.h"
 
 #include <array>
@@ -23,15 +25,46 @@ inline std::uint16_t read_u16be(const std::uint8_t* p) {
 }
 
 // Protracker's extended effect (E): generic command by the parameter's high
-// nibble (0 = dropped). Extended Module files share it.
-inline constexpr std::array<std::uint8_t, 16> extendedEffectCommands = {0,  17, 18, 0,  0,  0,  19, 0,
-                                                                        20, 21, 22, 23, 24, 25, 26, 0};
+// nibble (cmdNone = dropped). Extended Module files share it.
+inline constexpr std::array<Command, 16> extendedEffectCommands = {
+    cmdNone,           // E0: filter
+    cmdFinePortaUp,    // E1
+    cmdFinePortaDown,  // E2
+    cmdNone,           // E3: glissando
+    cmdNone,           // E4: vibrato waveform
+    cmdNone,           // E5: finetune
+    cmdPatternLoop,    // E6
+    cmdNone,           // E7: tremolo waveform
+    cmdCoarsePanning,  // E8
+    cmdRetrigger,      // E9
+    cmdFineVolumeUp,   // EA
+    cmdFineVolumeDown, // EB
+    cmdNoteCut,        // EC
+    cmdNoteDelay,      // ED
+    cmdPatternDelay,   // EE
+    cmdNone,           // EF: invert loop
+};
 
 // Scream Tracker 3's S command: generic command by the infobyte's high nibble
-// (0 = dropped): S8x panning, SBx pattern loop, SCx note cut, SDx note delay,
-// SEx pattern delay. Impulse Tracker files share it.
-inline constexpr std::array<std::uint8_t, 16> specialEffectCommands = {0, 0, 0,  0,  0,  0,  0,  0,
-                                                                       20, 0, 0, 19, 24, 25, 26, 0};
+// (cmdNone = dropped). Impulse Tracker files share it.
+inline constexpr std::array<Command, 16> specialEffectCommands = {
+    cmdNone,          // S0
+    cmdNone,          // S1: glissando
+    cmdNone,          // S2: finetune
+    cmdNone,          // S3: vibrato waveform
+    cmdNone,          // S4: tremolo waveform
+    cmdNone,          // S5
+    cmdNone,          // S6
+    cmdNone,          // S7
+    cmdCoarsePanning, // S8
+    cmdNone,          // S9
+    cmdNone,          // SA: old stereo control
+    cmdPatternLoop,   // SB
+    cmdNoteCut,       // SC
+    cmdNoteDelay,     // SD
+    cmdPatternDelay,  // SE
+    cmdNone,          // SF
+};
 
 // Order bytes of Scream Tracker 3 and Impulse Tracker files: 254 is skipped,
 // 255 ends the song, others are pattern numbers.
@@ -70,19 +103,6 @@ int alloc_zeroed_array(std::size_t count, std::size_t elementSize, void** out);
 // Device mode needs a chosen device that takes samples: errInvalidDevice otherwise.
 int check_sample_device(int addSamplesToDevice);
 
-// A loader working on a file image in memory.
-using ImageLoader = int (*)(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                            SampleCallback callback, Module** moduleOut);
-// Says whether the first bytes of a file (as many as load_module_file was
-// told to check) belong to the loader's format.
-using ImageTest = bool (*)(const std::uint8_t* head);
-
-// Reads a module file into memory and gives it to load. The first headBytes
-// are checked with recognise first, so that a large file of another kind is
-// refused (errInvalidModule) without reading it; a shorter file is errEndOfFile.
-int load_module_file(const char* fileName, std::size_t headBytes, ImageTest recognise, ImageLoader load,
-                     int addSamplesToDevice, SampleCallback callback, Module** moduleOut);
-
 // One channel's entry of the row being built.
 struct RowEntry {
     std::uint8_t flags; // entryNoteInstrument | entryVolume | entryCommand
@@ -106,8 +126,8 @@ struct PatternBuilder {
     void note(int channel, std::uint8_t note, std::uint8_t instrument);
     // Sets the volume byte of a channel in the current row.
     void volume(int channel, std::uint8_t volume);
-    // Sets the command of a channel in the current row; command 0 is no command.
-    void command(int channel, std::uint8_t command, std::uint8_t info);
+    // Sets the command of a channel in the current row; cmdNone is no command.
+    void command(int channel, Command command, std::uint8_t info);
     // Ends the current row; more than maxPatternRows rows is errInvalidPattern.
     int endRow();
     // Ends the pattern and makes its record, exactly as large as needed.
@@ -156,7 +176,7 @@ struct SampleSink {
             Sample* sample = module->samples[k];
             if (sample == nullptr) continue;
             std::uint8_t* data = nullptr;
-            if (sample->type != 0) {
+            if (sample->type != SMP_NONE) {
                 if (int code = buffer(sample, &data); code != errOK) return code;
                 if (int code = decode(k, sample, data); code != errOK) return code;
             }

@@ -66,21 +66,45 @@ constexpr std::uint8_t envelopeSustainLoops = 0x04;
 constexpr int noteCount = 120;
 constexpr std::uint8_t fileNoteCut = 254;
 
-// Command letter (A = 1 .. Y = 25) to generic command; 0 drops it. S, V and
-// X need more than a lookup.
+// Command letter (A = 1 .. Y = 25) to generic command; cmdNone drops it. S,
+// V and X need more than a lookup.
 constexpr int letterS = 19;
 constexpr int letterV = 22;
 constexpr int letterX = 24;
-constexpr std::uint8_t cmdSetPanning = 9;
-constexpr std::uint8_t cmdGlobalVolume = 27;
-constexpr std::array<std::uint8_t, 26> letterCommands = {
-    0,
-    15, 12, 14, 11, 3,  2,  4, 5, 0, 1,  7, 6,  34, // A..M
-    35, 10, 33, 29, 8, 0,  16, 0, 27, 28, 0, 0,    // N..Y
+constexpr std::array<Command, 26> letterCommands = {
+    cmdNone,
+    cmdSetSpeed,             // A
+    cmdPositionJump,         // B
+    cmdPatternBreak,         // C
+    cmdVolumeSlide,          // D
+    cmdPortaDown,            // E
+    cmdPortaUp,              // F
+    cmdTonePorta,            // G
+    cmdVibrato,              // H
+    cmdNone,                 // I: tremor
+    cmdArpeggio,             // J
+    cmdVibratoVolumeSlide,   // K
+    cmdTonePortaVolumeSlide, // L
+    cmdSetChannelVolume,     // M
+    cmdChannelVolumeSlide,   // N
+    cmdSampleOffset,         // O
+    cmdPanningSlide,         // P
+    cmdMultiRetrigger,       // Q
+    cmdTremolo,              // R
+    cmdNone,                 // S: see specialEffectCommands
+    cmdSetTempo,             // T
+    cmdNone,                 // U: fine vibrato
+    cmdGlobalVolume,         // V
+    cmdGlobalVolumeSlide,    // W
+    cmdNone,                 // X: set panning, scaled
+    cmdNone,                 // Y: panbrello
 };
 
+constexpr char signature[] = "IMPM";
+constexpr std::size_t signatureBytes = sizeof(signature) - 1;
+
 bool isImpulseTracker(const std::uint8_t* head) {
-    return std::memcmp(head, "IMPM", 4) == 0;
+    return std::memcmp(head, signature, signatureBytes) == 0;
 }
 
 std::uint8_t encodeNote(int note) {
@@ -356,6 +380,34 @@ struct ItLoader {
         return (h[18] & flag) && *end > *start;
     }
 
+    // The sample's loops, in bytes. The mixer plays loop 1 until the note is
+    // released and then loop 2, so a sustain loop goes first and the
+    // sample's own loop after it.
+    static void setLoops(Sample* sample, const std::uint8_t* h, std::int64_t length, int frameBytes) {
+        const std::uint8_t flags = h[18];
+        std::int64_t loopStart, loopEnd, sustainStart, sustainEnd;
+        const bool loops = loopOf(h, sampleLoops, 52, length, &loopStart, &loopEnd);
+        const bool sustains = loopOf(h, sampleSustainLoops, 64, length, &sustainStart, &sustainEnd);
+        const LoopType loopType = (flags & sampleLoopPingPong) ? LOOP_BIDI : LOOP_FORWARD;
+        const LoopType sustainType = (flags & sampleSustainPingPong) ? LOOP_BIDI : LOOP_FORWARD;
+        if (sustains) {
+            sample->loop_mode = LOOPMODE_SUSTAIN_LOOPING;
+            sample->loop1_type = sustainType;
+            sample->loop1_start = static_cast<int>(sustainStart * frameBytes);
+            sample->loop1_end = static_cast<int>(sustainEnd * frameBytes);
+            if (loops) {
+                sample->loop2_type = loopType;
+                sample->loop2_start = static_cast<int>(loopStart * frameBytes);
+                sample->loop2_end = static_cast<int>(loopEnd * frameBytes);
+            }
+        } else if (loops) {
+            sample->loop_mode = LOOPMODE_SINGLE_LOOPING;
+            sample->loop1_type = loopType;
+            sample->loop1_start = static_cast<int>(loopStart * frameBytes);
+            sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
+        }
+    }
+
     // Fills a sample from its 80-byte header and checks that its data can be in the file.
     int fillSample(Sample* sample, const std::uint8_t* h) {
         copy_name(sample->name, h + 20, 26);
@@ -364,7 +416,8 @@ struct ItLoader {
         sample->sample_global_volume = h[17];
         sample->panning = -1;
         std::uint32_t rate = read_u32le(h + 60);
-        sample->relative_note = rate == 0 ? defaultMiddleC : static_cast<int>(std::min<std::uint32_t>(rate, INT_MAX));
+        sample->middle_c_rate =
+            rate == 0 ? defaultMiddleC : static_cast<int>(std::min<std::uint32_t>(rate, INT_MAX));
         sample->sample_vibrato[0] = h[79];
         sample->sample_vibrato[1] = h[78];
         sample->sample_vibrato[2] = h[77];
@@ -382,30 +435,8 @@ struct ItLoader {
         if ((flags & sampleCompressed) ? bytes > compressionRatio * available : bytes > available)
             return errEndOfFile;
 
-        // The mixer plays loop 1 until the note is released and then loop 2,
-        // so a sustain loop goes first and the sample's own loop after it.
-        std::int64_t loopStart, loopEnd, sustainStart, sustainEnd;
-        bool loops = loopOf(h, sampleLoops, 52, length, &loopStart, &loopEnd);
-        bool sustains = loopOf(h, sampleSustainLoops, 64, length, &sustainStart, &sustainEnd);
-        std::uint8_t loopType = (flags & sampleLoopPingPong) ? 2 : 1;
-        std::uint8_t sustainType = (flags & sampleSustainPingPong) ? 2 : 1;
-        if (sustains) {
-            sample->loop_mode = 3;
-            sample->loop1_type = sustainType;
-            sample->loop1_start = static_cast<int>(sustainStart * frameBytes);
-            sample->loop1_end = static_cast<int>(sustainEnd * frameBytes);
-            if (loops) {
-                sample->loop2_type = loopType;
-                sample->loop2_start = static_cast<int>(loopStart * frameBytes);
-                sample->loop2_end = static_cast<int>(loopEnd * frameBytes);
-            }
-        } else if (loops) {
-            sample->loop_mode = 1;
-            sample->loop1_type = loopType;
-            sample->loop1_start = static_cast<int>(loopStart * frameBytes);
-            sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
-        }
-        sample->type = static_cast<std::uint8_t>(frameBytes);
+        setLoops(sample, h, length, frameBytes);
+        sample->type = frameBytes == 2 ? SMP_16BIT_MONO : SMP_8BIT_MONO;
         sample->length = static_cast<int>(bytes);
         sample->file_offset = static_cast<int>(offset);
         largestLength = std::max(largestLength, bytes);
@@ -579,7 +610,7 @@ struct ItLoader {
     // Turns the file's sample data into what the mixer takes: 8-bit unsigned, 16-bit signed little-endian.
     int decodeSample(const Sample* sample, const std::uint8_t* h, std::uint8_t* out) const {
         std::uint8_t flags = h[18], convert = h[46];
-        bool sixteen = sample->type == 2;
+        bool sixteen = sample->type == SMP_16BIT_MONO;
         std::size_t bytes = static_cast<std::size_t>(sample->length);
         std::size_t frames = sixteen ? bytes / 2 : bytes;
         const std::uint8_t* raw = nullptr;
@@ -665,13 +696,5 @@ int decompress_it_sample(const std::uint8_t* data, std::size_t size, bool sixtee
     return errOK;
 }
 
-int load_impulse_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                       SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<ItLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_impulse_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                                Module** moduleOut) {
-    return load_module_file(fileName, headerBytes, isImpulseTracker, load_impulse_tracker_module_memory,
-                            addSamplesToDevice, callback, moduleOut);
-}
+const ModuleFormat impulseTrackerFormat = {.name = "IT", .play_mode = playModeImpulse, .signature_bytes = signatureBytes,
+    .recognise = isImpulseTracker, .load_memory = run_image_loader<ItLoader>, .load_file = load_impulse_tracker_module};

@@ -34,10 +34,29 @@ constexpr std::array<std::uint16_t, 72> periodTable = {
 constexpr int firstNormalNote = 12;
 constexpr int lastNormalNote = 47;
 
-// Generic command numbers the file's effects turn into.
-enum : std::uint8_t {
-    cmdSetSpeed = 15,
-    cmdSetTempo = 16,
+// Effect 0..15 to generic command. E and F need more than a lookup: E takes
+// its command from the parameter's high nibble, F is speed below 32 and
+// tempo from 32.
+constexpr int effectExtended = 14;
+constexpr int effectSpeedTempo = 15;
+constexpr int effectPanning = 8;
+constexpr std::array<Command, 16> effectCommands = {
+    cmdArpeggio,             // 0
+    cmdPortaUp,              // 1
+    cmdPortaDown,            // 2
+    cmdTonePorta,            // 3
+    cmdVibrato,              // 4
+    cmdTonePortaVolumeSlide, // 5
+    cmdVibratoVolumeSlide,   // 6
+    cmdTremolo,              // 7
+    cmdSetPanning,           // 8
+    cmdSampleOffset,         // 9
+    cmdVolumeSlide,          // A
+    cmdPositionJump,         // B
+    cmdSetVolume,            // C
+    cmdPatternBreak,         // D
+    cmdNone,                 // E: see extendedEffectCommands
+    cmdNone,                 // F: speed or tempo
 };
 // Panning parameters the set-panning command takes: 0..128, and 164 for surround.
 constexpr std::uint8_t panningSurround = 164;
@@ -127,17 +146,17 @@ struct ModLoader {
                          instrument != 0 ? static_cast<std::uint8_t>(instrument - 1) : instrumentNone);
         }
         if (effect == 0 && parameter == 0) return errOK;
-        std::uint8_t command = static_cast<std::uint8_t>(effect + 1);
+        Command command = effectCommands[static_cast<std::size_t>(effect)];
         std::uint8_t info = parameter;
         switch (effect) {
-        case 8:
-            if (parameter > panningRightmost && parameter != panningSurround) command = 0;
+        case effectPanning:
+            if (parameter > panningRightmost && parameter != panningSurround) command = cmdNone;
             break;
-        case 14:
+        case effectExtended:
             command = extendedEffectCommands[parameter >> 4];
             info = parameter & 0x0f;
             break;
-        case 15: command = parameter < 32 ? cmdSetSpeed : cmdSetTempo; break;
+        case effectSpeedTempo: command = parameter < 32 ? cmdSetSpeed : cmdSetTempo; break;
         default: break;
         }
         builder.command(channel, command, info);
@@ -177,17 +196,17 @@ struct ModLoader {
             loops = loopEnd > loopStart;
         }
         if (loops) {
-            sample->loop_mode = 5;
-            sample->loop1_type = 1;
+            sample->loop_mode = LOOPMODE_PROTRACKER_LOOPING;
+            sample->loop1_type = LOOP_FORWARD;
             sample->loop1_start = loopStart;
             sample->loop1_end = loopEnd;
             length = std::min(length, loopEnd);
         } else {
-            sample->loop_mode = 4;
-            sample->loop1_type = 0;
+            sample->loop_mode = LOOPMODE_PROTRACKER;
+            sample->loop1_type = LOOP_NONE;
         }
         sample->length = length;
-        sample->type = length != 0 ? 1 : 0;
+        sample->type = length != 0 ? SMP_8BIT_MONO : SMP_NONE;
     }
 
     int readInstruments() {
@@ -261,13 +280,5 @@ int protracker_channels(const std::uint8_t* s) {
     return channels <= maxModuleChannels ? channels : 0;
 }
 
-int load_protracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                  SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<ModLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                           Module** moduleOut) {
-    return load_module_file(fileName, headerBytes, isProtracker, load_protracker_module_memory,
-                            addSamplesToDevice, callback, moduleOut);
-}
+const ModuleFormat protrackerFormat = {.name = "MOD", .play_mode = playModeProtracker, .signature_bytes = headerBytes,
+    .recognise = isProtracker, .load_memory = run_image_loader<ModLoader>, .load_file = load_protracker_module};

@@ -39,17 +39,44 @@ constexpr std::uint8_t sample16Bit = 0x04;
 // Note bytes: octave and semitone below 0x80, 254 cuts the note, 255 is none.
 constexpr std::uint8_t noteCut = 254;
 
-// Command letter (A = 1 .. Y = 25) to generic command; 0 drops it. S (19)
-// takes its command from the infobyte's high nibble instead.
+// Command letter (A = 1 .. Y = 25) to generic command; cmdNone drops it. S
+// (19) takes its command from the infobyte's high nibble instead.
 constexpr int letterS = 19;
-constexpr std::array<std::uint8_t, 26> letterCommands = {
-    0,
-    15, 12, 14, 11, 3, 2,  4, 5, 0, 1,  7, 6,  0, // A..M
-    0,  10, 0,  29, 8, 0,  16, 0, 27, 30, 9, 0,   // N..Y
+constexpr std::array<Command, 26> letterCommands = {
+    cmdNone,
+    cmdSetSpeed,             // A
+    cmdPositionJump,         // B
+    cmdPatternBreak,         // C
+    cmdVolumeSlide,          // D
+    cmdPortaDown,            // E
+    cmdPortaUp,              // F
+    cmdTonePorta,            // G
+    cmdVibrato,              // H
+    cmdNone,                 // I: tremor
+    cmdArpeggio,             // J
+    cmdVibratoVolumeSlide,   // K
+    cmdTonePortaVolumeSlide, // L
+    cmdNone,                 // M
+    cmdNone,                 // N
+    cmdSampleOffset,         // O
+    cmdNone,                 // P
+    cmdMultiRetrigger,       // Q
+    cmdTremolo,              // R
+    cmdNone,                 // S: see specialEffectCommands
+    cmdSetTempo,             // T
+    cmdNone,                 // U: fine vibrato
+    cmdGlobalVolume,         // V
+    cmdSync,                 // W
+    cmdSetPanning,           // X
+    cmdNone,                 // Y
 };
 
+// The signature at offset 44.
+constexpr std::size_t signatureAt = 44;
+constexpr std::size_t signatureBytes = signatureAt + 4;
+
 bool isScreamTracker(const std::uint8_t* head) {
-    return std::memcmp(head + 44, "SCRM", 4) == 0;
+    return std::memcmp(head + signatureAt, "SCRM", 4) == 0;
 }
 
 // A channel setting below 16 is a sample channel that plays (0..7 on the
@@ -248,22 +275,23 @@ struct S3mLoader {
         copy_name(sample->name, h + 48, 28);
         sample->volume = std::min<int>(h[28], 64);
         std::uint32_t rate = read_u32le(h + 32);
-        sample->relative_note = rate == 0 ? defaultMiddleC : static_cast<int>(std::min<std::uint32_t>(rate, INT_MAX));
+        sample->middle_c_rate =
+            rate == 0 ? defaultMiddleC : static_cast<int>(std::min<std::uint32_t>(rate, INT_MAX));
         std::int64_t length = read_u32le(h + 16);
         if (h[0] != instrumentSample || length == 0) return errOK;
         std::int64_t loopStart = read_u32le(h + 20);
         std::int64_t loopEnd = std::min<std::int64_t>(read_u32le(h + 24), length);
         // The data after a loop is never heard, so it is cut.
         if ((h[31] & sampleLoops) && loopEnd > loopStart) {
-            sample->loop_mode = 1;
-            sample->loop1_type = 1;
+            sample->loop_mode = LOOPMODE_SINGLE_LOOPING;
+            sample->loop1_type = LOOP_FORWARD;
             length = loopEnd;
         } else {
             loopStart = loopEnd = 0;
         }
         // A stereo sample keeps its left channel, which comes first.
         int frameBytes = (h[31] & sample16Bit) ? 2 : 1;
-        sample->type = static_cast<std::uint8_t>(frameBytes);
+        sample->type = frameBytes == 2 ? SMP_16BIT_MONO : SMP_8BIT_MONO;
         sample->length = static_cast<int>(length * frameBytes);
         sample->loop1_start = static_cast<int>(loopStart * frameBytes);
         sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
@@ -299,7 +327,7 @@ struct S3mLoader {
             auto* sample = static_cast<Sample*>(memory);
             module->samples[k] = sample;
             instrument->sample_list[0] = sample;
-            sample->relative_note = defaultMiddleC;
+            sample->middle_c_rate = defaultMiddleC;
             if (int code = fillSample(sample, h, &largest); code != errOK) return code;
         }
         return readSampleData(largest);
@@ -313,10 +341,10 @@ struct S3mLoader {
             if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
             std::memcpy(data, raw, static_cast<std::size_t>(sample->length));
             // The mixer takes 8-bit data unsigned and 16-bit data signed.
-            if (sample->type == 1 && signedData) {
+            if (sample->type == SMP_8BIT_MONO && signedData) {
                 for (int b = 0; b < sample->length; b++)
                     data[b] ^= 0x80;
-            } else if (sample->type == 2 && !signedData) {
+            } else if (sample->type == SMP_16BIT_MONO && !signedData) {
                 for (int b = 1; b < sample->length; b += 2)
                     data[b] ^= 0x80;
             }
@@ -336,13 +364,5 @@ struct S3mLoader {
 
 } // namespace
 
-int load_scream_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                      SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<S3mLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_scream_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                               Module** moduleOut) {
-    return load_module_file(fileName, headerBytes, isScreamTracker, load_scream_tracker_module_memory,
-                            addSamplesToDevice, callback, moduleOut);
-}
+const ModuleFormat screamTrackerFormat = {.name = "S3M", .play_mode = playModeScreamTracker3, .signature_bytes = signatureBytes,
+    .recognise = isScreamTracker, .load_memory = run_image_loader<S3mLoader>, .load_file = load_scream_tracker_module};

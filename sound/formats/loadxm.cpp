@@ -13,6 +13,9 @@
 namespace {
 
 constexpr std::size_t headerBytes = 336;
+// Every file starts with this text.
+constexpr char signature[] = "Extended Module: ";
+constexpr std::size_t signatureBytes = sizeof(signature) - 1;
 constexpr std::size_t patternHeaderBytes = 9;
 constexpr std::size_t instrumentHeaderBytes = 29;
 constexpr std::size_t instrumentBlockBytes = 214;
@@ -26,25 +29,56 @@ constexpr int maxInstruments = 255;
 constexpr int maxPatterns = 256;
 constexpr char placeholderName[] = "Empty instrument"; // 16 characters
 
-// Generic command numbers the file's effects turn into.
-enum : std::uint8_t {
-    cmdSetSpeed = 15,
-    cmdSetTempo = 16,
-    cmdExtraFinePortaUp = 31,
-    cmdExtraFinePortaDown = 32,
-};
-
 // Markers in the effect table for effects that need more than a lookup.
 constexpr int fxExtended = -1;   // E: command from the parameter's high nibble
 constexpr int fxSpeedTempo = -2; // F: speed below 32, tempo from 32
 constexpr int fxKeyOff = -3;     // K: a key off note, no command
 constexpr int fxExtraFine = -4;  // X: extra fine portamento up (1x) or down (2x)
 
-// File effect type 0..35 to generic command (0 = dropped).
+// File effect type 0..35 (0..9, then A = 10 .. Z = 35) to generic command
+// (cmdNone = dropped) or one of the markers above.
 constexpr std::array<int, 36> effectCommands = {
-    1, 2, 3,        4, 5, 6, 7, 8,  9, 10, 11, 12, 13, 14, fxExtended, fxSpeedTempo, 27, 28,
-    0, 0, fxKeyOff, 0, 0, 0, 0, 33, 0, 29, 0,  0,  0,  0,  30,         fxExtraFine,  0,  0,
+    cmdArpeggio,             // 0
+    cmdPortaUp,              // 1
+    cmdPortaDown,            // 2
+    cmdTonePorta,            // 3
+    cmdVibrato,              // 4
+    cmdTonePortaVolumeSlide, // 5
+    cmdVibratoVolumeSlide,   // 6
+    cmdTremolo,              // 7
+    cmdSetPanning,           // 8
+    cmdSampleOffset,         // 9
+    cmdVolumeSlide,          // A
+    cmdPositionJump,         // B
+    cmdSetVolume,            // C
+    cmdPatternBreak,         // D
+    fxExtended,              // E
+    fxSpeedTempo,            // F
+    cmdGlobalVolume,         // G
+    cmdGlobalVolumeSlide,    // H
+    cmdNone,                 // I
+    cmdNone,                 // J
+    fxKeyOff,                // K
+    cmdNone,                 // L: envelope position
+    cmdNone,                 // M
+    cmdNone,                 // N
+    cmdNone,                 // O
+    cmdPanningSlide,         // P
+    cmdNone,                 // Q
+    cmdMultiRetrigger,       // R
+    cmdNone,                 // S
+    cmdNone,                 // T: tremor
+    cmdNone,                 // U
+    cmdNone,                 // V
+    cmdSync,                 // W
+    fxExtraFine,             // X
+    cmdNone,                 // Y
+    cmdNone,                 // Z
 };
+
+bool isExtendedModule(const std::uint8_t* head) {
+    return std::memcmp(head, signature, signatureBytes) == 0;
+}
 
 // Worst-case size of a converted pattern: every channel entry carries all
 // five bytes after its flag, and every row ends with a zero byte.
@@ -57,6 +91,95 @@ struct PatternConversion {
     int highestInstrument = -1;
 };
 
+// One channel's cell as the file stores it.
+struct FileCell {
+    bool notePresent;
+    std::uint8_t note, instrument, volume, effect, parameter;
+};
+
+// Reads the cell at packed[*at]: a first byte with bit 7 set says which
+// fields follow, any other first byte is the note of a cell with every field.
+// False when the data ends inside the cell.
+bool readCell(const std::uint8_t* packed, std::size_t packedSize, std::size_t* at, FileCell* cell) {
+    auto next = [&](std::uint8_t* value) {
+        if (*at >= packedSize) return false;
+        *value = packed[(*at)++];
+        return true;
+    };
+    *cell = FileCell{};
+    std::uint8_t b;
+    if (!next(&b)) return false;
+    if (!(b & 0x80)) {
+        cell->notePresent = true;
+        cell->note = b;
+        return next(&cell->instrument) && next(&cell->volume) && next(&cell->effect) &&
+               next(&cell->parameter);
+    }
+    cell->notePresent = (b & 0x01) != 0;
+    return !(((b & 0x01) && !next(&cell->note)) || ((b & 0x02) && !next(&cell->instrument)) ||
+             ((b & 0x04) && !next(&cell->volume)) || ((b & 0x08) && !next(&cell->effect)) ||
+             ((b & 0x10) && !next(&cell->parameter)));
+}
+
+// The command and infobyte of a cell's effect; a key off (K) puts a key-off
+// note into the entry instead.
+void convertEffect(const FileCell& cell, RowEntry* entry) {
+    const std::uint8_t p = cell.parameter;
+    entry->info = p;
+    if ((cell.effect == 0 && p == 0) || cell.effect >= effectCommands.size()) return;
+    const int mapped = effectCommands[cell.effect];
+    switch (mapped) {
+    case fxExtended:
+        entry->command = extendedEffectCommands[p >> 4];
+        entry->info = p & 0x0f;
+        break;
+    case fxSpeedTempo: entry->command = p < 32 ? cmdSetSpeed : cmdSetTempo; break;
+    case fxKeyOff:
+        entry->note = noteKeyOff;
+        entry->flags |= entryNoteInstrument;
+        break;
+    case fxExtraFine:
+        entry->command = (p >> 4) == 2   ? cmdExtraFinePortaDown
+                         : (p >> 4) == 1 ? cmdExtraFinePortaUp
+                                         : cmdNone;
+        entry->info = p & 0x0f;
+        break;
+    default: entry->command = static_cast<Command>(mapped); break;
+    }
+}
+
+// A file cell as an entry of the packed row encoding (flags 0 when nothing
+// is left of it); the instrument it names is counted as used.
+RowEntry convertCell(const FileCell& cell, PatternConversion& conversion) {
+    RowEntry entry{};
+    entry.note = noteNone;
+    entry.instrument = instrumentNone;
+    if (cell.notePresent) entry.flags |= entryNoteInstrument;
+    if (cell.notePresent && cell.note != 0)
+        entry.note = cell.note <= 96
+                         ? static_cast<std::uint8_t>(((cell.note - 1) / 12) << 4 | (cell.note - 1) % 12)
+                         : noteKeyOff;
+    if (cell.instrument != 0) {
+        entry.instrument = static_cast<std::uint8_t>(cell.instrument - 1);
+        conversion.used[entry.instrument] = 1;
+        conversion.highestInstrument = std::max<int>(conversion.highestInstrument, entry.instrument);
+        entry.flags |= entryNoteInstrument;
+    }
+    // 0x10..0x50 set the volume, 0x60 and up are volume-column effects;
+    // anything else in the column means nothing and is dropped rather than
+    // read as a low volume.
+    if (cell.volume >= 0x10 && cell.volume <= 0x50) {
+        entry.flags |= entryVolume;
+        entry.volume = static_cast<std::uint8_t>(cell.volume - 0x10);
+    } else if (cell.volume >= 0x60) {
+        entry.flags |= entryVolume;
+        entry.volume = cell.volume;
+    }
+    convertEffect(cell, &entry);
+    if (entry.command != cmdNone) entry.flags |= entryCommand;
+    return entry;
+}
+
 // Converts one pattern's packed file data into the packed row encoding.
 // out must hold convertedCapacity(rows, channels) bytes.
 int convertPattern(const std::uint8_t* packed, std::size_t packedSize, int rows, int channels,
@@ -64,91 +187,21 @@ int convertPattern(const std::uint8_t* packed, std::size_t packedSize, int rows,
     if (rows < 1 || rows > maxPatternRows) return errInvalidModule;
     std::size_t w = 2 * sizeof(int);
     std::size_t r = 0;
-    auto next = [&](std::uint8_t* value) {
-        if (r >= packedSize) return false;
-        *value = packed[r++];
-        return true;
-    };
     for (int row = 0; row < rows; row++) {
-        if (packedSize != 0) {
-            for (int c = 0; c < channels; c++) {
-                std::uint8_t b, n = 0, i = 0, v = 0, t = 0, p = 0;
-                bool notePresent;
-                if (!next(&b)) return errInvalidPattern;
-                if (b & 0x80) {
-                    notePresent = (b & 0x01) != 0;
-                    if (((b & 0x01) && !next(&n)) || ((b & 0x02) && !next(&i)) || ((b & 0x04) && !next(&v)) ||
-                        ((b & 0x08) && !next(&t)) || ((b & 0x10) && !next(&p)))
-                        return errInvalidPattern;
-                } else {
-                    notePresent = true;
-                    n = b;
-                    if (!next(&i) || !next(&v) || !next(&t) || !next(&p)) return errInvalidPattern;
-                }
-
-                bool carriesNote = notePresent;
-                std::uint8_t note = noteNone, instrument = instrumentNone;
-                if (notePresent && n != 0)
-                    note =
-                        n <= 96 ? static_cast<std::uint8_t>(((n - 1) / 12) << 4 | (n - 1) % 12) : noteKeyOff;
-                if (i != 0) {
-                    instrument = static_cast<std::uint8_t>(i - 1);
-                    conversion.used[instrument] = 1;
-                    conversion.highestInstrument = std::max<int>(conversion.highestInstrument, instrument);
-                    carriesNote = true;
-                }
-
-                // 0x10..0x50 set the volume, 0x60 and up are volume-column
-                // effects; anything else in the column means nothing and is
-                // dropped rather than read as a low volume.
-                bool hasVolume = false;
-                std::uint8_t volume = 0;
-                if (v >= 0x10 && v <= 0x50) {
-                    hasVolume = true;
-                    volume = static_cast<std::uint8_t>(v - 0x10);
-                } else if (v >= 0x60) {
-                    hasVolume = true;
-                    volume = v;
-                }
-
-                std::uint8_t command = 0, info = p;
-                if ((t != 0 || p != 0) && t < effectCommands.size()) {
-                    int mapped = effectCommands[t];
-                    switch (mapped) {
-                    case fxExtended:
-                        command = extendedEffectCommands[p >> 4];
-                        info = p & 0x0f;
-                        break;
-                    case fxSpeedTempo: command = p < 32 ? cmdSetSpeed : cmdSetTempo; break;
-                    case fxKeyOff:
-                        note = noteKeyOff;
-                        carriesNote = true;
-                        break;
-                    case fxExtraFine:
-                        command = (p >> 4) == 2   ? cmdExtraFinePortaDown
-                                  : (p >> 4) == 1 ? cmdExtraFinePortaUp
-                                                  : 0;
-                        info = p & 0x0f;
-                        break;
-                    default: command = static_cast<std::uint8_t>(mapped); break;
-                    }
-                }
-
-                if (!carriesNote && !hasVolume && command == 0) continue;
-                std::uint8_t flag = static_cast<std::uint8_t>(c);
-                if (carriesNote) flag |= entryNoteInstrument;
-                if (hasVolume) flag |= entryVolume;
-                if (command != 0) flag |= entryCommand;
-                out[w++] = flag;
-                if (carriesNote) {
-                    out[w++] = note;
-                    out[w++] = instrument;
-                }
-                if (hasVolume) out[w++] = volume;
-                if (command != 0) {
-                    out[w++] = command;
-                    out[w++] = info;
-                }
+        for (int c = 0; packedSize != 0 && c < channels; c++) {
+            FileCell cell;
+            if (!readCell(packed, packedSize, &r, &cell)) return errInvalidPattern;
+            const RowEntry entry = convertCell(cell, conversion);
+            if (entry.flags == 0) continue;
+            out[w++] = static_cast<std::uint8_t>(entry.flags | c);
+            if (entry.flags & entryNoteInstrument) {
+                out[w++] = entry.note;
+                out[w++] = entry.instrument;
+            }
+            if (entry.flags & entryVolume) out[w++] = entry.volume;
+            if (entry.flags & entryCommand) {
+                out[w++] = entry.command;
+                out[w++] = entry.info;
             }
         }
         out[w++] = 0;
@@ -228,7 +281,7 @@ struct XmLoader {
         const std::uint8_t* h = nullptr;
         if (int code = in.take(headerBytes, &h); code != errOK) return code;
         in.pos = 60 + static_cast<std::int64_t>(read_u32le(h + 60));
-        if (std::memcmp(h, "Extended Module: ", 17) != 0 || read_u16le(h + 58) <= 0x0103) return errInvalidModule;
+        if (!isExtendedModule(h) || read_u16le(h + 58) <= 0x0103) return errInvalidModule;
         int songLength = read_u16le(h + 64);
         int channels = read_u16le(h + 68);
         *filePatterns = read_u16le(h + 70);
@@ -328,11 +381,12 @@ struct XmLoader {
         sample->finetune = static_cast<std::int8_t>(sh[13]);
         sample->panning = sh[15];
         sample->relative_note = static_cast<std::int8_t>(sh[16]);
-        sample->type = (type & 0x10) ? 2 : 1;
-        sample->loop2_type = 0;
-        int loop = type & 0x03;
-        sample->loop_mode = (loop == 1 || loop == 2) ? 1 : 0;
-        sample->loop1_type = (loop == 1 || loop == 2) ? static_cast<std::uint8_t>(loop) : 0;
+        sample->type = (type & 0x10) ? SMP_16BIT_MONO : SMP_8BIT_MONO;
+        sample->loop2_type = LOOP_NONE;
+        // Loop bits 1 and 2 are the forward and the ping-pong loop; 3 means none.
+        const LoopType loop = (type & 0x03) == 1 ? LOOP_FORWARD : (type & 0x03) == 2 ? LOOP_BIDI : LOOP_NONE;
+        sample->loop_mode = loop != LOOP_NONE ? LOOPMODE_SINGLE_LOOPING : LOOPMODE_SINGLE;
+        sample->loop1_type = loop;
         // A loop that reaches past the data would make the mixer read beyond
         // it: keep it inside, and play a loop with nothing left in it as no loop.
         loopStart = std::min<std::int64_t>(loopStart, sample->length);
@@ -340,8 +394,8 @@ struct XmLoader {
         sample->loop1_start = static_cast<int>(loopStart);
         sample->loop1_end = static_cast<int>(loopEnd);
         if (loopEnd <= loopStart) {
-            sample->loop_mode = 0;
-            sample->loop1_type = 0;
+            sample->loop_mode = LOOPMODE_SINGLE;
+            sample->loop1_type = LOOP_NONE;
         }
     }
 
@@ -445,8 +499,8 @@ struct XmLoader {
 
     // Undoes the file's delta coding: 8-bit data becomes unsigned, 16-bit
     // stays signed little-endian.
-    static void deltaDecode(const std::uint8_t* from, std::uint8_t* to, std::size_t length, int type) {
-        if (type == 1) {
+    static void deltaDecode(const std::uint8_t* from, std::uint8_t* to, std::size_t length, SampleType type) {
+        if (type == SMP_8BIT_MONO) {
             std::uint8_t sum = 0;
             for (std::size_t k = 0; k < length; k++) {
                 sum = static_cast<std::uint8_t>(sum + from[k]);
@@ -468,7 +522,7 @@ struct XmLoader {
         // No sample can hold more than the whole file.
         if (int code = sink.open(addToDevice, callback, largestLength, in.size); code != errOK) return code;
         for (int k = 0; k < module->sample_count; k++)
-            if (module->samples[k]->length == 0) module->samples[k]->type = 0;
+            if (module->samples[k]->length == 0) module->samples[k]->type = SMP_NONE;
         return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* decoded) {
             const std::uint8_t* raw = nullptr;
             if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
@@ -495,21 +549,5 @@ struct XmLoader {
 
 } // namespace
 
-int load_extended_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<XmLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-namespace {
-
-bool isExtendedModule(const std::uint8_t* head) {
-    return std::memcmp(head, "Extended Module: ", 17) == 0;
-}
-
-} // namespace
-
-int load_extended_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                         Module** moduleOut) {
-    return load_module_file(fileName, 17, isExtendedModule, load_extended_module_memory, addSamplesToDevice,
-                            callback, moduleOut);
-}
+const ModuleFormat extendedModuleFormat = {.name = "XM", .play_mode = playModeExtended, .signature_bytes = signatureBytes,
+    .recognise = isExtendedModule, .load_memory = run_image_loader<XmLoader>, .load_file = load_extended_module};

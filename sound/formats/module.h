@@ -1,8 +1,12 @@
 // formats/: what a module file becomes. module is the in-memory song; loader
 // holds the checked reads the four loaders share; loadxm, loads3m, loadit and
-// loadmod each turn one format into the model; waveread reads WAVE files.
+// loadmod each turn one format into the model and describe it in a format
+// record; formats lists those records and loads a file by them; waveread
+// reads WAVE files.
 //
-// The in-memory song that every module loader builds and the player reads.
+// The in-memory song that every module loader builds and the player reads,
+// and the words that cross from the loaders to the player and the mixer: the
+// command numbers, the sample types, the loop types and the loop modes.
 //
 // All records are plain structures allocated through the library's memory
 // layer and owned by their Module; free_module frees everything below it.
@@ -25,6 +29,87 @@ enum ModuleFlags : int {
     moduleExtendedOctaves = 0x04,  // Protracker extended octave range
     moduleLinearFrequency = 0x08,  // linear frequency table (play mode 3 only)
     moduleInstrumentMode = 0x10,   // Impulse Tracker instrument mode
+};
+
+// Generic command numbers: every loader turns its format's effects into
+// these, and the player's command tables are indexed by them.
+enum Command : std::uint8_t {
+    cmdNone = 0,
+    cmdArpeggio = 1,
+    cmdPortaUp = 2,
+    cmdPortaDown = 3,
+    cmdTonePorta = 4,
+    cmdVibrato = 5,
+    cmdTonePortaVolumeSlide = 6,
+    cmdVibratoVolumeSlide = 7,
+    cmdTremolo = 8,
+    cmdSetPanning = 9,
+    cmdSampleOffset = 10,
+    cmdVolumeSlide = 11,
+    cmdPositionJump = 12,
+    cmdSetVolume = 13,
+    cmdPatternBreak = 14,
+    cmdSetSpeed = 15,
+    cmdSetTempo = 16,
+    cmdFinePortaUp = 17,
+    cmdFinePortaDown = 18,
+    cmdPatternLoop = 19,
+    cmdCoarsePanning = 20,
+    cmdRetrigger = 21,
+    cmdFineVolumeUp = 22,
+    cmdFineVolumeDown = 23,
+    cmdNoteCut = 24,
+    cmdNoteDelay = 25,
+    cmdPatternDelay = 26,
+    cmdGlobalVolume = 27,
+    cmdGlobalVolumeSlide = 28,
+    cmdMultiRetrigger = 29,
+    cmdSync = 30,
+    cmdExtraFinePortaUp = 31,
+    cmdExtraFinePortaDown = 32,
+    cmdPanningSlide = 33,
+    cmdSetChannelVolume = 34,   // Impulse Tracker M
+    cmdChannelVolumeSlide = 35, // Impulse Tracker N
+};
+// Number of generic command numbers (0..35).
+inline constexpr int commandCount = 36;
+
+// Sample types: how a sample's data is laid out (bytes per frame in
+// brackets). The loaders give 8-bit and 16-bit mono samples; the mixer also
+// plays stereo and mu-law data.
+enum SampleType : std::uint8_t {
+    SMP_NONE = 0,         // no data
+    SMP_8BIT_MONO = 1,    // (1) unsigned, 0x80 is silence
+    SMP_16BIT_MONO = 2,   // (2) signed little-endian
+    SMP_8BIT_STEREO = 3,  // (2) left, right
+    SMP_16BIT_STEREO = 4, // (4) left, right
+    SMP_ULAW_MONO = 7,    // (1) G.711 mu-law
+    SMP_ULAW_STEREO = 8,  // (2) G.711 mu-law, left, right
+};
+
+// Loop types of a sample's loops.
+enum LoopType : std::uint8_t {
+    LOOP_NONE = 0,
+    LOOP_FORWARD = 1,
+    LOOP_BIDI = 2, // ping-pong: back and forth
+};
+
+// Loop modes: what the mixer does with a sample's two loops and with a change
+// of sample. The modes come in pairs whose second member says the sample
+// loops; the mixer reads that only in the Protracker pair.
+enum LoopMode : std::uint8_t {
+    // Loop 1 only; releasing the sound changes nothing (Extended Module, Scream
+    // Tracker 3 and Impulse Tracker samples without a sustain loop).
+    LOOPMODE_SINGLE = 0,
+    LOOPMODE_SINGLE_LOOPING = 1,
+    // Loop 1 until the sound is released, then loop 2 (Impulse Tracker samples
+    // with a sustain loop).
+    LOOPMODE_SUSTAIN = 2,
+    LOOPMODE_SUSTAIN_LOOPING = 3,
+    // A change of sample waits for the end of the sample or loop pass; then the
+    // channel ends (4) or plays the new sample's loop (5) (Protracker samples).
+    LOOPMODE_PROTRACKER = 4,
+    LOOPMODE_PROTRACKER_LOOPING = 5,
 };
 
 // Special note bytes of the packed pattern encoding.
@@ -73,15 +158,16 @@ struct Sample {
     int device_handle;              // sound device's handle; 0 = not added
     std::uint8_t* data;             // decoded data; null once handed to the device
     int length;                     // bytes
-    std::uint8_t type;              // 0 no data, 1 8-bit unsigned, 2 16-bit signed
-    std::uint8_t loop_mode;         // device loop mode (0/1 XM and S3M, 4/5 Protracker)
-    std::uint8_t loop1_type;        // 0 none, 1 forward, 2 ping-pong
-    std::uint8_t loop2_type;        // second loop's type
+    SampleType type;                // SMP_NONE, SMP_8BIT_MONO or SMP_16BIT_MONO
+    LoopMode loop_mode;             // the mixer's loop mode
+    LoopType loop1_type;
+    LoopType loop2_type;
     int loop1_start, loop1_end;     // bytes; end exclusive
-    int loop2_start, loop2_end;     // Impulse Tracker sustain loop
+    int loop2_start, loop2_end;     // Impulse Tracker: the loop after a sustain loop
     int volume;                     // 0..64
     int panning;                    // Extended Module range 0..255
-    int relative_note;              // XM semitone offset; S3M/IT middle-C rate
+    int relative_note;              // Extended Module: semitones added to every note
+    int middle_c_rate;              // S3M and IT: the sample's playback rate for middle C, in Hz
     int finetune;                   // XM -128..127; Protracker 0..15
     int file_offset;                // loader scratch: where the data lies in the file
     int sample_global_volume;       // Impulse Tracker only: 0..64, scales the sample's notes

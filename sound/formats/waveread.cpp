@@ -48,12 +48,12 @@ int findChunk(FileHandle* file, const char* id, bool afterOddChunk, std::uint32_
     }
 }
 
-int sampleTypeFor(int channels, int bits) {
-    if (channels == 1 && bits == 8) return wave8BitMono;
-    if (channels == 2 && bits == 8) return wave8BitStereo;
-    if (channels == 1 && bits == 16) return wave16BitMono;
-    if (channels == 2 && bits == 16) return wave16BitStereo;
-    return 0;
+SampleType sampleTypeFor(int channels, int bits) {
+    if (channels == 1 && bits == 8) return SMP_8BIT_MONO;
+    if (channels == 2 && bits == 8) return SMP_8BIT_STEREO;
+    if (channels == 1 && bits == 16) return SMP_16BIT_MONO;
+    if (channels == 2 && bits == 16) return SMP_16BIT_STEREO;
+    return SMP_NONE;
 }
 
 int readWaveHeader(FileHandle* file, WaveFile* wave) {
@@ -88,8 +88,8 @@ int readWaveHeader(FileHandle* file, WaveFile* wave) {
     std::int64_t present = fileSize > start ? fileSize - start : 0;
     if (static_cast<std::int64_t>(dataSize) > present) dataSize = static_cast<std::uint32_t>(present);
 
-    int type = sampleTypeFor(channels, bits);
-    if (type == 0) return errUnsupportedFormat;
+    const SampleType type = sampleTypeFor(channels, bits);
+    if (type == SMP_NONE) return errUnsupportedFormat;
     wave->sampleType = type;
     wave->sampleRate = rate > 0x7fffffffu ? 0x7fffffff : static_cast<int>(rate);
     wave->dataLength = dataSize;

@@ -2,18 +2,16 @@
 // file, for sound effects and streams.
 #pragma once
 
+#include "sound/formats/module.h"
 #include "sound/sys/file.h"
 
 #include <cstddef>
 #include <cstdint>
 
-// Sample types of a WAVE file's data.
-enum WaveSampleType : int { wave8BitMono = 1, wave16BitMono = 2, wave8BitStereo = 3, wave16BitStereo = 4 };
-
 // An open WAVE file, positioned at its sample data.
 struct WaveFile {
     FileHandle* file;
-    int sampleType;           // WaveSampleType
+    SampleType sampleType;    // SMP_8BIT_MONO, SMP_16BIT_MONO, SMP_8BIT_STEREO or SMP_16BIT_STEREO
     int sampleRate;           // Hz
     std::uint32_t dataLength; // bytes of sample data
     std::uint32_t dataLeft;   // bytes still to read

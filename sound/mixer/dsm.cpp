@@ -432,7 +432,9 @@ int startSound(uint32_t channel, uint32_t rate) {
 int releaseSound(uint32_t channel) {
     if (badChannel(channel)) return errInvalidChannel;
     MixerChannel& ch = mixer.channels[channel];
-    if (ch.status == CH_PLAYING && (ch.loopMode == 2 || ch.loopMode == 3)) ch.status = CH_RELEASED;
+    if (ch.status == CH_PLAYING &&
+        (ch.loopMode == LOOPMODE_SUSTAIN || ch.loopMode == LOOPMODE_SUSTAIN_LOOPING))
+        ch.status = CH_RELEASED;
     return errOK;
 }
 
@@ -481,7 +483,7 @@ int setChannelSample(uint32_t channel, uint32_t handle) {
     ch.sampleHandle = handle;
     ch.samplePending = 1;
     const SampleHandleEntry& e = mixer.samples[handle - 1];
-    if (e.loopMode == 5 && ch.status == CH_ENDED && !mixer.interpolating) {
+    if (e.loopMode == LOOPMODE_PROTRACKER_LOOPING && ch.status == CH_ENDED && !mixer.interpolating) {
         ch.status = CH_PLAYING;
         return setChannelPosition(channel, e.loop1Start << sampleFrameShift(e.sourceType));
     }
@@ -500,7 +502,8 @@ int setChannelPosition(uint32_t channel, uint32_t position) {
     MixerChannel& ch = mixer.channels[channel];
     if (ch.samplePending && ch.sampleHandle) {
         takeOverSample(ch);
-        if (ch.loopMode != 2 && ch.loopMode != 3 && ch.status == CH_RELEASED) {
+        if (ch.loopMode != LOOPMODE_SUSTAIN && ch.loopMode != LOOPMODE_SUSTAIN_LOOPING &&
+            ch.status == CH_RELEASED) {
             ch.status = CH_ENDED;
             return errOK;
         }
@@ -635,7 +638,7 @@ int startStream(uint32_t channel, uint8_t* buffer, uint32_t byteLength, uint32_t
     ch.type = ch.positionType = type;
     ch.location = 1;
     ch.length = ch.loop1End = byteLength >> sampleFrameShift(type);
-    ch.loopMode = 1;
+    ch.loopMode = LOOPMODE_SINGLE_LOOPING;
     ch.loop1Start = 0;
     ch.loop1Type = ch.length ? LOOP_FORWARD : LOOP_NONE;
     ch.loop2Start = ch.loop2End = ch.loop2Type = 0;

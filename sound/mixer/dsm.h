@@ -11,6 +11,9 @@
 // are sample frames, and play positions are 16.16 fixed point.
 #pragma once
 
+// The sample types, loop types and loop modes the mixer shares with the module model.
+#include "sound/formats/module.h"
+
 #include <cstdint>
 
 // Mixing mode flags (the mixMode word given to mixerInit).
@@ -21,20 +24,6 @@ inline constexpr uint32_t MIX_STEREO = 0x10;      // two output channels, left t
 inline constexpr uint32_t MIX_FLOAT = 0x20;       // mixing buffer holds floats
 inline constexpr uint32_t MIX_INTEGER = 0x40;     // mixing buffer holds int32, volumes through tables
 inline constexpr uint32_t MIX_INTERPOLATE = 0x80; // linear interpolation, ramping, click removal
-
-// Sample types (bytes per frame in brackets).
-inline constexpr uint32_t SMP_NONE = 0;
-inline constexpr uint32_t SMP_8BIT_MONO = 1;    // (1) unsigned, 0x80 is silence
-inline constexpr uint32_t SMP_16BIT_MONO = 2;   // (2) signed little-endian
-inline constexpr uint32_t SMP_8BIT_STEREO = 3;  // (2) left, right
-inline constexpr uint32_t SMP_16BIT_STEREO = 4; // (4) left, right
-inline constexpr uint32_t SMP_ULAW_MONO = 7;    // (1) G.711 mu-law
-inline constexpr uint32_t SMP_ULAW_STEREO = 8;  // (2) G.711 mu-law, left, right
-
-// Loop types.
-inline constexpr uint32_t LOOP_NONE = 0;
-inline constexpr uint32_t LOOP_FORWARD = 1;
-inline constexpr uint32_t LOOP_BIDI = 2;
 
 // Volume and panning ranges.
 inline constexpr int32_t MIXER_MAX_VOLUME = 64;
@@ -63,15 +52,15 @@ inline constexpr int32_t MIXER_RAMP_STEP = 0x20000;
 struct SampleDesc {
     uint8_t* data;       // sample data
     uint32_t location;   // 0 = no data, anything else = ordinary memory
-    uint32_t type;       // SMP_*
+    uint32_t type;       // SampleType
     uint32_t length;     // bytes
-    uint32_t loopMode;   // 0..5, see addSample
+    uint32_t loopMode;   // LoopMode
     uint32_t loop1Start; // bytes
     uint32_t loop1End;   // bytes
-    uint32_t loop1Type;  // LOOP_*
+    uint32_t loop1Type;  // LoopType
     uint32_t loop2Start; // bytes (sustain loop: applies after releaseSound in loop modes 2 and 3)
     uint32_t loop2End;   // bytes
-    uint32_t loop2Type;  // LOOP_*
+    uint32_t loop2Type;  // LoopType
 };
 
 // One entry of the sample-handle table (lengths and loop points in frames).

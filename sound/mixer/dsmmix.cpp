@@ -94,13 +94,14 @@ void advanceRamp(MixerChannel& ch) {
 bool pendingChangeAtEnd(const MixerChannel& ch) {
     if (!ch.samplePending || ch.sampleHandle == 0 || ch.sampleHandle > MIXER_SAMPLE_HANDLES) return false;
     const uint32_t newMode = mixer.samples[ch.sampleHandle - 1].loopMode;
-    return (ch.loopMode == 4 || ch.loopMode == 5) && (newMode == 4 || newMode == 5);
+    return (ch.loopMode == LOOPMODE_PROTRACKER || ch.loopMode == LOOPMODE_PROTRACKER_LOOPING) &&
+           (newMode == LOOPMODE_PROTRACKER || newMode == LOOPMODE_PROTRACKER_LOOPING);
 }
 
 // Takes over a pending sample at an end; true when the channel plays on.
 bool changeSampleAtEnd(MixerChannel& ch, int64_t& pos) {
     takeOverSample(ch);
-    if (ch.loopMode != 5) {
+    if (ch.loopMode != LOOPMODE_PROTRACKER_LOOPING) {
         ch.status = CH_ENDED;
         return false;
     }

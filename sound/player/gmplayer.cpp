@@ -114,6 +114,10 @@ SoundDevice& device() {
     return *gmp.device;
 }
 
+int modeOf(const PlayHandle* song) {
+    return song->module->play_mode;
+}
+
 std::uint16_t orderAt(const PlayHandle* song, int position) {
     const Module* m = song->module;
     if (m->orders == nullptr || position < 0 || position >= m->song_length) return orderEnd;
@@ -306,7 +310,7 @@ int newNoteActions(PlayHandle* song, ChannelState& ch, int host) {
 }
 
 int newInstrument(PlayHandle* song, ChannelState& ch) {
-    const int mode = gmp.play_mode;
+    const int mode = modeOf(song);
     const Module* m = song->module;
     const int command = rowCommandOf(ch);
     if (!hasInstruments(mode)) {
@@ -315,7 +319,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
         ch.sample_offset = 0;
         const Sample* sample = gmp_channel_sample(m, &ch);
         if (sample == nullptr) return errOK;
-        cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
+        cmd_set_volume(song, &ch, sample->volume); // a negative one as 0, at most max_volume
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
@@ -334,13 +338,13 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     if (ch.sample == 255) return errOK;
     const Sample* sample = gmp_channel_sample(m, &ch);
     if (sample == nullptr) return errOK;
-    cmd_set_volume(sample->volume); // a negative one as 0, at most max_volume
+    cmd_set_volume(song, &ch, sample->volume); // a negative one as 0, at most max_volume
     if (extended) {
-        if (int code = cmd_set_panning(sample->panning); code != errOK) return code;
+        if (int code = cmd_set_panning(song, &ch, sample->panning); code != errOK) return code;
     } else {
         const Instrument* ins = gmp_instrument(m, ch.instrument);
         if ((ins->default_panning & 0x80) == 0) {
-            if (int code = cmd_set_panning(ins->default_panning); code != errOK) return code;
+            if (int code = cmd_set_panning(song, &ch, ins->default_panning); code != errOK) return code;
         }
     }
     ch.sample_offset = 0;
@@ -387,8 +391,8 @@ bool extendedInfoMemory(int command) {
 
 // The infobyte a handler gets: a zero one replaced from the memory; on the row
 // tick a nonzero one is remembered.
-int substituteInfo(ChannelState& ch, int command, int info, bool remember) {
-    switch (gmp.play_mode) {
+int substituteInfo(int mode, ChannelState& ch, int command, int info, bool remember) {
+    switch (mode) {
     case playModeScreamTracker3:
     case playModeImpulse:
         if (!sharesInfoMemory(command)) return info;
@@ -415,31 +419,29 @@ bool repeatsOnDelay(int command, int info) {
 }
 
 int runEffects(PlayHandle* song) {
-    const int mode = gmp.play_mode;
+    const int mode = modeOf(song);
     const CommandTable& table = tick_commands(mode);
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        gmp.channel = &ch;
         if (isExtended(mode) && (ch.row_flags & rowVolume) && ch.volume_byte > 64) {
-            if (int code = volume_column_tick(); code != errOK) return code;
+            if (int code = volume_column_tick(song, &ch); code != errOK) return code;
         }
         if ((ch.row_flags & rowCommand) == 0) continue;
         if (ch.command >= commandCount) return errInvalidPattern;
-        int info = substituteInfo(ch, ch.command, ch.info, false);
-        if (int code = table[ch.command](info); code != errOK) return code;
+        int info = substituteInfo(mode, ch, ch.command, ch.info, false);
+        if (int code = table[ch.command](song, &ch, info); code != errOK) return code;
     }
     return errOK;
 }
 
 int repeatRow(PlayHandle* song) {
-    const CommandTable& table = row_commands(gmp.play_mode);
+    const CommandTable& table = row_commands(modeOf(song));
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        gmp.channel = &ch;
         if ((ch.row_flags & rowCommand) == 0) continue;
         if (ch.command >= commandCount) return errInvalidPattern;
         if (!repeatsOnDelay(ch.command, ch.info)) continue;
-        if (int code = table[ch.command](ch.info); code != errOK) return code;
+        if (int code = table[ch.command](song, &ch, ch.info); code != errOK) return code;
     }
     if (int code = runEffects(song); code != errOK) return code;
     song->pattern_delay--;
@@ -508,8 +510,7 @@ bool slidesOnRowTick(int command) {
 }
 
 int processChannel(PlayHandle* song, ChannelState& ch) {
-    const int mode = gmp.play_mode;
-    gmp.channel = &ch;
+    const int mode = modeOf(song);
     const int command = rowCommandOf(ch);
     if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
         ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide) {
@@ -521,25 +522,25 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
     }
     if (ch.row_flags & rowVolume) {
         if (ch.volume_byte > 64) {
-            if (int code = volume_column_row(); code != errOK) return code;
+            if (int code = volume_column_row(song, &ch); code != errOK) return code;
         } else {
-            cmd_set_volume(std::min<int>(ch.volume_byte, song->max_volume));
+            cmd_set_volume(song, &ch, std::min<int>(ch.volume_byte, song->max_volume));
         }
     }
     CommandHandler afterNote = nullptr;
     int info = 0;
     if ((ch.row_flags & rowCommand) && ch.command != cmdNone) {
         if (ch.command >= commandCount) return errInvalidPattern;
-        info = substituteInfo(ch, ch.command, ch.info, true);
+        info = substituteInfo(mode, ch, ch.command, ch.info, true);
         const CommandHandler handler = row_commands(mode)[ch.command];
         if ((ch.row_flags & rowNewNote) && slidesOnRowTick(ch.command))
             afterNote = handler;
-        else if (int code = handler(info); code != errOK)
+        else if (int code = handler(song, &ch, info); code != errOK)
             return code;
     }
     if (ch.row_flags & rowNewNote) {
-        if (int code = gmp_start_row_note(false); code != errOK) return code;
-        return afterNote ? afterNote(info) : errOK;
+        if (int code = gmp_start_row_note(song, &ch, false); code != errOK) return code;
+        return afterNote ? afterNote(song, &ch, info) : errOK;
     }
     const bool vibratoRow =
         rowCommandOf(ch) == cmdVibrato || ((ch.row_flags & rowVolume) && (ch.volume_byte & 0xf0) == 0xb0);
@@ -573,7 +574,7 @@ int processRow(PlayHandle* song) {
     song->row++;
     if (song->row >= view.rows) {
         song->row = 0;
-        if (gmp.play_mode == playModeScreamTracker3 || isImpulse(gmp.play_mode)) song->loop_row = 0;
+        if (modeOf(song) == playModeScreamTracker3 || isImpulse(modeOf(song))) song->loop_row = 0;
         gmp_next_position(song);
     }
     return errOK;
@@ -598,7 +599,7 @@ int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
 int sendRate(const PlayHandle* song, ChannelState& ch) {
     if (ch.final_period <= 0) return errOK;
     std::uint32_t rate = 0;
-    if (int code = gmp_period_rate(gmp.play_mode, song->module->flags, ch.final_period, &rate); code != errOK)
+    if (int code = gmp_period_rate(modeOf(song), song->module->flags, ch.final_period, &rate); code != errOK)
         return code;
     return device().setChannelRate(ch.device_channel, rate);
 }
@@ -633,67 +634,78 @@ bool impulseFading(ChannelState& ch, const Instrument* ins) {
     return count == 0 || (e->loop_start < count && e->loop_end < count);
 }
 
-// Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
-int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
-    const bool extended = isExtended(gmp.play_mode);
-    const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
+// The volume of an Extended Module or Impulse Tracker note after its global
+// volumes, fade-out and volume envelope, which move on by one tick.
+int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument* ins, bool extended) {
     int volume = ch.effective_volume;
-    if (ch.instrument != -1) {
-        if (!extended) {
-            // Impulse Tracker scales every note by its sample's and its instrument's global volume.
-            const Sample* sample = gmp_channel_sample(song->module, &ch);
-            const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
-            const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
-            volume = volume * sampleVolume * instrumentVolume >> 12;
-        }
-        ch.fade_volume = std::max(ch.fade_volume, 0);
-        volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
-        if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
-            ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
-        if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
-            const std::int64_t scaled =
-                std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
-            volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
-        }
+    if (ch.instrument == -1) return volume;
+    if (!extended) {
+        // Impulse Tracker scales every note by its sample's and its instrument's global volume.
+        const Sample* sample = gmp_channel_sample(song->module, &ch);
+        const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
+        const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
+        volume = volume * sampleVolume * instrumentVolume >> 12;
     }
-    ch.final_volume = static_cast<std::uint8_t>(finalVolume(volume, song, ch));
-    if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK) return code;
+    ch.fade_volume = std::max(ch.fade_volume, 0);
+    volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
+    if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
+        ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
+    if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
+        const std::int64_t scaled =
+            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
+        volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
+    }
+    return volume;
+}
 
+// The device panning (-64..64) of an Extended Module or Impulse Tracker note
+// after its panning envelope, which moves on by one tick.
+int instrumentPanning(ChannelState& ch, const Instrument* ins, bool extended) {
     const bool panEnvelope = ins != nullptr && envelopeOn(ins->panning_envelope);
-    int panning = 0;
     if (extended) {
         int m = std::clamp(ch.panning, 0, 255);
         if (panEnvelope) {
             const int d = (gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8) - 32;
             m = std::clamp(m + (m < 128 ? m * d : d * (256 - m)) / 32, 0, 255);
         }
-        panning = std::clamp((m - 128) / 2, -64, 64);
-    } else {
-        // The envelope (-32..32) swings the panning within the room its side leaves, as the
-        // Extended Module stage does, so that an envelope never pins a channel to one side.
-        int m = std::clamp(ch.panning, 0, 64);
-        if (panEnvelope) {
-            const int d = std::clamp(
-                gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
-            m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
-        }
-        panning = m * 2 - 64;
+        return std::clamp((m - 128) / 2, -64, 64);
     }
-    if (int code = device().setChannelPanning(ch.device_channel, panning); code != errOK) return code;
+    // The envelope (-32..32) swings the panning within the room its side leaves, as the
+    // Extended Module stage does, so that an envelope never pins a channel to one side.
+    int m = std::clamp(ch.panning, 0, 64);
+    if (panEnvelope) {
+        const int d =
+            std::clamp(gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
+        m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
+    }
+    return m * 2 - 64;
+}
 
+// The period sent to the device: the output period, swung by an Extended
+// Module instrument's automatic vibrato.
+int autovibratoPeriod(const PlayHandle* song, ChannelState& ch, const Instrument* ins, bool extended) {
+    if (!extended || ins == nullptr || ins->vibrato_depth == 0) return ch.output_period;
+    const int full = ins->vibrato_depth * 256;
+    if (ins->vibrato_sweep == 0)
+        ch.autovib_ramp = full;
+    else if (!ch.key_off)
+        ch.autovib_ramp = std::min(ch.autovib_ramp + full / ins->vibrato_sweep, full);
+    ch.autovib_position = static_cast<std::uint8_t>(ch.autovib_position + ins->vibrato_rate);
+    const int a = autovibValue(ins->vibrato_waveform, ch.autovib_position);
+    return std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period, song->max_period);
+}
+
+// Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
+int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
+    const bool extended = isExtended(modeOf(song));
+    const Instrument* ins = ch.instrument != -1 ? gmp_instrument(song->module, ch.instrument) : nullptr;
+    ch.final_volume =
+        static_cast<std::uint8_t>(finalVolume(instrumentVolume(song, ch, ins, extended), song, ch));
+    if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK) return code;
+    const int panning = instrumentPanning(ch, ins, extended);
+    if (int code = device().setChannelPanning(ch.device_channel, panning); code != errOK) return code;
     if (ch.instrument == -1) return errOK;
-    ch.final_period = ch.output_period;
-    if (extended && ins != nullptr && ins->vibrato_depth != 0) {
-        const int full = ins->vibrato_depth * 256;
-        if (ins->vibrato_sweep == 0)
-            ch.autovib_ramp = full;
-        else if (!ch.key_off)
-            ch.autovib_ramp = std::min(ch.autovib_ramp + full / ins->vibrato_sweep, full);
-        ch.autovib_position = static_cast<std::uint8_t>(ch.autovib_position + ins->vibrato_rate);
-        const int a = autovibValue(ins->vibrato_waveform, ch.autovib_position);
-        ch.final_period =
-            std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period, song->max_period);
-    }
+    ch.final_period = autovibratoPeriod(song, ch, ins, extended);
     return sendRate(song, ch);
 }
 
@@ -702,8 +714,7 @@ int outputBackground(PlayHandle* song);
 int outputStage(PlayHandle* song) {
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        gmp.channel = &ch;
-        if (hasInstruments(gmp.play_mode)) {
+        if (hasInstruments(modeOf(song))) {
             if (int code = outputInstrumentChannel(song, ch); code != errOK) return code;
             continue;
         }
@@ -738,7 +749,6 @@ int outputBackground(PlayHandle* song) {
             if (int code = device().stopSound(ch.device_channel); code != errOK) return code;
             continue;
         }
-        gmp.channel = &ch;
         if (int code = outputInstrumentChannel(song, ch); code != errOK) return code;
     }
     return errOK;
@@ -766,8 +776,8 @@ void skipMarkers(PlayHandle* song, bool backward) {
     }
 }
 
-int startSong(Module* module, int slot, int startPosition, int endPosition, int restartPosition,
-              int loopForever, int channelCount, const int* deviceChannels, PlayHandle** handleOut) {
+// A song record with its channels and status, all cleared; null after a failure.
+int allocateSong(int channelCount, PlayHandle** out) {
     void* memory = nullptr;
     if (int code = mem_alloc_zeroed(sizeof(PlayHandle), &memory); code != errOK) return code;
     PlayHandle* song = static_cast<PlayHandle*>(memory);
@@ -782,21 +792,14 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
         return code;
     }
     song->status = static_cast<SongStatus*>(memory);
+    *out = song;
+    return errOK;
+}
 
-    song->slot = slot;
-    song->module = module;
-    song->loop_forever = loopForever;
-    song->global_volume = std::min<std::uint8_t>(module->global_volume, 64);
-    song->master_volume = 64;
-    song->speed = module->speed;
-    song->sync_value = -1;
-    song->channel_count = channelCount;
-    song->tempo = module->tempo != 0 ? module->tempo : gmp.tempo;
-    if ((code = gmp_set_tempo(module->tempo)) != errOK) {
-        freeSong(song);
-        return code;
-    }
-
+// Start, end and restart positions as asked (startPosition -1: the whole
+// song), and the first pattern to play.
+void placeSong(PlayHandle* song, int startPosition, int endPosition, int restartPosition) {
+    const Module* module = song->module;
     const int length = module->song_length;
     if (startPosition == -1) {
         startPosition = 0;
@@ -809,13 +812,15 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
     song->position = startPosition < length ? startPosition : song->restart_position;
     skipMarkers(song, false);
     song->pattern = orderAt(song, song->position);
+}
 
+// Every channel without instrument or note, at full volume, on its device
+// channel and at the module's panning for it.
+int startChannels(PlayHandle* song, const int* deviceChannels) {
+    const Module* module = song->module;
     const int mode = module->play_mode;
-    gmp.song = song;
-    gmp.module = module;
-    gmp.play_mode = mode;
     const int centre = isExtended(mode) ? 128 : isImpulse(mode) ? 32 : 64;
-    for (int c = 0; c < channelCount; c++) {
+    for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
         ch.instrument = ch.new_instrument = -1;
         ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
@@ -824,50 +829,63 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
                                      ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
                                      : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
-        gmp.channel = &ch;
-        if ((code = cmd_set_panning(module->panning ? module->panning[c] : centre)) != errOK) {
-            freeSong(song);
+        if (int code = cmd_set_panning(song, &ch, module->panning ? module->panning[c] : centre);
+            code != errOK)
             return code;
-        }
     }
-    gmp.channel = nullptr;
+    return errOK;
+}
 
-    switch (mode) {
+// The period limits, slide shift and volume ceiling of the song's play mode.
+void setPlayModeLimits(PlayHandle* song) {
+    const int flags = song->module->flags;
+    song->period_shift = 2;
+    song->max_volume = 64;
+    switch (song->module->play_mode) {
     case playModeScreamTracker3:
-        song->period_shift = 2;
         song->max_volume = 63;
-        if (module->flags & moduleAmigaLimits) {
-            song->min_period = 452;
-            song->max_period = 3424;
-        } else {
-            song->min_period = 64;
-            song->max_period = 32767;
-        }
+        song->min_period = (flags & moduleAmigaLimits) ? 452 : 64;
+        song->max_period = (flags & moduleAmigaLimits) ? 3424 : 32767;
         break;
     case playModeExtended:
-        song->period_shift = 2;
-        song->max_volume = 64;
         song->min_period = 57;
         song->max_period = 54784;
         break;
     case playModeImpulse:
-        song->period_shift = 2;
-        song->max_volume = 64;
         song->min_period = 64;
         song->max_period = 16777215;
         break;
     default:
         song->period_shift = 0;
-        song->max_volume = 64;
-        if (module->flags & moduleExtendedOctaves) {
-            song->min_period = 28;
-            song->max_period = 1712;
-        } else {
-            song->min_period = 113;
-            song->max_period = 856;
-        }
+        song->min_period = (flags & moduleExtendedOctaves) ? 28 : 113;
+        song->max_period = (flags & moduleExtendedOctaves) ? 1712 : 856;
         break;
     }
+}
+
+int startSong(Module* module, int slot, int startPosition, int endPosition, int restartPosition,
+              int loopForever, int channelCount, const int* deviceChannels, PlayHandle** handleOut) {
+    PlayHandle* song = nullptr;
+    if (int code = allocateSong(channelCount, &song); code != errOK) return code;
+    song->slot = slot;
+    song->module = module;
+    song->loop_forever = loopForever;
+    song->global_volume = std::min<std::uint8_t>(module->global_volume, 64);
+    song->master_volume = 64;
+    song->speed = module->speed;
+    song->sync_value = -1;
+    song->channel_count = channelCount;
+    song->tempo = module->tempo != 0 ? module->tempo : gmp.tempo;
+    int code = gmp_set_tempo(module->tempo);
+    if (code == errOK) {
+        placeSong(song, startPosition, endPosition, restartPosition);
+        code = startChannels(song, deviceChannels);
+    }
+    if (code != errOK) {
+        freeSong(song);
+        return code;
+    }
+    setPlayModeLimits(song);
 
     SongStatus* status = song->status;
     status->position = song->position;
@@ -931,10 +949,10 @@ int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int oct
     case playModeScreamTracker3:
     case playModeImpulse: {
         // The sample's middle-C rate divides; a sample without one cannot sound.
-        if (sample->relative_note <= 0 || octave >= 32) return 0;
+        if (sample->middle_c_rate <= 0 || octave >= 32) return 0;
         const std::uint32_t base = playMode == playModeImpulse ? itPeriodBase : s3mPeriodBase;
         return static_cast<int>(((base * notePeriods[semitone]) >> octave) /
-                                static_cast<std::uint32_t>(sample->relative_note));
+                                static_cast<std::uint32_t>(sample->middle_c_rate));
     }
     default:
         if (octave >= 32) return 0;
@@ -1035,18 +1053,17 @@ void gmp_next_position(PlayHandle* song) {
     gmp_enter_position(song);
 }
 
-int gmp_set_sample_position(const Sample* sample) {
-    const ChannelState& ch = *gmp.channel;
+int gmp_set_sample_position(const ChannelState* channel, const Sample* sample) {
     if (sample == nullptr || sample->device_handle <= 0) return errOK;
-    const int offset = std::clamp(ch.sample_offset, 0, maxSampleOffset);
-    return device().setChannelPosition(ch.device_channel,
-                                       static_cast<std::uint32_t>(sample->type == 2 ? offset * 2 : offset));
+    const int offset = std::clamp(channel->sample_offset, 0, maxSampleOffset);
+    return device().setChannelPosition(
+        channel->device_channel,
+        static_cast<std::uint32_t>(sample->type == SMP_16BIT_MONO ? offset * 2 : offset));
 }
 
-int gmp_start_note() {
-    ChannelState& ch = *gmp.channel;
-    PlayHandle* song = gmp.song;
-    const int mode = gmp.play_mode;
+int gmp_start_note(PlayHandle* song, ChannelState* channel) {
+    ChannelState& ch = *channel;
+    const int mode = modeOf(song);
     ch.vibrato_position = 0;
     int code = errOK;
     if (ch.instrument != -1 && ch.sample != 255) {
@@ -1081,7 +1098,7 @@ int gmp_start_note() {
             } else if ((code = gmp_period_rate(mode, song->module->flags, ch.period, &rate)) == errOK &&
                        (code = device().startSound(ch.device_channel, rate)) == errOK &&
                        ch.sample_offset != 0) {
-                code = gmp_set_sample_position(sample);
+                code = gmp_set_sample_position(&ch, sample);
             }
         }
     }
@@ -1089,12 +1106,13 @@ int gmp_start_note() {
     return code;
 }
 
-int gmp_start_row_note(bool keepOffset) {
-    ChannelState& ch = *gmp.channel;
-    const Module* m = gmp.song->module;
-    if (hasInstruments(gmp.play_mode) && ch.instrument != -1 && ch.pattern_note < noteStop) {
+int gmp_start_row_note(PlayHandle* song, ChannelState* channel, bool keepOffset) {
+    ChannelState& ch = *channel;
+    const Module* m = song->module;
+    const int mode = modeOf(song);
+    if (hasInstruments(mode) && ch.instrument != -1 && ch.pattern_note < noteStop) {
         const Instrument* ins = gmp_instrument(m, ch.new_instrument);
-        if (isExtended(gmp.play_mode))
+        if (isExtended(mode))
             ch.sample = extendedMapSample(ins, ch.pattern_note);
         else
             impulseMapSample(ch, ins);
@@ -1105,14 +1123,14 @@ int gmp_start_row_note(bool keepOffset) {
             // with or without an instrument number beside it (after a note off,
             // a bare note sounds again); Extended Module leaves that to the
             // instrument number.
-            if (isImpulse(gmp.play_mode)) {
+            if (isImpulse(mode)) {
                 restartEnvelopes(ch, false);
                 ch.key_off = 0;
             }
             if (int code = setSample(ch, gmp_channel_sample(m, &ch)); code != errOK) return code;
         }
     }
-    return gmp_start_note();
+    return gmp_start_note(song, channel);
 }
 
 int gmp_init(SoundDevice* device) {
@@ -1154,10 +1172,6 @@ int gmp_stop_song(PlayHandle* handle) {
     const int slot = slotOf(handle);
     if (slot < 0) return errInvalidArguments;
     gmp.song_table[slot] = nullptr;
-    if (gmp.song == handle) {
-        gmp.song = nullptr;
-        gmp.channel = nullptr;
-    }
     int first = errOK;
     for (void* block : {static_cast<void*>(handle->channels), static_cast<void*>(handle->status),
                         static_cast<void*>(handle->background)}) {
@@ -1172,9 +1186,6 @@ int gmp_play() {
     if (gmp.setup_busy) return errOK;
     for (PlayHandle* song : gmp.song_table) {
         if (song == nullptr || (song->loop_count != 0 && !song->loop_forever)) continue;
-        gmp.song = song;
-        gmp.module = song->module;
-        gmp.play_mode = song->module->play_mode;
         int code;
         if (song->tick + 1 < song->speed) {
             song->tick++;

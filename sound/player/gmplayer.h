@@ -48,9 +48,6 @@ inline constexpr int maxSampleOffset = 0x3fffffff;
 // new-note actions): with its channels, the 64 voices the tracker mixes.
 inline constexpr int maxBackgroundVoices = 64;
 
-// Number of generic command numbers (0..35).
-inline constexpr int commandCount = 36;
-
 struct ChannelState {
     int period;         // base period of the note
     int instrument;     // instrument in use, -1 = none
@@ -140,18 +137,14 @@ struct PlayHandle {
     BackgroundVoice* background;
 };
 
-// The player's global state. During a tick, song, module, play_mode and
-// channel name what the effect commands (gmpcmds) work on.
+// The player's global state: the songs and what they share. What a routine
+// acts on (a song, one of its channels) it is given as an argument.
 struct PlayerGlobals {
     std::array<PlayHandle*, maxSongs> song_table; // null = free slot
     SoundDevice* device;                          // the device given to gmp_init
     int setup_busy;                               // a song is being started: ticks do nothing
     int tempo;                                    // the tempo last set
     TempoCallback tempo_callback;
-    PlayHandle* song;
-    Module* module;
-    int play_mode;
-    ChannelState* channel;
 };
 extern PlayerGlobals gmp;
 
@@ -185,7 +178,7 @@ int gmp_set_sync_callback(PlayHandle* handle, SyncCallback callback);
 // Sets the tempo-change callback and calls it with the current rate.
 int gmp_set_tempo_callback(TempoCallback callback);
 
-// Helpers for the effect commands (gmpcmds); they work on gmp.song and gmp.channel.
+// Helpers for the effect commands (gmpcmds).
 
 // Period of a note (octave, semitone; semitones above 11 carry into the
 // octave) for a sample in a play mode; 0 when the note cannot sound.
@@ -209,12 +202,12 @@ void gmp_wrap_song(PlayHandle* song);
 // Takes the pattern of the song's current order position, stepping over
 // 0xFFFE entries and wrapping at 0xFFFF or past the end position.
 void gmp_enter_position(PlayHandle* song);
-// Moves the current channel's sample to sample_offset (frames, sent as bytes:
+// Moves a channel's sample to its sample_offset (frames, sent as bytes:
 // doubled for 16-bit samples). A sample the device never got is left alone.
-int gmp_set_sample_position(const Sample* sample);
-// Starts the current channel's note (key off, cut or a new note by its note byte).
-int gmp_start_note();
-// Starts a note that waited (note delay, sample offset): in XM and IT the note
-// first selects its sample through the instrument's note map. keepOffset leaves
-// sample_offset as the caller set it.
-int gmp_start_row_note(bool keepOffset);
+int gmp_set_sample_position(const ChannelState* channel, const Sample* sample);
+// Starts a channel's note (key off, cut or a new note by its note byte).
+int gmp_start_note(PlayHandle* song, ChannelState* channel);
+// Starts a channel's note that waited (note delay, sample offset): in XM and
+// IT the note first selects its sample through the instrument's note map.
+// keepOffset leaves sample_offset as the caller set it.
+int gmp_start_row_note(PlayHandle* song, ChannelState* channel, bool keepOffset);

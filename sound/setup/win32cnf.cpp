@@ -1,4 +1,5 @@
-// The sound setup dialog with its custom quality dialog, and the five stored settings.
+// The sound setup dialog with its custom quality dialog, the five stored settings, and the whole
+// setup the dialog confirms as one file.
 //
 // Both dialogs work on a pending rate and interpolation flag; the library's settings change only
 // when the setup dialog is confirmed. The templates are data here, in dialog units of the 8-point
@@ -12,7 +13,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "sound/api/errors.h"
@@ -158,9 +161,12 @@ std::intptr_t customProc(WindowHandle dialog, const Message& message) {
 void initSetup(WindowHandle dialog) {
     setWindowText(dialog, setupCaption);
     controlSetCheck(dialogItem(dialog, idCustom), 1);
+    // The card chosen before: "No Sound" when the silent device was chosen (in this run, or in an
+    // earlier one whose setup was kept), else "Default".
     const WindowHandle cards = dialogItem(dialog, idSoundCard);
-    controlAddString(cards, cardNoSound);
-    controlSetSelection(cards, controlAddString(cards, cardDefault));
+    const int noSound = controlAddString(cards, cardNoSound);
+    const int detect = controlAddString(cards, cardDefault);
+    controlSetSelection(cards, chosen_device_number == silentDeviceNumber ? noSound : detect);
     const int mode = soundOptions[optOutputMode];
     controlSetCheck(dialogItem(dialog, idStereo), mode == 0 || (mode & outputStereoBit) ? 1 : 0);
     pendingRate = soundOptions[optMixingRate];
@@ -245,10 +251,104 @@ constexpr std::array<StoredSetting, 5> storedSettings = {{
     {"DSoundBufferLength", optDSoundBufferLength, minimumDSoundBufferLength, maximumBufferLength},
 }};
 
-constexpr std::size_t settingsFileBytes = storedSettings.size() * 4;
-
 bool fits(const StoredSetting& setting, std::int32_t value) {
     return value >= setting.low && value <= setting.high;
+}
+
+// One number of a settings file: where it goes and what it may be.
+struct FileValue {
+    int* value;
+    int low, high;
+};
+
+// The five settings, in the order of the 20-byte file.
+std::array<FileValue, 5> settingsFileValues() {
+    std::array<FileValue, 5> values{};
+    for (std::size_t i = 0; i < storedSettings.size(); ++i)
+        values[i] = {&soundOptions[storedSettings[i].option], storedSettings[i].low, storedSettings[i].high};
+    return values;
+}
+
+// The whole setup: the five settings, then the sound card (-1 detect, 0..2 a device, 2 being
+// "No Sound") and "Never Use DirectSound".
+std::array<FileValue, 7> setupFileValues() {
+    const std::array<FileValue, 5> five = settingsFileValues();
+    return {five[0], five[1], five[2], five[3], five[4], FileValue{&chosen_device_number, -1, soundDeviceCount - 1},
+            FileValue{&neverUseDirectSound, 0, 1}};
+}
+
+// Reads a file of 4-byte little-endian numbers, whole and checked before anything is taken: a
+// short, long or damaged file changes nothing. Returns 1, or 0 with the error as the last error.
+int loadValues(const char* fileName, std::span<const FileValue> values) {
+    FileHandle* file = nullptr;
+    int code = file_open(fileName, fileRead, &file);
+    if (code != errOK) {
+        last_error = code;
+        return 0;
+    }
+    std::int64_t size = 0;
+    std::vector<std::uint8_t> bytes(values.size() * 4);
+    code = file_size(file, &size);
+    if (code == errOK) {
+        if (size < static_cast<std::int64_t>(bytes.size()))
+            code = errEndOfFile;
+        else if (size > static_cast<std::int64_t>(bytes.size()))
+            code = errFileRead;
+        else
+            code = file_read(file, bytes.data(), bytes.size());
+    }
+    const int closed = file_close(file);
+    if (code == errOK) code = closed;
+    std::vector<std::int32_t> read(values.size());
+    for (std::size_t i = 0; code == errOK && i < values.size(); ++i) {
+        const std::uint8_t* b = &bytes[i * 4];
+        read[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+                                            static_cast<std::uint32_t>(b[2]) << 16 |
+                                            static_cast<std::uint32_t>(b[3]) << 24);
+        if (read[i] < values[i].low || read[i] > values[i].high) code = errFileRead;
+    }
+    if (code != errOK) {
+        last_error = code;
+        return 0;
+    }
+    for (std::size_t i = 0; i < values.size(); ++i)
+        *values[i].value = read[i];
+    return 1;
+}
+
+// Writes the numbers as a file of 4-byte little-endian numbers, beside the old file and renamed
+// over it, so a failed save leaves the old one whole. Returns 1, or 0 with the error as the last
+// error.
+int saveValues(const char* fileName, std::span<const FileValue> values) {
+    if (!fileName || !*fileName) {
+        last_error = errInvalidPath;
+        return 0;
+    }
+    std::vector<std::uint8_t> bytes(values.size() * 4);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto value = static_cast<std::uint32_t>(*values[i].value);
+        for (int k = 0; k < 4; ++k)
+            bytes[i * 4 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(value >> (8 * k));
+    }
+    const std::string temporary = std::string(fileName) + ".new";
+    std::remove(temporary.c_str());
+    FileHandle* file = nullptr;
+    int code = file_open(temporary.c_str(), fileWrite, &file);
+    if (code == errOK) {
+        code = file_write(file, bytes.data(), bytes.size());
+        const int closed = file_close(file);
+        if (code == errOK) code = closed;
+    }
+    if (code == errOK && std::rename(temporary.c_str(), fileName) != 0) {
+        code = rawf_map_host_error(errno);
+        if (code == errOK) code = errFileWrite;
+    }
+    if (code != errOK) {
+        std::remove(temporary.c_str());
+        last_error = code;
+        return 0;
+    }
+    return 1;
 }
 
 } // namespace
@@ -302,72 +402,17 @@ int saveSettingsToRegistry(SettingsKey* root, const char* subKey) {
 }
 
 int loadSettingsFromFile(const char* fileName) {
-    FileHandle* file = nullptr;
-    int code = file_open(fileName, fileRead, &file);
-    if (code != errOK) {
-        last_error = code;
-        return 0;
-    }
-    std::int64_t size = 0;
-    std::array<std::uint8_t, settingsFileBytes> bytes{};
-    code = file_size(file, &size);
-    if (code == errOK) {
-        // Read whole and checked before anything is taken: a short or damaged file changes nothing.
-        if (size < static_cast<std::int64_t>(bytes.size()))
-            code = errEndOfFile;
-        else if (size > static_cast<std::int64_t>(bytes.size()))
-            code = errFileRead;
-        else
-            code = file_read(file, bytes.data(), bytes.size());
-    }
-    const int closed = file_close(file);
-    if (code == errOK) code = closed;
-    std::array<std::int32_t, storedSettings.size()> values{};
-    for (std::size_t i = 0; code == errOK && i < values.size(); ++i) {
-        const std::uint8_t* b = &bytes[i * 4];
-        values[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                                              static_cast<std::uint32_t>(b[2]) << 16 |
-                                              static_cast<std::uint32_t>(b[3]) << 24);
-        if (!fits(storedSettings[i], values[i])) code = errFileRead;
-    }
-    if (code != errOK) {
-        last_error = code;
-        return 0;
-    }
-    for (std::size_t i = 0; i < values.size(); ++i)
-        soundOptions[storedSettings[i].option] = values[i];
-    return 1;
+    return loadValues(fileName, settingsFileValues());
 }
 
 int saveSettingsToFile(const char* fileName) {
-    if (!fileName || !*fileName) {
-        last_error = errInvalidPath;
-        return 0;
-    }
-    std::array<std::uint8_t, settingsFileBytes> bytes{};
-    for (std::size_t i = 0; i < storedSettings.size(); ++i) {
-        const auto value = static_cast<std::uint32_t>(soundOptions[storedSettings[i].option]);
-        for (int k = 0; k < 4; ++k)
-            bytes[i * 4 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(value >> (8 * k));
-    }
-    // Written beside the old file and renamed over it, so a failed save leaves the old one whole.
-    const std::string temporary = std::string(fileName) + ".new";
-    std::remove(temporary.c_str());
-    FileHandle* file = nullptr;
-    int code = file_open(temporary.c_str(), fileWrite, &file);
-    if (code == errOK) {
-        code = file_write(file, bytes.data(), bytes.size());
-        const int closed = file_close(file);
-        if (code == errOK) code = closed;
-    }
-    if (code == errOK && std::rename(temporary.c_str(), fileName) != 0) {
-        code = rawf_map_host_error(errno);
-        if (code == errOK) code = errFileWrite;
-    }
-    if (code != errOK) {
-        std::remove(temporary.c_str());
-        last_error = code;
-        return 0;
-    }
-    return 1;
+    return saveValues(fileName, settingsFileValues());
+}
+
+int loadSoundSetupFromFile(const char* fileName) {
+    return loadValues(fileName, setupFileValues());
+}
+
+int saveSoundSetupToFile(const char* fileName) {
+    return saveValues(fileName, setupFileValues());
 }

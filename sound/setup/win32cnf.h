@@ -1,6 +1,7 @@
 // setup/: the sound setup dialog and the stored sound settings. The dialog changes the library's settings
 // in memory (the devices read them when the library opens one); five of them can be kept in the
-// settings store (the model of the registry) or in a 20-byte file.
+// settings store (the model of the registry) or in a 20-byte file, and everything the dialog sets
+// (the five, the sound card and "Never Use DirectSound") in a 28-byte sound setup file.
 #pragma once
 
 #include <cstdint>
@@ -64,3 +65,15 @@ int loadSettingsFromFile(const char* fileName);
 // Writes the five settings as a 20-byte file, whole or not at all. Returns 1, or 0 with the file
 // layer's error as the last error.
 int saveSettingsToFile(const char* fileName);
+
+// The sound setup file: the 20 bytes of the settings file followed by the sound card the dialog
+// chose (chosen_device_number: -1 "Default", 2 "No Sound") and "Never Use DirectSound" (0 or 1),
+// 28 bytes of little-endian 32-bit numbers.
+
+// Reads the whole setup from a sound setup file. Returns 1, or 0 with the file layer's error as
+// the last error; a short, long or impossible file changes nothing.
+int loadSoundSetupFromFile(const char* fileName);
+
+// Writes the whole setup as a sound setup file, whole or not at all. Returns 1, or 0 with the
+// file layer's error as the last error.
+int saveSoundSetupToFile(const char* fileName);

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "demo/demo.h"
 #include "platform/headless.h"
+#include "sound/api/mglobals.h"
+#include "sound/api/soundapi.h"
+#include "sound/setup/win32cnf.h"
 
 namespace {
 
@@ -49,11 +54,19 @@ std::vector<std::string> listed(std::uint8_t bufferType) {
     return texts;
 }
 
-// The control of window with this text and kind.
+// A control's text as shown: without the '&' that underlines its mnemonic.
+std::string shown(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != '&') out += c;
+    return out;
+}
+
+// The control of window with this shown text and kind.
 WindowHandle control(WindowHandle window, const std::string& text, ControlKind kind) {
     for (WindowHandle child : windowRecord(window)->children) {
         const WindowRecord* c = windowRecord(child);
-        if (c->control == kind && c->text == text) return child;
+        if (c->control == kind && shown(c->text) == text) return child;
     }
     return 0;
 }
@@ -161,7 +174,7 @@ TEST(ConfigWindow, HasItsControlsWhereTheyBelongAndStaysOpenAfterGo) {
     EXPECT_EQ(go->width, w - 490);
     const WindowRecord* mmx = windowRecord(control(configWindow, "Use MMX", controlCheckBox));
     ASSERT_NE(mmx, nullptr);
-    EXPECT_TRUE(mmx->style & stylePushLike);
+    EXPECT_FALSE(mmx->style & stylePushLike); // a check box that shows its tick, not a toggle button
     EXPECT_EQ(mmx->checked, 0);
     EXPECT_EQ(mmx->enabled, 1);
     const WindowRecord* picture = windowRecord(control(configWindow, "DemoBitmap", controlPicture));
@@ -211,6 +224,80 @@ TEST(ConfigWindow, AudioConfigOpensTheSoundSetupAndCancellingChangesNothingHere)
     EXPECT_EQ(demoSettings.modeIndex, 5);
     EXPECT_EQ(startRequested, 1);
     platformShutdown(0);
+}
+
+// The window's buttons have underlined letters, and Alt with the letter presses them.
+TEST(ConfigWindow, EveryButtonHasAnUnderlinedLetterThatAltPresses) {
+    start(headlessAllModes());
+    runConfigWindow();
+    for (const char* text : {"&Audio Config", "Use &MMX", "&GO!"}) {
+        bool found = false;
+        for (WindowHandle child : windowRecord(configWindow)->children)
+            found = found || windowRecord(child)->text == text;
+        EXPECT_TRUE(found) << text;
+    }
+    platformShutdown(0);
+    static std::vector<std::string> captions;
+    captions.clear();
+    start(headlessAllModes(), {"key:alt+a", "key:escape", "key:alt+m", "key:alt+g"}, [](WindowHandle active) {
+        captions.push_back(windowRecord(active)->text);
+        return 0;
+    });
+    runConfigWindow();
+    ASSERT_GE(captions.size(), 2u);
+    EXPECT_EQ(captions[1], "VIREZ Digital Audio System v1.1.2 Setup"); // Alt+A opened it, Escape closed it
+    EXPECT_EQ(useMmx, 1);                                             // Alt+M ticked "Use MMX"
+    EXPECT_EQ(startRequested, 1);                                     // Alt+G pressed "GO!"
+    platformShutdown(0);
+}
+
+// The sound setup confirmed at one start is what the sound setup dialog shows at the next.
+TEST(ConfigWindow, TheNextStartShowsTheSoundSetupConfirmedBefore) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("morva-config-kept-" + std::to_string(getpid()));
+    std::filesystem::remove_all(folder);
+    const auto startIn = [&](std::vector<std::string> script, std::function<int(WindowHandle)> user) {
+        HeadlessOptions options;
+        options.modes = headlessAllModes();
+        options.script = std::move(script);
+        options.user = std::move(user);
+        options.settingsFolder = folder.string();
+        headlessConfigure(options, HeadlessRecorder{});
+        platformInit(headlessBackend());
+        demoSettings = defaultSettings();
+        startRequested = 0;
+        sound_startup();
+        restoreSoundSetup();
+        runConfigWindow();
+        platformShutdown(0);
+    };
+    startIn({"Audio Config", "Very Low (smallest CPU usage)", "Stereo=0", "Buffer Length:=200", "S&ound Card:=No Sound",
+             "OK", "GO!"},
+            {});
+    EXPECT_EQ(soundSetupFile(), (folder / "sound-setup.bin").string());
+    ASSERT_TRUE(std::filesystem::exists(folder / "sound-setup.bin"));
+    // The next start: the library from its defaults, then the kept setup, then a look at the dialog.
+    static std::vector<int> checked;
+    static std::string card, buffer;
+    checked.clear();
+    startIn({"Audio Config", "Cancel", "GO!"}, [](WindowHandle active) {
+        if (windowRecord(active)->text.find("VIREZ") == std::string::npos) return 0;
+        for (WindowHandle child : windowRecord(active)->children)
+            if (controlGetCheck(child)) checked.push_back(controlGetId(child));
+        char text[64];
+        getWindowText(dialogItem(active, idSoundCard), text, sizeof text);
+        card = text;
+        getWindowText(dialogItem(active, idBufferLength), text, sizeof text);
+        buffer = text;
+        return 0;
+    });
+    EXPECT_EQ(checked, std::vector<int>{idPresetVeryLow}); // and not "Stereo"
+    EXPECT_EQ(card, "No Sound");
+    EXPECT_EQ(buffer, "200");
+    EXPECT_EQ(soundOptions[optMixingRate], 22050);
+    EXPECT_EQ(chosen_device_number, 2);
+    sound_startup();
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ConfigWindowDeathTest, ClosingItEndsTheProcessWithCodeZeroBeforeOrAfterGo) {

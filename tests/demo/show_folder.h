@@ -15,9 +15,9 @@
 #include "filelib/filelib.h"
 #include "tests/sound/xmbuild.h"
 
-// A short module named like one of the show's: orders of one 4-row pattern at speed 3 (0.24 s
-// each), a looped square wave struck on the first row of each.
-inline void writeShortModule(const std::filesystem::path& file, int orders) {
+// A short module: orders of one 4-row pattern at speed 3 (0.24 s each), a looped square wave
+// struck on the first row of each.
+inline std::vector<std::uint8_t> shortModuleBytes(int orders) {
     xmbuild::ModuleSpec spec;
     spec.channels = 2;
     spec.speed = 3;
@@ -26,7 +26,12 @@ inline void writeShortModule(const std::filesystem::path& file, int orders) {
     instrument.samples = {xmbuild::squareWave()};
     spec.instruments = {instrument};
     spec.patterns = {xmbuild::oneEntry(4, 2, 0, 0, 49, 1, 0, 0, 0)};
-    const std::vector<std::uint8_t> bytes = xmbuild::build(spec);
+    return xmbuild::build(spec);
+}
+
+// Writes such a module under a name like one of the show's.
+inline void writeShortModule(const std::filesystem::path& file, int orders) {
+    const std::vector<std::uint8_t> bytes = shortModuleBytes(orders);
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }

@@ -5,14 +5,12 @@
 
 #include "sound/mixer/dsm.h"
 #include "sound/player/gmplayer.h"
-#include "sound/formats/loadit.h"
-#include "sound/formats/loadmod.h"
-#include "sound/formats/loads3m.h"
-#include "sound/formats/loadxm.h"
+#include "sound/formats/formats.h"
 #include "sound/api/mglobals.h"
 #include "sound/formats/module.h"
 #include "sound/output/sdevice.h"
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,16 +30,16 @@ inline SoundDevice device = [] {
     return d;
 }();
 
-using FileLoader = int (*)(const char*, int, SampleCallback, Module**);
-using MemoryLoader = int (*)(const std::uint8_t*, std::size_t, int, SampleCallback, Module**);
-
-// The loader for a file name's extension (xm, s3m, it, mod); null for others.
-inline FileLoader loaderFor(const std::string& name) {
+// The format a file name's extension names (its short name in small
+// letters: xm, s3m, it, mod); null for others.
+inline const ModuleFormat* formatFor(const std::string& name) {
     const std::string ext = name.substr(name.rfind('.') + 1);
-    if (ext == "xm") return load_extended_module;
-    if (ext == "s3m") return load_scream_tracker_module;
-    if (ext == "it") return load_impulse_tracker_module;
-    if (ext == "mod") return load_protracker_module;
+    for (const ModuleFormat* format : moduleFormats) {
+        std::string small = format->name;
+        for (char& c : small)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == small) return format;
+    }
     return nullptr;
 }
 

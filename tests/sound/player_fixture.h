@@ -94,7 +94,8 @@ struct SampleSpec {
     int handle = -1; // -1 = numbered by the builder from 1
     int volume = 64;
     int panning = 128;
-    int relativeNote = 0; // XM semitones; S3M/IT middle-C rate (0 = 8363 for those modes)
+    int relativeNote = 0; // XM semitones
+    int middleC = 0;      // S3M/IT middle-C rate (0 = 8363 for those modes)
     int finetune = 0;
     int type = 1;
     int length = 10000;
@@ -241,12 +242,13 @@ inline Module* buildModule(const ModuleSpec& spec) {
             auto* s = allocate<Sample>();
             std::strcpy(s->name, "sample");
             s->device_handle = ss.handle >= 0 ? ss.handle : nextHandle++;
-            s->type = static_cast<std::uint8_t>(ss.type);
+            s->type = static_cast<SampleType>(ss.type);
             s->length = ss.length;
             s->volume = ss.volume;
             s->panning = ss.panning;
             const bool rateNote = spec.playMode == playModeScreamTracker3 || spec.playMode == playModeImpulse;
-            s->relative_note = rateNote && ss.relativeNote == 0 ? 8363 : ss.relativeNote;
+            s->relative_note = ss.relativeNote;
+            s->middle_c_rate = rateNote && ss.middleC == 0 ? 8363 : ss.middleC;
             s->finetune = ss.finetune;
             s->sample_global_volume = 64;
             ins->sample_list[k] = s;

@@ -192,8 +192,9 @@ void ReferenceComparison::compareFormat(const Format& format) {
     for (const std::string& song : songs) {
         SCOPED_TRACE(song);
         const fs::path wav = folder / "song.wav", timeline = folder / "song.tl";
-        const Result r =
-            run(folder, {"--wav", wav.string(), "--timeline", timeline.string(), (corpus / song).string()});
+        // The same two scratch files for every song: each render replaces the last one's.
+        const Result r = run(folder, {"--force", "--wav", wav.string(), "--timeline", timeline.string(),
+                                      (corpus / song).string()});
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(referenceLength.count(song), 1u) << "the reference summary has no line for it";
         const double ours = static_cast<double>(readWave(wav).frames()) / rate;

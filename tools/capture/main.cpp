@@ -1,7 +1,9 @@
 // morva-capture: runs the show's own main routine on the headless back end and records what it
-// shows and plays into a folder. Its exit code is the program's.
+// shows and plays into a folder. Its exit code is the program's, unless the run reached its
+// bound of show time or a file could not be written (codes of its own, tools/capture/recorder.h).
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,11 +17,16 @@
 
 namespace {
 
+// Well above the show's 163 seconds: a run that gets there does not end by itself.
+constexpr long long defaultMaxSeconds = 600;
+constexpr long long largestMaxSeconds = 86'400;
+
 constexpr const char* usageText =
     "usage: morva-capture [--out DIR] [--mode TEXT] [--modes WxHxB,...] [--format 565|555]\n"
     "                     [--pitch BYTES] [--refuse-mode WxHxB] [--audio ok|none|busy]\n"
     "                     [--audio-setup \"ACTION;ACTION;...\"] [--escape-at MS]\n"
-    "                     [--stills MS,MS,...] [--mp4 FILE] [--realtime]\n";
+    "                     [--stills MS,MS,...] [--mp4 FILE] [--max-seconds S]\n"
+    "                     [--settings-folder DIR] [--realtime]\n";
 
 // The short form after a mistake, on standard error.
 void usage() {
@@ -60,6 +67,14 @@ void help(const std::vector<std::string>& modeTexts) {
         "  --stills MS,...    write a PNG of the screen at each of these times (default: none)\n"
         "  --mp4 FILE         make a movie of video and sound at the end with ffmpeg, when it is\n"
         "                     installed (default: none)\n"
+        "  --max-seconds S    stop the run after S seconds of show time, 1 to 86400, with complete\n"
+        "                     files and exit code 5: a show that does not end by itself (a music\n"
+        "                     module that is missing or damaged stops the music, and the show waits\n"
+        "                     for Escape) would otherwise record until the disk is full (default: 600)\n"
+        "  --settings-folder DIR  start from the sound setup kept in DIR/sound-setup.bin and keep\n"
+        "                     one confirmed with \"ok\" there, as morva does in ~/.config/morva\n"
+        "                     (default: none: every run starts from the default sound setup and\n"
+        "                     keeps nothing, so that runs repeat whatever a user has kept)\n"
         "  --realtime         run on the real clock instead of the virtual one (default: virtual)\n"
         "  -h, --help         this text\n"
         "\n",
@@ -80,8 +95,13 @@ void help(const std::vector<std::string>& modeTexts) {
         "\n"
         "Exit codes: the show's own, as morva has them: 1 its normal end, or a set-up error shown in\n"
         "a message box (its text and cause on standard error); 0 ended by Escape (--escape-at) or a\n"
-        "closed window; 255 a fatal sound-library error. 2: a bad option, or the output folder\n"
-        "cannot be written.\n",
+        "closed window; 255 a fatal sound-library error. And the capture's own:\n"
+        "  2  a bad option, or the output folder cannot be written\n"
+        "  5  stopped at --max-seconds: the show did not end by itself; a line on standard error\n"
+        "     says whether the music had stopped advancing (and where) or was still playing\n"
+        "  6  a file could not be written during the run (the disk is full, a file size limit):\n"
+        "     the capture stops at once, names the file and the system's reason, and removes\n"
+        "     the incomplete file\n",
         stdout);
 }
 
@@ -167,10 +187,14 @@ int bad(const char* option, const char* value) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Past a file size limit a write fails and is reported like a full disk, rather than the
+    // signal ending the process without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
     HeadlessOptions options;
     options.modes = headlessAllModes();
     CaptureSettings settings;
     settings.folder = "capture";
+    settings.maxSeconds = defaultMaxSeconds;
     std::string modeText;
     std::vector<std::string> audioSetup;
     for (int i = 1; i < argc; ++i) {
@@ -187,7 +211,8 @@ int main(int argc, char** argv) {
         // Options that take a value; anything else is unknown, with or without a value after it.
         static const char* const withValue[] = {"--out",       "--mode",        "--modes", "--format",
                                                 "--pitch",     "--refuse-mode", "--audio", "--audio-setup",
-                                                "--escape-at", "--stills",      "--mp4"};
+                                                "--escape-at", "--stills",      "--mp4",   "--max-seconds",
+                                                "--settings-folder"};
         if (std::none_of(std::begin(withValue), std::end(withValue),
                          [&](const char* known) { return option == known; })) {
             std::fprintf(stderr, "morva-capture: unknown option %s\n", option.c_str());
@@ -250,6 +275,12 @@ int main(int argc, char** argv) {
         } else if (option == "--escape-at") {
             if (!parseNumber(value, 0, 1LL << 40, &number)) return bad("--escape-at", value);
             options.escapeAtMs = number;
+        } else if (option == "--settings-folder") {
+            if (!*value) return bad("--settings-folder", value);
+            options.settingsFolder = value;
+        } else if (option == "--max-seconds") {
+            if (!parseNumber(value, 1, largestMaxSeconds, &number)) return bad("--max-seconds", value);
+            settings.maxSeconds = number;
         } else if (option == "--mp4") {
             if (!*value) return bad("--mp4", value);
             settings.mp4 = value;
@@ -295,8 +326,17 @@ int main(int argc, char** argv) {
     if (!modeText.empty()) options.script.push_back("select=" + modeText);
     options.script.push_back("GO!");
 
+    // The bound of show time, from the start of the program.
+    options.stopAtMs = settings.maxSeconds * 1000;
+    options.stopExitCode = captureExitStopped;
+
     std::error_code error;
     std::filesystem::create_directories(settings.folder, error);
+    if (error) {
+        std::fprintf(stderr, "morva-capture: cannot make the folder %s: %s\n", settings.folder.c_str(),
+                     error.message().c_str());
+        return 2;
+    }
     // Stills of an earlier run would pass for this one's.
     for (const auto& entry : std::filesystem::directory_iterator(settings.folder, error)) {
         const std::string name = entry.path().filename().string();

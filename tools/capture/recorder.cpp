@@ -5,12 +5,17 @@
 // first present; a closing sample shows the last screen when it came after the last sample. It
 // is written as the run goes, so a long show never sits in memory. audio.wav is 16-bit stereo
 // at the first output rate, every block placed at the frame it started playing.
+//
+// Every write is checked: the first one that fails ends the run at once (a disk that is full
+// would otherwise take the rest of the show's frames in silence), with the path and the
+// system's reason, and the file it left incomplete is removed.
 #include "tools/capture/recorder.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <spawn.h>
@@ -46,6 +51,8 @@ struct Capture {
     std::vector<std::int16_t> audio; // interleaved stereo
     std::int64_t presented = 0;       // presenting unlocks
     std::vector<std::string> written; // the files of this run, in the order they were finished
+    bool finishing = false;           // the run is ending: the files are being completed
+    bool writeFailed = false;         // a file could not be written; the run ends with that
 };
 
 Capture capture;
@@ -54,15 +61,42 @@ std::string path(const char* name) {
     return capture.settings.folder + "/" + name;
 }
 
+const char* reason(int error) {
+    return error ? std::strerror(error) : "unknown error";
+}
+
+// A file could not be written (error: the system's errno): says which and why, closes and
+// removes it, since what it holds is incomplete, and ends the run at once unless it is ending
+// already (then the run's end reports it).
+void writeFailed(const std::string& file, int error, std::FILE** stream = nullptr) {
+    if (stream && *stream) {
+        std::fclose(*stream);
+        *stream = nullptr;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    std::fprintf(stderr, "morva-capture: cannot write %s: %s; the capture stops here and removes the incomplete file\n",
+                 file.c_str(), reason(error));
+    capture.writeFailed = true;
+    if (!capture.finishing) exitProcess(captureExitWriteFailed);
+}
+
 void event(void*, std::int64_t timeMs, const char* kind, const char* detail) {
-    if (!capture.events) return;
+    if (std::strcmp(kind, "exit") == 0) capture.finishing = true; // the last event: the end follows
     std::string clean = detail ? detail : "";
     for (char& c : clean)
         if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    std::fprintf(capture.events, "%" PRId64 "\t%s\t%s\n", timeMs, kind, clean.c_str());
     // Nobody sees the boxes of a headless run; say on the terminal why it ended.
     if (std::strcmp(kind, "messagebox") == 0)
         std::fprintf(stderr, "morva-capture: message box: %s\n", clean.c_str());
+    if (std::strcmp(kind, "stopped") == 0)
+        std::fprintf(stderr,
+                     "morva-capture: stopped after %" PRId64
+                     " s of show time (--max-seconds): %s; the files hold the show up to here\n",
+                     capture.settings.maxSeconds, clean.c_str());
+    if (!capture.events) return;
+    if (std::fprintf(capture.events, "%" PRId64 "\t%s\t%s\n", timeMs, kind, clean.c_str()) < 0)
+        writeFailed(path("events.tsv"), errno, &capture.events);
 }
 
 std::uint8_t expand5(std::uint32_t v) {
@@ -125,6 +159,17 @@ const std::uint8_t* pixelTable(bool is555) {
     return is555 ? table555.data() : table565.data();
 }
 
+// Writes a whole file; false (with errno kept) when any of it could not be written.
+bool writeWhole(const std::string& file, const unsigned char* data, std::size_t bytes) {
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    if (!f) return false;
+    const bool wrote = std::fwrite(data, 1, bytes, f) == bytes;
+    const int error = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (!wrote) errno = error;
+    return wrote && closed;
+}
+
 void writeStill(std::int64_t ms, std::int64_t endUs = -1) {
     if (capture.width == 0) {
         std::fprintf(stderr,
@@ -133,9 +178,15 @@ void writeStill(std::int64_t ms, std::int64_t endUs = -1) {
     }
     char name[64];
     std::snprintf(name, sizeof name, "still-%" PRId64 ".png", ms);
-    if (!stbi_write_png(path(name).c_str(), capture.width, capture.height, 3, capture.rgb.data(),
-                        capture.width * 3)) {
-        std::fprintf(stderr, "morva-capture: cannot write %s\n", path(name).c_str());
+    int bytes = 0;
+    unsigned char* png = stbi_write_png_to_mem(capture.rgb.data(), capture.width * 3, capture.width,
+                                               capture.height, 3, &bytes);
+    errno = png ? 0 : ENOMEM;
+    const bool wrote = png && writeWhole(path(name), png, static_cast<std::size_t>(bytes));
+    const int error = errno;
+    std::free(png);
+    if (!wrote) {
+        writeFailed(path(name), error);
         return;
     }
     capture.written.push_back(name);
@@ -146,20 +197,28 @@ void writeStill(std::int64_t ms, std::int64_t endUs = -1) {
                      name, endUs / 1000);
 }
 
+// One frame of the video: the screen as it stands. False when it could not be written.
+bool writeFrame() {
+    if (std::fputs("FRAME\n", capture.video) < 0 ||
+        std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video) != capture.yuv.size()) {
+        writeFailed(path("video.y4m"), errno, &capture.video);
+        return false;
+    }
+    return true;
+}
+
 // Everything due before timeUs (inclusive: at timeUs too) shows the current picture.
 void emitUntil(std::int64_t timeUs, bool inclusive) {
     const auto due = [&](std::int64_t scaled, std::int64_t limit) {
         return inclusive ? scaled <= limit : scaled < limit;
     };
-    if (capture.video)
-        while (due(capture.nextSample * 100'000, 3 * timeUs)) {
-            std::fputs("FRAME\n", capture.video);
-            std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video);
-            ++capture.nextSample;
-            capture.screenAhead = false;
-        }
+    while (capture.video && due(capture.nextSample * 100'000, 3 * timeUs)) {
+        if (!writeFrame()) return;
+        ++capture.nextSample;
+        capture.screenAhead = false;
+    }
     if (capture.width == 0) return; // stills wait until the screen has a size
-    while (capture.nextStill < capture.settings.stills.size() &&
+    while (!capture.writeFailed && capture.nextStill < capture.settings.stills.size() &&
            due(capture.settings.stills[capture.nextStill] * 1000, timeUs))
         writeStill(capture.settings.stills[capture.nextStill++]);
 }
@@ -178,10 +237,11 @@ void mode(void*, std::int64_t timeMs, const SurfaceInfo& surface, int format555)
     toYuv();
     capture.video = std::fopen(path("video.y4m").c_str(), "wb");
     if (!capture.video) {
-        std::fprintf(stderr, "morva-capture: cannot write %s\n", path("video.y4m").c_str());
+        writeFailed(path("video.y4m"), errno);
         return;
     }
-    std::fprintf(capture.video, "YUV4MPEG2 W%d H%d F30:1 Ip A1:1 C420jpeg\n", capture.width, capture.height);
+    if (std::fprintf(capture.video, "YUV4MPEG2 W%d H%d F30:1 Ip A1:1 C420jpeg\n", capture.width, capture.height) < 0)
+        writeFailed(path("video.y4m"), errno, &capture.video);
 }
 
 void present(void*, std::int64_t timeUs, const SurfaceInfo& surface) {
@@ -249,44 +309,50 @@ void audioCut(void*, std::int64_t frame, std::uint32_t rate) {
     if (capture.audio.size() > keep) capture.audio.resize(keep);
 }
 
-void put32(std::FILE* f, std::uint32_t v) {
-    const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                               static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-    std::fwrite(b, 1, 4, f);
+void put32(std::vector<std::uint8_t>* out, std::uint32_t v) {
+    for (int shift = 0; shift < 32; shift += 8)
+        out->push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
-void put16(std::FILE* f, std::uint16_t v) {
-    const std::uint8_t b[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-    std::fwrite(b, 1, 2, f);
+void put16(std::vector<std::uint8_t>* out, std::uint16_t v) {
+    out->push_back(static_cast<std::uint8_t>(v));
+    out->push_back(static_cast<std::uint8_t>(v >> 8));
 }
 
-void writeWav(std::int64_t endUs) {
+void putText(std::vector<std::uint8_t>* out, const char* text) {
+    out->insert(out->end(), text, text + std::strlen(text));
+}
+
+void writeWav(std::int64_t endUs, bool cutAtEnd) {
     const std::uint32_t rate = capture.audioRate ? capture.audioRate : defaultAudioRate;
     // As long as the run, so that the sound lines up with the video to the end.
     const auto runFrames =
         static_cast<std::size_t>(std::min<std::int64_t>(endUs * rate / 1'000'000, maxAudioSeconds * rate));
     if (capture.audio.size() < runFrames * 2) capture.audio.resize(runFrames * 2, 0);
-    std::FILE* f = std::fopen(path("audio.wav").c_str(), "wb");
-    if (!f) {
-        std::fprintf(stderr, "morva-capture: cannot write %s\n", path("audio.wav").c_str());
+    // A run stopped from outside ends where it stands: sound the output held ahead was never played.
+    if (cutAtEnd) capture.audio.resize(runFrames * 2);
+    const auto dataBytes = static_cast<std::uint32_t>(capture.audio.size() * 2);
+    std::vector<std::uint8_t> wav;
+    wav.reserve(44 + dataBytes);
+    putText(&wav, "RIFF");
+    put32(&wav, 36 + dataBytes);
+    putText(&wav, "WAVEfmt ");
+    put32(&wav, 16);
+    put16(&wav, 1); // PCM
+    put16(&wav, 2);
+    put32(&wav, rate);
+    put32(&wav, rate * 4);
+    put16(&wav, 4);
+    put16(&wav, 16);
+    putText(&wav, "data");
+    put32(&wav, dataBytes);
+    for (std::int16_t s : capture.audio)
+        put16(&wav, static_cast<std::uint16_t>(s));
+    if (!writeWhole(path("audio.wav"), wav.data(), wav.size())) {
+        writeFailed(path("audio.wav"), errno);
         return;
     }
-    const auto dataBytes = static_cast<std::uint32_t>(capture.audio.size() * 2);
-    std::fwrite("RIFF", 1, 4, f);
-    put32(f, 36 + dataBytes);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    put32(f, 16);
-    put16(f, 1); // PCM
-    put16(f, 2);
-    put32(f, rate);
-    put32(f, rate * 4);
-    put16(f, 4);
-    put16(f, 16);
-    std::fwrite("data", 1, 4, f);
-    put32(f, dataBytes);
-    for (std::int16_t s : capture.audio)
-        put16(f, static_cast<std::uint16_t>(s));
-    if (std::fclose(f) == 0) capture.written.push_back("audio.wav");
+    capture.written.push_back("audio.wav");
 }
 
 // Muxes video.y4m and audio.wav into the movie with ffmpeg, when it is installed, and says where
@@ -332,6 +398,7 @@ void writeMovie() {
 
 // One line on what the run made: how long the show ran, how many frames it showed, and the files.
 void summary(std::int64_t timeUs, int exitCode) {
+    if (capture.writeFailed) exitCode = captureExitWriteFailed;
     std::string files;
     for (const std::string& name : capture.written)
         files += (files.empty() ? "" : ", ") + name;
@@ -341,25 +408,41 @@ void summary(std::int64_t timeUs, int exitCode) {
     std::fflush(stdout);
 }
 
+// Closes a finished file; false (the file reported and removed) when what was buffered could
+// not be written.
+bool closeFile(std::FILE** stream, const char* name) {
+    std::FILE* f = *stream;
+    *stream = nullptr;
+    if (std::fclose(f) == 0) return true;
+    writeFailed(path(name), errno);
+    return false;
+}
+
 void finish(void*, std::int64_t timeUs, int exitCode) {
-    emitUntil(timeUs, true);
-    // Frames presented after the last sample (a fade shown without pacing at the very end) would
-    // never be seen: one closing sample shows the screen as the program left it.
-    if (capture.video && capture.screenAhead) {
-        std::fputs("FRAME\n", capture.video);
-        std::fwrite(capture.yuv.data(), 1, capture.yuv.size(), capture.video);
+    capture.finishing = true;
+    if (!capture.writeFailed) {
+        emitUntil(timeUs, true);
+        // Frames presented after the last sample (a fade shown without pacing at the very end)
+        // would never be seen: one closing sample shows the screen as the program left it.
+        if (capture.video && capture.screenAhead) writeFrame();
     }
     // Stills asked for after the end show the screen as the program left it; without a mode
     // there is no screen, and each still says so.
-    while (capture.nextStill < capture.settings.stills.size())
+    while (!capture.writeFailed && capture.nextStill < capture.settings.stills.size())
         writeStill(capture.settings.stills[capture.nextStill++], timeUs);
-    if (capture.video && std::fclose(capture.video) == 0) capture.written.insert(capture.written.begin(), "video.y4m");
-    capture.video = nullptr;
-    writeWav(timeUs);
-    if (capture.events && std::fclose(capture.events) == 0) capture.written.insert(capture.written.begin(), "events.tsv");
-    capture.events = nullptr;
-    writeMovie();
+    if (capture.video && closeFile(&capture.video, "video.y4m"))
+        capture.written.insert(capture.written.begin(), "video.y4m");
+    // After a failed write the run ends at once: no sound file or movie is made any more.
+    if (!capture.writeFailed) writeWav(timeUs, exitCode == captureExitStopped);
+    if (capture.events && closeFile(&capture.events, "events.tsv"))
+        capture.written.insert(capture.written.begin(), "events.tsv");
+    if (!capture.writeFailed) writeMovie();
     summary(timeUs, exitCode);
+    if (capture.writeFailed) {
+        // Whichever way the run was ending, it ends with the capture's own code for it.
+        std::fflush(nullptr);
+        std::_Exit(captureExitWriteFailed);
+    }
 }
 
 } // namespace
@@ -370,7 +453,7 @@ bool captureOpen(const CaptureSettings& settings, HeadlessRecorder* recorder) {
     std::sort(capture.settings.stills.begin(), capture.settings.stills.end());
     capture.events = std::fopen(path("events.tsv").c_str(), "wb");
     if (!capture.events) {
-        std::fprintf(stderr, "morva-capture: cannot write %s\n", path("events.tsv").c_str());
+        std::fprintf(stderr, "morva-capture: cannot write %s: %s\n", path("events.tsv").c_str(), reason(errno));
         return false;
     }
     // Old results would otherwise pass for this run's.

@@ -2,9 +2,12 @@
 #include "tools/virezplay/render.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "platform/headless.h"
 #include "platform/wavesink.h"
@@ -13,6 +16,7 @@
 #include "sound/api/soundapi.h"
 #include "sound/output/winwave.h"
 #include "tools/virezplay/follow.h"
+#include "tools/virezplay/outfile.h"
 #include "tools/virezplay/session.h"
 
 namespace {
@@ -23,7 +27,7 @@ struct RenderTarget {
     WaveFileSink* sink = nullptr;
     std::int64_t written = 0;                                     // frames the device has written
     std::int64_t clip = std::numeric_limits<std::int64_t>::max(); // frames after the first row
-    std::FILE* timeline = nullptr;
+    OutputFile* timeline = nullptr;
     std::uint32_t rate = 44100;
 };
 RenderTarget target;
@@ -56,8 +60,9 @@ std::int64_t mixedFrames() {
 void timelineRow(const RowStart& row) {
     const std::int64_t frame = row.frame - follower.startFrame;
     if (!target.timeline || frame >= target.clip) return;
-    std::fprintf(target.timeline, "%.4f %d %d\n", static_cast<double>(frame) / target.rate, row.order,
-                 row.row);
+    if (std::fprintf(outputStream(target.timeline), "%.4f %d %d\n", static_cast<double>(frame) / target.rate,
+                     row.order, row.row) < 0)
+        outputNoteError(target.timeline, errno);
 }
 
 void startHeadless(HeadlessRecorder recorder) {
@@ -75,13 +80,56 @@ std::int64_t maxFrames(std::uint32_t rate) {
     return maxSongSeconds * static_cast<std::int64_t>(rate);
 }
 
-// Renders one file; false after an error it has reported.
-bool renderFile(const PlayerSettings& settings, const std::string& file, int fileCount) {
+// The WAVE file and the timeline of one input.
+struct RenderNames {
+    std::string wav, timeline; // timeline empty: none
+};
+
+RenderNames namesOf(const PlayerSettings& settings, const std::string& file) {
+    const int count = static_cast<int>(settings.files.size());
+    std::string error; // the command line was checked for names that cannot be made
+    RenderNames names;
+    names.wav = outputName(settings.wav, file, ".wav", count, &error);
+    if (!settings.timeline.empty()) names.timeline = outputName(settings.timeline, file, ".timeline", count, &error);
+    return names;
+}
+
+// Closes the sink and the outputs of a render; both outputs take their names only when the
+// render and every write succeeded, otherwise neither is left behind.
+bool finishOutputs(bool ok, OutputFile* wav, const std::string& file) {
     std::string error;
-    const std::string wavName = outputName(settings.wav, file, ".wav", fileCount, &error);
-    const std::string timelineName =
-        settings.timeline.empty() ? std::string()
-                                  : outputName(settings.timeline, file, ".timeline", fileCount, &error);
+    int sinkError = 0;
+    if (target.sink && !waveSinkClose(target.sink, &sinkError)) {
+        if (sinkError) outputNoteError(wav, sinkError);
+        if (!sinkError) report(outputTarget(wav), "the sound does not fit into one WAVE file (4 GiB)");
+        ok = false;
+    }
+    target.sink = nullptr;
+    for (OutputFile* output : {wav, target.timeline})
+        if (output && !outputComplete(output, &error)) {
+            std::fprintf(stderr, "virezplay: %s\n", error.c_str());
+            ok = false;
+        }
+    for (OutputFile* output : {wav, target.timeline}) {
+        if (!output) continue;
+        if (!ok) {
+            outputDiscard(output);
+        } else if (!outputCommit(output, &error)) {
+            std::fprintf(stderr, "virezplay: %s\n", error.c_str());
+            ok = false;
+        }
+    }
+    if (!ok) report(file, "not rendered (nothing of it is left behind)");
+    target.timeline = nullptr;
+    return ok;
+}
+
+// Renders one file; false after an error it has reported.
+bool renderFile(const PlayerSettings& settings, const std::string& file) {
+    std::string error;
+    const RenderNames names = namesOf(settings, file);
+    const std::string& wavName = names.wav;
+    const std::string& timelineName = names.timeline;
     if (!openLibrary(settings, 0, &error)) {
         report(file, "cannot start the sound library: " + error);
         return false;
@@ -100,16 +148,14 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
     target = RenderTarget{};
     target.rate = winWave.mixRate;
     target.clip = maxFrames(target.rate);
-    target.sink = wavName == "-" ? waveSinkOpenStream(stdout) : waveSinkOpen(wavName.c_str());
-    if (!timelineName.empty())
-        target.timeline = timelineName == "-" ? stdout : std::fopen(timelineName.c_str(), "w");
     bool ok = true;
-    if (!target.sink) {
-        report(wavName, "cannot write");
+    OutputFile* wav = outputOpen(wavName, settings.force, &error);
+    if (wav) target.sink = waveSinkOpenStream(outputStream(wav));
+    if (!wav) {
+        std::fprintf(stderr, "virezplay: %s\n", error.c_str());
         ok = false;
-    }
-    if (!timelineName.empty() && !target.timeline) {
-        report(timelineName, "cannot write");
+    } else if (!timelineName.empty() && !(target.timeline = outputOpen(timelineName, settings.force, &error))) {
+        std::fprintf(stderr, "virezplay: %s\n", error.c_str());
         ok = false;
     }
     if (ok) {
@@ -143,16 +189,7 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
                              " minutes");
     }
     closeLibrary(&session);
-    if (target.sink && !waveSinkClose(target.sink)) {
-        report(wavName, "could not write all of the sound");
-        ok = false;
-    }
-    if (target.timeline && target.timeline != stdout && std::fclose(target.timeline) != 0) {
-        report(timelineName, "could not write the timeline");
-        ok = false;
-    } else if (target.timeline == stdout) {
-        std::fflush(stdout);
-    }
+    if (wav) ok = finishOutputs(ok, wav, file);
     target = RenderTarget{};
     return ok;
 }
@@ -160,13 +197,24 @@ bool renderFile(const PlayerSettings& settings, const std::string& file, int fil
 } // namespace
 
 int renderFiles(const PlayerSettings& settings) {
+    outputGuardSignals();
+    // Every output of the run is looked at before the first song is rendered.
+    std::vector<PlannedOutput> planned;
+    for (const std::string& file : settings.files) {
+        const RenderNames names = namesOf(settings, file);
+        planned.push_back({file, names.wav, "WAVE file"});
+        if (!names.timeline.empty()) planned.push_back({file, names.timeline, "timeline"});
+    }
+    if (const std::string refused = checkOutputs(planned, settings.force != 0); !refused.empty()) {
+        std::fprintf(stderr, "virezplay: %s; nothing was rendered\n", refused.c_str());
+        return 2;
+    }
     HeadlessRecorder recorder{};
     recorder.audio = renderedBlock;
     startHeadless(recorder);
     int exitCode = 0;
-    const int count = static_cast<int>(settings.files.size());
     for (const std::string& file : settings.files)
-        if (!renderFile(settings, file, count)) exitCode = 1;
+        if (!renderFile(settings, file)) exitCode = 1;
     platformShutdown(exitCode);
     return exitCode;
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "sound/mixer/dsm.h"
+#include "sound/formats/formats.h"
 #include "sound/formats/module.h"
 #include "sound/output/sdevice.h"
 #include "sound/api/soundapi.h"
@@ -81,13 +82,8 @@ bool startSong(const std::string& file, Session* session, std::string* error) {
 }
 
 const char* formatName(const Module* module) {
-    switch (module->play_mode) {
-    case playModeProtracker: return "MOD";
-    case playModeScreamTracker3: return "S3M";
-    case playModeExtended: return "XM";
-    case playModeImpulse: return "IT";
-    default: return "?";
-    }
+    const ModuleFormat* format = module_format_of(module->play_mode);
+    return format != nullptr ? format->name : "?";
 }
 
 std::string printableText(const char* text) {

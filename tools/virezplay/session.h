@@ -29,7 +29,7 @@ void closeLibrary(Session* session);
 // it ends). On failure *error holds the library's message and nothing stays loaded.
 bool startSong(const std::string& file, Session* session, std::string* error);
 
-// "XM", "S3M", "IT" or "MOD" for the module's play mode.
+// The short name of the module's format ("XM", "S3M", "IT" or "MOD"), from its format record.
 const char* formatName(const Module* module);
 
 // A text from a module file made safe for a terminal: bytes outside printable ASCII become \xNN.

@@ -39,9 +39,11 @@ const char* usageText() {
            "  --info             describe each file (format, name, channels, orders, patterns,\n"
            "                     instruments, samples, duration in seconds) and play nothing\n"
            "  --wav OUT          render to a WAVE file instead of playing, as fast as possible, until\n"
-           "                     the song has wrapped once; OUT may be - (standard output) or\n"
-           "                     /dev/null; for several files use DIR/ or a %s in the name\n"
+           "                     the song has wrapped once; OUT may be - (standard output, one file\n"
+           "                     only) or /dev/null; for several files use DIR/ or a %s in the name\n"
            "  --timeline FILE    with --wav: a line 'seconds order row' at the start of every row\n"
+           "  --force            let the rendered files replace existing ones (without it an existing\n"
+           "                     file is an error and nothing is rendered)\n"
            "  --rate HZ          mixing rate, 8000..96000 (default 44100)\n"
            "  --interpolate      interpolating mixing\n"
            "  --integer          integer mixing through volume tables (without --interpolate;\n"
@@ -54,8 +56,14 @@ const char* usageText() {
            "  --version          the program's and the sound library's version\n"
            "\n"
            "Keys while playing: space pauses, n goes to the next file, q or Ctrl-C stops.\n"
-           "Exit code: 0 when every file played, 1 when a file could not be loaded or played\n"
-           "(the other files still play), 2 for a bad command line, 130 after Ctrl-C.\n";
+           "\n"
+           "Rendered files are written under a temporary name beside the target and take their\n"
+           "name when complete: a render that fails or is interrupted leaves nothing behind.\n"
+           "\n"
+           "Exit code: 0 when every file played, 1 when a file could not be loaded, played or\n"
+           "written (the other files still play), 2 for a bad command line or outputs refused\n"
+           "before anything is rendered (an existing file without --force, two files to one\n"
+           "output, several files to standard output), 130 after Ctrl-C (143 after SIGTERM).\n";
 }
 
 int parseCommandLine(int argc, const char* const* argv, PlayerSettings* settings, std::string* error) {
@@ -85,6 +93,8 @@ int parseCommandLine(int argc, const char* const* argv, PlayerSettings* settings
             s.eightBit = 1;
         } else if (option == "--loop") {
             s.loop = 1;
+        } else if (option == "--force") {
+            s.force = 1;
         } else if (option == "--wav" || option == "--timeline" || option == "--rate" || option == "--amp") {
             if (i + 1 >= argc) {
                 *error = option + " needs a value";

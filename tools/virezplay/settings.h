@@ -20,6 +20,7 @@ struct PlayerSettings {
     int eightBit = 0;
     int loop = 0;            // the song goes round and round (up to the 30-minute limit offline)
     int amplification = 100; // percent
+    int force = 0;           // --force: rendered files replace existing ones
 };
 
 enum ParseResult : int {

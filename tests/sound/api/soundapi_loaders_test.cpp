@@ -1,6 +1,7 @@
 // sound_load_module gives each format to its loader by the file's signature.
 #include "player_fixture.h"
 #include "plumbing_fixture.h"
+#include "smallest_modules.h"
 #include "sound/api/errors.h"
 #include "sound/api/mglobals.h"
 
@@ -13,47 +14,7 @@
 
 namespace {
 
-std::string writeImage(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = ::testing::TempDir() + name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    return path;
-}
-
-// The smallest songs of each format: one empty pattern; the Protracker one
-// plays a two-byte sample so that something reaches the device.
-std::vector<std::uint8_t> protracker() {
-    std::vector<std::uint8_t> f(1084 + 1024, 0);
-    f[20 + 23] = 1; // sample 1: one word
-    f[950] = 1;
-    std::memcpy(&f[1080], "M.K.", 4);
-    f[1084] = 0x01; // period 0x1ac, instrument 1
-    f[1085] = 0xac;
-    f[1086] = 0x10;
-    f.insert(f.end(), {10, 20});
-    return f;
-}
-std::vector<std::uint8_t> screamTracker3() {
-    std::vector<std::uint8_t> f(96, 0);
-    f[32] = 2; // orders: 0 and an end mark
-    std::memcpy(&f[44], "SCRM", 4);
-    f[49] = 6;
-    f[50] = 125;
-    f.insert(f.end(), {0, 255});
-    return f;
-}
-std::vector<std::uint8_t> impulseTracker() {
-    std::vector<std::uint8_t> f(192, 0);
-    std::memcpy(f.data(), "IMPM", 4);
-    f[32] = 2;
-    f[50] = 6;
-    f[51] = 125;
-    f.insert(f.end(), {0, 255});
-    return f;
-}
+using namespace smallest;
 
 using SoundApiLoaders = plumbing::LibraryTest;
 

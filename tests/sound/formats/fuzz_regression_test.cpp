@@ -31,30 +31,30 @@ std::vector<std::filesystem::path> kept(const std::string& kind) {
     return files;
 }
 
-void replayModules(const std::string& kind, offline::MemoryLoader load) {
+void replayModules(const std::string& kind, const ModuleFormat& format) {
     for (const auto& file : kept(kind)) {
         SCOPED_TRACE(file.string());
         const std::vector<std::uint8_t> data = readFile(file);
-        fuzzing::module(data.data(), data.size(), load);
+        fuzzing::module(data.data(), data.size(), format);
     }
 }
 
 } // namespace
 
 TEST(FuzzRegressions, ExtendedModuleInputsReplay) {
-    replayModules("xm", load_extended_module_memory);
+    replayModules("xm", extendedModuleFormat);
 }
 
 TEST(FuzzRegressions, ScreamTrackerInputsReplay) {
-    replayModules("s3m", load_scream_tracker_module_memory);
+    replayModules("s3m", screamTrackerFormat);
 }
 
 TEST(FuzzRegressions, ImpulseTrackerInputsReplay) {
-    replayModules("it", load_impulse_tracker_module_memory);
+    replayModules("it", impulseTrackerFormat);
 }
 
 TEST(FuzzRegressions, ProtrackerInputsReplay) {
-    replayModules("mod", load_protracker_module_memory);
+    replayModules("mod", protrackerFormat);
 }
 
 TEST(FuzzRegressions, WaveInputsReplay) {

@@ -188,7 +188,7 @@ inline void expectPlayable(const Module* m, const std::string& what) {
         // Scream Tracker 3 and Impulse Tracker samples divide by their middle-C rate.
         bool rated = m->play_mode == playModeScreamTracker3 || m->play_mode == playModeImpulse;
         if (rated && s->type != 0) {
-            EXPECT_GT(s->relative_note, 0) << "sample " << k;
+            EXPECT_GT(s->middle_c_rate, 0) << "sample " << k;
         }
     }
     for (int k = 0; k < m->instrument_count; k++) {

@@ -86,7 +86,7 @@ TEST_F(WaveReader, FindsFormatAndDataOf16BitMono) {
     chunk(chunks, "fmt ", formatBody(1, 1, 22050, 16));
     chunk(chunks, "data", {1, 2, 3, 4, 5, 6});
     ASSERT_EQ(open(riff(chunks)), errOK);
-    EXPECT_EQ(wave->sampleType, wave16BitMono);
+    EXPECT_EQ(wave->sampleType, SMP_16BIT_MONO);
     EXPECT_EQ(wave->sampleRate, 22050);
     EXPECT_EQ(wave->dataLength, 6u);
     EXPECT_EQ(wave->dataLeft, 6u);
@@ -107,8 +107,8 @@ TEST_F(WaveReader, SampleTypeFromChannelsAndBits) {
     struct Case {
         int channels, bits, type;
     };
-    for (Case c : {Case{1, 8, wave8BitMono}, Case{2, 8, wave8BitStereo}, Case{1, 16, wave16BitMono},
-                   Case{2, 16, wave16BitStereo}}) {
+    for (Case c : {Case{1, 8, SMP_8BIT_MONO}, Case{2, 8, SMP_8BIT_STEREO}, Case{1, 16, SMP_16BIT_MONO},
+                   Case{2, 16, SMP_16BIT_STEREO}}) {
         Bytes chunks;
         chunk(chunks, "fmt ", formatBody(1, c.channels, 44100, c.bits));
         chunk(chunks, "data", {0, 0, 0, 0});
@@ -125,7 +125,7 @@ TEST_F(WaveReader, SkipsOtherChunksByTheirStoredSize) {
     chunk(chunks, "fact", {0, 0, 0, 0});
     chunk(chunks, "data", {9, 8});
     ASSERT_EQ(open(riff(chunks)), errOK);
-    EXPECT_EQ(wave->sampleType, wave8BitStereo);
+    EXPECT_EQ(wave->sampleType, SMP_8BIT_STEREO);
     EXPECT_EQ(wave->sampleRate, 8000);
     EXPECT_EQ(wave->dataLength, 2u);
     std::uint8_t first = 0;

@@ -42,7 +42,7 @@ std::vector<std::string> corpusSongs(size_t perFormat) {
     std::error_code error;
     std::vector<std::string> all;
     for (const auto& e : std::filesystem::directory_iterator(MORVA_MODULES_DIR, error))
-        if (offline::loaderFor(e.path().string())) all.push_back(e.path().string());
+        if (offline::formatFor(e.path().string())) all.push_back(e.path().string());
     std::sort(all.begin(), all.end());
     for (const char* ext : {".xm", ".s3m", ".it", ".mod"}) {
         size_t taken = 0;
@@ -62,7 +62,7 @@ std::vector<std::vector<uint8_t>> sampleMaterial() {
     std::vector<std::vector<uint8_t>> out;
     for (const std::string& name : corpusSongs(2)) {
         Module* m = nullptr;
-        if (offline::loaderFor(name)(name.c_str(), 0, nullptr, &m) != 0) continue;
+        if (offline::formatFor(name)->load_file(name.c_str(), 0, nullptr, &m) != 0) continue;
         int taken = 0;
         for (int k = 0; k < m->sample_count && taken < 6; ++k) {
             const Sample* s = m->samples[k];
@@ -352,8 +352,9 @@ std::vector<uint8_t> render(const std::string& file, const std::vector<uint8_t>&
     EXPECT_EQ(song.open(44100, mode), 0);
     if (plain) mixer.routineTable = referenceTableFor(mixer.routineTable);
     Module* m = nullptr;
-    const int code = file.empty() ? load_extended_module_memory(image.data(), image.size(), 1, nullptr, &m)
-                                  : offline::loaderFor(file)(file.c_str(), 1, nullptr, &m);
+    const int code = file.empty()
+                         ? extendedModuleFormat.load_memory(image.data(), image.size(), 1, nullptr, &m)
+                         : offline::formatFor(file)->load_file(file.c_str(), 1, nullptr, &m);
     EXPECT_EQ(code, 0) << file;
     if (code) return {};
     EXPECT_EQ(song.start(m), 0);

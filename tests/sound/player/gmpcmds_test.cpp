@@ -585,3 +585,32 @@ TEST_F(CommandTest, TheStatusNamesTheDelayedRowWhileItRepeats) {
     ticks(6);
     EXPECT_EQ(status(h).row, 1);
 }
+
+TEST_F(CommandTest, HandlersActOnTheSongAndChannelTheyAreGiven) {
+    // Two songs at once: a handler called for the second song's channel 2
+    // changes that channel alone, whatever the last tick worked on.
+    PlayHandle* first = begin(song(playModeProtracker, {{noteWith(C2, cmdNone, 0)}}));
+    PlayHandle* second = start(song(playModeScreamTracker3, {{noteWith(C4, cmdNone, 0)}}));
+    ticks(2);
+    calls.clear();
+    ChannelState* target = &second->channels[2];
+    std::vector<int> before;
+    for (PlayHandle* h : {first, second})
+        for (int c = 0; c < h->channel_count; c++)
+            before.push_back(h->channels[c].volume);
+    ASSERT_EQ(row_commands(playModeScreamTracker3)[cmdSetVolume](second, target, 20), errOK);
+    ASSERT_EQ(row_commands(playModeScreamTracker3)[cmdSetPanning](second, target, 164), errOK);
+    EXPECT_EQ(target->volume, 20);
+    EXPECT_EQ(target->panning, PAN_SURROUND);
+    ASSERT_EQ(callsOf("panning").size(), 1u);
+    EXPECT_EQ(callsOf("panning")[0].channel, target->device_channel);
+    std::size_t k = 0;
+    for (PlayHandle* h : {first, second})
+        for (int c = 0; c < h->channel_count; c++, k++)
+            if (&h->channels[c] != target) {
+                EXPECT_EQ(h->channels[c].volume, before[k]) << c;
+            }
+    // The song's own limits apply: Scream Tracker 3 volumes end at 63.
+    ASSERT_EQ(row_commands(playModeScreamTracker3)[cmdSetVolume](second, target, 64), errOK);
+    EXPECT_EQ(target->volume, 63);
+}

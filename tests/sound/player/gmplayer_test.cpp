@@ -109,14 +109,14 @@ TEST_F(PlayerTest, NotePeriodsOfEveryPlayMode) {
 
     // Scream Tracker 3 and Impulse Tracker divide by the middle-C rate.
     s = Sample{};
-    s.relative_note = 8363;
+    s.middle_c_rate = 8363;
     EXPECT_EQ(gmp_note_period(playModeScreamTracker3, 0, &s, 4, 0), 1712);
     EXPECT_EQ(gmp_note_period(playModeImpulse, 0, &s, 5, 0), 1712) << "IT's middle C is octave 5";
     EXPECT_EQ(gmp_note_period(playModeScreamTracker3, 0, &s, 5, 11), 453);
-    s.relative_note = 0;
+    s.middle_c_rate = 0;
     EXPECT_EQ(gmp_note_period(playModeScreamTracker3, 0, &s, 4, 0), 0)
         << "a sample without a rate cannot sound";
-    s.relative_note = -5;
+    s.middle_c_rate = -5;
     EXPECT_EQ(gmp_note_period(playModeImpulse, 0, &s, 4, 0), 0);
     EXPECT_EQ(gmp_note_period(playModeImpulse, 0, nullptr, 4, 0), 0);
 }

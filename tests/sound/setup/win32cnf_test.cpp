@@ -229,10 +229,16 @@ TEST_F(SoundSetup, NoSoundForcesTheSilentDeviceAndDefaultDetects) {
     showSoundSetup();
     EXPECT_EQ(chosen_device_number, 2);
     EXPECT_EQ(neverUseDirectSound, 1);
+    // The list opens on the card chosen before, so OK alone keeps it.
     start({"OK"});
     showSoundSetup();
-    EXPECT_EQ(chosen_device_number, -1); // the list opens on "Default"
+    ASSERT_EQ(looks.size(), 1u);
+    EXPECT_EQ(looks[0].card, "No Sound");
+    EXPECT_EQ(chosen_device_number, 2);
     EXPECT_EQ(neverUseDirectSound, 1);
+    start({"S&ound Card:=Default", "OK"});
+    showSoundSetup();
+    EXPECT_EQ(chosen_device_number, -1);
 }
 
 TEST_F(SoundSetup, TheLibraryOpensTheDeviceTheDialogChose) {
@@ -420,4 +426,63 @@ TEST_F(StoredSettings, AFileThatCannotBeWrittenSaysWhyAndLeavesNothing) {
     EXPECT_EQ(saveSettingsToFile(file("taken.cfg").c_str()), 0);
     EXPECT_NE(last_error, 0);
     EXPECT_FALSE(fs::exists(file("taken.cfg.new")));
+}
+
+// --- the sound setup file -------------------------------------------------------------------
+
+TEST_F(StoredSettings, TheSoundSetupFileKeepsTheFiveThenTheCardAndNeverDirectSound) {
+    setFive(22050, 9, 1, 300, 80);
+    chosen_device_number = 2;
+    neverUseDirectSound = 1;
+    last_error = 9;
+    ASSERT_EQ(saveSoundSetupToFile(file("setup.bin").c_str()), 1);
+    EXPECT_EQ(last_error, 9);
+    std::ifstream in(file("setup.bin"), std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<std::uint8_t> expected = {0x22, 0x56, 0, 0, 9, 0, 0, 0, 1, 0, 0, 0, 0x2C, 1, 0, 0,
+                                                80,   0,    0, 0, 2, 0, 0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(bytes, expected);
+    // The first twenty bytes are the settings file's.
+    ASSERT_EQ(saveSettingsToFile(file("five.cfg").c_str()), 1);
+    std::ifstream fiveIn(file("five.cfg"), std::ios::binary);
+    const std::vector<std::uint8_t> five20((std::istreambuf_iterator<char>(fiveIn)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(five20, std::vector<std::uint8_t>(expected.begin(), expected.begin() + 20));
+    resetSoundOptions();
+    chosen_device_number = -1;
+    neverUseDirectSound = 0;
+    ASSERT_EQ(loadSoundSetupFromFile(file("setup.bin").c_str()), 1);
+    EXPECT_EQ(five(), (std::array<int, 5>{22050, 9, 1, 300, 80}));
+    EXPECT_EQ(chosen_device_number, 2);
+    EXPECT_EQ(neverUseDirectSound, 1);
+    EXPECT_FALSE(fs::exists(file("setup.bin.new")));
+}
+
+TEST_F(StoredSettings, ASoundSetupFileThatIsShortLongOrDamagedChangesNothing) {
+    EXPECT_EQ(loadSoundSetupFromFile(file("missing.bin").c_str()), 0);
+    EXPECT_EQ(last_error, errFileNotFound);
+    const std::vector<std::uint8_t> good = {0x22, 0x56, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 100, 0,
+                                            0,    0,    50, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0};
+    const auto defaults = five();
+    const auto check = [&](const std::vector<std::uint8_t>& bytes, int code, const char* what) {
+        writeBytes(file("bad.bin"), bytes);
+        last_error = 0;
+        EXPECT_EQ(loadSoundSetupFromFile(file("bad.bin").c_str()), 0) << what;
+        EXPECT_EQ(last_error, code) << what;
+        EXPECT_EQ(five(), defaults) << what;
+        EXPECT_EQ(chosen_device_number, -1) << what;
+        EXPECT_EQ(neverUseDirectSound, 0) << what;
+    };
+    check(std::vector<std::uint8_t>(good.begin(), good.begin() + 20), errEndOfFile, "a settings file alone");
+    std::vector<std::uint8_t> longer = good;
+    longer.push_back(0);
+    check(longer, errFileRead, "a byte too many");
+    std::vector<std::uint8_t> card = good;
+    card[20] = 3; // no such device
+    check(card, errFileRead, "a card that does not exist");
+    std::vector<std::uint8_t> never = good;
+    never[24] = 2;
+    check(never, errFileRead, "Never Use DirectSound neither 0 nor 1");
+    writeBytes(file("good.bin"), good);
+    EXPECT_EQ(loadSoundSetupFromFile(file("good.bin").c_str()), 1);
+    EXPECT_EQ(chosen_device_number, 2);
 }
