@@ -3,6 +3,8 @@
 //   ?test          the virtual clock (the show runs as fast as the machine allows, exactly as
 //                  morva-capture records it); message boxes are noted and closed at once
 //   go             press "GO!" as soon as the configuration window is there
+//   do=A;B;...     click these controls, one after another as each appears in the window that
+//                  has the keyboard: buttons, boxes and entries of a drop-down list by their text
 //   stills=MS,...  keep the canvas as it stands at these show times (PNG)
 //   audio=SECONDS  keep the first seconds of sound, played off line through Web Audio
 //   escape=MS      press Escape at this show time
@@ -43,6 +45,7 @@
   var escapeSent = false;
   var held = false;
   var goClicked = false;
+  var actions = (params.get('do') || '').split(';').filter(Boolean);
 
   var kept = []; // sound kept off line: { start, bytes }
   var keptFormat = null;
@@ -70,15 +73,14 @@
       }
     },
     window: function (json) {
-      // "GO!" pressed for the test, as a user would: a click on the button.
-      if (!params.has('go') || goClicked || !json.active) return;
+      if (!json.active) return;
       var element = MorvaWebHost.ui.windowElement(json.h);
-      var go = element && Array.prototype.find.call(element.querySelectorAll('button'), function (b) {
-        return b.textContent === 'GO!' && !b.disabled;
-      });
-      if (!go) return;
-      goClicked = true;
-      setTimeout(function () { go.click(); }, 0);
+      if (actions.length) {
+        if (act(element, actions[0])) actions.shift();
+        return;
+      }
+      // "GO!" pressed for the test, as a user would: a click on the button.
+      if (params.has('go') && !goClicked && act(element, 'GO!')) goClicked = true;
     },
     messageBox: function (caption, text) {
       results.messages.push(caption + '|' + text);
@@ -109,6 +111,27 @@
       if (test) report();
     },
   };
+
+  // Clicks the control of the window shown with this text (a button, a box by its label, an entry
+  // of a drop-down list), once the page's turn comes, as a user would. False when there is none.
+  function act(element, name) {
+    if (!element) return false;
+    var controls = element.querySelectorAll('button, label, option');
+    var target = Array.prototype.find.call(controls, function (c) {
+      if (c.textContent !== name) return false;
+      if (c.tagName === 'OPTION') return !c.parentNode.disabled;
+      if (c.tagName === 'LABEL') return !c.querySelector('input').disabled && c.offsetParent !== null;
+      return !c.disabled && c.offsetParent !== null;
+    });
+    if (!target) return false;
+    setTimeout(function () {
+      if (target.tagName !== 'OPTION') return target.click();
+      var list = target.parentNode;
+      list.selectedIndex = target.index;
+      list.dispatchEvent(new Event('change'));
+    }, 0);
+    return true;
+  }
 
   function endText(exitCode) {
     switch (exitCode) {

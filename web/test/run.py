@@ -1,0 +1,255 @@
+#!/usr/bin/env python3
+"""The web pages' tests: the pages in headless Chromium, served from 127.0.0.1, compared with the
+native programs of the same sources.
+
+    web/test/run.py NATIVE_BUILD WEB_BUILD
+
+- the show page on its virtual clock plays to its end, as morva-capture records the show;
+- canvas snapshots at chosen show times equal morva-capture's stills of the same times;
+- the page's first seconds of sound, played off line through Web Audio, equal the sound
+  morva-capture renders natively for the same song;
+- Escape ends the show with its message;
+- the floating-point tables the page builds equal the native ones (if not: which, by how much);
+- the player page plays a corpus module and reports the duration virezplay --info reports.
+
+Ends with one line "N passed, N failed"; the exit code is 1 when anything failed.
+"""
+import base64
+import functools
+import html
+import http.server
+import json
+import os
+import re
+import shutil
+import socketserver
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import png  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
+MODULES = os.path.abspath(os.path.join(SOURCE, "..", "shared", "modules"))
+
+STILLS = [5000, 15000, 40000, 60000, 120000, 150000]  # warning, lens, title, water, tunnel twice
+SOUND_SECONDS = 8  # the music starts after the 3 s warning screen
+ESCAPE_AT = 20000
+
+CHROMIUM_FLAGS = [
+    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+    "--autoplay-policy=no-user-gesture-required", "--window-size=1024,768",
+]
+
+
+class Results:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, ok, detail=""):
+        if ok:
+            self.passed += 1
+            print("ok      %s%s" % (name, (": " + detail) if detail else ""))
+        else:
+            self.failed += 1
+            print("FAILED  %s%s" % (name, (": " + detail) if detail else ""))
+        sys.stdout.flush()
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class Server:
+    """The pages on 127.0.0.1, on a free port, with a corpus module beside them for the player."""
+
+    def __init__(self, root):
+        handler = functools.partial(QuietHandler, directory=root)
+        socketserver.TCPServer.allow_reuse_address = True
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path):
+        return "http://127.0.0.1:%d/%s" % (self.port, path)
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def chromium():
+    for name in ("chromium", "chromium-browser", "google-chrome"):
+        path = shutil.which(name)
+        if path:
+            return path
+    return None
+
+
+def page_results(url, budget_ms, profile):
+    """Loads the page, lets it run budget_ms of page time and returns its #results JSON."""
+    started = time.time()
+    command = [chromium()] + CHROMIUM_FLAGS + [
+        "--user-data-dir=" + profile, "--virtual-time-budget=%d" % budget_ms, "--dump-dom", url]
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=600)
+    dom = done.stdout.decode("utf-8", "replace")
+    found = re.search(r'<pre id="results"[^>]*>(.*?)</pre>', dom, re.S)
+    elapsed = time.time() - started
+    if not found or not found.group(1).strip():
+        return None, elapsed, dom
+    return json.loads(html.unescape(found.group(1))), elapsed, dom
+
+
+def wav_data(path):
+    """The sample bytes and the format of a PCM WAVE file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at, fmt = 12, None
+    while at + 8 <= len(data):
+        kind, length = struct.unpack("<4sI", data[at:at + 8])
+        if kind == b"fmt ":
+            fmt = struct.unpack("<HHIIHH", data[at + 8:at + 24])
+        if kind == b"data":
+            return data[at + 8:at + 8 + length], fmt
+        at += 8 + length + (length & 1)
+    raise ValueError("no data in " + path)
+
+
+def compare_pixels(a, b):
+    differing = sum(1 for i in range(0, len(a), 3) if a[i:i + 3] != b[i:i + 3])
+    largest = max((abs(x - y) for x, y in zip(a, b)), default=0)
+    return differing, largest
+
+
+def native_capture(native_build, folder, extra):
+    command = [os.path.join(native_build, "bin", "morva-capture"), "--out", folder] + extra
+    done = subprocess.run(command, cwd=os.path.join(native_build, "data"), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=600)
+    events = open(os.path.join(folder, "events.tsv")).read().splitlines()
+    frames = sum(1 for line in events if line.split("\t")[1] == "present")
+    end = [int(line.split("\t")[0]) for line in events if line.split("\t")[1] == "exit"]
+    boxes = [line.split("\t")[2] for line in events if line.split("\t")[1] == "messagebox"]
+    return {"exitCode": done.returncode, "frames": frames, "endMs": end[0] if end else None, "messages": boxes}
+
+
+def test_show(results, server, native_build, work):
+    url = server.url("show.html?test&go&stills=%s&audio=%d" % (",".join(map(str, STILLS)), SOUND_SECONDS))
+    page, seconds, _ = page_results(url, 900000, os.path.join(work, "profile-show"))
+    results.check("show page runs on its virtual clock and reports", page is not None,
+                  "%.1f s in Chromium" % seconds)
+    if page is None:
+        return
+    capture = os.path.join(work, "capture")
+    native = native_capture(native_build, capture, ["--stills", ",".join(map(str, STILLS))])
+    # The native run ends 20 ms later: its polling thread takes up to one sleep to stop, where the
+    # page stops polling at once.
+    results.check("show plays to its end", page["exitCode"] == 1 and page["frames"] == native["frames"]
+                  and abs(page["endMs"] - native["endMs"]) <= 20 and not page["messages"],
+                  "exit code %s, %d frames at %s ms (native: exit code %d, %d frames at %s ms)" % (
+                      page["exitCode"], page["frames"], page["endMs"], native["exitCode"], native["frames"],
+                      native["endMs"]))
+    for ms in STILLS:
+        shown = page["stills"].get(str(ms))
+        if not shown:
+            results.check("still at %d ms" % ms, False, "the page kept no snapshot")
+            continue
+        width, height, web_rgb = png.read_rgb(base64.b64decode(shown.split(",", 1)[1]))
+        native_w, native_h, native_rgb = png.read_rgb(open(os.path.join(capture, "still-%d.png" % ms), "rb").read())
+        if (width, height) != (native_w, native_h):
+            results.check("still at %d ms" % ms, False, "%dx%d against %dx%d" % (width, height, native_w, native_h))
+            continue
+        differing, largest = compare_pixels(web_rgb, native_rgb)
+        results.check("canvas at %d ms equals morva-capture's still" % ms, differing == 0,
+                      "%d of %d pixels differ, by up to %d" % (differing, width * height, largest) if differing else "")
+    sound = page.get("audio") or {}
+    if "pcm16" not in sound:
+        results.check("sound of the first %d s" % SOUND_SECONDS, False, sound.get("error", "none kept"))
+        return
+    web_pcm = base64.b64decode(sound["pcm16"])
+    native_pcm, fmt = wav_data(os.path.join(capture, "audio.wav"))
+    native_pcm = native_pcm[:len(web_pcm)]
+    same_format = fmt[1] == sound["channels"] and fmt[2] == sound["rate"] and fmt[5] == 16
+    audible = sum(1 for i in range(0, len(web_pcm), 2) if web_pcm[i:i + 2] != b"\0\0")
+    detail = "%d frames at %d Hz, %d samples not silent" % (sound["frames"], sound["rate"], audible)
+    if web_pcm != native_pcm:
+        first = next(i for i in range(min(len(web_pcm), len(native_pcm))) if web_pcm[i] != native_pcm[i])
+        detail += "; first difference at byte %d" % first
+    results.check("first %d s of sound equal the native render" % SOUND_SECONDS,
+                  same_format and audible > 0 and web_pcm == native_pcm, detail)
+    shutil.rmtree(capture, ignore_errors=True)
+
+
+def test_escape(results, server, native_build, work):
+    url = server.url("show.html?test&go&escape=%d" % ESCAPE_AT)
+    page, seconds, _ = page_results(url, 300000, os.path.join(work, "profile-escape"))
+    if page is None:
+        results.check("Escape ends the show", False, "the page reported nothing")
+        return
+    message = "User interruption|Demonstration aborted, darn it..."
+    results.check("Escape ends the show with its message",
+                  page["exitCode"] == 0 and page["messages"] == [message] and ESCAPE_AT <= page["endMs"] < ESCAPE_AT + 100,
+                  "exit code %s at %s ms, message boxes %s" % (page["exitCode"], page["endMs"], page["messages"]))
+
+
+def test_tables(results, native_build, web_build, work):
+    """The floating-point tables: the page's (web_tables.js under node) against native ones."""
+    node = shutil.which("node")
+    script = os.path.join(web_build, "cmake", "web_tables.js")
+    compiler = shutil.which("c++") or shutil.which("g++")
+    if not (node and os.path.exists(script) and compiler):
+        results.check("tables equal the native ones", False, "node, web_tables.js or a C++ compiler is missing")
+        return
+    native = os.path.join(work, "tables")
+    sources = [os.path.join(SOURCE, "web", "test", "tables.cpp")] + [
+        os.path.join(SOURCE, "effects", name) for name in sorted(os.listdir(os.path.join(SOURCE, "effects")))
+        if name.endswith(".cpp")]
+    subprocess.run([compiler, "-std=c++20", "-O2", "-I", SOURCE] + sources + ["-o", native], check=True)
+    parse = lambda text: {line.split()[0]: list(map(int, line.split()[1:])) for line in text.splitlines() if line}
+    mine = parse(subprocess.run([native], stdout=subprocess.PIPE, check=True).stdout.decode())
+    # Debian's node is not always the one on the path; a newer one needs this to run emscripten's output.
+    page = parse(subprocess.run([node, "--no-experimental-fetch", script], stdout=subprocess.PIPE,
+                                check=True).stdout.decode())
+    for name, values in mine.items():
+        other = page.get(name, [])
+        differing = [(a, b) for a, b in zip(values, other) if a != b]
+        results.check("table %s equals the native one" % name, len(other) == len(values) and not differing,
+                      "%d of %d entries differ, by up to %d" % (
+                          len(differing), len(values), max((abs(a - b) for a, b in differing), default=0))
+                      if differing else "%d entries" % len(values))
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    native_build, web_build = map(os.path.abspath, sys.argv[1:])
+    results = Results()
+    if not chromium():
+        print("chromium is not installed (make web-test installs it)")
+        return 1
+    work = tempfile.mkdtemp(prefix="morva-web-test-")
+    server = Server(web_build)
+    started = time.time()
+    try:
+        test_show(results, server, native_build, work)
+        test_escape(results, server, native_build, work)
+        test_tables(results, native_build, web_build, work)
+    finally:
+        server.close()
+        shutil.rmtree(work, ignore_errors=True)
+    print("web tests took %.0f s" % (time.time() - started))
+    print("%d passed, %d failed" % (results.passed, results.failed))
+    return 1 if results.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
