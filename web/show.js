@@ -9,7 +9,10 @@
 //   audio=SECONDS  keep the first seconds of sound, played off line through Web Audio
 //   escape=MS      press Escape at this show time
 //   hold=MS        stop the show at this show time (for a screenshot)
-// With ?test the results go into #results as JSON once the program has ended.
+//   report         the results below also on the page's own clock
+// With ?test (or report) the results go into #results as JSON once the program has ended: the
+// exit code, the show time at the end, frames, message boxes, stills, sound, and timings (the
+// page time from the "GO!" click to the first frame, and between frames).
 (function () {
   'use strict';
 
@@ -42,6 +45,7 @@
   var goPressedAt = -1;
   var firstFrameAt = -1;
   var presentTimes = []; // page time of every frame
+  var presentShowMs = []; // and its show time
   var escapeSent = false;
   var held = false;
   var goClicked = false;
@@ -60,6 +64,7 @@
       var now = performance.now();
       if (firstFrameAt < 0) firstFrameAt = now;
       presentTimes.push(now);
+      presentShowMs.push(timeUs / 1000);
       results.frames++;
       keepStillsBefore(timeUs);
       if (escapeAt >= 0 && !escapeSent && timeUs >= escapeAt * 1000) {
@@ -108,7 +113,7 @@
       again.href = location.pathname;
       again.textContent = ' Play it again.';
       status.appendChild(again);
-      if (test) report();
+      if (test || params.has('report')) report();
     },
   };
 
@@ -159,10 +164,22 @@
              max: sorted[sorted.length - 1] };
   }
 
+  // Mean page time between frames for every 10 s of show time.
+  function frameTimesByTenSeconds() {
+    var sums = [], counts = [];
+    for (var i = 1; i < presentTimes.length; ++i) {
+      var bucket = Math.floor(presentShowMs[i] / 10000);
+      sums[bucket] = (sums[bucket] || 0) + presentTimes[i] - presentTimes[i - 1];
+      counts[bucket] = (counts[bucket] || 0) + 1;
+    }
+    return sums.map(function (sum, bucket) { return Math.round(sum / counts[bucket] * 100) / 100; });
+  }
+
   function report() {
     results.timings = {
       goToFirstFrameMs: goPressedAt >= 0 && firstFrameAt >= 0 ? firstFrameAt - goPressedAt : null,
       frameMs: frameTimes(),
+      frameMsPerTenSeconds: frameTimesByTenSeconds(),
       pageLoadToEndMs: performance.now(),
     };
     var write = function () {

@@ -294,8 +294,18 @@ var MorvaWebHost = (function () {
         setMnemonicText(element, c.text);
         element.style.textAlign = (c.style & style.right) ? 'right' : 'left';
     }
+    if (c.kind === kind.label || element.mwInput) fitText(element);
     element.classList.toggle('mw-client-edge', (c.style & style.clientEdge) !== 0);
     element.classList.toggle('mw-static-edge', (c.style & (style.staticEdge | style.border)) !== 0);
+  }
+
+  // A text wider than its control (the page's font is not the one the dialog was laid out for)
+  // is set a little smaller rather than run into the next control.
+  function fitText(element) {
+    element.style.fontSize = '';
+    if (element.style.display === 'none' || !element.clientWidth) return;
+    var needed = element.scrollWidth, room = element.clientWidth;
+    if (needed > room) element.style.fontSize = (parseFloat(getComputedStyle(element).fontSize) * room / needed) + 'px';
   }
 
   // The program's picture: 0xAARRGGBB words in its memory.

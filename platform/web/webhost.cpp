@@ -28,6 +28,10 @@ constexpr std::int64_t realFrequency = 1'000'000;
 // where the page only has to show progress.
 constexpr double realYieldMs = 4.0;
 constexpr double virtualYieldMs = 50.0;
+// On the virtual clock the page also gets its turn after every tenth of a second of show time:
+// a browser that runs the page on a virtual time of its own (a test's) stops its clock while
+// the program computes.
+constexpr std::int64_t virtualYieldTicks = virtualFrequency / 10;
 // A wait for input on the page's clock gives up after this long, like the SDL back end's.
 constexpr double inputWaitMs = 10.0;
 
@@ -44,6 +48,7 @@ struct Web {
     double startMs = 0;     // page time at start
     double lastYieldMs = 0; // page time when the program last gave the page its turn
     std::int64_t virtualNow = 0;
+    std::int64_t lastYieldTicks = 0; // virtual clock then
     int noYield = 0; // inside a call from the page (the sound callback): no waiting there
     WindowHandle showWindow = 0;
     int exclusive = 0;
@@ -83,11 +88,14 @@ void yieldToPage(double ms, int wakeOnInput) {
     for (const WindowHandle window : webUiTakeChanged()) morvaWebWindowSync(webUiJson(window).c_str());
     morvaWebWait(ms, wakeOnInput);
     web.lastYieldMs = emscripten_get_now();
+    web.lastYieldTicks = web.virtualNow;
 }
 
 void yieldWhenDue() {
-    if (emscripten_get_now() - web.lastYieldMs >= (onVirtualClock() ? virtualYieldMs : realYieldMs))
-        yieldToPage(0, 0);
+    const bool due = onVirtualClock() ? emscripten_get_now() - web.lastYieldMs >= virtualYieldMs ||
+                                            web.virtualNow - web.lastYieldTicks >= virtualYieldTicks
+                                      : emscripten_get_now() - web.lastYieldMs >= realYieldMs;
+    if (due) yieldToPage(0, 0);
 }
 
 // Page's clock: the poll when its time has come.
@@ -108,6 +116,7 @@ void init() {
     web.startMs = emscripten_get_now();
     web.lastYieldMs = web.startMs;
     web.virtualNow = 0;
+    web.lastYieldTicks = 0;
     web.noYield = 0;
     web.showWindow = 0;
     web.exclusive = 0;
