@@ -9,6 +9,7 @@ native programs of the same sources.
 - the page's first seconds of sound, played off line through Web Audio, equal the sound
   morva-capture renders natively for the same song;
 - Escape ends the show with its message;
+- the sound setup chosen in the page ("Audio Config", a quality, OK) mixes as natively;
 - the floating-point tables the page builds equal the native ones (if not: which, by how much);
 - the player page plays a corpus module and reports the duration virezplay --info reports.
 
@@ -188,6 +189,27 @@ def test_show(results, server, native_build, work):
     shutil.rmtree(capture, ignore_errors=True)
 
 
+def test_sound_setup(results, server, native_build, work):
+    """The sound setup in the page: "Audio Config", "Low" (32000 Hz), OK, then "GO!"; the page's
+    sound is what morva-capture mixes after the same choice."""
+    actions = "Audio%20Config;Low;OK;GO!"
+    url = server.url("show.html?test&do=%s&audio=%d&escape=%d" % (actions, SOUND_SECONDS, SOUND_SECONDS * 1000 + 1000))
+    page, _, _ = page_results(url, 300000, os.path.join(work, "profile-setup"))
+    sound = (page or {}).get("audio") or {}
+    if "pcm16" not in sound:
+        results.check("the page's sound setup sets the sound", False, sound.get("error", "no sound kept"))
+        return
+    capture = os.path.join(work, "capture-setup")
+    native_capture(native_build, capture, ["--audio-setup", "open;preset=&Low;ok",
+                                           "--escape-at", str(SOUND_SECONDS * 1000 + 1000)])
+    native_pcm, fmt = wav_data(os.path.join(capture, "audio.wav"))
+    web_pcm = base64.b64decode(sound["pcm16"])
+    results.check("\"Audio Config\", \"Low\", OK in the page: the sound is mixed as natively", sound["rate"] == 32000
+                  and fmt[2] == 32000 and web_pcm == native_pcm[:len(web_pcm)] and len(native_pcm) >= len(web_pcm),
+                  "%d Hz, %d frames (native: %d Hz)" % (sound["rate"], sound["frames"], fmt[2]))
+    shutil.rmtree(capture, ignore_errors=True)
+
+
 def test_escape(results, server, native_build, work):
     url = server.url("show.html?test&go&escape=%d" % ESCAPE_AT)
     page, seconds, _ = page_results(url, 300000, os.path.join(work, "profile-escape"))
@@ -242,6 +264,7 @@ def main():
     try:
         test_show(results, server, native_build, work)
         test_escape(results, server, native_build, work)
+        test_sound_setup(results, server, native_build, work)
         test_tables(results, native_build, web_build, work)
     finally:
         server.close()
