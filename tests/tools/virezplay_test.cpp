@@ -197,9 +197,9 @@ TEST_F(Virezplay, TimelineHasALineForEveryRowFromTheFirstOn) {
         EXPECT_EQ(got[row], timelineLine(row * 0.12, row / 16, row % 16));
 }
 
-// Where a song ends: the first row that would be read after it has wrapped. The rendering, its
-// timeline and --info all agree on it.
-TEST_F(Virezplay, SongsEndWhereTheyWrapAndInfoAgreesWithTheRendering) {
+// Where a song ends: the first row that would be read after it has wrapped or come back to a row
+// it has played. The rendering, its timeline and --info all agree on it.
+TEST_F(Virezplay, SongsEndWhereTheyComeRoundAndInfoAgreesWithTheRendering) {
     struct Case {
         const char* name;
         std::vector<SongPattern> patterns;
@@ -215,6 +215,9 @@ TEST_F(Virezplay, SongsEndWhereTheyWrapAndInfoAgreesWithTheRendering) {
     const std::vector<Case> cases = {
         // Position jump back to the start on row 7 of the second order: that row plays in full.
         {"jumpback", {SongPattern{}, with(16, 7, 0x0B, 0)}, {0, 1, 0}, 24 * rowFrames, 24},
+        // A jump ahead to order 2, whose last row jumps back to order 1, not yet played: order 1
+        // plays in full, and the song ends where order 2 would come round again.
+        {"jumpahead", {with(16, 0, 0x0B, 2), SongPattern{}, with(16, 15, 0x0B, 1)}, {0, 1, 2}, 33 * rowFrames, 33},
         // Pattern break to row 2 of the next order; the song then wraps at its end.
         {"break", {with(16, 3, 0x0D, 2), SongPattern{}}, {0, 1}, (4 + 14) * rowFrames, 18},
         // Speed 0 ends the song on its row.

@@ -56,7 +56,7 @@ int followingPlay(int32_t* tickDue) {
     if (code == errOK && *tickDue && follower.handle) {
         follower.tickDue = 1;
         follower.delayRepeat = follower.handle->pattern_delay != 0;
-        follower.wrapped = follower.handle->loop_count > 0;
+        follower.wrapped = gmp_song_ended(follower.handle);
         follower.tickFrame = follower.mixedFrames ? follower.mixedFrames() : 0;
     }
     return code;
@@ -140,7 +140,7 @@ std::int64_t songFrames(Module* module, std::uint32_t mixRate, std::int64_t maxF
                 break;
             }
             const int delayRepeat = song->pattern_delay != 0;
-            const int wrapped = song->loop_count > 0;
+            const int wrapped = gmp_song_ended(song);
             if (gmp_play() != errOK) break; // the real render would stop with a fatal error too
             const TickKind kind = tickKind(*song, delayRepeat, wrapped);
             if (kind == TickKind::end) {

@@ -1,8 +1,8 @@
 // Following a song tick by tick: which player ticks start a row, where the song ends, and how
 // long it lasts. The song's end, for a player that plays a song once, is the moment the first row
-// after its wrap would start: the last row is heard in full, nothing of the second time round.
-// (The player counts the wrap when it reads the last row and finds nothing after it, so the end
-// is the first row read after a tick that already saw the count up.)
+// of its second time round would start: the last row is heard in full, nothing after it. (The
+// player knows the song has ended when it reads the last row and finds that the next one was
+// played before, so the end is the first row read after a tick that already saw gmp_song_ended.)
 #pragma once
 
 #include <atomic>
@@ -28,7 +28,7 @@ struct SongFollower {
     int stopAtEnd = 1;                             // 0: the song goes on (--loop), nothing ends
     int tickDue = 0;                               // a tick was due at the last play call
     int delayRepeat = 0;                           // ... and that tick repeats a delayed row
-    int wrapped = 0;                               // ... and the song had wrapped before it
+    int wrapped = 0;                               // ... and the song had ended before it
     std::int64_t tickFrame = 0;                    // ... at this frame
     std::int64_t startFrame = -1;                  // frame of the first row once known
     std::int64_t endFrame = -1;                    // frame of the end once known
