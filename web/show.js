@@ -10,6 +10,7 @@
 //   escape=MS      press Escape at this show time
 //   hold=MS        stop the show at this show time (for a screenshot)
 //   report         the results below also on the page's own clock
+//   post           the results also sent to the server that served the page (POST results)
 // With ?test (or report) the results go into #results as JSON once the program has ended: the
 // exit code, the show time at the end, frames, message boxes, stills, sound, and timings (the
 // page time from the "GO!" click to the first frame, and between frames).
@@ -187,6 +188,7 @@
       out.textContent = JSON.stringify(results);
       out.hidden = false;
       document.title = 'Morva: ended ' + results.exitCode;
+      if (params.has('post')) fetch('results', { method: 'POST', body: out.textContent });
     };
     if (!audioSeconds || !keptFormat) return write();
     var frames = Math.round(audioSeconds * keptFormat.rate);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The web pages' tests: the pages in headless Chromium, served from 127.0.0.1, compared with the
-native programs of the same sources.
+"""The web pages' tests: the pages in headless Chromium, served from 127.0.0.1 with the module
+corpus beside them, compared with the native programs of the same sources. Each test page sends
+what it found back to the server (POST /results) and the browser is closed.
 
     web/test/run.py NATIVE_BUILD WEB_BUILD
 
@@ -11,17 +12,16 @@ native programs of the same sources.
 - Escape ends the show with its message;
 - the sound setup chosen in the page ("Audio Config", a quality, OK) mixes as natively;
 - the floating-point tables the page builds equal the native ones (if not: which, by how much);
-- the player page plays a corpus module and reports the duration virezplay --info reports.
+- the player page plays a corpus module of each format one after another ("Next file") and reports
+  the duration virezplay --info reports; a seek lands on its frame; the WAVE file is the whole song.
 
 Ends with one line "N passed, N failed"; the exit code is 1 when anything failed.
 """
 import base64
 import functools
-import html
 import http.server
 import json
 import os
-import re
 import shutil
 import socketserver
 import struct
@@ -45,7 +45,7 @@ ESCAPE_AT = 20000
 CHROMIUM_FLAGS = [
     "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    "--autoplay-policy=no-user-gesture-required", "--window-size=1024,768",
+    "--autoplay-policy=no-user-gesture-required", "--window-size=1024,768", "--mute-audio",
 ]
 
 
@@ -64,18 +64,31 @@ class Results:
         sys.stdout.flush()
 
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
+class PageHandler(http.server.SimpleHTTPRequestHandler):
+    """Serves the pages, and takes the results a test page POSTs to /results."""
+
     def log_message(self, *args):
         pass
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(min(length, 64 << 20))
+        self.send_response(204)
+        self.end_headers()
+        if self.path.split("?")[0] == "/results":
+            self.server.results = body
+            self.server.arrived.set()
 
 
 class Server:
     """The pages on 127.0.0.1, on a free port, with a corpus module beside them for the player."""
 
     def __init__(self, root):
-        handler = functools.partial(QuietHandler, directory=root)
+        handler = functools.partial(PageHandler, directory=root)
         socketserver.TCPServer.allow_reuse_address = True
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.httpd.results = None
+        self.httpd.arrived = threading.Event()
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
@@ -96,18 +109,26 @@ def chromium():
     return None
 
 
-def page_results(url, budget_ms, profile):
-    """Loads the page, lets it run budget_ms of page time and returns its #results JSON."""
+def page_results(server, page, profile, timeout=600):
+    """Opens the page in headless Chromium on the page's own clock and waits for the results it
+    POSTs when its test is done. Returns (results or None, seconds taken)."""
     started = time.time()
-    command = [chromium()] + CHROMIUM_FLAGS + [
-        "--user-data-dir=" + profile, "--virtual-time-budget=%d" % budget_ms, "--dump-dom", url]
-    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=600)
-    dom = done.stdout.decode("utf-8", "replace")
-    found = re.search(r'<pre id="results"[^>]*>(.*?)</pre>', dom, re.S)
+    server.httpd.results = None
+    server.httpd.arrived.clear()
+    command = [chromium()] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile, server.url(page + "&post")]
+    browser = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        server.httpd.arrived.wait(timeout)
+    finally:
+        browser.terminate()
+        try:
+            browser.wait(20)
+        except subprocess.TimeoutExpired:
+            browser.kill()
+            browser.wait()
     elapsed = time.time() - started
-    if not found or not found.group(1).strip():
-        return None, elapsed, dom
-    return json.loads(html.unescape(found.group(1))), elapsed, dom
+    body = server.httpd.results
+    return (json.loads(body.decode("utf-8")) if body else None), elapsed
 
 
 def wav_data(path):
@@ -143,10 +164,15 @@ def native_capture(native_build, folder, extra):
 
 
 def test_show(results, server, native_build, work):
-    url = server.url("show.html?test&go&stills=%s&audio=%d" % (",".join(map(str, STILLS)), SOUND_SECONDS))
-    page, seconds, _ = page_results(url, 900000, os.path.join(work, "profile-show"))
+    url = "show.html?test&go&stills=%s&audio=%d" % (",".join(map(str, STILLS)), SOUND_SECONDS)
+    page, seconds = page_results(server, url, os.path.join(work, "profile-show"))
+    timing = ""
+    if page and page["timings"].get("frameMs"):
+        frame = page["timings"]["frameMs"]
+        timing = "; a frame takes %.1f ms on average (median %.1f, 95%% within %.1f)" % (
+            frame["mean"], frame["median"], frame["p95"])
     results.check("show page runs on its virtual clock and reports", page is not None,
-                  "%.1f s in Chromium" % seconds)
+                  "%.1f s in Chromium%s" % (seconds, timing))
     if page is None:
         return
     capture = os.path.join(work, "capture")
@@ -193,8 +219,8 @@ def test_sound_setup(results, server, native_build, work):
     """The sound setup in the page: "Audio Config", "Low" (32000 Hz), OK, then "GO!"; the page's
     sound is what morva-capture mixes after the same choice."""
     actions = "Audio%20Config;Low;OK;GO!"
-    url = server.url("show.html?test&do=%s&audio=%d&escape=%d" % (actions, SOUND_SECONDS, SOUND_SECONDS * 1000 + 1000))
-    page, _, _ = page_results(url, 300000, os.path.join(work, "profile-setup"))
+    url = "show.html?test&do=%s&audio=%d&escape=%d" % (actions, SOUND_SECONDS, SOUND_SECONDS * 1000 + 1000)
+    page, _ = page_results(server, url, os.path.join(work, "profile-setup"))
     sound = (page or {}).get("audio") or {}
     if "pcm16" not in sound:
         results.check("the page's sound setup sets the sound", False, sound.get("error", "no sound kept"))
@@ -211,8 +237,8 @@ def test_sound_setup(results, server, native_build, work):
 
 
 def test_escape(results, server, native_build, work):
-    url = server.url("show.html?test&go&escape=%d" % ESCAPE_AT)
-    page, seconds, _ = page_results(url, 300000, os.path.join(work, "profile-escape"))
+    url = "show.html?test&go&escape=%d" % ESCAPE_AT
+    page, _ = page_results(server, url, os.path.join(work, "profile-escape"))
     if page is None:
         results.check("Escape ends the show", False, "the page reported nothing")
         return
@@ -249,6 +275,53 @@ def test_tables(results, native_build, web_build, work):
                       if differing else "%d entries" % len(values))
 
 
+# One module of each format the player reads, from the corpus beside the sources.
+PLAYER_MODULES = ["bugsquish__corpses.mod", "flobopuyo__flobopuyo_gameover.xm", "gweled__autonom.s3m",
+                  "pingus-data__gd-matth.it"]
+
+
+def virezplay_info(native_build, path):
+    done = subprocess.run([os.path.join(native_build, "bin", "virezplay"), "--info", path], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120)
+    fields = {}
+    for line in done.stdout.decode("utf-8", "replace").splitlines():
+        key, _, value = line.partition(": ")
+        fields[key] = value
+    return fields
+
+
+def test_player(results, server, native_build, work):
+    """The player page plays corpus modules one after another (Next file) and reports what virezplay
+    --info reports; a seek lands exactly; the WAVE file holds the whole song."""
+    present = [name for name in PLAYER_MODULES if os.path.exists(os.path.join(MODULES, name))]
+    if not present:
+        print("skipped player page: no corpus modules in %s" % MODULES)
+        return
+    query = "&".join("file=modules/%s" % name for name in present)
+    page, _ = page_results(server, "player.html?test&" + query, os.path.join(work, "profile-player"))
+    if page is None:
+        results.check("player page plays the corpus modules", False, "the page reported nothing")
+        return
+    played = {entry["file"]: entry for entry in page["files"]}
+    for name in present:
+        entry = played.get(name)
+        info = virezplay_info(native_build, os.path.join(MODULES, name))
+        if not entry or "durationMs" not in entry:
+            results.check("player page plays %s" % name, False, "not reached")
+            continue
+        duration = "%.3f" % (entry["durationFrames"] / entry["rate"]) if entry["durationFrames"] >= 0 else "unknown"
+        results.check("player page plays %s and reports virezplay's duration" % name,
+                      entry["played"] and entry["format"] == info.get("format") and duration == info.get("duration"),
+                      "%s, %s s, heard to %d ms (virezplay --info: %s, %s s)" % (
+                          entry["format"], duration, entry["heardMs"], info.get("format"), info.get("duration")))
+        results.check("player page seeks %s exactly and makes its WAVE file" % name,
+                      entry["afterSeek"]["frame"] == entry["seekTarget"] * entry["rate"] // 1000 and
+                      entry["waveBytes"] == 44 + 4 * entry["durationFrames"],
+                      "seek to %d ms: at frame %d, order %d row %d; %d bytes of WAVE" % (
+                          entry["seekTarget"], entry["afterSeek"]["frame"], entry["afterSeek"]["order"],
+                          entry["afterSeek"]["row"], entry["waveBytes"]))
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
@@ -259,13 +332,22 @@ def main():
         print("chromium is not installed (make web-test installs it)")
         return 1
     work = tempfile.mkdtemp(prefix="morva-web-test-")
-    server = Server(web_build)
+    # The pages with the corpus beside them (linked, not copied), served from one folder.
+    root = os.path.join(work, "site")
+    os.mkdir(root)
+    for name in os.listdir(web_build):
+        if name != "cmake":
+            os.symlink(os.path.join(web_build, name), os.path.join(root, name))
+    if os.path.isdir(MODULES) and not os.path.exists(os.path.join(root, "modules")):
+        os.symlink(MODULES, os.path.join(root, "modules"))
+    server = Server(root)
     started = time.time()
     try:
         test_show(results, server, native_build, work)
         test_escape(results, server, native_build, work)
         test_sound_setup(results, server, native_build, work)
         test_tables(results, native_build, web_build, work)
+        test_player(results, server, native_build, work)
     finally:
         server.close()
         shutil.rmtree(work, ignore_errors=True)
