@@ -137,8 +137,8 @@ EMSCRIPTEN_KEEPALIVE const float* player_chunk() {
     return player.chunk.data();
 }
 
-// Where the rendering stands, into seven integers: frame (low 32 bits; the page's songs are
-// shorter than a day), milliseconds, subsong, order, pattern, row, rows; then ended.
+// Where the rendering stands, into eight integers: frame (32 bits hold six hours at the highest
+// rate), milliseconds, subsong, order, pattern, row, rows in the pattern, ended.
 EMSCRIPTEN_KEEPALIVE int player_position(std::int32_t* out) {
     SoundPosition position{};
     if (!player.render || !sound_render_get_position(player.render, &position)) return 0;

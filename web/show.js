@@ -210,7 +210,8 @@
 
   // The moment "GO!" is pressed, for the time to the first frame.
   document.addEventListener('click', function (event) {
-    if (goPressedAt < 0 && event.target && event.target.textContent === 'GO!') goPressedAt = performance.now();
+    var button = event.target && event.target.closest && event.target.closest('button');
+    if (goPressedAt < 0 && button && button.textContent === 'GO!') goPressedAt = performance.now();
   }, true);
 
   document.getElementById('fullscreen').addEventListener('click', function () {

@@ -130,10 +130,6 @@ var MorvaWebHost = (function () {
     }
   }
 
-  function plainText(text) {
-    return text.replace(/&(.)/g, '$1');
-  }
-
   function makeControl(w, c) {
     var element;
     switch (c.kind) {
@@ -692,6 +688,11 @@ var MorvaWebHost = (function () {
   }
 
   if (typeof document !== 'undefined') {
+    // The program's end (exitProcess) unwinds it with emscripten's ExitStatus, from wherever the
+    // page had resumed it: that is its normal way out, not an error of the page.
+    window.addEventListener('error', function (event) {
+      if (event.error instanceof ExitStatus) event.preventDefault();
+    });
     document.addEventListener('keydown', keyDown);
     document.addEventListener('pointerdown', wakeSound, true);
     document.addEventListener('keydown', wakeSound, true);
@@ -708,7 +709,6 @@ var MorvaWebHost = (function () {
     audio: audio,
     finished: finished,
     options: options,
-    plainText: plainText,
     pause: pause,
     resume: resume,
   };

@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <limits>
 #include <vector>
 
 #include "platform/hostpoll.h"
