@@ -11,8 +11,9 @@
  * its duration, and one of them is rendered at a time.
  *
  * Time 0 is the first row of the (sub)song: the silent ticks a player spends before reading it
- * are left out. A song ends at the first row it would play again after passing its end (jumps
- * and the end of the order list alike); with repeat it goes round that many more times.
+ * are left out. A song ends where it comes round: just before the first row it would play a
+ * second time the same way (after a jump or a break back, or past the end of its order list),
+ * or where speed 0 stops it; with repeat it goes round that many more times.
  *
  * This header is plain C: every call takes and returns plain values and structures, nothing
  * throws, and it can be called from C, C++ or a WebAssembly page. Calls that only succeed or
