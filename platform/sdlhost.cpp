@@ -175,6 +175,21 @@ std::uint32_t virtualKey(SDL_Keycode key) {
     return 0; // keys the show has no use for
 }
 
+// The next event, waiting at most ms for one. SDL's own waiting wakes itself by sending an event
+// from a second X connection to one of our windows; when that window is a dialog that closes at
+// the same moment, the X server may see the window go first and answer with a BadWindow error,
+// which Xlib treats as fatal and the program dies on its way out. Short sleeps between polls
+// wait just as well and send nothing.
+int waitEvent(SDL_Event* event, std::uint32_t ms) {
+    const std::uint32_t start = SDL_GetTicks();
+    for (;;) {
+        if (SDL_PollEvent(event)) return 1;
+        const std::uint32_t waited = SDL_GetTicks() - start;
+        if (waited >= ms) return 0;
+        SDL_Delay(std::min<std::uint32_t>(2, ms - waited));
+    }
+}
+
 void pumpEvents(int wait) {
     if (!sdl.videoUp) {
         if (wait) SDL_Delay(10);
@@ -183,7 +198,7 @@ void pumpEvents(int wait) {
     SDL_Event event;
     // Windows with controls that are still settling a change want drawing, not sleep.
     const int busy = uiDrawPending();
-    int got = wait && !busy ? SDL_WaitEventTimeout(&event, 10) : SDL_PollEvent(&event);
+    int got = wait && !busy ? waitEvent(&event, 10) : SDL_PollEvent(&event);
     while (got) {
         if (uiEvent(event)) {
             got = SDL_PollEvent(&event);
