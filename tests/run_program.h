@@ -11,17 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
-// Starts program in folder with the arguments, standard input from /dev/null, standard output and
-// error into the files given (an empty path: the test's own). environment changes the inherited one: "NAME=VALUE" sets a
-// variable, a bare "NAME" removes it. Returns the child's process id, or 0.
-inline pid_t spawnProgram(const std::filesystem::path& program, const std::filesystem::path& folder,
-                          std::vector<std::string> arguments, const std::vector<std::string>& environment,
-                          const std::filesystem::path& out, const std::filesystem::path& err) {
-    arguments.insert(arguments.begin(), program.string());
-    std::vector<char*> argv;
-    for (std::string& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+// The inherited environment changed by the entries given: "NAME=VALUE" sets a variable, a bare
+// "NAME" removes it.
+inline std::vector<std::string> changedEnvironment(const std::vector<std::string>& environment) {
     const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
     std::vector<std::string> env;
     for (const std::string& change : environment)
@@ -32,10 +24,28 @@ inline pid_t spawnProgram(const std::filesystem::path& program, const std::files
             changed = changed || nameOf(change) == nameOf(*e);
         if (!changed) env.emplace_back(*e);
     }
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    return env;
+}
+
+// The null-ended list of pointers that exec and spawn take, into words (which must outlive it).
+inline std::vector<char*> pointersTo(std::vector<std::string>& words) {
+    std::vector<char*> pointers;
+    for (std::string& w : words)
+        pointers.push_back(w.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Starts program in folder with the arguments, standard input from /dev/null, standard output and
+// error into the files given (an empty path: the test's own). environment changes the inherited
+// one as changedEnvironment does. Returns the child's process id, or 0.
+inline pid_t spawnProgram(const std::filesystem::path& program, const std::filesystem::path& folder,
+                          std::vector<std::string> arguments, const std::vector<std::string>& environment,
+                          const std::filesystem::path& out, const std::filesystem::path& err) {
+    arguments.insert(arguments.begin(), program.string());
+    const std::vector<char*> argv = pointersTo(arguments);
+    std::vector<std::string> env = changedEnvironment(environment);
+    const std::vector<char*> envp = pointersTo(env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

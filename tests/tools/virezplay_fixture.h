@@ -175,22 +175,9 @@ inline Result runOnTerminal(const fs::path& folder, const std::vector<std::strin
     ioctl(master, TIOCSWINSZ, &size);
     std::vector<std::string> words = arguments;
     words.insert(words.begin(), program.string());
-    std::vector<char*> argv;
-    for (std::string& a : words)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = environment;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e, name = entry.substr(0, entry.find('='));
-        bool changed = false;
-        for (const std::string& change : environment)
-            changed = changed || change.substr(0, change.find('=')) == name;
-        if (!changed) env.push_back(entry);
-    }
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = pointersTo(words);
+    std::vector<std::string> env = changedEnvironment(environment);
+    const std::vector<char*> envp = pointersTo(env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     for (int fd = 0; fd < 3; ++fd)
