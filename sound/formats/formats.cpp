@@ -1,6 +1,10 @@
 #include "sound/formats/formats.h"
 
 #include "sound/api/errors.h"
+#include "sound/formats/loadit.h"
+#include "sound/formats/loadmod.h"
+#include "sound/formats/loads3m.h"
+#include "sound/formats/loadxm.h"
 #include "sound/sys/file.h"
 #include "sound/sys/mmem.h"
 
@@ -95,4 +99,25 @@ int load_format_file(const ModuleFormat& format, const char* fileName, int addSa
         code = format.load_memory(file.data, file.size, addSamplesToDevice, callback, moduleOut);
     free_module_file(&file);
     return code;
+}
+
+// The four formats' file loaders: the shared file reading with the format alone.
+
+int load_extended_module(const char* fileName, int addSamplesToDevice, SampleCallback callback, Module** moduleOut) {
+    return load_format_file(extendedModuleFormat, fileName, addSamplesToDevice, callback, moduleOut);
+}
+
+int load_scream_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
+                               Module** moduleOut) {
+    return load_format_file(screamTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
+}
+
+int load_impulse_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
+                                Module** moduleOut) {
+    return load_format_file(impulseTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
+}
+
+int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
+                           Module** moduleOut) {
+    return load_format_file(protrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
 }

@@ -696,21 +696,5 @@ int decompress_it_sample(const std::uint8_t* data, std::size_t size, bool sixtee
     return errOK;
 }
 
-int load_impulse_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                       SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<ItLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_impulse_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                                Module** moduleOut) {
-    return load_format_file(impulseTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat impulseTrackerFormat = {
-    .name = "IT",
-    .play_mode = playModeImpulse,
-    .signature_bytes = signatureBytes,
-    .recognise = isImpulseTracker,
-    .load_memory = load_impulse_tracker_module_memory,
-    .load_file = load_impulse_tracker_module,
-};
+const ModuleFormat impulseTrackerFormat = {.name = "IT", .play_mode = playModeImpulse, .signature_bytes = signatureBytes,
+    .recognise = isImpulseTracker, .load_memory = run_image_loader<ItLoader>, .load_file = load_impulse_tracker_module};

@@ -15,10 +15,6 @@
 int load_impulse_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
                                 Module** moduleOut);
 
-// As load_impulse_tracker_module, from a file image already in memory.
-int load_impulse_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                       SampleCallback callback, Module** moduleOut);
-
 // Decodes frames sample frames of compressed Impulse Tracker data (blocks of
 // a 16-bit byte count and a bit stream) into out as signed 8-bit bytes or
 // signed 16-bit little-endian values. it215 selects the 2.15 form, whose

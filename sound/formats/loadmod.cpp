@@ -280,21 +280,5 @@ int protracker_channels(const std::uint8_t* s) {
     return channels <= maxModuleChannels ? channels : 0;
 }
 
-int load_protracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                  SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<ModLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                           Module** moduleOut) {
-    return load_format_file(protrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat protrackerFormat = {
-    .name = "MOD",
-    .play_mode = playModeProtracker,
-    .signature_bytes = headerBytes,
-    .recognise = isProtracker,
-    .load_memory = load_protracker_module_memory,
-    .load_file = load_protracker_module,
-};
+const ModuleFormat protrackerFormat = {.name = "MOD", .play_mode = playModeProtracker, .signature_bytes = headerBytes,
+    .recognise = isProtracker, .load_memory = run_image_loader<ModLoader>, .load_file = load_protracker_module};

@@ -364,21 +364,5 @@ struct S3mLoader {
 
 } // namespace
 
-int load_scream_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                      SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<S3mLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_scream_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                               Module** moduleOut) {
-    return load_format_file(screamTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat screamTrackerFormat = {
-    .name = "S3M",
-    .play_mode = playModeScreamTracker3,
-    .signature_bytes = signatureBytes,
-    .recognise = isScreamTracker,
-    .load_memory = load_scream_tracker_module_memory,
-    .load_file = load_scream_tracker_module,
-};
+const ModuleFormat screamTrackerFormat = {.name = "S3M", .play_mode = playModeScreamTracker3, .signature_bytes = signatureBytes,
+    .recognise = isScreamTracker, .load_memory = run_image_loader<S3mLoader>, .load_file = load_scream_tracker_module};

@@ -549,21 +549,5 @@ struct XmLoader {
 
 } // namespace
 
-int load_extended_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<XmLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_extended_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                         Module** moduleOut) {
-    return load_format_file(extendedModuleFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat extendedModuleFormat = {
-    .name = "XM",
-    .play_mode = playModeExtended,
-    .signature_bytes = signatureBytes,
-    .recognise = isExtendedModule,
-    .load_memory = load_extended_module_memory,
-    .load_file = load_extended_module,
-};
+const ModuleFormat extendedModuleFormat = {.name = "XM", .play_mode = playModeExtended, .signature_bytes = signatureBytes,
+    .recognise = isExtendedModule, .load_memory = run_image_loader<XmLoader>, .load_file = load_extended_module};

@@ -435,24 +435,30 @@ struct Slot {
     CommandHandler handler;
 };
 
-// A command table from its filled slots; every other command does nothing.
-// The tables are built as constants, so a command given twice stops the
+// A command table: the slots of base (none by default) and the filled slots
+// given; every other command does nothing. The tables are built as constants,
+// so a command given twice (or one the base fills already) stops the
 // compilation, and so does one outside the numbering.
-template <std::size_t N> constexpr CommandTable tableOf(const Slot (&slots)[N]) {
-    CommandTable table{};
-    table.fill(none);
-    std::array<bool, commandCount> given{};
+template <std::size_t N> constexpr CommandTable tableOf(const CommandTable& base, const Slot (&slots)[N]) {
+    CommandTable table = base;
     for (const Slot& slot : slots) {
-        if (given[slot.command]) throw "a command is given twice";
-        given[slot.command] = true;
+        if (table[slot.command] != none) throw "a command is given twice";
         table[slot.command] = slot.handler;
     }
     return table;
 }
 
-// The handlers of each play mode, on the row tick and on the others.
+constexpr CommandTable noCommands = [] {
+    CommandTable table{};
+    table.fill(none);
+    return table;
+}();
+
+// The handlers of each play mode, on the row tick and on the others. The
+// Protracker tables hold what every play mode does; the others add to them,
+// and Impulse Tracker adds to Scream Tracker 3.
 // clang-format off
-constexpr CommandTable protrackerRow = tableOf({
+constexpr CommandTable protrackerRow = tableOf(noCommands, {
     {cmdTonePorta,            portaSetup},
     {cmdTonePortaVolumeSlide, portaSetup},
     {cmdSetPanning,           setPanning},
@@ -474,7 +480,7 @@ constexpr CommandTable protrackerRow = tableOf({
     {cmdPatternDelay,         patternDelay},
     {cmdSync,                 sync},
 });
-constexpr CommandTable protrackerTick = tableOf({
+constexpr CommandTable protrackerTick = tableOf(noCommands, {
     {cmdArpeggio,             arpeggio},
     {cmdPortaUp,              slideUp},
     {cmdPortaDown,            slideDown},
@@ -487,133 +493,36 @@ constexpr CommandTable protrackerTick = tableOf({
     {cmdNoteCut,              noteCut},
     {cmdNoteDelay,            noteDelay},
 });
-constexpr CommandTable extendedRow = tableOf({
-    {cmdTonePorta,            portaSetup},
-    {cmdTonePortaVolumeSlide, portaSetup},
-    {cmdSetPanning,           setPanning},
-    {cmdSampleOffset,         sampleOffset},
-    {cmdPositionJump,         positionJump},
-    {cmdSetVolume,            setVolume},
-    {cmdPatternBreak,         patternBreak},
-    {cmdSetSpeed,             setSpeed},
-    {cmdSetTempo,             setTempo},
-    {cmdFinePortaUp,          finePortaUp},
-    {cmdFinePortaDown,        finePortaDown},
-    {cmdPatternLoop,          patternLoop},
-    {cmdCoarsePanning,        coarsePanning},
-    {cmdRetrigger,            retrigReset},
-    {cmdFineVolumeUp,         fineVolumeUp},
-    {cmdFineVolumeDown,       fineVolumeDown},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            delaySetup},
-    {cmdPatternDelay,         patternDelay},
+constexpr CommandTable extendedRow = tableOf(protrackerRow, {
     {cmdGlobalVolume,         globalVolume},
     {cmdMultiRetrigger,       retrigReset},
-    {cmdSync,                 sync},
     {cmdExtraFinePortaUp,     extraFinePortaUp},
     {cmdExtraFinePortaDown,   extraFinePortaDown},
 });
-constexpr CommandTable extendedTick = tableOf({
-    {cmdArpeggio,             arpeggio},
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            tonePorta},
-    {cmdVibrato,              vibrato},
-    {cmdTonePortaVolumeSlide, slidePorta},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdVolumeSlide,          volumeSlide},
-    {cmdRetrigger,            retrigger},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            noteDelay},
+constexpr CommandTable extendedTick = tableOf(protrackerTick, {
     {cmdGlobalVolumeSlide,    globalSlide},
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
 });
-constexpr CommandTable screamRow = tableOf({
+// Scream Tracker 3 slides also run on the row tick: their fine forms (an F or
+// E nibble) act there alone, and fast volume slides act there too.
+constexpr CommandTable screamRow = tableOf(protrackerRow, {
     {cmdPortaUp,              slideUp},
     {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            portaSetup},
-    {cmdTonePortaVolumeSlide, portaSetup},
     {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdSetPanning,           setPanning},
-    {cmdSampleOffset,         sampleOffset},
     {cmdVolumeSlide,          volumeSlide},
-    {cmdPositionJump,         positionJump},
-    {cmdSetVolume,            setVolume},
-    {cmdPatternBreak,         patternBreak},
-    {cmdSetSpeed,             setSpeed},
-    {cmdSetTempo,             setTempo},
-    {cmdFinePortaUp,          finePortaUp},
-    {cmdFinePortaDown,        finePortaDown},
-    {cmdPatternLoop,          patternLoop},
-    {cmdCoarsePanning,        coarsePanning},
-    {cmdRetrigger,            retrigReset},
-    {cmdFineVolumeUp,         fineVolumeUp},
-    {cmdFineVolumeDown,       fineVolumeDown},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            delaySetup},
-    {cmdPatternDelay,         patternDelay},
     {cmdGlobalVolume,         globalVolume},
     {cmdMultiRetrigger,       retrigReset},
-    {cmdSync,                 sync},
 });
-constexpr CommandTable screamTick = tableOf({
-    {cmdArpeggio,             arpeggio},
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            tonePorta},
-    {cmdVibrato,              vibrato},
-    {cmdTonePortaVolumeSlide, slidePorta},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdVolumeSlide,          volumeSlide},
-    {cmdRetrigger,            retrigger},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            noteDelay},
+constexpr CommandTable screamTick = tableOf(protrackerTick, {
     {cmdMultiRetrigger,       multiRetrigger},
 });
-constexpr CommandTable impulseRow = tableOf({
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            portaSetup},
-    {cmdTonePortaVolumeSlide, portaSetup},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdSetPanning,           setPanning},
-    {cmdSampleOffset,         sampleOffset},
-    {cmdVolumeSlide,          volumeSlide},
-    {cmdPositionJump,         positionJump},
-    {cmdSetVolume,            setVolume},
-    {cmdPatternBreak,         patternBreak},
-    {cmdSetSpeed,             setSpeed},
-    {cmdSetTempo,             setTempo},
-    {cmdFinePortaUp,          finePortaUp},
-    {cmdFinePortaDown,        finePortaDown},
-    {cmdPatternLoop,          patternLoop},
-    {cmdCoarsePanning,        coarsePanning},
-    {cmdRetrigger,            retrigReset},
-    {cmdFineVolumeUp,         fineVolumeUp},
-    {cmdFineVolumeDown,       fineVolumeDown},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            delaySetup},
-    {cmdPatternDelay,         patternDelay},
-    {cmdGlobalVolume,         globalVolume},
-    {cmdMultiRetrigger,       retrigReset},
-    {cmdSync,                 sync},
+constexpr CommandTable impulseRow = tableOf(screamRow, {
     {cmdSetChannelVolume,     setChannelVolume},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
 });
-constexpr CommandTable impulseTick = tableOf({
-    {cmdArpeggio,             arpeggio},
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            tonePorta},
-    {cmdVibrato,              vibrato},
-    {cmdTonePortaVolumeSlide, slidePorta},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdVolumeSlide,          volumeSlide},
+constexpr CommandTable impulseTick = tableOf(protrackerTick, {
     {cmdSetTempo,             tempoSlide},
-    {cmdRetrigger,            retrigger},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            noteDelay},
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
     {cmdChannelVolumeSlide,   channelVolumeSlide},

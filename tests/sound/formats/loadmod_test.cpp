@@ -1,3 +1,4 @@
+#include "sound/formats/formats.h"
 #include "sound/formats/loadmod.h"
 
 #include "loader_fixture.h"
@@ -89,7 +90,7 @@ ModSpec playing(std::vector<ModSampleSpec> samples, int count) {
 
 class ModLoader : public LoaderTest {
   protected:
-    ModLoader() : LoaderTest(load_protracker_module_memory) {}
+    ModLoader() : LoaderTest(protrackerFormat.load_memory) {}
     int load(const ModSpec& spec, int toDevice = 0) { return loadImage(build(spec), toDevice); }
 
     // The converted entry of one cell on channel 0 of row 0 (empty when nothing was written).
@@ -340,7 +341,7 @@ TEST_F(ModLoader, LoadsFromAFile) {
 }
 
 TEST_F(ModLoader, EveryCorpusFileLoadsInBothModes) {
-    loadEveryCorpusFile(load_protracker_module_memory, ".mod");
+    loadEveryCorpusFile(protrackerFormat.load_memory, ".mod");
 }
 
 TEST_F(ModLoader, DamagedCopiesNeverCrashOrLeak) {
@@ -357,7 +358,7 @@ TEST_F(ModLoader, DamagedCopiesNeverCrashOrLeak) {
     }
     // Header and patterns carry the structure; sample data is just numbers.
     std::size_t patternsEnd = std::min<std::size_t>(original.size(), 1084 + 4 * 1024);
-    DamageCounts counts = loadDamagedCopies(load_protracker_module_memory, original,
+    DamageCounts counts = loadDamagedCopies(protrackerFormat.load_memory, original,
                                             {{0, 1084}, {1084, patternsEnd}}, 2000);
     EXPECT_GT(counts.loaded, 0);
     EXPECT_GT(counts.refused, 0);
@@ -369,6 +370,6 @@ TEST_F(ModLoader, EveryTruncationOfASmallFileIsHandled) {
     s.data = {1, 2, 3, 4, 5, 6, 7, 8};
     s.loopStart = 1;
     s.loopLength = 3;
-    DamageCounts counts = loadEveryTruncation(load_protracker_module_memory, build(playing({s, s}, 2)));
+    DamageCounts counts = loadEveryTruncation(protrackerFormat.load_memory, build(playing({s, s}, 2)));
     EXPECT_EQ(counts.loaded, 0) << "every byte of this file is needed";
 }

@@ -1,3 +1,4 @@
+#include "sound/formats/formats.h"
 #include "sound/mixer/dsm.h"
 #include "sound/formats/loadxm.h"
 #include "loader_fixture.h"
@@ -23,7 +24,7 @@ namespace {
 
 class XmLoader : public LoaderTest {
   protected:
-    XmLoader() : LoaderTest(load_extended_module_memory) {}
+    XmLoader() : LoaderTest(extendedModuleFormat.load_memory) {}
     int load(const ModuleSpec& spec, int toDevice = 0) { return loadImage(build(spec), toDevice); }
 };
 
@@ -35,7 +36,7 @@ std::vector<std::uint8_t> convertPacked(std::vector<std::uint8_t> packed) {
     spec.patterns = {PatternSpec{1, std::move(packed)}};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    int code = load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m);
+    int code = extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m);
     EXPECT_EQ(code, errOK);
     if (code != errOK) return {};
     auto entries = rowEntries(m->patterns[0], 0);
@@ -101,7 +102,7 @@ TEST(XmPatternConversion, InstrumentWithoutNoteSetsInstrumentOnly) {
     spec.patterns = {pattern};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     auto entries = rowEntries(m->patterns[0], 0);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0], (std::vector<std::uint8_t>{0x21, noteNone, 2}));
@@ -197,7 +198,7 @@ TEST(XmPatternConversion, FullEntryKeepsFieldOrderAndChannelNumber) {
     spec.patterns = {oneEntry(2, 32, 1, 31, 25, 4, 0x20, 10, 0x0f)};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     EXPECT_TRUE(rowEntries(m->patterns[0], 0).empty());
     EXPECT_EQ(rowEntries(m->patterns[0], 1),
               (std::vector<std::vector<std::uint8_t>>{{0xff, 0x20, 3, 16, 11, 0x0f}}));
@@ -212,7 +213,7 @@ TEST(XmPatternConversion, EmptyPackedPatternIsOneZeroBytePerRow) {
     spec.patterns = {PatternSpec{100, {}}};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     EXPECT_EQ(m->patterns[0]->row_count, 100);
     EXPECT_EQ(m->patterns[0]->size, 108);
     for (int r = 0; r < 100; r++)
@@ -232,7 +233,7 @@ TEST(XmPatternConversion, FullestPatternFitsItsRecord) {
     spec.patterns = {pattern};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     EXPECT_EQ(m->patterns[0]->size, 8 + 256 * (32 * 6 + 1));
     free_module(m, nullptr);
 }
@@ -692,12 +693,12 @@ TEST_F(XmLoader, CallbackSeesEverySampleAndCanStopTheLoad) {
         calls++;
         return 0;
     };
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 1, counting, &module), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 1, counting, &module), errOK);
     EXPECT_EQ(calls, 2);
     free_module(module, currentDevice);
     module = nullptr;
     auto failing = [](Sample*) { return static_cast<int>(errOutOfMemory); };
-    EXPECT_EQ(load_extended_module_memory(image.data(), image.size(), 1, failing, &module), errOutOfMemory);
+    EXPECT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 1, failing, &module), errOutOfMemory);
     EXPECT_EQ(module, nullptr);
 }
 
@@ -786,7 +787,7 @@ TEST_F(XmLoader, EveryCorpusFileLoadsInBothModesAndFreesEveryBlock) {
     std::vector<std::string> files = corpus();
     if (files.empty()) GTEST_SKIP() << "no XM files in " << MORVA_MODULES_DIR;
     for (const std::string& name : files)
-        expectBothModesAgree(load_extended_module_memory, name);
+        expectBothModesAgree(extendedModuleFormat.load_memory, name);
 }
 
 TEST_F(XmLoader, DamagedCopiesOfARealFileNeverCrashOrLeak) {
@@ -803,6 +804,6 @@ TEST_F(XmLoader, DamagedCopiesOfARealFileNeverCrashOrLeak) {
         original = build(spec);
     }
     // Mostly damage the headers, where the structure lives.
-    DamageCounts counts = loadDamagedCopies(load_extended_module_memory, original, {{0, 2000}}, 2000);
+    DamageCounts counts = loadDamagedCopies(extendedModuleFormat.load_memory, original, {{0, 2000}}, 2000);
     EXPECT_GT(counts.loaded, 0) << "some damaged copies should still load";
 }
