@@ -206,7 +206,6 @@ struct ItLoader {
     PatternConversion conversion;
     PatternBuilder builder;
     SampleSink sink;
-    std::int64_t largestLength = 0;
 
     int readHeader() {
         if (int code = in.take(headerBytes, &header); code != errOK) return code;
@@ -439,7 +438,6 @@ struct ItLoader {
         sample->type = frameBytes == 2 ? SMP_16BIT_MONO : SMP_8BIT_MONO;
         sample->length = static_cast<int>(bytes);
         sample->file_offset = static_cast<int>(offset);
-        largestLength = std::max(largestLength, bytes);
         return errOK;
     }
 
@@ -653,7 +651,7 @@ struct ItLoader {
     }
 
     int readSampleData() {
-        if (int code = sink.open(addToDevice, callback, largestLength, compressionRatio * in.size); code != errOK) return code;
+        if (int code = sink.open(addToDevice, callback, compressionRatio * in.size); code != errOK) return code;
         return sink.fill(module, [this](int k, const Sample* sample, std::uint8_t* data) {
             const std::uint8_t* h = nullptr;
             if (int code = in.at(read_u32le(sampleOffsets + 4 * k), sampleHeaderBytes, &h); code != errOK)
