@@ -116,6 +116,12 @@ int read_module_file(const char* fileName, std::span<const ModuleFormat* const> 
     return code;
 }
 
+const ModuleFormat* recognise_module_image(std::span<const ModuleFormat* const> formats,
+                                           const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr) return nullptr;
+    return recognise(formats, data, size);
+}
+
 void free_module_file(ModuleFile* file) {
     if (file->data != nullptr && file->mapped) {
         {

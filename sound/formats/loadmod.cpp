@@ -241,6 +241,10 @@ struct ModLoader {
     }
 
     int readSampleData() {
+        // A file cut short keeps what it has of each sample (a whole file reads them as they come).
+        for (int k = 0; (addToDevice & loadCutSamples) && k < module->sample_count; k++)
+            if (module->samples[k] != nullptr)
+                if (int code = sample_data_in_image(in, module, module->samples[k], 1); code != errOK) return code;
         if (int code = sink.open(addToDevice, callback, in.size); code != errOK) return code;
         return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* data) {
             const std::uint8_t* raw = nullptr;

@@ -297,8 +297,9 @@ struct S3mLoader {
         sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
         std::int64_t memorySegment = static_cast<std::int64_t>(h[13]) << 16 | read_u16le(h + 14);
         sample->file_offset = static_cast<int>(memorySegment * 16);
-        const std::uint8_t* data = nullptr;
-        return in.at(sample->file_offset, sample->length, &data);
+        if (int code = sample_data_in_image(in, module, sample, addToDevice & loadCutSamples); code != errOK)
+            return code;
+        return errOK;
     }
 
     int readInstruments() {

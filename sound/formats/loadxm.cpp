@@ -408,6 +408,11 @@ struct XmLoader {
         const std::uint8_t* block = nullptr;
         std::int64_t start = in.pos;
         bool inFile = number < fileInstruments;
+        // A file cut inside the sample data before this instrument lacks it altogether.
+        if (inFile && (addToDevice & loadCutSamples) && in.pos >= in.size) {
+            inFile = false;
+            module->instruments_missing++;
+        }
         int fileSamples = 0;
         int slotsFromFile = 0;
         if (inFile) {
@@ -552,6 +557,9 @@ struct XmLoader {
     }
 
     int readSampleData() {
+        // A file cut short keeps what it has of each sample (a whole file reads them as they come).
+        for (int k = 0; (addToDevice & loadCutSamples) && k < module->sample_count; k++)
+            if (int code = sample_data_in_image(in, module, module->samples[k], 1); code != errOK) return code;
         // No sample can hold more than the whole file.
         if (int code = sink.open(addToDevice, callback, in.size); code != errOK) return code;
         for (int k = 0; k < module->sample_count; k++)

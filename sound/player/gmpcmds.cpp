@@ -212,13 +212,11 @@ int sampleOffset(PlayHandle* song, ChannelState* ch, int info) {
     return code;
 }
 
+// A jump past the song's last position wraps it; a jump back is the song's
+// end only when it comes to a row already played (the player checks that).
 int positionJump(PlayHandle* song, ChannelState*, int info) {
-    const int old = song->position;
     song->position = info;
-    if (info > song->end_position)
-        gmp_wrap_song(song);
-    else if (old >= info)
-        song->loop_count++;
+    if (info > song->end_position) gmp_wrap_song(song);
     gmp_enter_position(song);
     song->row = 0;
     if (scream(song)) song->loop_row = 0;

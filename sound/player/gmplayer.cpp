@@ -549,6 +549,83 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
     return errOK;
 }
 
+// The key of a row of the song as the pattern-loop state stands: the order
+// position, the row and the count of every pattern loop (FNV-1a). A row that
+// a pattern loop repeats is entered with another count each time, so only a
+// return in the very same state counts as the song coming back. (Where a
+// finished loop started does not count: the song has come back all the same.)
+std::uint64_t visitKey(const PlayHandle* song, int position, int row) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    const auto mix = [&hash](std::uint32_t value) {
+        for (int b = 0; b < 4; b++) {
+            hash ^= (value >> (8 * b)) & 0xff;
+            hash *= 0x100000001b3u;
+        }
+    };
+    mix(static_cast<std::uint32_t>(position));
+    mix(static_cast<std::uint32_t>(row));
+    mix(song->loop_remaining);
+    for (int c = 0; c < song->channel_count; c++)
+        mix(song->channels[c].channel_loop_remaining);
+    return hash != 0 ? hash : 1; // 0 marks a free slot
+}
+
+// The row the song reads next, as the read will clamp it into its pattern.
+int nextRow(const PlayHandle* song) {
+    return std::clamp(song->row, 0, gmp_pattern_rows(song->module, song->pattern) - 1);
+}
+
+// The table slot of a key: where it is, or the free slot where it would go.
+std::uint64_t* visitSlot(const PlayHandle* song, std::uint64_t key) {
+    const auto mask = static_cast<std::uint64_t>(song->visited_capacity - 1);
+    for (std::uint64_t at = key & mask;; at = (at + 1) & mask)
+        if (song->visited[at] == key || song->visited[at] == 0) return &song->visited[at];
+}
+
+constexpr int firstVisitCapacity = 1024; // a power of two
+
+// Doubles the visit table (kept at most three quarters full).
+int growVisits(PlayHandle* song) {
+    const int capacity = song->visited_capacity * 2;
+    void* memory = nullptr;
+    if (int code = mem_alloc_zeroed(sizeof(std::uint64_t) * static_cast<std::size_t>(capacity), &memory);
+        code != errOK)
+        return code;
+    std::uint64_t* old = song->visited;
+    const int oldCapacity = song->visited_capacity;
+    song->visited = static_cast<std::uint64_t*>(memory);
+    song->visited_capacity = capacity;
+    for (int i = 0; i < oldCapacity; i++)
+        if (old[i] != 0) *visitSlot(song, old[i]) = old[i];
+    return mem_free(old);
+}
+
+// Notes the row now being read as played.
+int markVisit(PlayHandle* song) {
+    if (song->visited == nullptr) return errOK;
+    if (4 * (song->visited_count + 1) > 3 * song->visited_capacity) {
+        if (int code = growVisits(song); code != errOK) return code;
+    }
+    std::uint64_t* slot = visitSlot(song, visitKey(song, song->position, song->row));
+    if (*slot == 0) song->visited_count++;
+    *slot = visitKey(song, song->position, song->row);
+    return errOK;
+}
+
+// Forgets every row played: the song is followed afresh from here.
+void forgetVisits(PlayHandle* song) {
+    if (song->visited != nullptr) std::fill(song->visited, song->visited + song->visited_capacity, std::uint64_t{0});
+    song->visited_count = 0;
+}
+
+// After a row: when the row the song goes to next was played before in the
+// same loop state, the song has come to its end.
+void checkNextRow(PlayHandle* song) {
+    if (song->visited == nullptr) return;
+    const std::uint64_t key = visitKey(song, song->position, nextRow(song));
+    if (*visitSlot(song, key) == key) gmp_end_round(song);
+}
+
 int processRow(PlayHandle* song) {
     // The read position is taken once and checked against the pattern it must
     // lie in, so a position change between ticks can never send the read astray.
@@ -561,6 +638,7 @@ int processRow(PlayHandle* song) {
     song->status->position = song->position;
     song->status->pattern = song->pattern;
     song->status->row = song->row;
+    if (int code = markVisit(song); code != errOK) return code;
     if (fresh) {
         at = view.begin;
         for (int r = 0; r < song->row; r++)
@@ -570,13 +648,13 @@ int processRow(PlayHandle* song) {
     for (int c = 0; c < song->channel_count; c++) {
         if (int code = processChannel(song, song->channels[c]); code != errOK) return code;
     }
-    if (song->row_data == nullptr) return errOK; // a jump, break or loop chose the next row
-    song->row++;
-    if (song->row >= view.rows) {
+    // Without a jump, break or loop choosing the next row, the next one in order.
+    if (song->row_data != nullptr && ++song->row >= view.rows) {
         song->row = 0;
         if (modeOf(song) == playModeScreamTracker3 || isImpulse(modeOf(song))) song->loop_row = 0;
         gmp_next_position(song);
     }
+    checkNextRow(song);
     return errOK;
 }
 
@@ -759,6 +837,7 @@ void freeSong(PlayHandle* song) {
     if (song->channels != nullptr) mem_free(song->channels);
     if (song->status != nullptr) mem_free(song->status);
     if (song->background != nullptr) mem_free(song->background);
+    if (song->visited != nullptr) mem_free(song->visited);
     mem_free(song);
 }
 
@@ -787,11 +866,16 @@ int allocateSong(int channelCount, PlayHandle** out) {
         song->channels = static_cast<ChannelState*>(memory);
         code = mem_alloc_zeroed(sizeof(SongStatus), &memory);
     }
+    if (code == errOK) {
+        song->status = static_cast<SongStatus*>(memory);
+        code = mem_alloc_zeroed(sizeof(std::uint64_t) * firstVisitCapacity, &memory);
+    }
     if (code != errOK) {
         freeSong(song);
         return code;
     }
-    song->status = static_cast<SongStatus*>(memory);
+    song->visited = static_cast<std::uint64_t*>(memory);
+    song->visited_capacity = firstVisitCapacity;
     *out = song;
     return errOK;
 }
@@ -1027,9 +1111,14 @@ int gmp_set_tempo(int tempo) {
     return errOK;
 }
 
+void gmp_end_round(PlayHandle* song) {
+    song->loop_count++;
+    forgetVisits(song);
+}
+
 void gmp_wrap_song(PlayHandle* song) {
     song->position = song->restart_position;
-    song->loop_count++;
+    gmp_end_round(song);
     song->global_volume = std::min<std::uint8_t>(song->module->global_volume, 64);
 }
 
@@ -1174,7 +1263,7 @@ int gmp_stop_song(PlayHandle* handle) {
     gmp.song_table[slot] = nullptr;
     int first = errOK;
     for (void* block : {static_cast<void*>(handle->channels), static_cast<void*>(handle->status),
-                        static_cast<void*>(handle->background)}) {
+                        static_cast<void*>(handle->background), static_cast<void*>(handle->visited)}) {
         if (block == nullptr) continue;
         if (int code = mem_free(block); code != errOK && first == errOK) first = code;
     }
@@ -1200,6 +1289,10 @@ int gmp_play() {
     return errOK;
 }
 
+bool gmp_song_ended(const PlayHandle* handle) {
+    return handle != nullptr && handle->loop_count > 0;
+}
+
 int gmp_get_status(PlayHandle* handle, SongStatus** statusOut) {
     if (slotOf(handle) < 0 || statusOut == nullptr) return errInvalidArguments;
     SongStatus* status = handle->status;
@@ -1218,6 +1311,11 @@ int gmp_get_status(PlayHandle* handle, SongStatus** statusOut) {
     return errOK;
 }
 
+int gmp_song_passes(const PlayHandle* handle) {
+    // Every wrap to the restart position, and every jump back, counts.
+    return handle->loop_count;
+}
+
 int gmp_set_position(PlayHandle* handle, int position) {
     if (slotOf(handle) < 0) return errInvalidArguments;
     const int length = handle->module->song_length;
@@ -1228,6 +1326,7 @@ int gmp_set_position(PlayHandle* handle, int position) {
     const bool backward = position < handle->position;
     handle->position = position;
     skipMarkers(handle, backward);
+    forgetVisits(handle); // a song moved elsewhere is followed afresh from there
     handle->row_data = nullptr;
     handle->row = 0;
     handle->pattern = orderAt(handle, handle->position);

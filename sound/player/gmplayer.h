@@ -124,7 +124,7 @@ struct PlayHandle {
     int max_period, min_period;    // period limits of the play mode
     int period_shift;              // 0 for Protracker, 2 otherwise
     int max_volume;                // 64, or 63 for Scream Tracker 3
-    int loop_count;                // times the song has wrapped
+    int loop_count;                // times the song has come to its end (see gmp_song_ended)
     int loop_forever;              // the caller's loop flag
     std::uint8_t loop_row, loop_remaining; // pattern loop (S3M and IT)
     std::uint8_t global_volume;    // 0..64
@@ -135,6 +135,11 @@ struct PlayHandle {
     int sync_value;                // last synchronisation value, -1 at start
     int background_count;          // voices for notes that sound on (0 = a new note cuts the last)
     BackgroundVoice* background;
+    // The rows played since the song last came to its end, each with the
+    // pattern-loop state it was entered in: an open-addressed table of keys
+    // (0 = a free slot) that tells when the song comes back to where it was.
+    std::uint64_t* visited;
+    int visited_capacity, visited_count;
 };
 
 // The player's global state: the songs and what they share. What a routine
@@ -161,8 +166,17 @@ int gmp_play_song(Module* module, int startPosition, int endPosition, int restar
 int gmp_stop_song(PlayHandle* handle);
 // One tick for every playing song.
 int gmp_play();
+// Whether the song has come to its end: the row it would play next is one it
+// has played before in the same pattern-loop state (a jump, break or loop
+// took it back there), it has gone past its last order, or speed 0 stopped
+// it. The row tick that finds this is the song's last: a song that does not
+// loop forever is not advanced after it, one that does plays its next round.
+bool gmp_song_ended(const PlayHandle* handle);
 // Refreshes and returns the song's status.
 int gmp_get_status(PlayHandle* handle, SongStatus** statusOut);
+// How many times the song has come to its end so far: the player's one notion
+// of a song's end, which whoever asks where a song ends goes by.
+int gmp_song_passes(const PlayHandle* handle);
 // Moves the song to an order position.
 int gmp_set_position(PlayHandle* handle, int position);
 // Gives the song device channels for notes that Impulse Tracker instruments
@@ -197,8 +211,11 @@ int gmp_pattern_rows(const Module* module, int pattern);
 int gmp_set_tempo(int tempo);
 // Moves the song to the next order position as at a pattern's end (wrapping, skipping 0xFFFE).
 void gmp_next_position(PlayHandle* song);
-// Wraps the song to its restart position and counts the wrap.
+// Wraps the song to its restart position and counts the wrap (the song's end).
 void gmp_wrap_song(PlayHandle* song);
+// Counts the song's end where it stands (its next row is one it has played)
+// and forgets the rows played, so that the next round is followed afresh.
+void gmp_end_round(PlayHandle* song);
 // Takes the pattern of the song's current order position, stepping over
 // 0xFFFE entries and wrapping at 0xFFFF or past the end position.
 void gmp_enter_position(PlayHandle* song);

@@ -271,7 +271,7 @@ TEST_F(CommandTest, PositionJumpAndPatternBreakOnOneRow) {
     EXPECT_EQ(h->loop_count, 0);
 }
 
-TEST_F(CommandTest, BackwardJumpsCountAsLoops) {
+TEST_F(CommandTest, ABackwardJumpToRowsPlayedEndsTheSong) {
     ModuleSpec spec;
     spec.speed = 1;
     spec.orders = {0, 1};
