@@ -56,13 +56,16 @@ std::string programFolder() {
     return slash == std::string::npos ? std::string() : file.substr(0, slash);
 }
 
-// Where the module may be: MORVA_SDL_MODULE when set, else beside the program, then where the
-// build put it.
+// Where the module may be: MORVA_SDL_MODULE when set, else beside the program, then where
+// cmake --install puts it, then where the build put it.
 std::vector<std::string> modulePlaces() {
     if (const char* named = std::getenv("MORVA_SDL_MODULE"); named && *named) return {named};
     std::vector<std::string> places;
     if (const std::string folder = programFolder(); !folder.empty())
         places.push_back(folder + "/" + sdlModuleFileName);
+#ifdef MORVA_SDL_INSTALLED_PATH
+    places.emplace_back(MORVA_SDL_INSTALLED_PATH);
+#endif
 #ifdef MORVA_SDL_MODULE_PATH
     places.emplace_back(MORVA_SDL_MODULE_PATH);
 #endif

@@ -65,6 +65,9 @@ struct Xlib {
     decltype(&XTranslateCoordinates) translateCoordinates = nullptr;
     decltype(&XGetImage) getImage = nullptr;
     decltype(&XGetWindowAttributes) getWindowAttributes = nullptr;
+    decltype(&XGetInputFocus) getInputFocus = nullptr;
+    decltype(&XQueryTree) queryTree = nullptr;
+    decltype(&XFree) free = nullptr;
 };
 
 template <class F> bool findX(void* library, F& call, const char* name) {
@@ -81,7 +84,9 @@ const Xlib& xlib() {
                          findX(library, found.closeDisplay, "XCloseDisplay") &&
                          findX(library, found.translateCoordinates, "XTranslateCoordinates") &&
                          findX(library, found.getImage, "XGetImage") &&
-                         findX(library, found.getWindowAttributes, "XGetWindowAttributes");
+                         findX(library, found.getWindowAttributes, "XGetWindowAttributes") &&
+                         findX(library, found.getInputFocus, "XGetInputFocus") &&
+                         findX(library, found.queryTree, "XQueryTree") && findX(library, found.free, "XFree");
         return all ? found : Xlib{};
     }();
     return calls;
@@ -125,13 +130,13 @@ class PlainScreen {
         if (!target) return false;
         Window focus = 0;
         int revert = 0;
-        XGetInputFocus(x_, &focus, &revert);
+        xlib().getInputFocus(x_, &focus, &revert);
         while (focus != None && focus != PointerRoot) {
             if (focus == target) return true;
             Window rootWindow = 0, parent = 0, *children = nullptr;
             unsigned int count = 0;
-            if (!XQueryTree(x_, focus, &rootWindow, &parent, &children, &count)) return false;
-            if (children) XFree(children);
+            if (!xlib().queryTree(x_, focus, &rootWindow, &parent, &children, &count)) return false;
+            if (children) xlib().free(children);
             if (parent == rootWindow) return false;
             focus = parent;
         }
