@@ -601,6 +601,7 @@ int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle) {
     normaliseLoop(e.loop2Start, e.loop2End, e.loop2Type, e.length);
 
     const bool handOver = copy == SAMPLE_HAND_OVER;
+    const bool share = copy == SAMPLE_SHARE;
     if (desc->type == SMP_NONE || e.length == 0 || desc->data == nullptr || desc->location == 0) {
         e.length = 0;
         e.data = nullptr;
@@ -614,8 +615,9 @@ int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle) {
             mixer.ulawSamples && (desc->type == SMP_16BIT_MONO || desc->type == SMP_16BIT_STEREO);
         if (toUlaw) e.type = desc->type == SMP_16BIT_MONO ? SMP_ULAW_MONO : SMP_ULAW_STEREO;
         const uint32_t bytes = e.length << sampleFrameShift(e.type);
-        if (handOver && !toUlaw) {
+        if ((handOver || share) && !toUlaw) {
             e.data = desc->data; // played where it is
+            e.owned = handOver ? 1 : 0;
         } else {
             void* p;
             if (int err = mem_alloc(bytes, &p)) return err;
@@ -630,9 +632,9 @@ int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle) {
                 std::memcpy(e.data, desc->data, bytes);
             }
             if (handOver) mem_free(desc->data); // the mu-law copy stands for it
+            e.owned = 1;
         }
         e.location = 1;
-        e.owned = 1;
     } else {
         e.data = desc->data;
         e.location = desc->location;

@@ -56,6 +56,10 @@ inline constexpr uint32_t SAMPLE_COPY = 1;      // the mixer keeps a copy of its
 // converted where the mixer wants another type, and freed with the sample): a loader that
 // decodes into the block the mixer plays holds every sample once.
 inline constexpr uint32_t SAMPLE_HAND_OVER = 2;
+// The data stays the caller's and must outlive the handle; the mixer plays it where it is, and
+// keeps a copy of its own only where it wants another type (mu-law): a module that keeps its
+// samples shares them with the mixer rather than holding each twice.
+inline constexpr uint32_t SAMPLE_SHARE = 3;
 
 // Description of a sample handed to addSample (lengths and loop points in bytes).
 struct SampleDesc {

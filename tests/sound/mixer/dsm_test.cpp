@@ -207,6 +207,36 @@ TEST_F(MixerTest, HandedOverBlocksAreHeldOnceAndFreedByTheMixer) {
     EXPECT_EQ(mem_blocks_in_use(), base);
 }
 
+// Shared data is played where it is and stays the caller's when the sample goes; only data the
+// mixer converts (16-bit to mu-law in integer mixing) is copied, and that copy is the mixer's.
+TEST_F(MixerTest, SharedDataIsPlayedInPlaceAndCopiedOnlyToConvert) {
+    open(44100, MIX_STEREO | MIX_INTEGER, 1);
+    const long base = mem_blocks_in_use();
+    uint8_t bytes[4] = {0x80, 0x90, 0xa0, 0xb0};
+    SampleDesc d{bytes, 1, SMP_8BIT_MONO, 4, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t h = 0;
+    ASSERT_EQ(addSample(&d, SAMPLE_SHARE, &h), 0);
+    EXPECT_EQ(mixer.samples[h - 1].data, bytes);
+    EXPECT_EQ(mixer.samples[h - 1].owned, 0u);
+    EXPECT_EQ(mem_blocks_in_use(), base);
+
+    const int16_t values[2] = {1000, -1000};
+    uint8_t words[4];
+    std::memcpy(words, values, 4);
+    SampleDesc w{words, 1, SMP_16BIT_MONO, 4, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t hw = 0;
+    ASSERT_EQ(addSample(&w, SAMPLE_SHARE, &hw), 0);
+    EXPECT_EQ(mixer.samples[hw - 1].type, SMP_ULAW_MONO);
+    EXPECT_NE(mixer.samples[hw - 1].data, words);
+    EXPECT_EQ(mixer.samples[hw - 1].owned, 1u);
+    EXPECT_EQ(mem_blocks_in_use(), base + 1);
+
+    ASSERT_EQ(removeSample(h), 0);
+    ASSERT_EQ(removeSample(hw), 0);
+    EXPECT_EQ(mem_blocks_in_use(), base);
+    EXPECT_EQ(bytes[3], 0xb0); // still the caller's, untouched
+}
+
 TEST_F(MixerTest, SampleHandlesRunOutAndRefuseBadRemovals) {
     open(44100, MIX_STEREO, 1);
     std::vector<uint8_t> data(4, 0x80);
