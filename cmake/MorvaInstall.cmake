@@ -1,7 +1,7 @@
 # What cmake --install puts under the prefix: the sound library, static and shared (with the
 # platform layer it stands on: files, threads, locks and the sound output), its public headers
 # (sound/sound.h and what it includes, under include/morva), a pkg-config file (morvasound),
-# the programs, and the show's data beside them in share/morva (the show runs from that folder).
+# the programs, the SDL back end they open at run time (lib/morva), and the show's data beside them in share/morva (the show runs from that folder).
 include(GNUInstallDirs)
 set(MORVA_SOUND_VERSION 1.1.2)
 
@@ -34,5 +34,7 @@ configure_file(cmake/morvasound.pc.in ${CMAKE_BINARY_DIR}/morvasound.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/morvasound.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(TARGETS virezplay morva morva-capture flb RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The SDL back end, which the programs and the library open when a window or sound is first needed.
+install(TARGETS morva_sdl LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/morva)
 install(FILES ${MORVA_DATA_DIR}/morva.flb ${MORVA_DATA_DIR}/mopart1.xm ${MORVA_DATA_DIR}/mopart2.xm
         DESTINATION ${CMAKE_INSTALL_DATADIR}/morva)

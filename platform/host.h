@@ -1,9 +1,9 @@
 // The back-end table behind platform.h. A back end fills one HostBackend, slot by slot by name
 // (designated initialisers, so no slot is filled by position); the shared code in platform/
 // (message queue, windows, controls, locks, settings) calls it for everything that depends on
-// the host. Two exist: sdlBackend() (platform/sdlhost.cpp) and headlessBackend()
-// (platform/headless.cpp); the web build adds webBackend() (platform/web/). All keep the
-// display's surface in memory (platform/surface.h).
+// the host. Two exist: sdlBackend() (platform/sdlload.cpp, which opens platform/sdl/ as a module
+// when it is first needed) and headlessBackend() (platform/headless.cpp); the web build adds
+// webBackend() (platform/web/). All keep the display's surface in memory (platform/surface.h).
 #pragma once
 
 #include <string>
@@ -73,8 +73,13 @@ struct HostBackend {
     const char* (*settingsFolder)();
 };
 
-// The SDL2 back end: real window, keyboard and sound.
+// The SDL2 back end: real window, keyboard and sound. SDL is loaded (with the back end's module,
+// morva-sdl.so, found beside the program, else where the build put it, or at MORVA_SDL_MODULE)
+// the first time a window, the display or sound is needed; when it cannot be, those calls fail
+// as for a missing display or sound card, with the reason in displayError() or waveError().
 const HostBackend* sdlBackend();
+
+// The three below answer 0 until the back end has been loaded.
 
 // Draws the show window again and reads back the colour of one of its pixels (tests). Returns 1
 // on success with rgb filled, and the window's drawable size in width and height.

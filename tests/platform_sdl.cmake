@@ -25,6 +25,8 @@ endforeach()
 # A dialog with controls drawn with Dear ImGui over Mesa's software OpenGL under Xvfb: its look
 # read back, typing, a mouse click and Enter fed through SDL's event queue.
 add_executable(sdl_dialog_check ${CMAKE_CURRENT_SOURCE_DIR}/platform/sdl/sdl_dialog_check.cpp)
+# SDL's headers for its types only: the check calls the SDL the back end loads.
+target_include_directories(sdl_dialog_check PRIVATE ${SDL2_INCLUDE_DIRS})
 target_link_libraries(sdl_dialog_check PRIVATE morva_platform)
 set_target_properties(sdl_dialog_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 add_test(NAME platform.sdl_dialog

@@ -3,58 +3,87 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-ChildRun runChild(const std::vector<std::string>& argv) {
-    ChildRun run;
-    int out[2];
-    if (argv.empty() || pipe(out) != 0) return run;
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(out[0]);
-        close(out[1]);
-        return run;
-    }
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) dup2(null, STDERR_FILENO);
-        close(out[0]);
-        close(out[1]);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
+namespace {
+
+// The launcher beside this program (bench/render/launch.c).
+std::string launcher() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (self.parent_path() / "launch").string();
+}
+
+// Everything readable from a descriptor, until its end.
+std::string readAll(int descriptor) {
+    std::string text;
     char buffer[4096];
     for (;;) {
-        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        const ssize_t got = read(descriptor, buffer, sizeof buffer);
         if (got > 0) {
-            run.output.append(buffer, static_cast<std::size_t>(got));
+            text.append(buffer, static_cast<std::size_t>(got));
         } else if (got == 0 || errno != EINTR) {
             break;
         }
     }
-    close(out[0]);
-    int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0) {
-        if (errno != EINTR) return run;
+    return text;
+}
+
+} // namespace
+
+ChildRun runChild(const std::vector<std::string>& argv) {
+    ChildRun run;
+    static const std::string launch = launcher();
+    int out[2], report[2];
+    if (argv.empty() || pipe(out) != 0) return run;
+    if (pipe(report) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return run;
     }
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    run.peakKiB = usage.ru_maxrss;
+    // The command goes through the launcher, which times it and reports on descriptor 3.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, report[1], 3);
+    for (int descriptor : {out[0], out[1], report[0], report[1]})
+        if (descriptor != 3) posix_spawn_file_actions_addclose(&actions, descriptor);
+    std::vector<char*> args = {const_cast<char*>(launch.c_str())};
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(report[1]);
+    if (!failed) {
+        run.output = readAll(out[0]);
+        const std::string said = readAll(report[0]);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        long long user = 0, system = 0;
+        long peak = 0;
+        int exitStatus = -1;
+        if (std::sscanf(said.c_str(), "%lld %lld %ld %d", &user, &system, &peak, &exitStatus) == 4) {
+            run.ok = exitStatus == 0;
+            run.cpuSeconds = static_cast<double>(user + system) / 1e6;
+            run.peakKiB = peak;
+        }
+    }
+    close(out[0]);
+    close(report[0]);
     return run;
 }
 

@@ -14,7 +14,9 @@ struct ChildRun {
     std::string output;      // its standard output
 };
 
-// Runs argv[0] (a path) with its arguments; standard error is discarded.
+// Runs argv[0] (a path) with its arguments, from its start to its exit, through the launcher
+// beside this program (launch.c), so that its processor time and peak memory are its own alone;
+// standard error is discarded.
 ChildRun runChild(const std::vector<std::string>& argv);
 
 // Runs the child repeat times and keeps the cheapest run: on a shared machine

@@ -180,7 +180,8 @@ int addSamples(Module* module) {
         if (!s) continue;
         const SampleDesc desc = sampleDescOf(*s, s->data);
         uint32_t handle = 0;
-        if (int code = renderDevice.addSample(&desc, 1, &handle)) return code;
+        // The module keeps its samples as long as the render: the mixer plays them where they are.
+        if (int code = renderDevice.addSample(&desc, SAMPLE_SHARE, &handle)) return code;
         s->device_handle = static_cast<int>(handle);
     }
     return errOK;

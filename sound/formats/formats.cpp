@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 const std::array<const ModuleFormat*, 4> moduleFormats = {
     &extendedModuleFormat,
@@ -26,6 +29,17 @@ const ModuleFormat* module_format_of(int playMode) {
 
 namespace {
 
+// The module files mapped now (read_module_file to free_module_file), which
+// release_module_file_pages may give back.
+struct MappedFiles {
+    std::mutex lock;
+    std::vector<std::pair<const std::uint8_t*, std::size_t>> views;
+};
+MappedFiles& mappedFiles() {
+    static MappedFiles files;
+    return files;
+}
+
 // The first of the formats that recognises a file's first size bytes (a
 // format that needs more bytes is not asked); null when none does.
 const ModuleFormat* recognise(std::span<const ModuleFormat* const> formats, const std::uint8_t* head,
@@ -35,8 +49,25 @@ const ModuleFormat* recognise(std::span<const ModuleFormat* const> formats, cons
     return nullptr;
 }
 
+// Sees the start of an open file where it lies, finds its format and makes
+// the whole file present. errFileRead when the host cannot map the file.
+int mapRecognised(FileHandle* file, std::size_t size, std::size_t headBytes,
+                  std::span<const ModuleFormat* const> formats, ModuleFile* out) {
+    const void* view = nullptr;
+    if (int code = file_map(file, size, &view); code != errOK) return code;
+    out->data = static_cast<const std::uint8_t*>(view);
+    out->size = size;
+    out->mapped = true;
+    {
+        std::lock_guard<std::mutex> held(mappedFiles().lock);
+        mappedFiles().views.emplace_back(out->data, size);
+    }
+    out->format = recognise(formats, out->data, headBytes);
+    return out->format != nullptr ? errOK : errInvalidModule;
+}
+
 // Reads the start of an open file, finds its format and reads the rest
-// after the start into one image.
+// after the start into one image: mapped, or read where it cannot be.
 int readRecognised(FileHandle* file, std::span<const ModuleFormat* const> formats, ModuleFile* out) {
     std::int64_t fileSize = 0;
     if (int code = file_size(file, &fileSize); code != errOK) return code;
@@ -50,6 +81,8 @@ int readRecognised(FileHandle* file, std::span<const ModuleFormat* const> format
     const auto size = static_cast<std::size_t>(fileSize);
 
     const std::size_t headBytes = std::min(size, needed);
+    if (int code = mapRecognised(file, size, headBytes, formats, out); code != errFileRead) return code;
+
     void* head = nullptr;
     if (int code = mem_alloc(headBytes, &head); code != errOK) return code;
     int code = file_read(file, head, headBytes);
@@ -63,7 +96,7 @@ int readRecognised(FileHandle* file, std::span<const ModuleFormat* const> format
         std::memcpy(image, head, headBytes);
         out->data = static_cast<std::uint8_t*>(image);
         out->size = size;
-        code = file_read(file, out->data + headBytes, size - headBytes);
+        code = file_read(file, static_cast<std::uint8_t*>(image) + headBytes, size - headBytes);
     }
     mem_free(head);
     return code;
@@ -90,9 +123,25 @@ const ModuleFormat* recognise_module_image(std::span<const ModuleFormat* const> 
 }
 
 void free_module_file(ModuleFile* file) {
-    if (file->data != nullptr) mem_free(file->data);
+    if (file->data != nullptr && file->mapped) {
+        {
+            std::lock_guard<std::mutex> held(mappedFiles().lock);
+            auto& views = mappedFiles().views;
+            views.erase(std::remove(views.begin(), views.end(), std::make_pair(file->data, file->size)), views.end());
+        }
+        file_unmap(file->data, file->size);
+    } else if (file->data != nullptr) {
+        mem_free(const_cast<std::uint8_t*>(file->data));
+    }
+    file->mapped = false;
     file->data = nullptr;
     file->size = 0;
+}
+
+void release_module_file_pages(const std::uint8_t* data, std::size_t size) {
+    std::lock_guard<std::mutex> held(mappedFiles().lock);
+    for (const auto& [view, bytes] : mappedFiles().views)
+        if (view == data && bytes == size) file_release(data, size);
 }
 
 int load_format_file(const ModuleFormat& format, const char* fileName, int addSamplesToDevice,

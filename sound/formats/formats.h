@@ -54,21 +54,30 @@ extern const std::array<const ModuleFormat*, 4> moduleFormats;
 // The format whose modules have a play mode; null for none.
 const ModuleFormat* module_format_of(int playMode);
 
-// A module file read into memory, and the format that recognised it.
+// A module file in memory, and the format that recognised it.
 struct ModuleFile {
     const ModuleFormat* format = nullptr;
-    std::uint8_t* data = nullptr; // the whole file, a block of the memory layer
+    const std::uint8_t* data = nullptr; // the whole file
     std::size_t size = 0;
+    bool mapped = false; // data is the file mapped where it lies, else a block of the memory layer
 };
 
-// Opens a file, reads as much of its start as the formats need and gives it
-// to each format in turn; the first that recognises it is kept and the whole
-// file read. None recognising it is errInvalidModule, and the rest of the
-// file is not read; a file shorter than every format needs is errEndOfFile.
-// On failure no image is left allocated.
+// Opens a file and gives as much of its start as the formats need to each
+// format in turn; the first that recognises it is kept and the whole file
+// made an image: mapped where the host allows (no copy, and every page
+// present in one call), else read. None recognising it is errInvalidModule,
+// and the rest of the file is not read; a file shorter than every format
+// needs is errEndOfFile. On failure no image is left.
 int read_module_file(const char* fileName, std::span<const ModuleFormat* const> formats, ModuleFile* out);
-// Frees a module file's image (the format stays named).
+// Frees or unmaps a module file's image (the format stays named).
 void free_module_file(ModuleFile* file);
+
+// Gives back the memory pages of data..data + size when they are a module file mapped by
+// read_module_file and not yet freed: what has been read of it need not stay in memory, and
+// reads of it later find the same bytes (they come back from the file). Anything else is left
+// alone. The loaders call it once the headers and patterns are read, and after each sample, so
+// that the file and the samples decoded from it are not held at once.
+void release_module_file_pages(const std::uint8_t* data, std::size_t size);
 
 // The first of the formats that recognises a file image held in memory; null
 // when none does (an image shorter than a format's signature is not its).

@@ -130,37 +130,40 @@ void PatternBuilder::close() {
     buffer = nullptr;
 }
 
-int SampleSink::open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest,
-                     std::int64_t most) {
+int SampleSink::open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t most) {
     toDevice = addSamplesToDevice & loadToDevice;
     callback = sampleCallback;
     limit = most;
-    largest = std::min(largest, limit);
-    if (!toDevice || largest <= 0) return errOK;
-    void* memory = nullptr;
-    if (int code = mem_alloc(static_cast<std::size_t>(largest), &memory); code != errOK) return code;
-    scratch = static_cast<std::uint8_t*>(memory);
+    pending = nullptr;
+    readSinceRelease = 0;
+    release_module_file_pages(image, imageSize);
     return errOK;
 }
 
 int SampleSink::buffer(Sample* sample, std::uint8_t** out) {
     if (sample->length > limit) return errEndOfFile;
-    if (toDevice) {
-        *out = scratch;
-        return errOK;
-    }
     void* memory = nullptr;
-    if (int code = mem_alloc(static_cast<std::size_t>(sample->length), &memory); code != errOK) return code;
-    sample->data = static_cast<std::uint8_t*>(memory);
-    *out = sample->data;
+    if (int code = mem_alloc_to_fill(static_cast<std::size_t>(sample->length), &memory); code != errOK)
+        return code;
+    if (toDevice) {
+        pending = static_cast<std::uint8_t*>(memory);
+    } else {
+        sample->data = static_cast<std::uint8_t*>(memory);
+    }
+    *out = static_cast<std::uint8_t*>(memory);
     return errOK;
 }
 
-int SampleSink::finish(Sample* sample, const std::uint8_t* data) {
+int SampleSink::finish(Sample* sample, std::uint8_t* data) {
     if (toDevice) {
+        const bool hasData = sample->type != SMP_NONE;
         const SampleDesc desc = sampleDescOf(*sample, data);
         std::uint32_t handle = 0;
-        if (int code = currentDevice->addSample(&desc, 1, &handle); code != errOK) return code;
+        // Handed over, the block is the device's when it takes the sample, and still ours when not.
+        if (int code = currentDevice->addSample(&desc, hasData ? SAMPLE_HAND_OVER : SAMPLE_COPY, &handle);
+            code != errOK)
+            return code;
+        pending = nullptr;
         sample->device_handle = static_cast<int>(handle);
     }
     if (callback != nullptr) return callback(sample);
@@ -194,6 +197,6 @@ int sample_data_in_image(const ImageReader& in, Module* module, Sample* sample, 
 }
 
 void SampleSink::close() {
-    if (scratch != nullptr) mem_free(scratch);
-    scratch = nullptr;
+    if (pending != nullptr) mem_free(pending);
+    pending = nullptr;
 }

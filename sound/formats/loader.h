@@ -157,24 +157,33 @@ struct PatternBuilder {
 // allowCut 0 makes it errEndOfFile.
 int sample_data_in_image(const ImageReader& in, Module* module, Sample* sample, int allowCut);
 
-// Where sample data goes: into each sample's own block, or through one
-// scratch buffer to the sound device (currentDevice), which copies it.
+// Where sample data goes: into each sample's own block, which stays with the
+// sample or is handed over to the sound device (currentDevice) to play where
+// it is, so that every sample is held once.
 struct SampleSink {
     int toDevice = 0;
     SampleCallback callback = nullptr;
-    std::uint8_t* scratch = nullptr;
+    std::uint8_t* pending = nullptr; // device mode: the block being filled, not yet handed over
     std::int64_t limit = 0;
+    // The file image the samples are decoded from (run_image_loader): its pages are given back
+    // once read where it is a mapped module file (release_module_file_pages).
+    const std::uint8_t* image = nullptr;
+    std::size_t imageSize = 0;
+    std::int64_t readSinceRelease = 0; // sample bytes decoded since the pages were last given back
+    // Sample data decoded between two givings back: enough to make each call worth it, little
+    // enough that the file and the samples are hardly ever held at once.
+    static constexpr std::int64_t releaseEvery = 256 * 1024;
 
-    // Prepares for samples of up to largest bytes (the scratch buffer in
-    // device mode). No sample may be longer than limit, the most the file can
-    // hold, so that a damaged length never asks for absurd memory.
-    int open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest, std::int64_t most);
-    // Gives a buffer for the sample's length bytes: the scratch buffer, or a
-    // new data block of the sample's own; a length above the limit is errEndOfFile.
+    // Prepares for the samples, giving back what was read of the image so far
+    // (headers and patterns). No sample may be longer than most, the most the
+    // file can hold, so that a damaged length never asks for absurd memory.
+    int open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t most);
+    // Gives a new block for the sample's length bytes (the sample's own, or in
+    // device mode the one handed over next); a length above the limit is errEndOfFile.
     int buffer(Sample* sample, std::uint8_t** out);
-    // The sample's data (or none, for type 0) is in place: hands it to the
+    // The sample's data (or none, for type 0) is in place: hands it over to the
     // device in device mode, then calls the callback.
-    int finish(Sample* sample, const std::uint8_t* data);
+    int finish(Sample* sample, std::uint8_t* data);
     // Gives every sample of the module its data and hands it on: for each
     // sample with data, decode(index, sample, buffer) fills a buffer of the
     // sample's length; samples without data are handed on as they are.
@@ -188,11 +197,15 @@ struct SampleSink {
                 if (int code = decode(k, sample, data); code != errOK) return code;
             }
             if (int code = finish(sample, data); code != errOK) return code;
+            if ((readSinceRelease += sample->length) >= releaseEvery) {
+                release_module_file_pages(image, imageSize);
+                readSinceRelease = 0;
+            }
         }
         return errOK;
     }
 
-    // Frees the scratch buffer.
+    // Frees a block that was not handed over (a load that failed on the way).
     void close();
 };
 
@@ -209,6 +222,8 @@ int run_image_loader(const std::uint8_t* data, std::size_t size, int addSamplesT
     if ((data == nullptr && size != 0) || moduleOut == nullptr) return errInvalidArguments;
     Loader loader;
     loader.in = ImageReader{data, static_cast<std::int64_t>(size), 0};
+    loader.sink.image = data;
+    loader.sink.imageSize = size;
     loader.addToDevice = addSamplesToDevice;
     loader.callback = callback;
     int code = check_sample_device(addSamplesToDevice);

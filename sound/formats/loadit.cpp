@@ -213,7 +213,6 @@ struct ItLoader {
     PatternConversion conversion;
     PatternBuilder builder;
     SampleSink sink;
-    std::int64_t largestLength = 0;
 
     int readHeader() {
         if (int code = in.take(headerBytes, &header); code != errOK) return code;
@@ -472,7 +471,6 @@ struct ItLoader {
             if (int code = sample_data_in_image(in, module, sample, addToDevice & loadCutSamples); code != errOK)
                 return code;
         }
-        largestLength = std::max<std::int64_t>(largestLength, sample->length);
         return errOK;
     }
 
@@ -695,7 +693,7 @@ struct ItLoader {
     }
 
     int readSampleData() {
-        if (int code = sink.open(addToDevice, callback, largestLength, compressionRatio * in.size); code != errOK) return code;
+        if (int code = sink.open(addToDevice, callback, compressionRatio * in.size); code != errOK) return code;
         return sink.fill(module, [this](int k, const Sample* sample, std::uint8_t* data) {
             const std::uint8_t* h = nullptr;
             if (int code = in.at(read_u32le(sampleOffsets + 4 * k), sampleHeaderBytes, &h); code != errOK)

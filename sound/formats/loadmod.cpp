@@ -218,7 +218,6 @@ struct ModLoader {
         module->samples = static_cast<Sample**>(memory);
 
         std::int64_t dataOffset = in.pos;
-        std::int64_t largest = 0;
         for (int i = 0; i < instrumentCount; i++) {
             const std::uint8_t* sh = header + sampleHeadersAt + i * sampleHeaderBytes;
             bool isUsed = used[static_cast<std::size_t>(i)] != 0;
@@ -235,19 +234,18 @@ struct ModLoader {
                 module->samples[i] = sample;
                 instrument->sample_list[0] = sample;
                 fillSample(sample, sh, dataOffset);
-                largest = std::max<std::int64_t>(largest, sample->length);
             }
             dataOffset += read_u16be(sh + 22) * 2;
         }
-        return readSampleData(largest);
+        return readSampleData();
     }
 
-    int readSampleData(std::int64_t largest) {
+    int readSampleData() {
         // A file cut short keeps what it has of each sample (a whole file reads them as they come).
         for (int k = 0; (addToDevice & loadCutSamples) && k < module->sample_count; k++)
             if (module->samples[k] != nullptr)
                 if (int code = sample_data_in_image(in, module, module->samples[k], 1); code != errOK) return code;
-        if (int code = sink.open(addToDevice, callback, largest, in.size); code != errOK) return code;
+        if (int code = sink.open(addToDevice, callback, in.size); code != errOK) return code;
         return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* data) {
             const std::uint8_t* raw = nullptr;
             if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;

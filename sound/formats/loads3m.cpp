@@ -270,7 +270,7 @@ struct S3mLoader {
 
     // Fills a used instrument's sample from its header (null: no header)
     // and checks that its data is in the file.
-    int fillSample(Sample* sample, const std::uint8_t* h, std::int64_t* largest) const {
+    int fillSample(Sample* sample, const std::uint8_t* h) const {
         if (h == nullptr) return errOK;
         copy_name(sample->name, h + 48, 28);
         sample->volume = std::min<int>(h[28], 64);
@@ -299,7 +299,6 @@ struct S3mLoader {
         sample->file_offset = static_cast<int>(memorySegment * 16);
         if (int code = sample_data_in_image(in, module, sample, addToDevice & loadCutSamples); code != errOK)
             return code;
-        *largest = std::max<std::int64_t>(*largest, sample->length);
         return errOK;
     }
 
@@ -311,7 +310,6 @@ struct S3mLoader {
         if (int code = alloc_zeroed_array(count, sizeof(Sample*), &memory); code != errOK) return code;
         module->samples = static_cast<Sample**>(memory);
 
-        std::int64_t largest = 0;
         for (int k = 0; k < fileInstruments; k++) {
             const std::uint8_t* h = instrumentHeaders[static_cast<std::size_t>(k)];
             bool isUsed = used[static_cast<std::size_t>(k)] != 0;
@@ -328,13 +326,13 @@ struct S3mLoader {
             module->samples[k] = sample;
             instrument->sample_list[0] = sample;
             sample->middle_c_rate = defaultMiddleC;
-            if (int code = fillSample(sample, h, &largest); code != errOK) return code;
+            if (int code = fillSample(sample, h); code != errOK) return code;
         }
-        return readSampleData(largest);
+        return readSampleData();
     }
 
-    int readSampleData(std::int64_t largest) {
-        if (int code = sink.open(addToDevice, callback, largest, in.size); code != errOK) return code;
+    int readSampleData() {
+        if (int code = sink.open(addToDevice, callback, in.size); code != errOK) return code;
         bool signedData = read_u16le(header + 42) == formatSignedSamples;
         return sink.fill(module, [this, signedData](int, const Sample* sample, std::uint8_t* data) {
             const std::uint8_t* raw = nullptr;

@@ -25,6 +25,8 @@ constexpr uint32_t maxAmplification = 65535;
 constexpr uint32_t maxMixRate = 768000;
 // More channels than any module or effect set uses; keeps the records' size sane.
 constexpr uint32_t maxChannels = 1024;
+// Sample handles the table has room for at first (one page of entries).
+constexpr uint32_t firstSampleCapacity = 64;
 
 // Any host this runs on has a floating-point unit at least as fast as the
 // table look-ups, so automatic selection mixes with floats.
@@ -286,8 +288,10 @@ int mixerInit(uint32_t mixRate, uint32_t mixMode) {
     }
 
     void* p;
-    if ((err = mem_alloc_zeroed(MIXER_SAMPLE_HANDLES * sizeof(SampleHandleEntry), &p))) return err;
+    // The handle table grows with the samples a song has (most have a few dozen).
+    if ((err = mem_alloc_zeroed(firstSampleCapacity * sizeof(SampleHandleEntry), &p))) return err;
     mixer.samples = static_cast<SampleHandleEntry*>(p);
+    mixer.sampleCapacity = firstSampleCapacity;
 
     mixer.routineTable = selectRoutineTable();
 
@@ -310,11 +314,12 @@ int mixerClose() {
     freeIf(mixer.channels);
     if (mixer.samples) {
         // Handles die with the table: free the copies the mixer made.
-        for (uint32_t i = 0; i < MIXER_SAMPLE_HANDLES; ++i) {
+        for (uint32_t i = 0; i < mixer.sampleCapacity; ++i) {
             if (mixer.samples[i].inUse && mixer.samples[i].owned) freeIf(mixer.samples[i].data);
         }
         freeIf(mixer.samples);
     }
+    mixer.sampleCapacity = 0;
     mixer.channelCount = mixer.recordCount = mixer.channelsOpen = 0;
     return errOK;
 }
@@ -475,7 +480,7 @@ int getChannelVolume(uint32_t channel, uint32_t* volume) {
 }
 
 static bool badHandle(uint32_t handle) {
-    return !mixer.samples || handle == 0 || handle > MIXER_SAMPLE_HANDLES || !mixer.samples[handle - 1].inUse;
+    return !mixer.samples || handle == 0 || handle > mixer.sampleCapacity || !mixer.samples[handle - 1].inUse;
 }
 
 int setChannelSample(uint32_t channel, uint32_t handle) {
@@ -555,14 +560,30 @@ static bool knownSampleType(uint32_t type) {
     return type <= SMP_ULAW_STEREO;
 }
 
+// Doubles the handle table, up to MIXER_SAMPLE_HANDLES entries; errNoSampleHandles when it holds
+// them all already. Handles stay what they are.
+static int growSampleTable() {
+    if (mixer.sampleCapacity >= MIXER_SAMPLE_HANDLES) return errNoSampleHandles;
+    const uint32_t capacity = std::min(mixer.sampleCapacity * 2, MIXER_SAMPLE_HANDLES);
+    void* p;
+    if (int err = mem_alloc_zeroed(capacity * sizeof(SampleHandleEntry), &p)) return err;
+    std::memcpy(p, mixer.samples, mixer.sampleCapacity * sizeof(SampleHandleEntry));
+    freeIf(mixer.samples);
+    mixer.samples = static_cast<SampleHandleEntry*>(p);
+    mixer.sampleCapacity = capacity;
+    return errOK;
+}
+
 int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle) {
     if (!mixer.samples) return errNoSampleHandles;
     if (!desc || !handle) return errInvalidArguments;
     if (!knownSampleType(desc->type)) return errInvalidSampleType;
     uint32_t index = 0;
-    while (index < MIXER_SAMPLE_HANDLES && mixer.samples[index].inUse)
+    while (index < mixer.sampleCapacity && mixer.samples[index].inUse)
         ++index;
-    if (index == MIXER_SAMPLE_HANDLES) return errNoSampleHandles;
+    if (index == mixer.sampleCapacity) {
+        if (int err = growSampleTable()) return err;
+    }
 
     SampleHandleEntry e{};
     e.inUse = 1;
@@ -579,31 +600,41 @@ int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle) {
     normaliseLoop(e.loop1Start, e.loop1End, e.loop1Type, e.length);
     normaliseLoop(e.loop2Start, e.loop2End, e.loop2Type, e.length);
 
+    const bool handOver = copy == SAMPLE_HAND_OVER;
+    const bool share = copy == SAMPLE_SHARE;
     if (desc->type == SMP_NONE || e.length == 0 || desc->data == nullptr || desc->location == 0) {
         e.length = 0;
         e.data = nullptr;
         e.type = SMP_NONE;
         e.location = 0;
         e.owned = 0;
+        // A block handed over for no frames at all is the mixer's to free at once.
+        if (handOver && desc->data) mem_free(desc->data);
     } else if (copy) {
         const bool toUlaw =
             mixer.ulawSamples && (desc->type == SMP_16BIT_MONO || desc->type == SMP_16BIT_STEREO);
         if (toUlaw) e.type = desc->type == SMP_16BIT_MONO ? SMP_ULAW_MONO : SMP_ULAW_STEREO;
         const uint32_t bytes = e.length << sampleFrameShift(e.type);
-        void* p;
-        if (int err = mem_alloc(bytes, &p)) return err;
-        e.data = static_cast<uint8_t*>(p);
-        if (toUlaw) {
-            for (uint32_t i = 0; i < bytes; ++i) {
-                int16_t s;
-                std::memcpy(&s, desc->data + 2 * i, 2);
-                e.data[i] = ulawEncode(s);
-            }
+        if ((handOver || share) && !toUlaw) {
+            e.data = desc->data; // played where it is
+            e.owned = handOver ? 1 : 0;
         } else {
-            std::memcpy(e.data, desc->data, bytes);
+            void* p;
+            if (int err = mem_alloc(bytes, &p)) return err;
+            e.data = static_cast<uint8_t*>(p);
+            if (toUlaw) {
+                for (uint32_t i = 0; i < bytes; ++i) {
+                    int16_t s;
+                    std::memcpy(&s, desc->data + 2 * i, 2);
+                    e.data[i] = ulawEncode(s);
+                }
+            } else {
+                std::memcpy(e.data, desc->data, bytes);
+            }
+            if (handOver) mem_free(desc->data); // the mu-law copy stands for it
+            e.owned = 1;
         }
         e.location = 1;
-        e.owned = 1;
     } else {
         e.data = desc->data;
         e.location = desc->location;

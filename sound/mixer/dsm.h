@@ -49,6 +49,18 @@ inline constexpr int32_t MIXER_FULL_VOLUME = 0x400000;
 // Ramp step per output frame used by every volume change (32 frames full scale).
 inline constexpr int32_t MIXER_RAMP_STEP = 0x20000;
 
+// How addSample takes a sample's data (its copy argument).
+inline constexpr uint32_t SAMPLE_REFERENCE = 0; // the data stays the caller's and must outlive the handle
+inline constexpr uint32_t SAMPLE_COPY = 1;      // the mixer keeps a copy of its own
+// The data, a block of the memory layer, becomes the mixer's when addSample succeeds (it is
+// converted where the mixer wants another type, and freed with the sample): a loader that
+// decodes into the block the mixer plays holds every sample once.
+inline constexpr uint32_t SAMPLE_HAND_OVER = 2;
+// The data stays the caller's and must outlive the handle; the mixer plays it where it is, and
+// keeps a copy of its own only where it wants another type (mu-law): a module that keeps its
+// samples shares them with the mixer rather than holding each twice.
+inline constexpr uint32_t SAMPLE_SHARE = 3;
+
 // Description of a sample handed to addSample (lengths and loop points in bytes).
 struct SampleDesc {
     uint8_t* data;       // sample data
@@ -157,7 +169,8 @@ struct MixerState {
     const MixRoutineEntry* routineTable; // 27 entries: general, centre, surround groups of 9
     void* mixBuffer;
     uint32_t mixBufferBytes;
-    SampleHandleEntry* samples;    // MIXER_SAMPLE_HANDLES entries
+    SampleHandleEntry* samples;    // sampleCapacity entries, grown as handles are taken
+    uint32_t sampleCapacity;       // up to MIXER_SAMPLE_HANDLES
     MixerChannel* channels;        // recordCount records
     int32_t* volumeTable;          // 33 rows of 256 (8-bit samples), integer mixing
     int32_t* ulawVolumeTable;      // 33 rows of 256 (mu-law samples), integer mixing
@@ -224,7 +237,7 @@ int getChannelDirection(uint32_t channel, int32_t* direction);          // 27: +
 int setChannelPanning(uint32_t channel, int32_t panning);               // 28: -64..64, 128 surround
 int getChannelPanning(uint32_t channel, int32_t* panning);              // 29
 int muteChannel(uint32_t channel, uint32_t flag);                       // 30
-int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle); // 31: registers a sample
+int addSample(const SampleDesc* desc, uint32_t copy, uint32_t* handle); // 31: registers a sample (SAMPLE_*)
 int removeSample(uint32_t handle);                                      // 32: frees a sample handle
 int startStream(uint32_t channel, uint8_t* buffer, uint32_t byteLength, uint32_t type,
                 uint32_t rate);                                  // 36: loops buffer as a stream

@@ -92,7 +92,7 @@ void advanceRamp(MixerChannel& ch) {
 }
 
 bool pendingChangeAtEnd(const MixerChannel& ch) {
-    if (!ch.samplePending || ch.sampleHandle == 0 || ch.sampleHandle > MIXER_SAMPLE_HANDLES) return false;
+    if (!ch.samplePending || ch.sampleHandle == 0 || ch.sampleHandle > mixer.sampleCapacity) return false;
     const uint32_t newMode = mixer.samples[ch.sampleHandle - 1].loopMode;
     return (ch.loopMode == LOOPMODE_PROTRACKER || ch.loopMode == LOOPMODE_PROTRACKER_LOOPING) &&
            (newMode == LOOPMODE_PROTRACKER || newMode == LOOPMODE_PROTRACKER_LOOPING);
@@ -115,6 +115,7 @@ bool changeSampleAtEnd(MixerChannel& ch, int64_t& pos) {
 // channel playing that sample's data is no stream.
 bool isStream(const MixerChannel& ch) {
     if (ch.sampleHandle != STREAM_HANDLE) return false;
+    if (STREAM_HANDLE > mixer.sampleCapacity) return true; // no sample has taken that handle
     const SampleHandleEntry& last = mixer.samples[STREAM_HANDLE - 1];
     return !(last.inUse && last.data != nullptr && ch.data == last.data);
 }

@@ -49,6 +49,18 @@ int file_size(FileHandle* handle, std::int64_t* size) {
     return errOK;
 }
 
+int file_map(FileHandle* handle, std::size_t bytes, const void** view) {
+    return rawf_map(handle, bytes, view);
+}
+
+void file_release(const void* view, std::size_t bytes) {
+    rawf_release(view, bytes);
+}
+
+int file_unmap(const void* view, std::size_t bytes) {
+    return rawf_unmap(view, bytes);
+}
+
 int file_exists(const char* name, int* exists) {
     FileHandle* handle = nullptr;
     if (rawf_open(name, fileRead, &handle) != errOK) {

@@ -34,5 +34,15 @@ int file_tell(FileHandle* handle, std::int64_t* position);
 // Size of the file in bytes; the position is left where it was.
 int file_size(FileHandle* handle, std::int64_t* size);
 
+// The first bytes bytes of the file as a read-only view, without copying them (rawf_map);
+// errFileRead when the file cannot be seen that way and must be read.
+int file_map(FileHandle* handle, std::size_t bytes, const void** view);
+
+// Gives back the memory pages of a view: reading them again reads the file.
+void file_release(const void* view, std::size_t bytes);
+
+// Ends a view given by file_map.
+int file_unmap(const void* view, std::size_t bytes);
+
 // Clears *exists when the file cannot be opened for reading; otherwise leaves it as the caller set it.
 int file_exists(const char* name, int* exists);

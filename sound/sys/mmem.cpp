@@ -7,6 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Each block carries a header just before the caller's pointer and a guard
@@ -58,6 +63,21 @@ int mem_alloc(std::size_t size, void** out) {
 
 int mem_alloc_zeroed(std::size_t size, void** out) {
     return allocate(size, 16, true, out);
+}
+
+int mem_alloc_to_fill(std::size_t size, void** out) {
+    if (int code = allocate(size, 16, false, out); code != errOK) return code;
+#if defined(MADV_POPULATE_WRITE)
+    // Only whole pages inside the block; a small block is not worth the call.
+    constexpr std::size_t worthIt = 64 * 1024;
+    if (size >= worthIt) {
+        const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const auto start = (reinterpret_cast<std::uintptr_t>(*out) + page - 1) & ~(page - 1);
+        const auto end = (reinterpret_cast<std::uintptr_t>(*out) + size) & ~(page - 1);
+        if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+    }
+#endif
+    return errOK;
 }
 
 int mem_alloc_aligned(std::size_t size, std::size_t alignment, void** out) {

@@ -15,6 +15,11 @@ int mem_alloc(std::size_t size, void** out);
 // As mem_alloc, with the block cleared to zero.
 int mem_alloc_zeroed(std::size_t size, void** out);
 
+// As mem_alloc, for a block the caller is about to write whole (sample data
+// being decoded): its pages are made present in one call rather than at a
+// fault each, where the host allows.
+int mem_alloc_to_fill(std::size_t size, void** out);
+
 // As mem_alloc, with the block's start on a multiple of alignment (a power
 // of two up to 65536; anything else is errInvalidArguments). Freed with mem_free.
 int mem_alloc_aligned(std::size_t size, std::size_t alignment, void** out);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +125,27 @@ int rawf_write(FileHandle* file, const void* buffer, std::size_t bytes, std::siz
     }
     *done = total;
     return errOK;
+}
+
+int rawf_map(FileHandle* file, std::size_t bytes, const void** view) {
+    if (file == nullptr) return errInvalidFileHandle;
+    if (view == nullptr || bytes == 0) return errInvalidArguments;
+    struct stat info;
+    if (::fstat(file->descriptor, &info) != 0) return rawf_map_host_error(errno);
+    if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) < bytes) return errFileRead;
+    void* at = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, file->descriptor, 0);
+    if (at == MAP_FAILED) return errFileRead;
+    *view = at;
+    return errOK;
+}
+
+void rawf_release(const void* view, std::size_t bytes) {
+    ::madvise(const_cast<void*>(view), bytes, MADV_DONTNEED);
+}
+
+int rawf_unmap(const void* view, std::size_t bytes) {
+    if (view == nullptr) return errInvalidArguments;
+    return ::munmap(const_cast<void*>(view), bytes) == 0 ? errOK : rawf_map_host_error(errno);
 }
 
 int rawf_seek(FileHandle* file, std::int64_t offset, int hostOrigin, std::int64_t* position) {

@@ -28,3 +28,14 @@ int rawf_write(FileHandle* file, const void* buffer, std::size_t bytes, std::siz
 
 // Moves the position with a host origin (SEEK_SET, SEEK_CUR, SEEK_END); *position receives the new one.
 int rawf_seek(FileHandle* file, std::int64_t offset, int hostOrigin, std::int64_t* position);
+
+// Maps the first bytes bytes of a regular file read-only into memory; *view receives the
+// address. errFileRead when the host cannot map this file (a pipe, a device) or it is shorter
+// than that, which a reader meets by reading it instead.
+int rawf_map(FileHandle* file, std::size_t bytes, const void** view);
+
+// Drops the pages of a mapping from memory; they come back from the file when read again.
+void rawf_release(const void* view, std::size_t bytes);
+
+// Ends a mapping made by rawf_map.
+int rawf_unmap(const void* view, std::size_t bytes);

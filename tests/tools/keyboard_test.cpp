@@ -18,6 +18,7 @@
 #include <vector>
 
 #if MORVA_HAVE_XLIB
+#include <dlfcn.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #endif
@@ -56,6 +57,41 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
 
 #if MORVA_HAVE_XLIB
 
+// The Xlib calls the tests make, from the library loaded at run time: the test program itself
+// links nothing beyond the C and C++ run-time. Null members when libX11 is not there.
+struct Xlib {
+    decltype(&XOpenDisplay) openDisplay = nullptr;
+    decltype(&XCloseDisplay) closeDisplay = nullptr;
+    decltype(&XTranslateCoordinates) translateCoordinates = nullptr;
+    decltype(&XGetImage) getImage = nullptr;
+    decltype(&XGetWindowAttributes) getWindowAttributes = nullptr;
+    decltype(&XGetInputFocus) getInputFocus = nullptr;
+    decltype(&XQueryTree) queryTree = nullptr;
+    decltype(&XFree) free = nullptr;
+};
+
+template <class F> bool findX(void* library, F& call, const char* name) {
+    call = reinterpret_cast<F>(dlsym(library, name));
+    return call != nullptr;
+}
+
+const Xlib& xlib() {
+    static const Xlib calls = [] {
+        Xlib found;
+        void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return found;
+        const bool all = findX(library, found.openDisplay, "XOpenDisplay") &&
+                         findX(library, found.closeDisplay, "XCloseDisplay") &&
+                         findX(library, found.translateCoordinates, "XTranslateCoordinates") &&
+                         findX(library, found.getImage, "XGetImage") &&
+                         findX(library, found.getWindowAttributes, "XGetWindowAttributes") &&
+                         findX(library, found.getInputFocus, "XGetInputFocus") &&
+                         findX(library, found.queryTree, "XQueryTree") && findX(library, found.free, "XFree");
+        return all ? found : Xlib{};
+    }();
+    return calls;
+}
+
 // An X server of the test's own, with no window manager, and a connection to it for looking at
 // the screen.
 class PlainScreen {
@@ -64,12 +100,12 @@ class PlainScreen {
         server_ = startPrivateX(folder, "1024x768x24");
         display_ = server_.display;
         for (int i = 0; i < 50 && !x_ && !display_.empty(); ++i) {
-            x_ = XOpenDisplay(display_.c_str());
+            x_ = xlib().openDisplay(display_.c_str());
             if (!x_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
     ~PlainScreen() {
-        if (x_) XCloseDisplay(x_);
+        if (x_) xlib().closeDisplay(x_);
         stopPrivateX(server_);
     }
     PlainScreen(const PlainScreen&) = delete;
@@ -94,13 +130,13 @@ class PlainScreen {
         if (!target) return false;
         Window focus = 0;
         int revert = 0;
-        XGetInputFocus(x_, &focus, &revert);
+        xlib().getInputFocus(x_, &focus, &revert);
         while (focus != None && focus != PointerRoot) {
             if (focus == target) return true;
             Window rootWindow = 0, parent = 0, *children = nullptr;
             unsigned int count = 0;
-            if (!XQueryTree(x_, focus, &rootWindow, &parent, &children, &count)) return false;
-            if (children) XFree(children);
+            if (!xlib().queryTree(x_, focus, &rootWindow, &parent, &children, &count)) return false;
+            if (children) xlib().free(children);
             if (parent == rootWindow) return false;
             focus = parent;
         }
@@ -127,8 +163,8 @@ class PlainScreen {
     bool pixel(unsigned long window, int x, int y, int rgb[3]) const {
         int sx = 0, sy = 0;
         Window child = 0;
-        if (!XTranslateCoordinates(x_, window, DefaultRootWindow(x_), x, y, &sx, &sy, &child)) return false;
-        XImage* image = XGetImage(x_, DefaultRootWindow(x_), sx, sy, 1, 1, AllPlanes, ZPixmap);
+        if (!xlib().translateCoordinates(x_, window, DefaultRootWindow(x_), x, y, &sx, &sy, &child)) return false;
+        XImage* image = xlib().getImage(x_, DefaultRootWindow(x_), sx, sy, 1, 1, AllPlanes, ZPixmap);
         if (!image) return false;
         const unsigned long p = XGetPixel(image, 0, 0);
         XDestroyImage(image);
@@ -141,7 +177,7 @@ class PlainScreen {
     // A window's inside size.
     bool size(unsigned long window, int* width, int* height) const {
         XWindowAttributes attributes{};
-        if (!XGetWindowAttributes(x_, window, &attributes)) return false;
+        if (!xlib().getWindowAttributes(x_, window, &attributes)) return false;
         *width = attributes.width;
         *height = attributes.height;
         return true;
@@ -211,6 +247,7 @@ class PlainXKeyboard : public ::testing::Test {
 #else
         if (std::system("command -v Xvfb >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "needs Xvfb and xdotool";
+        if (!xlib().openDisplay) GTEST_SKIP() << "needs libX11.so.6";
         if (!fs::exists(morva)) GTEST_FAIL() << morva << " is not built";
         if (!fs::exists(data / "morva.flb")) GTEST_SKIP() << "the show's data is not built in " << data;
         fs::remove_all(root);

@@ -2,7 +2,10 @@
 // the button-face grey with a white edit field where the template puts it, take typing into the
 // field (digits only), a mouse click on its check box, and Enter for its default button. Events
 // are fed through SDL's queue, the pointer is moved with SDL. Exit code 0 when all of it works.
+// The program does not link SDL: it calls the SDL the back end loaded, found once the display is
+// open.
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,12 +40,39 @@ void fail(const char* what) {
     ++failures;
 }
 
+// The SDL functions the check calls, from the library the back end loaded.
+struct SdlCalls {
+    decltype(&SDL_PushEvent) pushEvent = nullptr;
+    decltype(&SDL_GetScancodeFromKey) scancodeFromKey = nullptr;
+    decltype(&SDL_GetWindowFromID) windowFromId = nullptr;
+    decltype(&SDL_GetWindowFlags) windowFlags = nullptr;
+    decltype(&SDL_WarpMouseInWindow) warpMouse = nullptr;
+};
+SdlCalls sdl;
+
+template <class F> bool find(void* library, F& call, const char* name) {
+    call = reinterpret_cast<F>(dlsym(library, name));
+    return call != nullptr;
+}
+
+bool findSdlCalls() {
+    void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_NOLOAD);
+    if (!library) return false;
+    const bool all = find(library, sdl.pushEvent, "SDL_PushEvent") &&
+                     find(library, sdl.scancodeFromKey, "SDL_GetScancodeFromKey") &&
+                     find(library, sdl.windowFromId, "SDL_GetWindowFromID") &&
+                     find(library, sdl.windowFlags, "SDL_GetWindowFlags") &&
+                     find(library, sdl.warpMouse, "SDL_WarpMouseInWindow");
+    dlclose(library); // the back end keeps it loaded
+    return all;
+}
+
 bool near(const std::uint8_t rgb[3], int r, int g, int b) {
     return std::abs(rgb[0] - r) < 12 && std::abs(rgb[1] - g) < 12 && std::abs(rgb[2] - b) < 12;
 }
 
 void push(SDL_Event event) {
-    if (SDL_PushEvent(&event) != 1) fail("an event could not be queued");
+    if (sdl.pushEvent(&event) != 1) fail("an event could not be queued");
 }
 
 void key(Uint32 window, SDL_Keycode code) {
@@ -51,7 +81,7 @@ void key(Uint32 window, SDL_Keycode code) {
     event.key.windowID = window;
     event.key.state = SDL_PRESSED;
     event.key.keysym.sym = code;
-    event.key.keysym.scancode = SDL_GetScancodeFromKey(code);
+    event.key.keysym.scancode = sdl.scancodeFromKey(code);
     push(event);
     event.type = SDL_KEYUP;
     event.key.state = SDL_RELEASED;
@@ -87,7 +117,7 @@ std::string text(WindowHandle control) {
 // One step of the check per message; a step that waits posts itself again.
 void runStep(WindowHandle d) {
     const Uint32 id = sdlWindowId(d);
-    SDL_Window* window = SDL_GetWindowFromID(id);
+    SDL_Window* window = sdl.windowFromId(id);
     const auto again = [&](int frames) {
         if (++waited < frames) {
             sleepMs(10);
@@ -98,7 +128,7 @@ void runStep(WindowHandle d) {
     };
     switch (step) {
     case 0: // the window on the screen and drawn a few times
-        if (!window || !(SDL_GetWindowFlags(window) & SDL_WINDOW_SHOWN) || again(30)) break;
+        if (!window || !(sdl.windowFlags(window) & SDL_WINDOW_SHOWN) || again(30)) break;
         ++step;
         break;
     case 1: {
@@ -120,7 +150,7 @@ void runStep(WindowHandle d) {
         if (again(10)) break;
         if (text(dialogItem(d, idLength)) != "250") fail(("typing gave \"" + text(dialogItem(d, idLength)) + "\"").c_str());
         // The pointer onto the check box, then a click.
-        SDL_WarpMouseInWindow(window, dialogUnitsX(4) + 6, dialogUnitsY(24) + 8);
+        sdl.warpMouse(window, dialogUnitsX(4) + 6, dialogUnitsY(24) + 8);
         ++step;
         break;
     case 3:
@@ -170,6 +200,10 @@ int main() {
     platformInit(sdlBackend());
     if (displayCreate() != displayOk) {
         std::fprintf(stderr, "sdl_dialog_check: no display\n");
+        return 1;
+    }
+    if (!findSdlCalls()) {
+        std::fprintf(stderr, "sdl_dialog_check: the display is open but SDL's functions are not there\n");
         return 1;
     }
     const std::intptr_t result = dialogBox(dialog, 0, dialogProc);

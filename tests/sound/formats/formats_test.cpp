@@ -9,9 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
+
 
 namespace {
 
@@ -127,6 +131,46 @@ TEST_F(ModuleFormats, OneFormatAloneTellsAShortFileFromAForeignOne) {
     EXPECT_EQ(read_module_file(writeImage("formats_own.s3m", screamTracker3()).c_str(), s3m, &file), errOK);
     EXPECT_EQ(file.format, &screamTrackerFormat);
     EXPECT_EQ(file.size, screamTracker3().size());
+    EXPECT_TRUE(file.mapped) << "a file on disk is seen where it lies, not copied";
+    EXPECT_EQ(std::vector<std::uint8_t>(file.data, file.data + file.size), screamTracker3());
     free_module_file(&file);
     EXPECT_EQ(file.data, nullptr);
+    EXPECT_FALSE(file.mapped);
+}
+
+// The pages of a mapped module file can be given back while it is loaded: they leave memory and
+// reading them again finds the same bytes. Memory that is no mapped module file is left alone.
+TEST_F(ModuleFormats, MappedFilePagesGoBackAndReadTheSame) {
+    std::vector<std::uint8_t> bytes = screamTracker3();
+    bytes.resize(256 * 1024, 0x5a); // several pages past the module's own bytes
+    for (std::size_t k = 0; k < bytes.size(); k += 97)
+        bytes[k] = static_cast<std::uint8_t>(k);
+    ModuleFile file;
+    ASSERT_EQ(read_module_file(writeImage("formats_pages.s3m", bytes).c_str(), moduleFormats, &file), errOK);
+    ASSERT_TRUE(file.mapped);
+    // What of the mapping this process holds in memory (Rss in /proc/self/smaps), in KiB.
+    const auto residentPages = [&] {
+        std::ifstream maps("/proc/self/smaps");
+        const auto at = reinterpret_cast<std::uintptr_t>(file.data);
+        bool inside = false;
+        for (std::string line; std::getline(maps, line);) {
+            if (std::isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') != std::string::npos) {
+                inside = std::stoull(line.substr(0, line.find('-')), nullptr, 16) == at;
+            } else if (inside && line.rfind("Rss:", 0) == 0) {
+                return std::stol(line.substr(4));
+            }
+        }
+        return -1L;
+    };
+    EXPECT_EQ(std::vector<std::uint8_t>(file.data, file.data + file.size), bytes);
+    const auto before = residentPages();
+    release_module_file_pages(file.data, file.size);
+    EXPECT_GT(before, 0);
+    EXPECT_LT(residentPages(), before);
+    EXPECT_EQ(std::vector<std::uint8_t>(file.data, file.data + file.size), bytes);
+
+    std::vector<std::uint8_t> other(bytes);
+    release_module_file_pages(other.data(), other.size());
+    EXPECT_EQ(other, bytes);
+    free_module_file(&file);
 }

@@ -35,6 +35,8 @@ inline std::vector<RecordedSample> recorded;
 inline int recordAdd(const SampleDesc* desc, std::uint32_t copy, std::uint32_t* handle) {
     RecordedSample entry{*desc, {}, copy, false};
     if (desc->data != nullptr) entry.data.assign(desc->data, desc->data + desc->length);
+    // A block handed over is the device's: recorded, then freed.
+    if (copy == SAMPLE_HAND_OVER && desc->data != nullptr) mem_free(desc->data);
     recorded.push_back(entry);
     *handle = static_cast<std::uint32_t>(recorded.size());
     return errOK;

@@ -305,7 +305,7 @@ TEST_F(ModLoader, DeviceModeHandsUsedSamplesOverAndTakesThemBackOnFailure) {
     EXPECT_EQ(recorded[0].desc.loop1End, 4u);
     EXPECT_EQ(recorded[0].data, (std::vector<std::uint8_t>{0x81, 0x82, 0x83, 0x84}));
     EXPECT_EQ(recorded[1].desc.loopMode, 4u);
-    EXPECT_EQ(recorded[1].copy, 1u);
+    EXPECT_EQ(recorded[1].copy, SAMPLE_HAND_OVER);
     EXPECT_EQ(module->samples[1]->device_handle, 2);
     EXPECT_EQ(module->samples[1]->data, nullptr);
 

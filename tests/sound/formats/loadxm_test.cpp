@@ -607,6 +607,34 @@ TEST_F(XmLoader, DeltaDecoding16Bit) {
     }
 }
 
+// Long samples (decoded many bytes a pass) wrap exactly as a running sum taken a value at a time.
+TEST_F(XmLoader, DeltaDecodingOfLongSamplesIsTheRunningSum) {
+    std::uint32_t noise = 12345;
+    const auto next = [&noise] {
+        noise = noise * 1103515245u + 12345u;
+        return static_cast<std::uint8_t>(noise >> 16);
+    };
+    SampleSpec bytes, words;
+    for (int k = 0; k < 1003; k++)
+        bytes.data.push_back(next());
+    for (int k = 0; k < 2 * 517; k++)
+        words.data.push_back(next());
+    words.type = 0x10;
+    ASSERT_EQ(load(songUsing(2, {instrumentWith({bytes}), instrumentWith({words})})), errOK);
+    ASSERT_GE(module->sample_count, 2);
+    std::uint8_t sum8 = 0;
+    for (std::size_t k = 0; k < bytes.data.size(); k++) {
+        sum8 = static_cast<std::uint8_t>(sum8 + bytes.data[k]);
+        ASSERT_EQ(module->samples[0]->data[k], sum8 ^ 0x80) << "byte " << k;
+    }
+    std::uint16_t sum16 = 0;
+    for (std::size_t k = 0; k < words.data.size() / 2; k++) {
+        sum16 = static_cast<std::uint16_t>(sum16 + (words.data[2 * k] | words.data[2 * k + 1] << 8));
+        const auto* out = module->samples[1]->data;
+        ASSERT_EQ(out[2 * k] | out[2 * k + 1] << 8, sum16) << "word " << k;
+    }
+}
+
 TEST_F(XmLoader, ZeroLengthSampleHasNoData) {
     SampleSpec s; // no data
     s.type = 0x11;
@@ -644,7 +672,7 @@ TEST_F(XmLoader, DeviceModeHandsEverySlotToTheDevice) {
     ASSERT_EQ(load(songUsing(1, {instrument}), 1), errOK);
     ASSERT_EQ(recorded.size(), 2u);
     const RecordedSample& first = recorded[0];
-    EXPECT_EQ(first.copy, 1u);
+    EXPECT_EQ(first.copy, SAMPLE_HAND_OVER); // decoded into the block the device plays
     EXPECT_EQ(first.desc.location, 1u);
     EXPECT_EQ(first.desc.type, 1u);
     EXPECT_EQ(first.desc.length, 4u);

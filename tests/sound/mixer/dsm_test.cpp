@@ -5,6 +5,7 @@
 #include "sound/api/errors.h"
 #include "sound/output/sdevice.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -156,6 +157,84 @@ TEST_F(MixerTest, SixteenBitCopiesBecomeUlawOnlyInIntegerMixingWithCopy) {
     open(44100, MIX_STEREO | MIX_FLOAT, 1);
     EXPECT_EQ(mixer.ulawSamples, 0u);
     EXPECT_EQ(mixer.samples[add(data, SMP_16BIT_MONO) - 1].type, SMP_16BIT_MONO);
+}
+
+// A block handed over is played where it is and freed with the sample; one the mixer converts
+// (to mu-law) or cannot use (no frames) is freed at once; after a refusal it is still the caller's.
+TEST_F(MixerTest, HandedOverBlocksAreHeldOnceAndFreedByTheMixer) {
+    const auto block = [](std::initializer_list<uint8_t> bytes) {
+        void* p = nullptr;
+        EXPECT_EQ(mem_alloc(bytes.size(), &p), 0);
+        std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(p));
+        return static_cast<uint8_t*>(p);
+    };
+    open(44100, MIX_STEREO | MIX_INTEGER, 1);
+    const long base = mem_blocks_in_use();
+    uint8_t* bytes = block({0x80, 0x90, 0xa0, 0xb0});
+    SampleDesc d{bytes, 1, SMP_8BIT_MONO, 4, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t h = 0;
+    ASSERT_EQ(addSample(&d, SAMPLE_HAND_OVER, &h), 0);
+    EXPECT_EQ(mixer.samples[h - 1].data, bytes);
+    EXPECT_EQ(mixer.samples[h - 1].owned, 1u);
+    EXPECT_EQ(mem_blocks_in_use(), base + 1);
+
+    // 16-bit data becomes mu-law in integer mixing: the block gives way to the converted copy.
+    const int16_t values[2] = {1000, -1000};
+    uint8_t* words = block({0, 0, 0, 0});
+    std::memcpy(words, values, 4);
+    SampleDesc w{words, 1, SMP_16BIT_MONO, 4, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t hw = 0;
+    ASSERT_EQ(addSample(&w, SAMPLE_HAND_OVER, &hw), 0);
+    EXPECT_EQ(mixer.samples[hw - 1].type, SMP_ULAW_MONO);
+    EXPECT_EQ(mixer.samples[hw - 1].data[0], 0xce);
+    EXPECT_EQ(mixer.samples[hw - 1].data[1], 0x4e);
+    EXPECT_EQ(mem_blocks_in_use(), base + 2);
+
+    // One byte of 16-bit data holds no frame.
+    SampleDesc empty{block({7}), 1, SMP_16BIT_MONO, 1, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t he = 0;
+    ASSERT_EQ(addSample(&empty, SAMPLE_HAND_OVER, &he), 0);
+    EXPECT_EQ(mixer.samples[he - 1].type, SMP_NONE);
+    EXPECT_EQ(mem_blocks_in_use(), base + 2);
+
+    SampleDesc bad{block({1, 2}), 1, 9, 2, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(addSample(&bad, SAMPLE_HAND_OVER, &he), errInvalidSampleType);
+    EXPECT_EQ(mem_blocks_in_use(), base + 3);
+    EXPECT_EQ(mem_free(bad.data), 0);
+
+    ASSERT_EQ(removeSample(h), 0);
+    ASSERT_EQ(removeSample(hw), 0);
+    EXPECT_EQ(mem_blocks_in_use(), base);
+}
+
+// Shared data is played where it is and stays the caller's when the sample goes; only data the
+// mixer converts (16-bit to mu-law in integer mixing) is copied, and that copy is the mixer's.
+TEST_F(MixerTest, SharedDataIsPlayedInPlaceAndCopiedOnlyToConvert) {
+    open(44100, MIX_STEREO | MIX_INTEGER, 1);
+    const long base = mem_blocks_in_use();
+    uint8_t bytes[4] = {0x80, 0x90, 0xa0, 0xb0};
+    SampleDesc d{bytes, 1, SMP_8BIT_MONO, 4, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t h = 0;
+    ASSERT_EQ(addSample(&d, SAMPLE_SHARE, &h), 0);
+    EXPECT_EQ(mixer.samples[h - 1].data, bytes);
+    EXPECT_EQ(mixer.samples[h - 1].owned, 0u);
+    EXPECT_EQ(mem_blocks_in_use(), base);
+
+    const int16_t values[2] = {1000, -1000};
+    uint8_t words[4];
+    std::memcpy(words, values, 4);
+    SampleDesc w{words, 1, SMP_16BIT_MONO, 4, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t hw = 0;
+    ASSERT_EQ(addSample(&w, SAMPLE_SHARE, &hw), 0);
+    EXPECT_EQ(mixer.samples[hw - 1].type, SMP_ULAW_MONO);
+    EXPECT_NE(mixer.samples[hw - 1].data, words);
+    EXPECT_EQ(mixer.samples[hw - 1].owned, 1u);
+    EXPECT_EQ(mem_blocks_in_use(), base + 1);
+
+    ASSERT_EQ(removeSample(h), 0);
+    ASSERT_EQ(removeSample(hw), 0);
+    EXPECT_EQ(mem_blocks_in_use(), base);
+    EXPECT_EQ(bytes[3], 0xb0); // still the caller's, untouched
 }
 
 TEST_F(MixerTest, SampleHandlesRunOutAndRefuseBadRemovals) {

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 TEST(MemoryLayer, ZeroSizeAndNullAreInvalidBlocks) {
     void* block = nullptr;
@@ -44,6 +48,35 @@ TEST(MemoryLayer, BlocksAreAlignedAsAsked) {
     void* block = nullptr;
     EXPECT_EQ(mem_alloc_aligned(10, 1000, &block), errInvalidArguments);
     EXPECT_EQ(mem_alloc_aligned(10, 0, &block), errInvalidArguments);
+}
+
+// A block to be written whole comes with its pages present: the writes that fill it take no faults.
+TEST(MemoryLayer, BlocksToFillArePresentAtOnce) {
+    const long blocks = mem_blocks_in_use();
+    void* small = nullptr;
+    ASSERT_EQ(mem_alloc_to_fill(5, &small), errOK);
+    std::memset(small, 1, 5);
+    EXPECT_EQ(mem_alloc_to_fill(0, &small), errInvalidBlock);
+    constexpr std::size_t size = 1 << 20;
+    void* block = nullptr;
+    ASSERT_EQ(mem_alloc_to_fill(size, &block), errOK);
+    EXPECT_EQ(mem_blocks_in_use(), blocks + 2);
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
+    const std::size_t pages = (size - page) / page;
+    std::vector<unsigned char> present(pages);
+    ASSERT_EQ(mincore(reinterpret_cast<void*>(start), pages * page, present.data()), 0);
+    void* probe = mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const bool hostPopulates = probe != MAP_FAILED && madvise(probe, page, MADV_POPULATE_WRITE) == 0;
+    if (probe != MAP_FAILED) munmap(probe, page);
+    if (hostPopulates) {
+        for (std::size_t k = 0; k < pages; ++k)
+            ASSERT_TRUE(present[k] & 1) << "page " << k << " of " << pages;
+    }
+    std::memset(block, 0x5a, size); // the whole block is usable
+    EXPECT_EQ(mem_free(block), errOK);
+    EXPECT_EQ(mem_free(small), errOK);
+    EXPECT_EQ(mem_blocks_in_use(), blocks);
 }
 
 TEST(MemoryLayer, ZeroedBlocksAreZero) {

@@ -3,7 +3,7 @@
 // 8-point sans-serif font. Every window has its own OpenGL context and ImGui context; events go
 // to the window they name. Keys that move between controls (Tab, Enter, Escape, arrows, Space,
 // mnemonics) go to the shared code (hostKeyDown); editing keys go to ImGui's text fields.
-#include "platform/sdlui.h"
+#include "platform/sdl/sdlui.h"
 
 #include <SDL_opengl.h>
 #include <imgui.h>

@@ -1,11 +1,17 @@
 // The SDL back end's windows with controls (the configuration window and the dialogs): each is a
 // host window of its own, drawn with Dear ImGui over OpenGL from the records the shared code keeps
-// (platform/windows.cpp). Used by platform/sdlhost.cpp only.
+// (platform/windows.cpp). Used by platform/sdl/sdlhost.cpp only.
 #pragma once
 
 #include <SDL.h>
 
 #include "platform/host.h"
+
+struct SdlHostServices;
+
+// The program's shared platform functions, given to the module when it was opened: the module's
+// stand-ins for them (sdlimports.cpp) call through these.
+extern const SdlHostServices* sdlServices;
 
 // Makes the host window for a windowDialog window (hidden). Returns 0 when it cannot be made.
 int uiCreate(WindowHandle window, const WindowDesc& desc);

@@ -1,4 +1,6 @@
-// The SDL2 back end: the show in a real window, the keyboard, and sound through SDL audio.
+// The SDL2 back end: the show in a real window, the keyboard, and sound through SDL audio. It is
+// the module morva-sdl.so, opened by the program when it first needs a window or sound
+// (platform/sdlload.cpp, platform/sdl/sdlmodule.h).
 //
 // The chosen video mode is a block of memory of exactly that size and depth, kept between frames
 // like video memory; each presenting unlock uploads it to a texture and draws it scaled up with
@@ -17,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/host.h"
-#include "platform/sdlui.h"
+#include "platform/sdl/sdlmodule.h"
+#include "platform/sdl/sdlui.h"
 #include "platform/surface.h"
 
 namespace {
@@ -34,7 +36,6 @@ struct Sdl {
     int exclusive = 0;
     MemorySurface surface; // the chosen mode's pixels, uploaded to texture at each unlock
     int restored = 0; // the desktop is back: the show window stays hidden from now on
-    std::string settingsFolder;
 };
 
 Sdl sdl;
@@ -95,7 +96,6 @@ void init() {
     // Ctrl+C and kill end the program as they end any other; SDL would make them a close request
     // that a dialog takes for Cancel.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    sdl.settingsFolder = settingsUserFolder();
     sdl.restored = 0;
 }
 
@@ -686,10 +686,6 @@ void soundBufferReleaseS(SoundBuffer* buffer) {
     delete b;
 }
 
-const char* settingsFolderS() {
-    return sdl.settingsFolder.empty() ? nullptr : sdl.settingsFolder.c_str();
-}
-
 const HostBackend backend = {
     .name = "sdl",
     .init = init,
@@ -705,11 +701,12 @@ const HostBackend backend = {
     .screenWidth = screenW,
     .screenHeight = screenH,
     .traceStatus = traceStatusIgnored,
-    .counterFrequency = realCounterFrequency,
-    .counterRead = realCounterRead,
-    .sleepMs = realSleepMs,
-    .threadStart = realThreadStart,
-    .threadJoin = realThreadJoin,
+    // The clock, the threads and the settings folder are the program's own (platform/sdlload.cpp).
+    .counterFrequency = nullptr,
+    .counterRead = nullptr,
+    .sleepMs = nullptr,
+    .threadStart = nullptr,
+    .threadJoin = nullptr,
     .displayCreate = displayCreateS,
     .displayEnumModes = displayEnumModesS,
     .displaySetExclusive = displaySetExclusiveS,
@@ -735,16 +732,10 @@ const HostBackend backend = {
     .soundBufferStop = soundBufferStopS,
     .soundBufferPlayCursor = soundBufferPlayCursorS,
     .soundBufferRelease = soundBufferReleaseS,
-    .settingsFolder = settingsFolderS,
+    .settingsFolder = nullptr,
 };
 
-} // namespace
-
-const HostBackend* sdlBackend() {
-    return &backend;
-}
-
-int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height) {
+int readBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height) {
     if (!sdl.renderer) return 0;
     render(0);
     SDL_GetRendererOutputSize(sdl.renderer, width, height);
@@ -758,10 +749,18 @@ int sdlReadBackPixel(int x, int y, std::uint8_t rgb[3], int* width, int* height)
     return ok;
 }
 
-int sdlReadBackWindow(WindowHandle window, int x, int y, std::uint8_t rgb[3]) {
-    return uiReadBack(window, x, y, rgb);
-}
+const SdlModule module = {
+    .version = sdlModuleVersion,
+    .backend = &backend,
+    .readBackPixel = readBackPixel,
+    .readBackWindow = uiReadBack,
+    .windowId = uiWindowId,
+};
 
-std::uint32_t sdlWindowId(WindowHandle window) {
-    return uiWindowId(window);
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const SdlModule* morvaSdlModule(const SdlHostServices* services) {
+    if (!services || services->version != sdlModuleVersion) return nullptr;
+    sdlServices = services;
+    return &module;
 }
