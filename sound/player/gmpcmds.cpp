@@ -249,9 +249,10 @@ int setSpeed(PlayHandle* song, ChannelState*, int info) {
         song->speed = info;
         return errOK;
     }
-    // Speed 0 ends a Protracker or Extended Module song; Scream Tracker 3 and
-    // Impulse Tracker ignore it.
-    if (screamOrImpulse(song)) return errOK;
+    // Speed 0 ends an Extended Module song. Scream Tracker 3, Impulse Tracker
+    // and the Protracker family ignore it: Protracker songs go on after an
+    // F00, with rows their authors meant to be heard.
+    if (!extended(song)) return errOK;
     gmp_wrap_song(song);
     gmp_enter_position(song);
     song->row = 0;
@@ -342,6 +343,21 @@ int retrigger(PlayHandle* song, ChannelState* ch, int info) {
     }
     ch->retrig_count++;
     return code;
+}
+
+// Protracker's E9x restarts the sample on every tick that is a multiple of
+// x, the row's first included, except there when the row starts a note
+// anyway. The row handler takes the first tick (also of a pattern delay's
+// repeats, where the row's note is not started again), the tick handler the
+// others.
+int protrackerRetrigRow(PlayHandle* song, ChannelState* ch, int info) {
+    if (low(info) == 0 || (ch->row_flags & rowNoteRead)) return errOK;
+    return gmp_set_sample_position(ch, sampleOf(song, ch));
+}
+
+int protrackerRetrigTick(PlayHandle* song, ChannelState* ch, int info) {
+    if (low(info) == 0 || song->tick == 0 || song->tick % low(info) != 0) return errOK;
+    return gmp_set_sample_position(ch, sampleOf(song, ch));
 }
 
 int multiRetrigger(PlayHandle* song, ChannelState* ch, int info) {
@@ -464,7 +480,7 @@ constexpr CommandTable protrackerRow = tableOf({
     {cmdFinePortaDown,        finePortaDown},
     {cmdPatternLoop,          patternLoop},
     {cmdCoarsePanning,        coarsePanning},
-    {cmdRetrigger,            retrigReset},
+    {cmdRetrigger,            protrackerRetrigRow},
     {cmdFineVolumeUp,         fineVolumeUp},
     {cmdFineVolumeDown,       fineVolumeDown},
     {cmdNoteCut,              noteCut},
@@ -481,7 +497,7 @@ constexpr CommandTable protrackerTick = tableOf({
     {cmdTonePortaVolumeSlide, slidePorta},
     {cmdVibratoVolumeSlide,   slideVibrato},
     {cmdVolumeSlide,          volumeSlide},
-    {cmdRetrigger,            retrigger},
+    {cmdRetrigger,            protrackerRetrigTick},
     {cmdNoteCut,              noteCut},
     {cmdNoteDelay,            noteDelay},
 });

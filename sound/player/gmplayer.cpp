@@ -452,7 +452,7 @@ int repeatRow(PlayHandle* song) {
 const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std::uint8_t* end) {
     for (int c = 0; c < song->channel_count; c++)
         song->channels[c].row_flags &=
-            static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand));
+            static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand | rowNoteRead));
     while (at < end) {
         const std::uint8_t flag = *at++;
         if (flag == 0) return at;
@@ -468,7 +468,7 @@ const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std:
             const std::uint8_t instrument = *bytes++;
             if (note != noteNone) {
                 ch.note = ch.pattern_note = note;
-                ch.row_flags |= rowNewNote;
+                ch.row_flags |= rowNewNote | rowNoteRead;
             }
             if (instrument != instrumentNone) {
                 ch.new_instrument = instrument;

@@ -39,6 +39,9 @@ inline constexpr std::uint8_t rowVolume = 0x02;
 inline constexpr std::uint8_t rowNewInstrument = 0x04;
 inline constexpr std::uint8_t rowCommand = 0x08;
 inline constexpr std::uint8_t rowNoteDelayed = 0x10;
+// The row named a note (kept after the note has started, for the commands
+// that act otherwise beside a note on a pattern delay's repeats).
+inline constexpr std::uint8_t rowNoteRead = 0x20;
 
 // Sample offsets add up in Protracker songs; they stop here, so that one
 // doubled for a 16-bit sample still fits.
