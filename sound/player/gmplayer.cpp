@@ -172,6 +172,10 @@ const std::uint8_t* skipRow(const std::uint8_t* at, const std::uint8_t* end) {
     return end;
 }
 
+bool isTonePorta(int command) {
+    return command == cmdTonePorta || command == cmdTonePortaVolumeSlide;
+}
+
 int rowCommandOf(const ChannelState& ch) {
     return (ch.row_flags & rowCommand) ? int(ch.command) : int(cmdNone);
 }
@@ -314,6 +318,13 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     const Module* m = song->module;
     const int command = rowCommandOf(ch);
     if (!hasInstruments(mode)) {
+        // Scream Tracker 3 passes over an instrument without sample data
+        // beside a tone portamento: the note slides on, as loud as it was.
+        if (mode == playModeScreamTracker3 && isTonePorta(command)) {
+            const Instrument* ins = gmp_instrument(m, ch.new_instrument);
+            const Sample* first = ins != nullptr && ins->sample_count > 0 ? ins->sample_list[0] : nullptr;
+            if (first == nullptr || first->type == SMP_NONE || first->length == 0) return errOK;
+        }
         ch.instrument = ch.new_instrument;
         ch.sample = 0;
         ch.sample_offset = 0;

@@ -120,6 +120,29 @@ double loudestFeature(const fs::path& features) {
     return loudest > 0 ? 20 * std::log10(loudest) : -200;
 }
 
+// A feature track stretched to another length, window by window (the nearest one). The player
+// keeps a tick an even number of frames long, up to one frame longer than the other players'
+// ticks: over minutes the same rows drift further apart than soundalike looks for them, so a
+// rendering is compared in the song's own time, its track stretched to the other player's length.
+std::string stretchFeatures(const std::string& track, double seconds) {
+    std::istringstream in(track);
+    std::string header, line;
+    std::getline(in, header);
+    double length = 0;
+    if (std::sscanf(header.c_str(), "# seconds %lf", &length) != 1 || length <= 0) return track;
+    std::vector<std::string> windows;
+    while (std::getline(in, line))
+        if (!line.empty()) windows.push_back(line);
+    std::ostringstream out;
+    out << "# seconds " << seconds << "\n";
+    const auto count = static_cast<std::size_t>(static_cast<double>(windows.size()) * seconds / length);
+    for (std::size_t i = 0; i < count && !windows.empty(); i++)
+        out << windows[std::min(windows.size() - 1,
+                                static_cast<std::size_t>(static_cast<double>(i) * length / seconds + 0.5))]
+            << "\n";
+    return out.str();
+}
+
 // How this player's rendering of a file compares with the players'.
 struct Verdict {
     bool length = false, sound = false;
@@ -158,9 +181,15 @@ Verdict PeerSuite::compareSound(const std::string& file, const fs::path& wav, co
             }
         }
     } else {
-        for (const fs::path& f : features) {
-            const std::vector<double> alike =
-                measure(folder, std::string(MORVA_SOUNDALIKE) + " compare " + wav.string() + " " + f.string());
+        const fs::path ours = folder / "song.feat", stretched = folder / "stretched.feat";
+        if (std::system((std::string(MORVA_SOUNDALIKE) + " features " + wav.string() + " > " + ours.string()).c_str()) != 0)
+            return v;
+        const std::string track = readText(ours);
+        for (std::size_t p = 0; p < features.size(); p++) {
+            const fs::path& f = features[p];
+            std::ofstream(stretched) << stretchFeatures(track, peers.seconds[p]);
+            const std::vector<double> alike = measure(
+                folder, std::string(MORVA_SOUNDALIKE) + " compare " + stretched.string() + " " + f.string());
             if (alike.size() == 4) {
                 v.sound = v.sound || (alike[2] >= minLoudness && alike[3] >= minCentroid);
                 detail << "loudness " << alike[2] << " centroid " << alike[3] << "; ";

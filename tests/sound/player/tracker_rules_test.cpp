@@ -1,0 +1,52 @@
+// Rules of one tracker that a test module of the peer suite showed: each with a pattern built
+// here, played on the recording device, and what the tracker does with it.
+#include "player_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace playertest;
+
+namespace {
+
+constexpr std::uint8_t C4 = note(4, 0);
+constexpr std::uint8_t C5 = note(5, 0);
+
+Cell command(int cmd, int info, int channel = 0) {
+    return Cell{channel, 255, 255, -1, cmd, info};
+}
+
+class TrackerRules : public PlayerTest {
+  protected:
+    // Starts a song and runs up to the tick before its first row.
+    PlayHandle* begin(const ModuleSpec& spec, int loopForever = 1) {
+        EXPECT_EQ(gmp_close(), errOK);
+        calls.clear();
+        PlayHandle* h = start(spec, loopForever);
+        ticks(spec.speed - 1);
+        return h;
+    }
+};
+
+} // namespace
+
+TEST_F(TrackerRules, ScreamTrackerTonePortamentoPassesOverAnInstrumentWithoutData) {
+    // Instrument 1 is quiet and has data, instrument 2 has none: beside a tone portamento the
+    // first gives its volume, the second is passed over and the note slides on as loud as it was.
+    ModuleSpec spec = song(playModeScreamTracker3, {{Cell{0, C4, 0}},
+                                                    {Cell{0, C5, 1, -1, cmdTonePorta, 2}},
+                                                    {Cell{0, C5, 2, -1, cmdTonePorta, 2}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}, InstrumentSpec{}};
+    spec.instruments[1].samples[0].volume = 16;
+    spec.instruments[2].samples[0].type = SMP_NONE;
+    spec.instruments[2].samples[0].length = 0;
+    PlayHandle* h = begin(spec);
+    ticks(6);
+    ticks(6);
+    EXPECT_EQ(h->channels[0].volume, 16);
+    EXPECT_EQ(h->channels[0].instrument, 1);
+    ticks(6);
+    EXPECT_EQ(h->channels[0].volume, 16) << "the instrument without data is passed over";
+    EXPECT_EQ(h->channels[0].instrument, 1);
+    EXPECT_LT(h->channels[0].period, 1712) << "and the note slides on";
+    EXPECT_EQ(callsOf("stop", 0).size(), 0u);
+}
