@@ -219,6 +219,7 @@ int positionJump(PlayHandle* song, ChannelState*, int info) {
     if (info > song->end_position) gmp_wrap_song(song);
     gmp_enter_position(song);
     song->row = 0;
+    song->next_start_row = 0;
     if (scream(song)) song->loop_row = 0;
     return errOK;
 }
@@ -233,6 +234,7 @@ int patternBreak(PlayHandle* song, ChannelState*, int info) {
         gmp_next_position(song);
         if (scream(song)) song->loop_row = 0;
     }
+    song->next_start_row = 0;
     const int rows = gmp_pattern_rows(song->module, song->pattern);
     const int decimal = high(info) * 10 + low(info);
     if (extended(song))
@@ -244,18 +246,11 @@ int patternBreak(PlayHandle* song, ChannelState*, int info) {
     return errOK;
 }
 
+// Speed 0 changes nothing: both Protracker and Extended Module songs go on
+// after it, with rows their authors meant to be heard, as Scream Tracker 3
+// and Impulse Tracker songs always did.
 int setSpeed(PlayHandle* song, ChannelState*, int info) {
-    if (info != 0) {
-        song->speed = info;
-        return errOK;
-    }
-    // Speed 0 ends an Extended Module song. Scream Tracker 3, Impulse Tracker
-    // and the Protracker family ignore it: Protracker songs go on after an
-    // F00, with rows their authors meant to be heard.
-    if (!extended(song)) return errOK;
-    gmp_wrap_song(song);
-    gmp_enter_position(song);
-    song->row = 0;
+    if (info != 0) song->speed = info;
     return errOK;
 }
 
@@ -313,6 +308,7 @@ int patternLoop(PlayHandle* song, ChannelState* ch, int info) {
     if (jump) {
         song->row_data = nullptr;
         song->row = loopRow;
+        if (extended(song)) song->next_start_row = loopRow;
     }
     return errOK;
 }

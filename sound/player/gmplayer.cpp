@@ -661,7 +661,8 @@ int processRow(PlayHandle* song) {
     }
     // Without a jump, break or loop choosing the next row, the next one in order.
     if (song->row_data != nullptr && ++song->row >= view.rows) {
-        song->row = 0;
+        song->row = song->next_start_row;
+        song->next_start_row = 0;
         if (modeOf(song) == playModeScreamTracker3 || isImpulse(modeOf(song))) song->loop_row = 0;
         gmp_next_position(song);
     }
@@ -1335,6 +1336,7 @@ int gmp_set_position(PlayHandle* handle, int position) {
     forgetVisits(handle); // a song moved elsewhere is followed afresh from there
     handle->row_data = nullptr;
     handle->row = 0;
+    handle->next_start_row = 0;
     handle->pattern = orderAt(handle, handle->position);
     return errOK;
 }

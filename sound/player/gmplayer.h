@@ -130,6 +130,10 @@ struct PlayHandle {
     int loop_count;                // times the song has come to its end (see gmp_song_ended)
     int loop_forever;              // the caller's loop flag
     std::uint8_t loop_row, loop_remaining; // pattern loop (S3M and IT)
+    // Extended Module: the row the next pattern starts at when this one ends
+    // (Fasttracker 2 keeps a pattern loop's start row there once the loop has
+    // jumped back; 0 otherwise).
+    int next_start_row;
     std::uint8_t global_volume;    // 0..64
     std::uint8_t master_volume;    // 0..64, default 64
     ChannelState* channels;

@@ -50,3 +50,21 @@ TEST_F(TrackerRules, ScreamTrackerTonePortamentoPassesOverAnInstrumentWithoutDat
     EXPECT_LT(h->channels[0].period, 1712) << "and the note slides on";
     EXPECT_EQ(callsOf("stop", 0).size(), 0u);
 }
+
+TEST_F(TrackerRules, FasttrackerStartsTheNextPatternAtALoopsStartRow) {
+    // Once a pattern loop has jumped back, the row it started at stays where Fasttracker 2 takes
+    // the next pattern's first row from: after the loop the pattern ends, and the next one
+    // begins there. A break or a jump takes it back to their own row.
+    ModuleSpec spec;
+    spec.speed = 1;
+    spec.orders = {0, 1, 2, 3};
+    spec.patterns = {PatternSpec{4, {{}, {}, {command(cmdPatternLoop, 0)}, {command(cmdPatternLoop, 1)}}},
+                     PatternSpec{4, {{}, {}, {}, {command(cmdPatternBreak, 0)}}}, PatternSpec{4, {}},
+                     PatternSpec{2, {}}};
+    PlayHandle* h = begin(spec);
+    EXPECT_EQ(visit(h, 10), (std::vector<std::pair<int, int>>{
+                                {0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 0}, {2, 1}}));
+    spec.playMode = playModeProtracker;
+    h = begin(spec);
+    EXPECT_EQ(visit(h, 7)[6], std::make_pair(1, 0)) << "Protracker starts the next pattern at its top";
+}
