@@ -212,6 +212,37 @@ int sampleOffset(PlayHandle* song, ChannelState* ch, int info) {
     return code;
 }
 
+// Fasttracker 2's jumps, breaks and loops only say where the song goes; the
+// player settles it at the row's end (the later of two on a row wins, and a
+// jump takes the row back to 0).
+int extendedJump(PlayHandle* song, ChannelState*, int info) {
+    song->jump_position = info;
+    song->next_start_row = 0;
+    song->jump_due = 1;
+    return errOK;
+}
+
+int extendedBreak(PlayHandle* song, ChannelState*, int info) {
+    const int row = high(info) * 10 + low(info);
+    song->next_start_row = row <= 63 ? row : 0;
+    song->jump_due = 1;
+    return errOK;
+}
+
+int extendedLoop(PlayHandle* song, ChannelState* ch, int info) {
+    if (info == 0) {
+        ch->channel_loop_row = static_cast<std::uint8_t>(song->row);
+        return errOK;
+    }
+    if (ch->channel_loop_remaining == 0)
+        ch->channel_loop_remaining = static_cast<std::uint8_t>(info);
+    else if (--ch->channel_loop_remaining == 0)
+        return errOK;
+    song->next_start_row = ch->channel_loop_row;
+    song->loop_due = 1;
+    return errOK;
+}
+
 // A jump past the song's last position wraps it; a jump back is the song's
 // end only when it comes to a row already played (the player checks that).
 int positionJump(PlayHandle* song, ChannelState*, int info) {
@@ -219,7 +250,6 @@ int positionJump(PlayHandle* song, ChannelState*, int info) {
     if (info > song->end_position) gmp_wrap_song(song);
     gmp_enter_position(song);
     song->row = 0;
-    song->next_start_row = 0;
     if (scream(song)) song->loop_row = 0;
     return errOK;
 }
@@ -234,12 +264,9 @@ int patternBreak(PlayHandle* song, ChannelState*, int info) {
         gmp_next_position(song);
         if (scream(song)) song->loop_row = 0;
     }
-    song->next_start_row = 0;
     const int rows = gmp_pattern_rows(song->module, song->pattern);
     const int decimal = high(info) * 10 + low(info);
-    if (extended(song))
-        song->row = std::min(decimal, rows - 1);
-    else if (impulse(song))
+    if (impulse(song))
         song->row = info < rows ? info : rows - 1;
     else
         song->row = info <= 99 ? decimal : 63;
@@ -308,7 +335,6 @@ int patternLoop(PlayHandle* song, ChannelState* ch, int info) {
     if (jump) {
         song->row_data = nullptr;
         song->row = loopRow;
-        if (extended(song)) song->next_start_row = loopRow;
     }
     return errOK;
 }
@@ -502,14 +528,14 @@ constexpr CommandTable extendedRow = tableOf({
     {cmdTonePortaVolumeSlide, portaSetup},
     {cmdSetPanning,           setPanning},
     {cmdSampleOffset,         sampleOffset},
-    {cmdPositionJump,         positionJump},
+    {cmdPositionJump,         extendedJump},
     {cmdSetVolume,            setVolume},
-    {cmdPatternBreak,         patternBreak},
+    {cmdPatternBreak,         extendedBreak},
     {cmdSetSpeed,             setSpeed},
     {cmdSetTempo,             setTempo},
     {cmdFinePortaUp,          finePortaUp},
     {cmdFinePortaDown,        finePortaDown},
-    {cmdPatternLoop,          patternLoop},
+    {cmdPatternLoop,          extendedLoop},
     {cmdCoarsePanning,        coarsePanning},
     {cmdRetrigger,            retrigReset},
     {cmdFineVolumeUp,         fineVolumeUp},

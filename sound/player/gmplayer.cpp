@@ -637,6 +637,27 @@ void checkNextRow(PlayHandle* song) {
     if (*visitSlot(song, key) == key) gmp_end_round(song);
 }
 
+// Where an Extended Module song goes after a row, as Fasttracker 2 settles
+// it: the next row, or the row a pattern loop jumps back to; then, at the
+// pattern's end or after a jump or break, the next position (or the one a
+// jump named) at the row kept for the next pattern's start.
+void settleExtendedRow(PlayHandle* song, int rows) {
+    song->row++;
+    if (song->loop_due) {
+        song->row = song->next_start_row;
+        song->loop_due = 0;
+        song->row_data = nullptr;
+    }
+    if (song->row < rows && !song->jump_due) return;
+    song->row = song->next_start_row;
+    song->next_start_row = 0;
+    song->jump_due = 0;
+    song->position = song->jump_position >= 0 ? song->jump_position : song->position + 1;
+    song->jump_position = -1;
+    gmp_enter_position(song);
+    song->row = std::min(song->row, gmp_pattern_rows(song->module, song->pattern) - 1);
+}
+
 int processRow(PlayHandle* song) {
     // The read position is taken once and checked against the pattern it must
     // lie in, so a position change between ticks can never send the read astray.
@@ -659,10 +680,11 @@ int processRow(PlayHandle* song) {
     for (int c = 0; c < song->channel_count; c++) {
         if (int code = processChannel(song, song->channels[c]); code != errOK) return code;
     }
-    // Without a jump, break or loop choosing the next row, the next one in order.
-    if (song->row_data != nullptr && ++song->row >= view.rows) {
-        song->row = song->next_start_row;
-        song->next_start_row = 0;
+    if (isExtended(modeOf(song))) {
+        settleExtendedRow(song, view.rows);
+    } else if (song->row_data != nullptr && ++song->row >= view.rows) {
+        // Without a jump, break or loop choosing the next row, the next one in order.
+        song->row = 0;
         if (modeOf(song) == playModeScreamTracker3 || isImpulse(modeOf(song))) song->loop_row = 0;
         gmp_next_position(song);
     }
@@ -970,6 +992,7 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
     song->master_volume = 64;
     song->speed = module->speed;
     song->sync_value = -1;
+    song->jump_position = -1;
     song->channel_count = channelCount;
     song->tempo = module->tempo != 0 ? module->tempo : gmp.tempo;
     int code = gmp_set_tempo(module->tempo);
@@ -1337,6 +1360,8 @@ int gmp_set_position(PlayHandle* handle, int position) {
     handle->row_data = nullptr;
     handle->row = 0;
     handle->next_start_row = 0;
+    handle->jump_position = -1;
+    handle->jump_due = handle->loop_due = 0;
     handle->pattern = orderAt(handle, handle->position);
     return errOK;
 }

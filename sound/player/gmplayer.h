@@ -130,10 +130,14 @@ struct PlayHandle {
     int loop_count;                // times the song has come to its end (see gmp_song_ended)
     int loop_forever;              // the caller's loop flag
     std::uint8_t loop_row, loop_remaining; // pattern loop (S3M and IT)
-    // Extended Module: the row the next pattern starts at when this one ends
-    // (Fasttracker 2 keeps a pattern loop's start row there once the loop has
-    // jumped back; 0 otherwise).
+    // Extended Module: Fasttracker 2 settles where the song goes at the end
+    // of a row. The row the next pattern starts at (a break's row; a pattern
+    // loop's start row stays there once the loop has jumped back; 0 otherwise),
+    // the position a jump asked for (-1: the next one), and whether a jump or
+    // break, or a loop, asked to leave the row's order.
     int next_start_row;
+    int jump_position;
+    std::uint8_t jump_due, loop_due;
     std::uint8_t global_volume;    // 0..64
     std::uint8_t master_volume;    // 0..64, default 64
     ChannelState* channels;

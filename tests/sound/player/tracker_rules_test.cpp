@@ -68,3 +68,21 @@ TEST_F(TrackerRules, FasttrackerStartsTheNextPatternAtALoopsStartRow) {
     h = begin(spec);
     EXPECT_EQ(visit(h, 7)[6], std::make_pair(1, 0)) << "Protracker starts the next pattern at its top";
 }
+
+TEST_F(TrackerRules, FasttrackerSettlesJumpsBreaksAndLoopsAtTheRowsEnd) {
+    // On one row: a loop jumping back and a break after it go to the next order, at the break's
+    // row; a break and a jump after it go to the jump's order at row 0 (the jump takes the row
+    // back), a jump and a break after it to the jump's order at the break's row.
+    ModuleSpec spec;
+    spec.speed = 1;
+    spec.channels = 2;
+    spec.orders = {0, 1, 2, 3, 4};
+    spec.patterns = {
+        PatternSpec{3, {{}, {command(cmdPatternLoop, 0)}, {command(cmdPatternLoop, 1), command(cmdPatternBreak, 0x01, 1)}}},
+        PatternSpec{3, {{}, {command(cmdPatternBreak, 0x02), command(cmdPositionJump, 3, 1)}}},
+        PatternSpec{3, {}},
+        PatternSpec{3, {{command(cmdPositionJump, 4), command(cmdPatternBreak, 0x02, 1)}}},
+        PatternSpec{3, {}}};
+    PlayHandle* h = begin(spec);
+    EXPECT_EQ(visit(h, 6), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {1, 1}, {3, 0}, {4, 2}}));
+}
