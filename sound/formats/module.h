@@ -70,9 +70,11 @@ enum Command : std::uint8_t {
     cmdPanningSlide = 33,
     cmdSetChannelVolume = 34,   // Impulse Tracker M
     cmdChannelVolumeSlide = 35, // Impulse Tracker N
+    cmdSetFinetune = 36,        // Extended Module E5x: the finetune of the row's note
+    cmdTremor = 37,             // Extended Module T, Scream Tracker 3 and Impulse Tracker I
 };
-// Number of generic command numbers (0..35).
-inline constexpr int commandCount = 36;
+// Number of generic command numbers (0..37).
+inline constexpr int commandCount = 38;
 
 // Sample types: how a sample's data is laid out (bytes per frame in
 // brackets). The loaders give 8-bit and 16-bit mono samples; the mixer also

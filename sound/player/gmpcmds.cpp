@@ -54,10 +54,10 @@ const Sample* sampleOf(const PlayHandle* song, const ChannelState* ch) {
     return gmp_channel_sample(song->module, ch);
 }
 
-// Period of a note for the channel's current sample; 0 when it cannot sound.
+// Period of a note for the channel's current sample and finetune; 0 when it cannot sound.
 int periodOf(const PlayHandle* song, const ChannelState* ch, int octave, int semitone) {
-    return gmp_note_period(song->module->play_mode, song->module->flags, sampleOf(song, ch), octave,
-                           semitone);
+    return gmp_tuned_note_period(song->module->play_mode, song->module->flags, sampleOf(song, ch), ch->finetune,
+                                 octave, semitone);
 }
 
 bool hasPlayableNote(const ChannelState* ch) {
@@ -382,6 +382,21 @@ int protrackerRetrigTick(PlayHandle* song, ChannelState* ch, int info) {
     return gmp_set_sample_position(ch, sampleOf(song, ch));
 }
 
+// Fasttracker 2's tremor: the note sounds for x + 1 ticks, then is silent
+// for y + 1, counted on the ticks after each row's first; the volume it left
+// stays until a volume is set again.
+int extendedTremor(PlayHandle*, ChannelState* ch, int info) {
+    bool sounding = (ch->tremor_position & 0x80) != 0;
+    int left = (ch->tremor_position & 0x7f) - 1;
+    if (left < 0) {
+        sounding = !sounding;
+        left = sounding ? high(info) : low(info);
+    }
+    ch->tremor_position = static_cast<std::uint8_t>((sounding ? 0x80 : 0) | left);
+    ch->effective_volume = sounding ? ch->volume : 0;
+    return errOK;
+}
+
 int multiRetrigger(PlayHandle* song, ChannelState* ch, int info) {
     int code = errOK;
     if (ch->retrig_count >= low(info)) {
@@ -564,6 +579,7 @@ constexpr CommandTable extendedTick = tableOf({
     {cmdGlobalVolumeSlide,    globalSlide},
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
+    {cmdTremor,               extendedTremor},
 });
 constexpr CommandTable screamRow = tableOf({
     {cmdPortaUp,              slideUp},

@@ -76,6 +76,8 @@ constexpr std::uint32_t protrackerClock = 3546895;
 constexpr std::uint32_t extendedAmigaClock = 14317456;
 constexpr std::uint32_t amigaClock = 14317056;
 constexpr int linearOctave = 768;
+// The highest Extended Module note after the relative note (B-9).
+constexpr int maxExtendedNote = 118;
 
 struct Tables {
     // Linear frequency table: 535232 x 2^(-i/768), the rate of period i in octave 0.
@@ -178,6 +180,14 @@ bool isTonePorta(int command) {
 
 int rowCommandOf(const ChannelState& ch) {
     return (ch.row_flags & rowCommand) ? int(ch.command) : int(cmdNone);
+}
+
+// The finetune a note plays with: its sample's, or in an Extended Module
+// song the one a set-finetune command beside it names (x - 8 sixteenths of
+// a semitone, as Fasttracker 2 reads E5x).
+int noteFinetune(int mode, const ChannelState& ch, const Sample& sample) {
+    if (isExtended(mode) && rowCommandOf(ch) == cmdSetFinetune) return (ch.info & 15) * 16 - 128;
+    return sample.finetune;
 }
 
 // The sample number an Extended Module instrument's note map gives a note (255 = none).
@@ -331,6 +341,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
         const Sample* sample = gmp_channel_sample(m, &ch);
         if (sample == nullptr) return errOK;
         cmd_set_volume(song, &ch, sample->volume); // a negative one as 0, at most max_volume
+        ch.finetune = sample->finetune;
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
@@ -395,7 +406,8 @@ bool extendedInfoMemory(int command) {
     case cmdFineVolumeDown:
     case cmdGlobalVolumeSlide:
     case cmdExtraFinePortaUp:
-    case cmdExtraFinePortaDown: return true;
+    case cmdExtraFinePortaDown:
+    case cmdTremor: return true;
     default: return false;
     }
 }
@@ -520,8 +532,27 @@ bool slidesOnRowTick(int command) {
     }
 }
 
+// Fasttracker 2 reads an Extended Module row's note before it acts on it: a
+// note delay without a note plays the channel's last note again, and a note
+// that its sample's relative note takes outside the ten octaves is no note.
+void extendedRowNote(const PlayHandle* song, ChannelState& ch) {
+    const int command = rowCommandOf(ch);
+    if (!(ch.row_flags & rowNewNote) && command == cmdNoteDelay && ch.info != 0 && ch.last_note < noteStop) {
+        ch.note = ch.pattern_note = ch.last_note;
+        ch.row_flags |= rowNewNote | rowNoteRead;
+    }
+    if (!(ch.row_flags & rowNewNote) || ch.pattern_note >= noteStop) return;
+    const Instrument* ins =
+        gmp_instrument(song->module, (ch.row_flags & rowNewInstrument) ? ch.new_instrument : ch.instrument);
+    const std::uint8_t number = extendedMapSample(ins, ch.pattern_note);
+    if (number == 255) return;
+    const int n = (ch.pattern_note >> 4) * 12 + (ch.pattern_note & 15) + ins->sample_list[number]->relative_note;
+    if (n < 0 || n > maxExtendedNote) ch.row_flags &= static_cast<std::uint8_t>(~(rowNewNote | rowNoteRead));
+}
+
 int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = modeOf(song);
+    if (isExtended(mode)) extendedRowNote(song, ch);
     const int command = rowCommandOf(ch);
     if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
         ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide) {
@@ -1047,6 +1078,12 @@ int gmp_pattern_rows(const Module* module, int pattern) {
 }
 
 int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int octave, int semitone) {
+    return sample != nullptr ? gmp_tuned_note_period(playMode, moduleFlags, sample, sample->finetune, octave, semitone)
+                             : 0;
+}
+
+int gmp_tuned_note_period(int playMode, int moduleFlags, const Sample* sample, int finetune, int octave,
+                          int semitone) {
     if (sample == nullptr || octave < 0 || semitone < 0) return 0;
     while (semitone > 11) {
         semitone -= 12;
@@ -1055,14 +1092,14 @@ int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int oct
     switch (playMode) {
     case playModeExtended: {
         const int n = static_cast<int>(
-            std::clamp<std::int64_t>(std::int64_t(octave) * 12 + semitone + sample->relative_note, 0, 118));
-        const int finetune = std::clamp(sample->finetune, -128, 127);
-        if (moduleFlags & moduleLinearFrequency) return 7680 - n * 64 - finetune / 2;
-        const int o = n / 12, s = n % 12, f = finetune / 16;
+            std::clamp<std::int64_t>(std::int64_t(octave) * 12 + semitone + sample->relative_note, 0, maxExtendedNote));
+        const int tune = std::clamp(finetune, -128, 127);
+        if (moduleFlags & moduleLinearFrequency) return 7680 - n * 64 - tune / 2;
+        const int o = n / 12, s = n % 12, f = tune / 16;
         const int index = s * 8 + f - amigaFirstIndex;
         const int p1 = amigaPeriods[index];
-        const int p2 = amigaPeriods[finetune < 0 ? index - 1 : index + 1];
-        const int w = std::abs(finetune) % 16;
+        const int p2 = amigaPeriods[tune < 0 ? index - 1 : index + 1];
+        const int w = std::abs(tune) % 16;
         return ((p1 * (16 - w) + p2 * w) * 2) >> o;
     }
     case playModeScreamTracker3:
@@ -1075,7 +1112,7 @@ int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int oct
     }
     default:
         if (octave >= 32) return 0;
-        return protrackerPeriods[sample->finetune & 15][semitone] >> octave;
+        return protrackerPeriods[finetune & 15][semitone] >> octave;
     }
 }
 
@@ -1212,8 +1249,11 @@ int gmp_start_note(PlayHandle* song, ChannelState* channel) {
             code = device().stopSound(ch.device_channel);
         } else {
             ch.last_note = ch.note;
+            ch.tremor_position = 0;
             const Sample* sample = gmp_channel_sample(song->module, &ch);
-            ch.period = gmp_note_period(mode, song->module->flags, sample, ch.note >> 4, ch.note & 15);
+            if (sample != nullptr) ch.finetune = noteFinetune(mode, ch, *sample);
+            ch.period = gmp_tuned_note_period(mode, song->module->flags, sample, ch.finetune, ch.note >> 4,
+                                              ch.note & 15);
             ch.output_period = ch.period;
             std::uint32_t rate = 0;
             if (sample == nullptr || sample->device_handle <= 0 || ch.period <= 0) {

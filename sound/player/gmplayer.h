@@ -90,6 +90,8 @@ struct ChannelState {
     // stays the caller's.
     std::uint8_t song_channel_volume;
     std::uint8_t note_fade; // Impulse Tracker: the fade-out runs without a note off
+    int finetune;           // the finetune of the channel's notes: its sample's, or a set-finetune command's
+    std::uint8_t tremor_position; // tremor: bit 7 = sounding, bits 0..6 = ticks left in the phase
 };
 
 // A note that sounds on after its channel has gone on to the next one (an
@@ -205,6 +207,9 @@ int gmp_set_tempo_callback(TempoCallback callback);
 // Period of a note (octave, semitone; semitones above 11 carry into the
 // octave) for a sample in a play mode; 0 when the note cannot sound.
 int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int octave, int semitone);
+// As gmp_note_period, with a finetune in place of the sample's own.
+int gmp_tuned_note_period(int playMode, int moduleFlags, const Sample* sample, int finetune, int octave,
+                          int semitone);
 // Playback rate in Hz of a period in a play mode; period 0 (or below) is errInvalidPattern.
 int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* rate);
 // Envelope value (value x 256) at the state's position, then moves the position on by one tick.

@@ -86,3 +86,85 @@ TEST_F(TrackerRules, FasttrackerSettlesJumpsBreaksAndLoopsAtTheRowsEnd) {
     PlayHandle* h = begin(spec);
     EXPECT_EQ(visit(h, 6), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {1, 1}, {3, 0}, {4, 2}}));
 }
+
+TEST_F(TrackerRules, FasttrackerSetFinetuneTunesTheNoteBesideIt) {
+    // E5x sets the finetune of the note on its row to (x - 8) x 16; it stays with the channel for
+    // the portamento after it, also past an instrument byte without a note, until a note without
+    // the command takes its sample's finetune again.
+    ModuleSpec spec = song(playModeExtended, {{Cell{0, C4, 0, -1, cmdSetFinetune, 0xF}},
+                                              {Cell{0, 255, 0}},
+                                              {Cell{0, C5, 255, -1, cmdTonePorta, 0xff}},
+                                              {Cell{0, C4, 255}}});
+    spec.flags = moduleLinearFrequency;
+    spec.instruments[0].samples[0].finetune = -32;
+    PlayHandle* h = begin(spec);
+    ticks(1);
+    EXPECT_EQ(h->channels[0].period, 7680 - 48 * 64 - 112 / 2) << "finetune +112";
+    ticks(6);
+    EXPECT_EQ(h->channels[0].finetune, 112) << "an instrument byte alone keeps it";
+    ticks(7);
+    EXPECT_EQ(h->channels[0].period, 7680 - 60 * 64 - 112 / 2) << "the portamento's target has it too";
+    ticks(5);
+    EXPECT_EQ(h->channels[0].period, 7680 - 48 * 64 + 32 / 2) << "a plain note has its sample's";
+}
+
+TEST_F(TrackerRules, FasttrackerPlaysNoNoteThatTheRelativeNoteTakesOutOfRange) {
+    // With relative note +30, E-7 is the highest note (n = 118); F-7 is no note, and the row
+    // acts as an instrument byte alone. With -2, C#0 is n = -1: no note either.
+    ModuleSpec spec = song(playModeExtended, {{Cell{0, note(7, 4), 0}}, {Cell{0, note(7, 5), 0}}});
+    spec.instruments[0].samples[0].relativeNote = 30;
+    PlayHandle* h = begin(spec);
+    ticks(6);
+    ASSERT_EQ(callsOf("start", 0).size(), 1u);
+    const int highest = h->channels[0].period;
+    ticks(6);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u) << "F-7 does not start";
+    EXPECT_EQ(h->channels[0].period, highest);
+    spec = song(playModeExtended, {{Cell{0, note(0, 2), 0}}, {Cell{0, note(0, 1), 0}}});
+    spec.instruments[0].samples[0].relativeNote = -2;
+    begin(spec);
+    ticks(12);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u) << "C#0 with -2 does not start";
+}
+
+TEST_F(TrackerRules, FasttrackerNoteDelayWithoutANotePlaysTheLastNoteAgain) {
+    ModuleSpec spec = song(playModeExtended, {{Cell{0, C4, 0}},
+                                              {command(cmdNoteDelay, 2)},
+                                              {Cell{0, 255, 1, -1, cmdNoteDelay, 2}}});
+    spec.instruments.push_back(InstrumentSpec{});
+    spec.instruments[1].samples[0].volume = 20;
+    PlayHandle* h = begin(spec);
+    ticks(6);
+    calls.clear();
+    ticks(2);
+    EXPECT_EQ(callsOf("start", 0).size(), 0u);
+    ticks(1);
+    ASSERT_EQ(callsOf("start", 0).size(), 1u) << "C-4 again on tick 2";
+    ticks(5);
+    calls.clear();
+    ticks(3);
+    ASSERT_EQ(callsOf("start", 0).size(), 1u) << "and with the row's instrument";
+    EXPECT_EQ(h->channels[0].instrument, 1);
+    EXPECT_EQ(h->channels[0].volume, 20);
+    EXPECT_EQ(h->channels[0].note, C4);
+}
+
+TEST_F(TrackerRules, FasttrackerTremorCountsTicksAfterTheFirstAndLeavesItsVolume) {
+    // T21 at speed 4: counted on the ticks after each row's first, sounding for 3 ticks, silent
+    // for 2, and so on; the first tick of a row and a row without it keep what it left; a new
+    // note starts the count afresh.
+    ModuleSpec spec = song(playModeExtended, {{Cell{0, C4, 0, -1, cmdTremor, 0x21}},
+                                              {command(cmdTremor, 0)},
+                                              {},
+                                              {Cell{0, C4, 255, -1, cmdTremor, 0x21}}});
+    spec.speed = 4;
+    PlayHandle* h = begin(spec);
+    std::vector<int> heard;
+    for (int t = 0; t < 16; t++) {
+        ticks(1);
+        heard.push_back(h->channels[0].effective_volume != 0);
+    }
+    EXPECT_EQ(heard, (std::vector<int>{1, 1, 1, 1, /**/ 1, 0, 0, 1, /**/ 1, 1, 1, 1, /**/ 1, 1, 1, 1}))
+        << "on for ticks 1..3 and row 1's first, off for its ticks 1..2 (T00: from memory), on from 3";
+    EXPECT_EQ(h->channels[0].volume, 64) << "the note's volume itself is untouched";
+}
