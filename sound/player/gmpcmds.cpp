@@ -209,6 +209,11 @@ int sampleOffset(PlayHandle* song, ChannelState* ch, int info) {
         ch->sample_offset = offset;
     const int code = gmp_start_row_note(song, ch, true);
     if (protracker(song)) ch->sample_offset = std::min(ch->sample_offset + offset, maxSampleOffset);
+    // Fasttracker 2 starts no sound at or past a sample's end, looping or not.
+    const Sample* sample = sampleOf(song, ch);
+    if (code == errOK && extended(song) && sample != nullptr &&
+        offset >= sample->length / (sample->type == SMP_16BIT_MONO ? 2 : 1))
+        return device().stopSound(ch->device_channel);
     return code;
 }
 

@@ -168,3 +168,15 @@ TEST_F(TrackerRules, FasttrackerTremorCountsTicksAfterTheFirstAndLeavesItsVolume
         << "on for ticks 1..3 and row 1's first, off for its ticks 1..2 (T00: from memory), on from 3";
     EXPECT_EQ(h->channels[0].volume, 64) << "the note's volume itself is untouched";
 }
+
+TEST_F(TrackerRules, FasttrackerStartsNoSoundAtOrPastTheSamplesEnd) {
+    // Offset 0x01 is frame 256: inside a sample of 257 frames, at the end of one of 256.
+    for (auto [length, plays] : {std::pair{257, true}, std::pair{256, false}}) {
+        ModuleSpec spec = song(playModeExtended, {{Cell{0, C4, 0, -1, cmdSampleOffset, 0x01}}});
+        spec.instruments[0].samples[0].length = length;
+        begin(spec);
+        ticks(1);
+        EXPECT_EQ(callsOf("stop", 0).size(), plays ? 0u : 1u) << length;
+        EXPECT_EQ(callsOf("position", 0).size(), 1u);
+    }
+}
