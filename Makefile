@@ -17,7 +17,16 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
 
-.PHONY: run test build deps bench bench-deps fuzz fuzz-deps clean
+# make web: the show and the module player as web pages in build-web/, compiled with Debian's
+# emscripten, with the show's data made by the native build; make web-test runs them in headless
+# Chromium against the native programs.
+WEB_BUILD ?= build-web
+WEB_PACKAGES := emscripten node-acorn
+WEB_TEST_PACKAGES := chromium
+# Debian's emscripten finds its JavaScript parser (node-acorn) there, whichever node is installed.
+WEB_ENV := NODE_PATH=/usr/share/nodejs
+
+.PHONY: run test build deps bench bench-deps fuzz fuzz-deps clean web web-deps web-test
 
 # Installs the Debian packages of $(1) that are missing (as root, or through sudo).
 define install_missing
@@ -36,6 +45,9 @@ deps:
 
 bench-deps: deps
 	$(call install_missing,$(BENCH_PACKAGES))
+
+web-deps: deps
+	$(call install_missing,$(WEB_PACKAGES))
 
 fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))
@@ -59,6 +71,21 @@ fuzz: fuzz-deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVA_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+web: web-deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target morva_pictures music morva_resources
+	$(WEB_ENV) emcmake cmake -S web -B $(WEB_BUILD)/cmake -DMORVA_NATIVE_BUILD=$(abspath $(BUILD)) \
+	  -DMORVA_WEB_OUT=$(abspath $(WEB_BUILD))
+	$(WEB_ENV) cmake --build $(WEB_BUILD)/cmake -j $(JOBS)
+	@echo "The pages are in $(WEB_BUILD)/. Serve the folder and open it in a browser:"
+	@echo "    python3 -m http.server -d $(WEB_BUILD)"
+	@echo "    http://127.0.0.1:8000/  (the show: show.html, the module player: player.html)"
+
+web-test: web
+	$(call install_missing,$(WEB_TEST_PACKAGES))
+	cmake --build $(BUILD) -j $(JOBS) --target morva-capture virezplay
+	python3 web/test/run.py $(BUILD) $(WEB_BUILD)
 
 run: build
 	@./tools/run-show.sh $(BUILD)

@@ -1,6 +1,6 @@
 // mixData throughput: output frames per CPU second at 44100 Hz stereo 16-bit,
 // for 4 to 32 channels of 8- or 16-bit looped samples, with the integer,
-// float and interpolating routine families. The mixer's options keep their
+// float, interpolating (linear) and cubic routine families. The mixer's options keep their
 // defaults (light output filter without interpolation; 16-bit samples stored
 // as mu-law in integer mixing).
 #include "sound/mixer/dsm.h"
@@ -16,8 +16,8 @@ constexpr uint32_t mixRate = 44100;
 constexpr uint32_t framesPerTick = 882; // one player tick at tempo 125
 constexpr uint32_t sampleFrames = 32768;
 
-const uint32_t familyModes[] = {MIX_INTEGER, MIX_FLOAT, MIX_INTERPOLATE};
-const char* const familyNames[] = {"integer", "float", "interpolating"};
+const uint32_t familyModes[] = {MIX_INTEGER, MIX_FLOAT, MIX_INTERPOLATE, MIX_INTERPOLATE | MIX_CUBIC};
+const char* const familyNames[] = {"integer", "float", "interpolating", "cubic"};
 
 void mixDataThroughput(benchmark::State& state) {
     const uint32_t channels = uint32_t(state.range(0));
@@ -64,7 +64,7 @@ void mixDataThroughput(benchmark::State& state) {
 
 void arguments(benchmark::internal::Benchmark* b) {
     b->ArgNames({"channels", "bits", "family"});
-    for (int family = 0; family < 3; ++family) {
+    for (int family = 0; family < 4; ++family) {
         for (int bits : {8, 16}) {
             for (int channels : {4, 8, 16, 32})
                 b->Args({channels, bits, family});

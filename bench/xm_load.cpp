@@ -1,5 +1,6 @@
 // Extended Module load time over the module corpus: from files and from
 // memory, keeping the sample data or handing it to the mixer.
+#include "sound/formats/formats.h"
 #include "sound/mixer/dsm.h"
 #include "sound/api/errors.h"
 #include "sound/formats/loadxm.h"
@@ -105,7 +106,7 @@ void XmLoadMemory(benchmark::State& state) {
     for (auto _ : state) {
         for (const CorpusFile& file : corpus()) {
             Module* module = nullptr;
-            if (load_extended_module_memory(file.image.data(), file.image.size(), 0, nullptr, &module) !=
+            if (extendedModuleFormat.load_memory(file.image.data(), file.image.size(), 0, nullptr, &module) !=
                 errOK) {
                 state.SkipWithError(file.name.c_str());
                 break;

@@ -1,8 +1,9 @@
 // What the sound library's fuzz targets do with one input, shared with the
 // regression tests that keep every input which once found a fault.
 //
-// A module input is loaded from memory twice: keeping the sample data in the
-// module, and handing it to the mixer (the device mode); the second copy then
+// A module input is loaded from memory three times: keeping the sample data in
+// the module, keeping what there is of it when the input ends early (as files
+// for rendering are loaded), and handing it to the mixer (the device mode); the last copy then
 // plays for a stretch of ticks through the player and the mixer, in a mixing
 // mode picked from the input's length, so that damaged songs reach the
 // effect commands and the channel mixing loop too. A WAVE input is opened
@@ -30,10 +31,12 @@ namespace fuzzing {
 // notes, run effects and reach loop ends, without making each input slow.
 inline constexpr int ticksPlayed = 96;
 
-// Loads a module input with one format's loader, in both sample modes, and plays it.
+// Loads a module input with one format's loader, in every sample mode, and plays it.
 inline void module(const std::uint8_t* data, std::size_t size, const ModuleFormat& format) {
     Module* kept = nullptr;
     if (format.load_memory(data, size, 0, nullptr, &kept) == 0) free_module(kept, nullptr);
+    Module* cut = nullptr;
+    if (format.load_memory(data, size, loadCutSamples, nullptr, &cut) == 0) free_module(cut, nullptr);
 
     static const std::uint32_t modes[] = {MIX_STEREO | MIX_16BIT | MIX_FLOAT, MIX_MONO | MIX_8BIT | MIX_INTEGER,
                                           MIX_STEREO | MIX_16BIT | MIX_INTEGER,

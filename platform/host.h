@@ -2,7 +2,8 @@
 // (designated initialisers, so no slot is filled by position); the shared code in platform/
 // (message queue, windows, controls, locks, settings) calls it for everything that depends on
 // the host. Two exist: sdlBackend() (platform/sdlhost.cpp) and headlessBackend()
-// (platform/headless.cpp). Both keep the display's surface in memory (platform/surface.h).
+// (platform/headless.cpp); the web build adds webBackend() (platform/web/). All keep the
+// display's surface in memory (platform/surface.h).
 #pragma once
 
 #include <string>
@@ -34,7 +35,7 @@ struct HostBackend {
     std::int64_t (*counterFrequency)();                     // ticks per second
     std::int64_t (*counterRead)();                          // ticks since start, monotonic
     void (*sleepMs)(std::uint32_t ms);                      // give up the processor
-    ThreadHandle* (*threadStart)(void (*fn)(void*), void*); // null on failure
+    ThreadHandle* (*threadStart)(void (*fn)(void*), void*); // null on failure; both null: no threads
     void (*threadJoin)(ThreadHandle* thread);               // wait for its end, free the handle
 
     // Display

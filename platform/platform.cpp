@@ -104,11 +104,12 @@ std::uint32_t tickCountMs() {
 void sleepMs(std::uint32_t ms) {
     backend->sleepMs(ms);
 }
+// A back end without threads (a web page) leaves both slots empty (platform/hostpoll.h).
 ThreadHandle* threadStart(void (*fn)(void*), void* argument) {
-    return backend->threadStart(fn, argument);
+    return backend->threadStart ? backend->threadStart(fn, argument) : nullptr;
 }
 void threadJoin(ThreadHandle* thread) {
-    backend->threadJoin(thread);
+    if (backend->threadJoin) backend->threadJoin(thread);
 }
 
 void threadRaisePriority() {

@@ -1,7 +1,9 @@
 // The sound library: tracker modules (Extended Module, Scream Tracker 3,
 // Impulse Tracker, Protracker) loaded, played and mixed into sound output.
-// Programs include this header and use the sound_ calls of api/soundapi.h;
-// everything else in the folders below is the library's own.
+// Programs include this header and use the sound_ calls of api/soundapi.h
+// (playing through the library's own sound devices, as the show does) and
+// api/render.h (rendering into the program's buffers, with exact positions
+// and subsongs); everything else in the folders below is the library's own.
 //
 // The folders, by job (each one's main header opens with a paragraph on it):
 //   api/      the programming interface and what stands behind it: global
@@ -19,6 +21,7 @@
 //
 // The units keep the stems their function names come from:
 //   soundapi  programming interface (sound_*)       api/
+//   render    render interface (sound_render_*)     api/
 //   mglobals  library globals and options            api/
 //   mpoll     polling thread and library lock        api/
 //   virez     internal start-up, fatal reporting     api/
@@ -31,6 +34,8 @@
 //   waveread  WAVE file reader                       formats/
 //   gmplayer  player engine (gmp_*)                  player/
 //   gmpcmds   effect commands per play mode          player/
+//   songscan  a song walked by the player alone:     player/
+//             its end, duration, rows and subsongs
 //   dsm       mixer core                             mixer/
 //   dsmmix    channel mixing loop                    mixer/
 //   mix_mi, mix_mf, mix_si, mix_sf, mix_mfi, mix_sfi  mixing routines (mono/stereo,
@@ -46,4 +51,5 @@
 //   rawf_nt   the host's file calls                  sys/
 #pragma once
 
+#include "sound/api/render.h"
 #include "sound/api/soundapi.h"

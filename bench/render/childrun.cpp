@@ -108,9 +108,17 @@ double numberAfter(const std::string& text, const std::string& key) {
         if (line.compare(0, key.size(), key) != 0 || line.size() == key.size()) continue;
         const char sep = line[key.size()];
         if (sep != ':' && sep != ' ') continue;
+        const char* at = line.c_str() + key.size() + 1;
         char* end = nullptr;
-        const double v = std::strtod(line.c_str() + key.size() + 1, &end);
-        if (end != line.c_str() + key.size() + 1) return v;
+        double v = std::strtod(at, &end);
+        if (end == at) continue;
+        // A clock (m:ss.mmm) is minutes, then seconds.
+        if (*end == ':') {
+            char* rest = nullptr;
+            const double seconds = std::strtod(end + 1, &rest);
+            if (rest != end + 1) v = v * 60 + seconds;
+        }
+        return v;
     }
     return -1;
 }

@@ -33,5 +33,6 @@ const std::vector<std::string>& formatOrder();
 // The file name without its folders.
 std::string leafName(const std::string& file);
 
-// The number after "key:" or "key " on a line of text; negative when missing.
+// The number after "key:" or "key " on a line of text (a clock m:ss.mmm as seconds); negative
+// when missing.
 double numberAfter(const std::string& text, const std::string& key);

@@ -1,6 +1,6 @@
 // renderspeed: how much faster than real time virezplay renders every module
-// of the corpus offline (--wav /dev/null), with the integer, float and
-// interpolating mixers, and the peak memory of each run: file by file, per
+// of the corpus offline (--wav /dev/null), with the integer, float,
+// interpolating (linear) and cubic mixers, and the peak memory of each run: file by file, per
 // format and in aggregate. The real-time factor is seconds of music per
 // second of processor time (user + system) of the whole run, loading included.
 //
@@ -20,8 +20,9 @@ struct Mixer {
     const char* name;
     const char* option; // virezplay's option for it, or null
 };
-const Mixer mixers[] = {{"integer", "--integer"}, {"float", nullptr}, {"interp", "--interpolate"}};
-constexpr int mixerCount = 3;
+const Mixer mixers[] = {
+    {"integer", "--integer"}, {"float", nullptr}, {"interp", "--interpolate"}, {"cubic", "--interpolation=cubic"}};
+constexpr int mixerCount = 4;
 
 struct Tally {
     int files = 0;
@@ -49,8 +50,8 @@ void printTally(const char* name, const Tally& t) {
 }
 
 void header(const char* first) {
-    std::printf("%-40s %5s %9s %9s %9s %9s %7s %7s %7s\n", first, "files", "music_s", "integer", "float", "interp",
-                "MiB_int", "MiB_flt", "MiB_itp");
+    std::printf("%-40s %5s %9s %9s %9s %9s %9s %7s %7s %7s %7s\n", first, "files", "music_s", "integer", "float",
+                "interp", "cubic", "MiB_int", "MiB_flt", "MiB_itp", "MiB_cub");
 }
 
 } // namespace

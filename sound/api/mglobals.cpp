@@ -4,6 +4,8 @@
 #include "sound/output/dsound.h"
 #include "sound/output/winwave.h"
 
+#include <algorithm>
+
 namespace {
 constexpr std::array<int, soundOptionCount + 1> optionDefaults = {
     0,     // unused
@@ -46,5 +48,15 @@ std::array<PlayingSong*, maxSongs> playing_songs{};
 int channels_opened_for_song = 0;
 int device_initialised = 0;
 int player_initialised = 0;
+int render_active = 0;
 int device_port = -1, device_irq = -1, device_dma = -1, device_card_type = -1;
 ErrorReportHook error_report_hook = nullptr;
+
+int background_voices_for(const Module* module, int channels) {
+    if (module->play_mode != playModeImpulse || !(module->flags & moduleInstrumentMode)) return 0;
+    for (int k = 0; k < module->instrument_count; ++k) {
+        const Instrument* ins = module->instruments ? module->instruments[k] : nullptr;
+        if (ins && ins->used && ins->new_note_action != 0) return std::clamp(64 - channels, 0, maxBackgroundVoices);
+    }
+    return 0;
+}

@@ -69,6 +69,15 @@ extern int channels_opened_for_song;
 extern int device_initialised;
 extern int player_initialised;
 
+// 1 while a module is open for rendering (render.h): the mixer and the player
+// are the rendering's, and no device may open.
+extern int render_active;
+
+// Voices for the notes that an Impulse Tracker song's instruments let sound on
+// under the next note: as many as make up the 64 the tracker mixes beside the
+// song's channels; none when every instrument cuts its note.
+int background_voices_for(const Module* module, int channels);
+
 // Hardware overrides written into the chosen device before it opens (-1: none).
 extern int device_port, device_irq, device_dma, device_card_type;
 

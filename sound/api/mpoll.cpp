@@ -1,6 +1,7 @@
 // The polling thread and the poll routine.
 #include "sound/api/mpoll.h"
 
+#include "platform/hostpoll.h"
 #include "platform/platform.h"
 #include "sound/api/errors.h"
 #include "sound/player/gmplayer.h"
@@ -17,6 +18,11 @@ std::atomic<int> poll_stop_request{0};
 namespace {
 
 ThreadHandle* playThread = nullptr;
+int hostPolling = 0; // a host without threads calls pollFromHost in the thread's place
+
+void pollFromHost() {
+    poll_music();
+}
 
 void playThreadBody(void*) {
     threadRaisePriority();
@@ -35,10 +41,16 @@ void create_library_lock() {
 }
 
 int start_play_thread(uint32_t sleepMs) {
-    if (playThread) return errDeviceBusy;
+    if (playThread || hostPolling) return errDeviceBusy;
     poll_sleep_ms.store(std::max<uint32_t>(sleepMs, 1));
     poll_stop_request.store(0);
     create_library_lock();
+    if (!hostHasThreads()) {
+        // One thread only (a web page): the host polls at the same pace from its own waits.
+        hostPollStart(pollFromHost, poll_sleep_ms.load());
+        hostPolling = 1;
+        return errOK;
+    }
     playThread = threadStart(playThreadBody, nullptr);
     if (!playThread) {
         virez_report("StartPlayThread: Couldn't create player thread!");
@@ -48,6 +60,11 @@ int start_play_thread(uint32_t sleepMs) {
 }
 
 int stop_play_thread() {
+    if (hostPolling) {
+        hostPollStop();
+        hostPolling = 0;
+        return errOK;
+    }
     if (!playThread) return errOK;
     poll_stop_request.store(1);
     const uint32_t step = std::max<uint32_t>(poll_sleep_ms.load() / 2, 1);
@@ -59,7 +76,7 @@ int stop_play_thread() {
 }
 
 int play_thread_running() {
-    return playThread ? 1 : 0;
+    return playThread || hostPolling ? 1 : 0;
 }
 
 int poll_music() {

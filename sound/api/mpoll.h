@@ -24,7 +24,8 @@ void create_library_lock();
 
 // Starts the polling thread with sleepMs between polls (at least 1 ms: a
 // zero sleep would spin). A thread that cannot start goes to the error-report
-// hook. Returns an error code.
+// hook. On a host without threads the host polls instead, at the same pace
+// (platform/hostpoll.h). Returns an error code.
 int start_play_thread(uint32_t sleepMs);
 
 // Asks the thread to end and waits, in steps of half its sleep, until it has
@@ -32,7 +33,7 @@ int start_play_thread(uint32_t sleepMs);
 // the library lock (the thread needs it to finish its poll).
 int stop_play_thread();
 
-// 1 while a polling thread exists.
+// 1 while a polling thread exists (or the host polls in its place).
 int play_thread_running();
 
 // One poll: device beginPoll, then play and player ticks for as long as the

@@ -50,18 +50,6 @@ int loadModule(const char* fileName, Module** module) {
 
 // --- songs -----------------------------------------------------------------------------------
 
-// Voices for the notes that an Impulse Tracker song's instruments let sound on
-// under the next note: as many as make up the 64 the tracker mixes; none when
-// every instrument cuts its note.
-int backgroundVoicesFor(const Module* module, int channels) {
-    if (module->play_mode != playModeImpulse || !(module->flags & moduleInstrumentMode)) return 0;
-    for (int k = 0; k < module->instrument_count; ++k) {
-        const Instrument* ins = module->instruments ? module->instruments[k] : nullptr;
-        if (ins && ins->used && ins->new_note_action != 0) return std::clamp(64 - channels, 0, maxBackgroundVoices);
-    }
-    return 0;
-}
-
 int playSong(Module* module, int channelCount, int start, int end, int restart, int loop, int* song) {
     if (!module) return errInvalidArguments;
     const int count = channelCount > 0 ? channelCount : module->channel_count;
@@ -73,7 +61,7 @@ int playSong(Module* module, int channelCount, int start, int end, int restart, 
     // Background voices only come with channels opened for the song: channels the
     // program opened itself are its to share out.
     const bool opened = channels_open == 0;
-    const int background = opened ? backgroundVoicesFor(module, count) : 0;
+    const int background = opened ? background_voices_for(module, count) : 0;
     if (opened) {
         if (int err = virez_open_channels(count + background)) return err;
     }

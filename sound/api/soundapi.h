@@ -1,9 +1,10 @@
-// api/: the programming interface and what stands behind it. soundapi is the
-// one way in for programs; mglobals holds the library's options and tables,
-// mpoll the polling thread and the library lock, virez the internal start-up
-// and the fatal path, errors the codes every routine returns.
+// api/: the programming interface and what stands behind it. soundapi and
+// render are the ways in for programs; mglobals holds the library's options
+// and tables, mpoll the polling thread and the library lock, virez the
+// internal start-up and the fatal path, errors the codes every routine returns.
 //
-// The sound library's programming interface: the one way in for programs.
+// The sound library's programming interface for playing through its own
+// sound devices (render.h renders into the program's buffers instead).
 //
 // Calls that only succeed or fail return 1 or 0 (the reason is then kept as
 // the last error, sound_get_last_error); calls that create something return

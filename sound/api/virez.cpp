@@ -66,7 +66,8 @@ int virez_detect_device(int* number) {
 int virez_init_device() {
     create_library_lock();
     LibraryLock held;
-    if (device_initialised) return errDeviceBusy;
+    // The mixer and the player serve one master: a device, or a rendering.
+    if (device_initialised || render_active) return errDeviceBusy;
     if (soundOptions[optForceNoSound]) chosen_device_number = 2;
     int number = chosen_device_number;
     if (number == -1) {

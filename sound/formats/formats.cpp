@@ -1,6 +1,10 @@
 #include "sound/formats/formats.h"
 
 #include "sound/api/errors.h"
+#include "sound/formats/loadit.h"
+#include "sound/formats/loadmod.h"
+#include "sound/formats/loads3m.h"
+#include "sound/formats/loadxm.h"
 #include "sound/sys/file.h"
 #include "sound/sys/mmem.h"
 
@@ -79,6 +83,12 @@ int read_module_file(const char* fileName, std::span<const ModuleFormat* const> 
     return code;
 }
 
+const ModuleFormat* recognise_module_image(std::span<const ModuleFormat* const> formats,
+                                           const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr) return nullptr;
+    return recognise(formats, data, size);
+}
+
 void free_module_file(ModuleFile* file) {
     if (file->data != nullptr) mem_free(file->data);
     file->data = nullptr;
@@ -95,4 +105,25 @@ int load_format_file(const ModuleFormat& format, const char* fileName, int addSa
         code = format.load_memory(file.data, file.size, addSamplesToDevice, callback, moduleOut);
     free_module_file(&file);
     return code;
+}
+
+// The four formats' file loaders: the shared file reading with the format alone.
+
+int load_extended_module(const char* fileName, int addSamplesToDevice, SampleCallback callback, Module** moduleOut) {
+    return load_format_file(extendedModuleFormat, fileName, addSamplesToDevice, callback, moduleOut);
+}
+
+int load_scream_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
+                               Module** moduleOut) {
+    return load_format_file(screamTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
+}
+
+int load_impulse_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
+                                Module** moduleOut) {
+    return load_format_file(impulseTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
+}
+
+int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
+                           Module** moduleOut) {
+    return load_format_file(protrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
 }

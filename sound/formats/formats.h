@@ -12,10 +12,17 @@
 #include <cstdint>
 #include <span>
 
-// Loads a module from a file image in memory. addSamplesToDevice nonzero
-// hands every sample to currentDevice's addSample (copied; data stays null),
-// 0 keeps the data in each Sample. callback may be null. On failure nothing
-// is left allocated and *moduleOut is not written.
+// Bits of a loader's addSamplesToDevice argument.
+inline constexpr int loadToDevice = 1;   // hand every sample to currentDevice (else each keeps its data)
+inline constexpr int loadCutSamples = 2; // a file that ends inside its sample data loads with the data
+                                         // there; the module counts what was missing
+
+// Loads a module from a file image in memory. addSamplesToDevice with
+// loadToDevice hands every sample to currentDevice's addSample (copied; data
+// stays null), without it keeps the data in each Sample; with loadCutSamples
+// a sample whose data runs past the image's end ends early (see
+// sample_data_in_image). callback may be null. On failure nothing is left
+// allocated and *moduleOut is not written.
 using ImageLoader = int (*)(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
                             SampleCallback callback, Module** moduleOut);
 // As ImageLoader, from a module file of the loader's format.
@@ -62,6 +69,11 @@ struct ModuleFile {
 int read_module_file(const char* fileName, std::span<const ModuleFormat* const> formats, ModuleFile* out);
 // Frees a module file's image (the format stays named).
 void free_module_file(ModuleFile* file);
+
+// The first of the formats that recognises a file image held in memory; null
+// when none does (an image shorter than a format's signature is not its).
+const ModuleFormat* recognise_module_image(std::span<const ModuleFormat* const> formats,
+                                           const std::uint8_t* data, std::size_t size);
 
 // Loads a module file of one format: read_module_file with that format
 // alone, then its load_memory on the image. For the formats' load_file.

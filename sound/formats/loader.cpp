@@ -47,7 +47,7 @@ int alloc_zeroed_array(std::size_t count, std::size_t elementSize, void** out) {
 }
 
 int check_sample_device(int addSamplesToDevice) {
-    if (addSamplesToDevice && (currentDevice == nullptr || currentDevice->addSample == nullptr))
+    if ((addSamplesToDevice & loadToDevice) && (currentDevice == nullptr || currentDevice->addSample == nullptr))
         return errInvalidDevice;
     return errOK;
 }
@@ -132,7 +132,7 @@ void PatternBuilder::close() {
 
 int SampleSink::open(int addSamplesToDevice, SampleCallback sampleCallback, std::int64_t largest,
                      std::int64_t most) {
-    toDevice = addSamplesToDevice;
+    toDevice = addSamplesToDevice & loadToDevice;
     callback = sampleCallback;
     limit = most;
     largest = std::min(largest, limit);
@@ -158,24 +158,38 @@ int SampleSink::buffer(Sample* sample, std::uint8_t** out) {
 
 int SampleSink::finish(Sample* sample, const std::uint8_t* data) {
     if (toDevice) {
-        bool hasData = sample->type != SMP_NONE;
-        SampleDesc desc{};
-        desc.data = hasData ? const_cast<std::uint8_t*>(data) : nullptr;
-        desc.location = hasData ? 1 : 0;
-        desc.type = sample->type;
-        desc.length = static_cast<std::uint32_t>(sample->length);
-        desc.loopMode = sample->loop_mode;
-        desc.loop1Start = static_cast<std::uint32_t>(sample->loop1_start);
-        desc.loop1End = static_cast<std::uint32_t>(sample->loop1_end);
-        desc.loop1Type = sample->loop1_type;
-        desc.loop2Start = static_cast<std::uint32_t>(sample->loop2_start);
-        desc.loop2End = static_cast<std::uint32_t>(sample->loop2_end);
-        desc.loop2Type = sample->loop2_type;
+        const SampleDesc desc = sampleDescOf(*sample, data);
         std::uint32_t handle = 0;
         if (int code = currentDevice->addSample(&desc, 1, &handle); code != errOK) return code;
         sample->device_handle = static_cast<int>(handle);
     }
     if (callback != nullptr) return callback(sample);
+    return errOK;
+}
+
+int sample_data_in_image(const ImageReader& in, Module* module, Sample* sample, int allowCut) {
+    if (sample->type == SMP_NONE || sample->length <= 0) return errOK;
+    const std::int64_t offset = sample->file_offset, length = sample->length;
+    const std::int64_t there = std::clamp<std::int64_t>(in.size - offset, 0, length);
+    if (there == length) return errOK;
+    if (!allowCut) return errEndOfFile;
+    // Whole frames only; loops end where the data does, and a loop with nothing left is none.
+    const std::int64_t kept = sample->type == SMP_16BIT_MONO ? there & ~std::int64_t{1} : there;
+    module->samples_cut++;
+    module->sample_bytes_missing += length - kept;
+    sample->length = static_cast<int>(kept);
+    const auto clip = [kept](int& start, int& end, LoopType& type) {
+        end = static_cast<int>(std::min<std::int64_t>(end, kept));
+        if (start >= end) {
+            start = end = 0;
+            type = LOOP_NONE;
+        }
+    };
+    clip(sample->loop1_start, sample->loop1_end, sample->loop1_type);
+    clip(sample->loop2_start, sample->loop2_end, sample->loop2_type);
+    if (sample->loop1_type == LOOP_NONE && sample->loop2_type == LOOP_NONE)
+        sample->loop_mode = static_cast<LoopMode>(sample->loop_mode & ~1); // the pair's member that does not loop
+    if (kept == 0) sample->type = SMP_NONE;
     return errOK;
 }
 

@@ -150,6 +150,13 @@ struct PatternBuilder {
     }
 };
 
+// Checks that the image holds the whole of a sample's data (its length bytes
+// from its file_offset). When it does not, allowCut nonzero shortens the
+// sample to the whole frames that are there (its loops kept inside them; a
+// sample left with nothing has type 0) and counts the cut in the module;
+// allowCut 0 makes it errEndOfFile.
+int sample_data_in_image(const ImageReader& in, Module* module, Sample* sample, int allowCut);
+
 // Where sample data goes: into each sample's own block, or through one
 // scratch buffer to the sound device (currentDevice), which copies it.
 struct SampleSink {

@@ -35,6 +35,13 @@ constexpr std::uint16_t flagInstruments = 0x04;
 constexpr std::uint16_t flagLinearSlides = 0x08;
 // Initial channel volumes, 0..64, one byte for each of 64 channels.
 constexpr int channelVolumesAt = 128;
+// The song message: the header's "special" word says one is attached, and
+// where it lies and how long it is (at most 8000 bytes, as the tracker keeps).
+constexpr int specialAt = 46;
+constexpr std::uint16_t specialMessage = 0x01;
+constexpr int messageLengthAt = 54;
+constexpr int messageOffsetAt = 56;
+constexpr std::int64_t maxMessageBytes = 8000;
 // Channel panning bytes: 0..64, 100 surround, bit 7 set for a switched-off channel.
 constexpr std::uint8_t panningSurround = 100;
 constexpr std::uint8_t channelOff = 0x80;
@@ -272,6 +279,25 @@ struct ItLoader {
             conversion.enabled[static_cast<std::size_t>(c)] = c < maxModuleChannels && !(panning & channelOff);
         }
         conversion.instrumentLimit = module->instrument_count;
+        return readMessage();
+    }
+
+    // The song message, when the header says one is attached: its lines end
+    // in carriage returns in the file and in line feeds here. A message the
+    // file does not hold is left out; it is no reason to refuse the song.
+    int readMessage() {
+        if (!(read_u16le(header + specialAt) & specialMessage)) return errOK;
+        const std::int64_t length = std::min<std::int64_t>(read_u16le(header + messageLengthAt), maxMessageBytes);
+        const std::uint8_t* text = nullptr;
+        if (length == 0 || in.at(read_u32le(header + messageOffsetAt), length, &text) != errOK) return errOK;
+        void* memory = nullptr;
+        if (int code = mem_alloc(static_cast<std::size_t>(length) + 1, &memory); code != errOK) return code;
+        char* message = static_cast<char*>(memory);
+        std::int64_t n = 0;
+        for (; n < length && text[n] != 0; ++n)
+            message[n] = text[n] == '\r' ? '\n' : static_cast<char>(text[n]);
+        message[n] = 0;
+        module->message = message;
         return errOK;
     }
 
@@ -430,16 +456,23 @@ struct ItLoader {
         if (bytes > maxSampleLength) return errInvalidInstrument;
         std::int64_t offset = read_u32le(h + 72);
         std::int64_t available = std::max<std::int64_t>(in.size - offset, 0);
-        // Plain data must all be there (a stereo sample's left channel comes
-        // first and is the one played).
-        if ((flags & sampleCompressed) ? bytes > compressionRatio * available : bytes > available)
+        const bool compressed = (flags & sampleCompressed) != 0;
+        // Compressed data must be able to make the sample (a cut file's decodes
+        // as far as it goes).
+        if (compressed && bytes > compressionRatio * available && !(addToDevice & loadCutSamples))
             return errEndOfFile;
 
         setLoops(sample, h, length, frameBytes);
         sample->type = frameBytes == 2 ? SMP_16BIT_MONO : SMP_8BIT_MONO;
         sample->length = static_cast<int>(bytes);
-        sample->file_offset = static_cast<int>(offset);
-        largestLength = std::max(largestLength, bytes);
+        sample->file_offset = static_cast<int>(std::min<std::int64_t>(offset, INT_MAX));
+        // Plain data must all be there (a stereo sample's left channel comes
+        // first and is the one played), or with a cut file as much as is.
+        if (!compressed) {
+            if (int code = sample_data_in_image(in, module, sample, addToDevice & loadCutSamples); code != errOK)
+                return code;
+        }
+        largestLength = std::max<std::int64_t>(largestLength, sample->length);
         return errOK;
     }
 
@@ -615,12 +648,21 @@ struct ItLoader {
         std::size_t frames = sixteen ? bytes / 2 : bytes;
         const std::uint8_t* raw = nullptr;
         if (flags & sampleCompressed) {
-            std::int64_t available = in.size - sample->file_offset;
-            if (int code = in.at(sample->file_offset, available, &raw); code != errOK) return code;
-            if (int code = decompress_it_sample(raw, static_cast<std::size_t>(available), sixteen,
-                                                (convert & convertDelta) != 0, out, frames);
-                code != errOK)
+            std::int64_t available = std::max<std::int64_t>(in.size - sample->file_offset, 0);
+            if (int code = in.at(std::min<std::int64_t>(sample->file_offset, in.size), available, &raw); code != errOK)
                 return code;
+            std::size_t decoded = 0;
+            int code = decompress_it_sample(raw, static_cast<std::size_t>(available), sixteen,
+                                            (convert & convertDelta) != 0, out, frames, &decoded);
+            if (code == errEndOfFile && (addToDevice & loadCutSamples)) {
+                // A cut file: the frames it could not make are silent (0 before the conversion below).
+                const std::size_t frameBytes = sixteen ? 2 : 1;
+                std::memset(out + decoded * frameBytes, 0, (frames - decoded) * frameBytes);
+                module->samples_cut++;
+                module->sample_bytes_missing += static_cast<std::int64_t>((frames - decoded) * frameBytes);
+                code = errOK;
+            }
+            if (code != errOK) return code;
             convert = convertSigned; // decoded values are always signed
         } else {
             if (int code = in.at(sample->file_offset, sample->length, &raw); code != errOK) return code;
@@ -676,12 +718,14 @@ struct ItLoader {
 } // namespace
 
 int decompress_it_sample(const std::uint8_t* data, std::size_t size, bool sixteenBit, bool it215,
-                         std::uint8_t* out, std::size_t frames) {
+                         std::uint8_t* out, std::size_t frames, std::size_t* framesDone) {
     // Every block holds up to 32768 bytes of decoded data and starts afresh.
     const std::size_t blockFrames = sixteenBit ? 0x4000 : 0x8000;
     const std::size_t frameBytes = sixteenBit ? 2 : 1;
     std::size_t pos = 0;
-    for (std::size_t done = 0; done < frames;) {
+    std::size_t ignored = 0;
+    std::size_t& done = framesDone ? *framesDone : ignored;
+    for (done = 0; done < frames;) {
         if (size - pos < 2) return errEndOfFile;
         std::size_t blockBytes = read_u16le(data + pos);
         pos += 2;
@@ -696,21 +740,5 @@ int decompress_it_sample(const std::uint8_t* data, std::size_t size, bool sixtee
     return errOK;
 }
 
-int load_impulse_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                       SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<ItLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_impulse_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                                Module** moduleOut) {
-    return load_format_file(impulseTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat impulseTrackerFormat = {
-    .name = "IT",
-    .play_mode = playModeImpulse,
-    .signature_bytes = signatureBytes,
-    .recognise = isImpulseTracker,
-    .load_memory = load_impulse_tracker_module_memory,
-    .load_file = load_impulse_tracker_module,
-};
+const ModuleFormat impulseTrackerFormat = {.name = "IT", .play_mode = playModeImpulse, .signature_bytes = signatureBytes,
+    .recognise = isImpulseTracker, .load_memory = run_image_loader<ItLoader>, .load_file = load_impulse_tracker_module};

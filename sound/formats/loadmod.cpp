@@ -305,6 +305,10 @@ struct ModLoader {
     }
 
     int readSampleData(std::int64_t largest) {
+        // A file cut short keeps what it has of each sample (a whole file reads them as they come).
+        for (int k = 0; (addToDevice & loadCutSamples) && k < module->sample_count; k++)
+            if (module->samples[k] != nullptr)
+                if (int code = sample_data_in_image(in, module, module->samples[k], 1); code != errOK) return code;
         if (int code = sink.open(addToDevice, callback, largest, in.size); code != errOK) return code;
         return sink.fill(module, [this](int, const Sample* sample, std::uint8_t* data) {
             const std::uint8_t* raw = nullptr;
@@ -353,21 +357,5 @@ int protracker_channels(const std::uint8_t* s) {
     return channels <= maxModuleChannels ? channels : 0;
 }
 
-int load_protracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                  SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<ModLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                           Module** moduleOut) {
-    return load_format_file(protrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat protrackerFormat = {
-    .name = "MOD",
-    .play_mode = playModeProtracker,
-    .signature_bytes = headerBytes,
-    .recognise = isProtracker,
-    .load_memory = load_protracker_module_memory,
-    .load_file = load_protracker_module,
-};
+const ModuleFormat protrackerFormat = {.name = "MOD", .play_mode = playModeProtracker, .signature_bytes = headerBytes,
+    .recognise = isProtracker, .load_memory = run_image_loader<ModLoader>, .load_file = load_protracker_module};

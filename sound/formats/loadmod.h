@@ -18,10 +18,6 @@
 int load_protracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
                            Module** moduleOut);
 
-// As load_protracker_module, from a file image already in memory.
-int load_protracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                  SampleCallback callback, Module** moduleOut);
-
 // Channel count named by the 4 signature bytes at offset 1080; 0 when they
 // name none (a 15-sample Soundtracker file, or not a Protracker file at all).
 int protracker_channels(const std::uint8_t* signature);

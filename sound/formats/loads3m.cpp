@@ -297,8 +297,8 @@ struct S3mLoader {
         sample->loop1_end = static_cast<int>(loopEnd * frameBytes);
         std::int64_t memorySegment = static_cast<std::int64_t>(h[13]) << 16 | read_u16le(h + 14);
         sample->file_offset = static_cast<int>(memorySegment * 16);
-        const std::uint8_t* data = nullptr;
-        if (int code = in.at(sample->file_offset, sample->length, &data); code != errOK) return code;
+        if (int code = sample_data_in_image(in, module, sample, addToDevice & loadCutSamples); code != errOK)
+            return code;
         *largest = std::max<std::int64_t>(*largest, sample->length);
         return errOK;
     }
@@ -364,21 +364,5 @@ struct S3mLoader {
 
 } // namespace
 
-int load_scream_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                      SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<S3mLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_scream_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                               Module** moduleOut) {
-    return load_format_file(screamTrackerFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat screamTrackerFormat = {
-    .name = "S3M",
-    .play_mode = playModeScreamTracker3,
-    .signature_bytes = signatureBytes,
-    .recognise = isScreamTracker,
-    .load_memory = load_scream_tracker_module_memory,
-    .load_file = load_scream_tracker_module,
-};
+const ModuleFormat screamTrackerFormat = {.name = "S3M", .play_mode = playModeScreamTracker3, .signature_bytes = signatureBytes,
+    .recognise = isScreamTracker, .load_memory = run_image_loader<S3mLoader>, .load_file = load_scream_tracker_module};

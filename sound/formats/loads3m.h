@@ -14,7 +14,3 @@
 // allocated and *moduleOut is not written.
 int load_scream_tracker_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
                                Module** moduleOut);
-
-// As load_scream_tracker_module, from a file image already in memory.
-int load_scream_tracker_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                      SampleCallback callback, Module** moduleOut);

@@ -405,6 +405,11 @@ struct XmLoader {
         const std::uint8_t* block = nullptr;
         std::int64_t start = in.pos;
         bool inFile = number < fileInstruments;
+        // A file cut inside the sample data before this instrument lacks it altogether.
+        if (inFile && (addToDevice & loadCutSamples) && in.pos >= in.size) {
+            inFile = false;
+            module->instruments_missing++;
+        }
         int fileSamples = 0;
         int slotsFromFile = 0;
         if (inFile) {
@@ -519,6 +524,9 @@ struct XmLoader {
     }
 
     int readSampleData() {
+        // A file cut short keeps what it has of each sample (a whole file reads them as they come).
+        for (int k = 0; (addToDevice & loadCutSamples) && k < module->sample_count; k++)
+            if (int code = sample_data_in_image(in, module, module->samples[k], 1); code != errOK) return code;
         // No sample can hold more than the whole file.
         if (int code = sink.open(addToDevice, callback, largestLength, in.size); code != errOK) return code;
         for (int k = 0; k < module->sample_count; k++)
@@ -549,21 +557,5 @@ struct XmLoader {
 
 } // namespace
 
-int load_extended_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                SampleCallback callback, Module** moduleOut) {
-    return run_image_loader<XmLoader>(data, size, addSamplesToDevice, callback, moduleOut);
-}
-
-int load_extended_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
-                         Module** moduleOut) {
-    return load_format_file(extendedModuleFormat, fileName, addSamplesToDevice, callback, moduleOut);
-}
-
-const ModuleFormat extendedModuleFormat = {
-    .name = "XM",
-    .play_mode = playModeExtended,
-    .signature_bytes = signatureBytes,
-    .recognise = isExtendedModule,
-    .load_memory = load_extended_module_memory,
-    .load_file = load_extended_module,
-};
+const ModuleFormat extendedModuleFormat = {.name = "XM", .play_mode = playModeExtended, .signature_bytes = signatureBytes,
+    .recognise = isExtendedModule, .load_memory = run_image_loader<XmLoader>, .load_file = load_extended_module};

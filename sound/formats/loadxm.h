@@ -13,7 +13,3 @@
 // left allocated and *moduleOut is not written.
 int load_extended_module(const char* fileName, int addSamplesToDevice, SampleCallback callback,
                          Module** moduleOut);
-
-// As load_extended_module, from a file image already in memory.
-int load_extended_module_memory(const std::uint8_t* data, std::size_t size, int addSamplesToDevice,
-                                SampleCallback callback, Module** moduleOut);

@@ -35,6 +35,7 @@ int free_module(Module* module, const SoundDevice* device) {
     freeBlock(first, module->panning);
     freeBlock(first, module->orders);
     freeBlock(first, module->channel_volumes);
+    freeBlock(first, module->message);
     if (module->instruments != nullptr) {
         for (int i = 0; i < module->instrument_count; i++) {
             Instrument* instrument = module->instruments[i];

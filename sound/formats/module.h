@@ -229,6 +229,15 @@ struct Module {
     // Impulse Tracker: each of the 64 channels' initial channel volume, 0..64;
     // null = 64 for every channel.
     std::uint8_t* channel_volumes;
+    // The song message the file carries (Impulse Tracker), lines ended by
+    // '\n', NUL-ended; null = none.
+    char* message;
+    // What a file that ends inside its sample data lacked, when it was loaded
+    // all the same: samples that end early (or are empty), instruments whose
+    // description lay past the end, and the bytes of sample data missing.
+    int samples_cut;
+    int instruments_missing;
+    std::int64_t sample_bytes_missing;
 };
 
 struct SoundDevice;

@@ -64,6 +64,7 @@ void buildVolumeTables() {
 
 const MixRoutineEntry* selectRoutineTable() {
     const bool mono = !stereoOutput();
+    if (mixer.interpolating && (mixer.mixMode & MIX_CUBIC)) return mono ? mixTableMonoCubic : mixTableStereoCubic;
     if (mixer.interpolating) return mono ? mixTableMonoInterpolating : mixTableStereoInterpolating;
     if (mixer.integerMixing) return mono ? mixTableMonoInteger : mixTableStereoInteger;
     return mono ? mixTableMonoFloat : mixTableStereoFloat;
@@ -240,6 +241,7 @@ int mixerInit(uint32_t mixRate, uint32_t mixMode) {
     if (mixRate == 0 || mixRate > maxMixRate) return errInvalidArguments;
     // Also frees whatever an earlier, failed set-up left allocated.
     mixerClose();
+    if (mixMode & MIX_CUBIC) mixMode |= MIX_INTERPOLATE;
     if (mixMode & MIX_INTERPOLATE) {
         // The interpolating routines exist only in float form.
         mixMode = (mixMode & ~MIX_INTEGER) | MIX_FLOAT;

@@ -24,6 +24,7 @@ inline constexpr uint32_t MIX_STEREO = 0x10;      // two output channels, left t
 inline constexpr uint32_t MIX_FLOAT = 0x20;       // mixing buffer holds floats
 inline constexpr uint32_t MIX_INTEGER = 0x40;     // mixing buffer holds int32, volumes through tables
 inline constexpr uint32_t MIX_INTERPOLATE = 0x80; // linear interpolation, ramping, click removal
+inline constexpr uint32_t MIX_CUBIC = 0x100;      // as MIX_INTERPOLATE, with a four-point spline for the line
 
 // Volume and panning ranges.
 inline constexpr int32_t MIXER_MAX_VOLUME = 64;
@@ -187,6 +188,11 @@ int mixerInit(uint32_t mixRate, uint32_t mixMode);
 int mixerClose();
 // Renders frameCount output frames in the output format into destination.
 int mixData(uint32_t frameCount, void* destination);
+// Moves every channel on by frameCount output frames exactly as mixData would
+// (positions, loops, volume ramps, fade-outs), without making the sound. The
+// output filter's history is left as it was: the next two frames mixed are
+// filtered against it.
+int skipData(uint32_t frameCount);
 // Links node first (position 0) or last (position 1) in the post-processor list.
 int addPostProcessor(PostProcessor* node, uint32_t position, void* userData);
 // Unlinks node from the post-processor list.

@@ -8,11 +8,7 @@
 
 namespace {
 
-struct History {
-    int32_t i1[2] = {}, i2[2] = {}; // integer buffers: x[n-1], x[n-2] per side
-    float f1[2] = {}, f2[2] = {};   // float buffers
-};
-History history;
+OutputFilterHistory history;
 
 // 0 none, 1 light, 2 strong; the automatic mode filters lightly unless interpolating.
 int activeFilter() {
@@ -177,3 +173,11 @@ template <uint32_t Sides> void filterFloat(void* buffer, uint32_t frames, void*)
 
 PostProcessor outputFilter = {nullptr,        nullptr,      nullptr,     filterFloat<1>,
                               filterFloat<2>, filterInt<1>, filterInt<2>};
+
+OutputFilterHistory outputFilterHistory() {
+    return history;
+}
+
+void setOutputFilterHistory(const OutputFilterHistory& kept) {
+    history = kept;
+}

@@ -192,7 +192,9 @@ Run measureRun(const MixerChannel& ch, const RunContext& c, int64_t pos, int64_t
 
 // Mixes one run of the channel into dest (moved past it): volume ramps a frame
 // at a time, then whole blocks and the frames left over. A silent channel only
-// moves on (a silent fade-out copy is done). Returns the position after the run.
+// moves on (a silent fade-out copy is done), and so does every channel when
+// dest is null: its position and volume ramps go on as mixing would take them,
+// without a sound being made. Returns the position after the run.
 int64_t mixRun(MixerChannel& ch, const Run& run, const RunContext& c, int64_t pos, int64_t step, void*& dest) {
     // Every input the routines read is set here (no clearing of the whole record per run).
     MixArgs a;
@@ -201,25 +203,33 @@ int64_t mixRun(MixerChannel& ch, const Run& run, const RunContext& c, int64_t po
     a.step = int32_t(c.forward ? step : -step);
     a.dest = dest;
     a.neighbour = run.neighbour;
+    a.first = ch.data;
+    a.end = ch.data + (uint64_t(ch.length) << sampleFrameShift(ch.type));
     a.byteToFloat = mixer.byteToFloat;
     a.ulawToFloat = mixer.ulawToFloat;
     const MixRoutineEntry* e = pickMixRoutine(mixer.routineTable, ch.type, ch.panning);
     uint32_t left = run.frames;
+    const bool dry = dest == nullptr;
+    const uint32_t outValues = stereoOutput() ? 2 : 1;
     if (e) {
         while (ch.ramping && left) {
-            setRoutineVolumes(a, ch);
-            a.frames = 1;
-            e->mixFrames(a);
+            if (dry) {
+                a.position += a.step;
+            } else {
+                setRoutineVolumes(a, ch);
+                a.frames = 1;
+                e->mixFrames(a);
+            }
             advanceRamp(ch);
             --left;
         }
     }
     if (left) {
-        if (!e || (ch.leftVolume == 0 && ch.rightVolume == 0)) {
-            const uint32_t outValues = stereoOutput() ? 2 : 1;
+        const bool silent = !e || (ch.leftVolume == 0 && ch.rightVolume == 0);
+        if (silent || dry) {
             a.position += int64_t(left) * a.step;
-            a.dest = static_cast<int32_t*>(a.dest) + uint64_t(left) * outValues;
-            if (ch.status == CH_FADING) {
+            if (!dry) a.dest = static_cast<int32_t*>(a.dest) + uint64_t(left) * outValues;
+            if (silent && ch.status == CH_FADING) {
                 ch.status = CH_OFF;
                 ch.ramping = 0;
             }
@@ -445,6 +455,16 @@ void convertFloatTo8(const float* src, uint8_t* dst, uint32_t count) {
         const float c = std::min(65536.0f, std::max(-65536.0f, src[i]));
         dst[i] = uint8_t(std::clamp(int32_t(c) >> 8, -128, 127) + 128);
     }
+}
+
+int skipData(uint32_t frameCount) {
+    if (!mixer.mixBuffer) return errInvalidArguments;
+    // Channels are independent of one another, so each goes the whole way at once.
+    if (!mixer.paused && mixer.channelsOpen) {
+        for (uint32_t r = 0; r < mixer.recordCount; ++r)
+            mixChannel(r, nullptr, frameCount);
+    }
+    return errOK;
 }
 
 int mixData(uint32_t frameCount, void* destination) {

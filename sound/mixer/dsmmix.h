@@ -23,6 +23,11 @@ struct MixArgs {
     void* dest;            // next value of the mixing buffer (int32_t or float)
     uint32_t frames;       // output frames to mix
     int32_t neighbour;     // interpolation partner offset in frames (interpolating families)
+    // The sample's data from its first frame up to the end of its last: the
+    // cubic routines read a frame before and after the two they join, never
+    // outside these.
+    const uint8_t* first;
+    const uint8_t* end;
     // integer mixing
     const int32_t* leftTable;     // 8-bit volume table row of the left (or only) side
     const int32_t* rightTable;    // 8-bit volume table row of the right side
@@ -60,6 +65,8 @@ extern const MixRoutineEntry mixTableStereoInteger[27];
 extern const MixRoutineEntry mixTableStereoFloat[27];
 extern const MixRoutineEntry mixTableMonoInterpolating[27];
 extern const MixRoutineEntry mixTableStereoInterpolating[27];
+extern const MixRoutineEntry mixTableMonoCubic[27];
+extern const MixRoutineEntry mixTableStereoCubic[27];
 
 // Picks the routine entry for a sample type and panning (centre and
 // surround groups where the table has them); null when there is none.
@@ -73,7 +80,8 @@ void removeClick(uint32_t channel);
 // Copies the pending sample handle's data and loops into the channel.
 void takeOverSample(MixerChannel& ch);
 
-// Mixes one channel record for frames output frames into dest.
+// Mixes one channel record for frames output frames into dest; with dest null
+// the channel only moves on as mixing would take it.
 void mixChannel(uint32_t record, void* dest, uint32_t frames);
 
 // Converts values of the mixing buffer into the output format with clipping.
@@ -98,6 +106,37 @@ inline int32_t tableSample16(const int32_t* row, const uint8_t* p) {
     const uint32_t lo = (s & 255u) + 128u;
     const uint32_t hi = ((s >> 8) + 128u + (lo >> 8)) & 255u;
     return (row[lo & 255u] >> 8) + row[hi];
+}
+
+// The cubic families' curve: a four-point spline (Catmull-Rom) through xm1,
+// x0, x1 and x2, taken between x0 and x1 at the 16-bit fraction of pos.
+inline float spline(float xm1, float x0, float x1, float x2, int64_t pos) {
+    const float f = float(int32_t(pos & 0xffff)) * (1.0f / 65536.0f);
+    const float a = (x2 - xm1) * 0.5f + (x0 - x1) * 1.5f;
+    const float b = xm1 - x0 * 2.5f + x1 * 2.0f - x2 * 0.5f;
+    const float c = (x1 - xm1) * 0.5f;
+    return ((a * f + b) * f + c) * f + x0;
+}
+
+// Where the cubic families find the points around frame p (frames of
+// FrameBytes): the partner at the neighbour offset nb, and the frames before
+// p and after the partner, each the nearest of the two it stands beside when
+// it lies outside the sample's data (first .. end).
+struct SplineFrames {
+    const uint8_t* before; // frame before p (p itself at the data's start)
+    const uint8_t* next;   // the partner
+    const uint8_t* after;  // frame after the partner (the partner at the data's end, or with nb 0)
+};
+template <uint32_t FrameBytes>
+inline SplineFrames splineFrames(const MixArgs& a, const uint8_t* p, int64_t nb) {
+    const int64_t fb = FrameBytes;
+    const int64_t back = p - a.first, ahead = a.end - p; // bytes of data before p, and from p on
+    const int64_t afterAt = (nb + 1) * fb;
+    SplineFrames s;
+    s.before = back >= fb ? p - fb : p;
+    s.next = p + nb * fb;
+    s.after = nb != 0 && afterAt + fb <= ahead && -afterAt <= back ? p + afterAt : s.next;
+    return s;
 }
 
 // Linear interpolation of the interpolating families: (x0 x (65536 - f) + x1 x f)

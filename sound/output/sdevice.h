@@ -142,3 +142,23 @@ inline SoundDevice makeSoundDevice(const char* name, const char* const* cardName
     d.play = ops.play;
     return d;
 }
+
+// The description addSample takes for a module's sample whose data is at data
+// (the sample's own, or a loader's buffer); a sample without data (type 0)
+// is described with none.
+inline SampleDesc sampleDescOf(const Sample& sample, const uint8_t* data) {
+    const bool hasData = sample.type != SMP_NONE;
+    SampleDesc desc{};
+    desc.data = hasData ? const_cast<uint8_t*>(data) : nullptr;
+    desc.location = hasData ? 1 : 0;
+    desc.type = sample.type;
+    desc.length = static_cast<uint32_t>(sample.length);
+    desc.loopMode = sample.loop_mode;
+    desc.loop1Start = static_cast<uint32_t>(sample.loop1_start);
+    desc.loop1End = static_cast<uint32_t>(sample.loop1_end);
+    desc.loop1Type = sample.loop1_type;
+    desc.loop2Start = static_cast<uint32_t>(sample.loop2_start);
+    desc.loop2End = static_cast<uint32_t>(sample.loop2_end);
+    desc.loop2Type = sample.loop2_type;
+    return desc;
+}

@@ -491,24 +491,42 @@ struct Slot {
     CommandHandler handler;
 };
 
-// A command table from its filled slots; every other command does nothing.
-// The tables are built as constants, so a command given twice stops the
+// A command table: the slots of base (none by default) and the filled slots
+// given; every other command does nothing. The tables are built as constants,
+// so a command given twice (or one the base fills already) stops the
 // compilation, and so does one outside the numbering.
-template <std::size_t N> constexpr CommandTable tableOf(const Slot (&slots)[N]) {
-    CommandTable table{};
-    table.fill(none);
-    std::array<bool, commandCount> given{};
+template <std::size_t N> constexpr CommandTable tableOf(const CommandTable& base, const Slot (&slots)[N]) {
+    CommandTable table = base;
     for (const Slot& slot : slots) {
-        if (given[slot.command]) throw "a command is given twice";
-        given[slot.command] = true;
+        if (table[slot.command] != none) throw "a command is given twice";
         table[slot.command] = slot.handler;
     }
     return table;
 }
 
-// The handlers of each play mode, on the row tick and on the others.
+constexpr CommandTable noCommands = [] {
+    CommandTable table{};
+    table.fill(none);
+    return table;
+}();
+
+// A command table: the slots of base, some of its filled ones given other
+// handlers (a play mode that does a shared command its own way). Replacing
+// an empty slot stops the compilation: that is a new command, for tableOf.
+template <std::size_t N> constexpr CommandTable replacing(const CommandTable& base, const Slot (&slots)[N]) {
+    CommandTable table = base;
+    for (const Slot& slot : slots) {
+        if (table[slot.command] == none) throw "only a filled slot is replaced";
+        table[slot.command] = slot.handler;
+    }
+    return table;
+}
+
+// The handlers of each play mode, on the row tick and on the others. The
+// shared tables hold what every play mode does; each mode adds to them or
+// does some of them its own way, and Impulse Tracker builds on Scream Tracker 3.
 // clang-format off
-constexpr CommandTable protrackerRow = tableOf({
+constexpr CommandTable sharedRow = tableOf(noCommands, {
     {cmdTonePorta,            portaSetup},
     {cmdTonePortaVolumeSlide, portaSetup},
     {cmdSetPanning,           setPanning},
@@ -522,54 +540,15 @@ constexpr CommandTable protrackerRow = tableOf({
     {cmdFinePortaDown,        finePortaDown},
     {cmdPatternLoop,          patternLoop},
     {cmdCoarsePanning,        coarsePanning},
-    {cmdRetrigger,            protrackerRetrigRow},
-    {cmdFineVolumeUp,         fineVolumeUp},
-    {cmdFineVolumeDown,       fineVolumeDown},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            delaySetup},
-    {cmdPatternDelay,         patternDelay},
-    {cmdSync,                 sync},
-});
-constexpr CommandTable protrackerTick = tableOf({
-    {cmdArpeggio,             arpeggio},
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            tonePorta},
-    {cmdVibrato,              vibrato},
-    {cmdTonePortaVolumeSlide, slidePorta},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdVolumeSlide,          volumeSlide},
-    {cmdRetrigger,            protrackerRetrigTick},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            noteDelay},
-});
-constexpr CommandTable extendedRow = tableOf({
-    {cmdTonePorta,            portaSetup},
-    {cmdTonePortaVolumeSlide, portaSetup},
-    {cmdSetPanning,           setPanning},
-    {cmdSampleOffset,         sampleOffset},
-    {cmdPositionJump,         extendedJump},
-    {cmdSetVolume,            setVolume},
-    {cmdPatternBreak,         extendedBreak},
-    {cmdSetSpeed,             setSpeed},
-    {cmdSetTempo,             setTempo},
-    {cmdFinePortaUp,          finePortaUp},
-    {cmdFinePortaDown,        finePortaDown},
-    {cmdPatternLoop,          extendedLoop},
-    {cmdCoarsePanning,        coarsePanning},
     {cmdRetrigger,            retrigReset},
     {cmdFineVolumeUp,         fineVolumeUp},
     {cmdFineVolumeDown,       fineVolumeDown},
     {cmdNoteCut,              noteCut},
     {cmdNoteDelay,            delaySetup},
     {cmdPatternDelay,         patternDelay},
-    {cmdGlobalVolume,         globalVolume},
-    {cmdMultiRetrigger,       retrigReset},
     {cmdSync,                 sync},
-    {cmdExtraFinePortaUp,     extraFinePortaUp},
-    {cmdExtraFinePortaDown,   extraFinePortaDown},
 });
-constexpr CommandTable extendedTick = tableOf({
+constexpr CommandTable sharedTick = tableOf(noCommands, {
     {cmdArpeggio,             arpeggio},
     {cmdPortaUp,              slideUp},
     {cmdPortaDown,            slideDown},
@@ -581,96 +560,48 @@ constexpr CommandTable extendedTick = tableOf({
     {cmdRetrigger,            retrigger},
     {cmdNoteCut,              noteCut},
     {cmdNoteDelay,            noteDelay},
+});
+constexpr CommandTable protrackerRow = replacing(sharedRow, {
+    {cmdRetrigger,            protrackerRetrigRow},
+});
+constexpr CommandTable protrackerTick = replacing(sharedTick, {
+    {cmdRetrigger,            protrackerRetrigTick},
+});
+constexpr CommandTable extendedRow = replacing(tableOf(sharedRow, {
+    {cmdGlobalVolume,         globalVolume},
+    {cmdMultiRetrigger,       retrigReset},
+    {cmdExtraFinePortaUp,     extraFinePortaUp},
+    {cmdExtraFinePortaDown,   extraFinePortaDown},
+}), {
+    {cmdPositionJump,         extendedJump},
+    {cmdPatternBreak,         extendedBreak},
+    {cmdPatternLoop,          extendedLoop},
+});
+constexpr CommandTable extendedTick = tableOf(sharedTick, {
     {cmdGlobalVolumeSlide,    globalSlide},
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
     {cmdTremor,               extendedTremor},
 });
-constexpr CommandTable screamRow = tableOf({
+// Scream Tracker 3 slides also run on the row tick: their fine forms (an F or
+// E nibble) act there alone, and fast volume slides act there too.
+constexpr CommandTable screamRow = tableOf(sharedRow, {
     {cmdPortaUp,              slideUp},
     {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            portaSetup},
-    {cmdTonePortaVolumeSlide, portaSetup},
     {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdSetPanning,           setPanning},
-    {cmdSampleOffset,         sampleOffset},
     {cmdVolumeSlide,          volumeSlide},
-    {cmdPositionJump,         positionJump},
-    {cmdSetVolume,            setVolume},
-    {cmdPatternBreak,         patternBreak},
-    {cmdSetSpeed,             setSpeed},
-    {cmdSetTempo,             setTempo},
-    {cmdFinePortaUp,          finePortaUp},
-    {cmdFinePortaDown,        finePortaDown},
-    {cmdPatternLoop,          patternLoop},
-    {cmdCoarsePanning,        coarsePanning},
-    {cmdRetrigger,            retrigReset},
-    {cmdFineVolumeUp,         fineVolumeUp},
-    {cmdFineVolumeDown,       fineVolumeDown},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            delaySetup},
-    {cmdPatternDelay,         patternDelay},
     {cmdGlobalVolume,         globalVolume},
     {cmdMultiRetrigger,       retrigReset},
-    {cmdSync,                 sync},
 });
-constexpr CommandTable screamTick = tableOf({
-    {cmdArpeggio,             arpeggio},
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            tonePorta},
-    {cmdVibrato,              vibrato},
-    {cmdTonePortaVolumeSlide, slidePorta},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdVolumeSlide,          volumeSlide},
-    {cmdRetrigger,            retrigger},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            noteDelay},
+constexpr CommandTable screamTick = tableOf(sharedTick, {
     {cmdMultiRetrigger,       multiRetrigger},
 });
-constexpr CommandTable impulseRow = tableOf({
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            portaSetup},
-    {cmdTonePortaVolumeSlide, portaSetup},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdSetPanning,           setPanning},
-    {cmdSampleOffset,         sampleOffset},
-    {cmdVolumeSlide,          volumeSlide},
-    {cmdPositionJump,         positionJump},
-    {cmdSetVolume,            setVolume},
-    {cmdPatternBreak,         patternBreak},
-    {cmdSetSpeed,             setSpeed},
-    {cmdSetTempo,             setTempo},
-    {cmdFinePortaUp,          finePortaUp},
-    {cmdFinePortaDown,        finePortaDown},
-    {cmdPatternLoop,          patternLoop},
-    {cmdCoarsePanning,        coarsePanning},
-    {cmdRetrigger,            retrigReset},
-    {cmdFineVolumeUp,         fineVolumeUp},
-    {cmdFineVolumeDown,       fineVolumeDown},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            delaySetup},
-    {cmdPatternDelay,         patternDelay},
-    {cmdGlobalVolume,         globalVolume},
-    {cmdMultiRetrigger,       retrigReset},
-    {cmdSync,                 sync},
+constexpr CommandTable impulseRow = tableOf(screamRow, {
     {cmdSetChannelVolume,     setChannelVolume},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
 });
-constexpr CommandTable impulseTick = tableOf({
-    {cmdArpeggio,             arpeggio},
-    {cmdPortaUp,              slideUp},
-    {cmdPortaDown,            slideDown},
-    {cmdTonePorta,            tonePorta},
-    {cmdVibrato,              vibrato},
-    {cmdTonePortaVolumeSlide, slidePorta},
-    {cmdVibratoVolumeSlide,   slideVibrato},
-    {cmdVolumeSlide,          volumeSlide},
+constexpr CommandTable impulseTick = tableOf(sharedTick, {
     {cmdSetTempo,             tempoSlide},
-    {cmdRetrigger,            retrigger},
-    {cmdNoteCut,              noteCut},
-    {cmdNoteDelay,            noteDelay},
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
     {cmdChannelVolumeSlide,   channelVolumeSlide},

@@ -1386,6 +1386,11 @@ int gmp_get_status(PlayHandle* handle, SongStatus** statusOut) {
     return errOK;
 }
 
+int gmp_song_passes(const PlayHandle* handle) {
+    // Every wrap to the restart position, and every jump back, counts.
+    return handle->loop_count;
+}
+
 int gmp_set_position(PlayHandle* handle, int position) {
     if (slotOf(handle) < 0) return errInvalidArguments;
     const int length = handle->module->song_length;

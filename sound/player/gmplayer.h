@@ -187,6 +187,9 @@ int gmp_play();
 bool gmp_song_ended(const PlayHandle* handle);
 // Refreshes and returns the song's status.
 int gmp_get_status(PlayHandle* handle, SongStatus** statusOut);
+// How many times the song has come to its end so far: the player's one notion
+// of a song's end, which whoever asks where a song ends goes by.
+int gmp_song_passes(const PlayHandle* handle);
 // Moves the song to an order position.
 int gmp_set_position(PlayHandle* handle, int position);
 // Gives the song device channels for notes that Impulse Tracker instruments

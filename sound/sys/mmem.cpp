@@ -16,7 +16,8 @@ constexpr std::uint64_t headerMagic = 0x4d4d454d424c4f4bull; // "MMEMBLOK"
 constexpr std::uint64_t freedMagic = 0x4d4d454d46524545ull;  // "MMEMFREE"
 constexpr std::uint32_t guardWord = 0xfdfdfdfdu;
 
-struct BlockHeader {
+// 32 bytes on 32-bit targets too (a web page's), so the caller's pointer keeps its alignment.
+struct alignas(16) BlockHeader {
     void* base;       // what malloc returned
     std::size_t size; // bytes the caller asked for
     std::uint64_t spare;

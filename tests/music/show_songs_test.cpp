@@ -1,6 +1,7 @@
 // The show's two songs: compiled from their sources, read back by their
 // layout and by the sound library's own loader, and checked against the
 // order positions the show waits for.
+#include "sound/formats/formats.h"
 #include "sound/formats/loadxm.h"
 #include "sound/formats/module.h"
 #include "tools/mksong/song.h"
@@ -233,7 +234,7 @@ TEST_P(ShowSongs, LoadsWithTheSoundLibrarysLoader) {
     const CompiledSong& c = cachedShowSong(GetParam());
     std::vector<uint8_t> bytes = bytesOf(c.song);
     Module* module = nullptr;
-    ASSERT_EQ(load_extended_module_memory(bytes.data(), bytes.size(), 0, nullptr, &module), 0);
+    ASSERT_EQ(extendedModuleFormat.load_memory(bytes.data(), bytes.size(), 0, nullptr, &module), 0);
     ASSERT_NE(module, nullptr);
     EXPECT_EQ(module->play_mode, playModeExtended);
     EXPECT_EQ(module->song_length, int(GetParam().end_position + 1));

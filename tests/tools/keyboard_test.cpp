@@ -22,6 +22,7 @@
 #include <X11/Xutil.h>
 #endif
 
+#include "tests/private_x.h"
 #include "tests/run_program.h"
 
 namespace fs = std::filesystem;
@@ -60,27 +61,16 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
 class PlainScreen {
   public:
     explicit PlainScreen(const fs::path& folder) : folder_(folder) {
-        int number = 100 + static_cast<int>(getpid() % 400);
-        while (fs::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
-               fs::exists("/tmp/.X11-unix/X" + std::to_string(number)))
-            ++number;
-        display_ = ":" + std::to_string(number);
-        server_ = spawnProgram("/usr/bin/env", folder,
-                               {"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
-                               folder / "xvfb.out", folder / "xvfb.err");
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-        waitFor([&] { return fs::exists(socket); }, 10);
-        for (int i = 0; i < 50 && !x_; ++i) {
+        server_ = startPrivateX(folder, "1024x768x24");
+        display_ = server_.display;
+        for (int i = 0; i < 50 && !x_ && !display_.empty(); ++i) {
             x_ = XOpenDisplay(display_.c_str());
             if (!x_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
     ~PlainScreen() {
         if (x_) XCloseDisplay(x_);
-        if (server_) {
-            kill(server_, SIGTERM);
-            waitProgram(server_);
-        }
+        stopPrivateX(server_);
     }
     PlainScreen(const PlainScreen&) = delete;
     PlainScreen& operator=(const PlainScreen&) = delete;
@@ -98,11 +88,39 @@ class PlainScreen {
         return id;
     }
 
+    // Whether the visible window whose name holds text (or a window inside it) has the keyboard.
+    bool focused(const std::string& text) const {
+        const unsigned long target = window(text);
+        if (!target) return false;
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(x_, &focus, &revert);
+        while (focus != None && focus != PointerRoot) {
+            if (focus == target) return true;
+            Window rootWindow = 0, parent = 0, *children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(x_, focus, &rootWindow, &parent, &children, &count)) return false;
+            if (children) XFree(children);
+            if (parent == rootWindow) return false;
+            focus = parent;
+        }
+        return false;
+    }
+
     // Presses keys (xdotool names, e.g. "alt+a", "Escape", "Return") in the window that has the
     // keyboard, whichever it is.
     void key(const std::string& keys) const {
         xdotool({"key", "--delay", "60", keys}, folder_ / ".xdotool");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+
+    // Presses keys in the window whose name holds title once it has the keyboard; false when it
+    // does not get it within ten seconds (nothing is pressed then).
+    bool keyTo(const std::string& title, const std::string& keys) const {
+        for (int i = 0; i < 100 && !focused(title); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!focused(title)) return false;
+        key(keys);
+        return true;
     }
 
     // The colour on the screen at x, y of a window's inside.
@@ -140,7 +158,7 @@ class PlainScreen {
 
     fs::path folder_;
     std::string display_;
-    pid_t server_ = 0;
+    PrivateX server_;
     Display* x_ = nullptr;
 };
 
@@ -214,25 +232,29 @@ TEST_F(PlainXKeyboard, EveryClosedDialogGivesTheKeyboardBackAndTheMessageBoxAnsw
     ASSERT_TRUE(screen.up()) << readText(root / "xvfb.err");
     Show show(screen, root / "first", "sound.raw");
     ASSERT_TRUE(waitFor([&] { return screen.window(configTitle) != 0; }, 60)) << show.errors();
-    screen.key("alt+a");
+    ASSERT_TRUE(screen.keyTo(configTitle, "alt+a")) << "the configuration window never had the keyboard";
     ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) != 0; }, 10)) << "Alt+A opened no sound setup";
-    screen.key("alt+c"); // "Custom...": the custom quality dialog over the setup dialog
+    // "Custom...": the custom quality dialog over the setup dialog
+    ASSERT_TRUE(screen.keyTo(setupTitle, "alt+c")) << "the sound setup never had the keyboard";
     ASSERT_TRUE(waitFor([&] { return screen.window(customTitle) != 0; }, 10))
         << "Alt+C opened no custom dialog";
-    screen.key("Escape");
+    ASSERT_TRUE(screen.keyTo(customTitle, "Escape")) << "the custom dialog never had the keyboard";
     ASSERT_TRUE(waitFor([&] { return screen.window(customTitle) == 0; }, 10));
-    screen.key("Escape"); // heard by the setup dialog only if it has the keyboard again
-    EXPECT_TRUE(waitFor([&] { return screen.window(setupTitle) == 0; }, 10))
+    // Each window below takes the keyboard back by itself and answers the next key.
+    ASSERT_TRUE(screen.keyTo(setupTitle, "Escape"))
         << "the setup dialog did not get the keyboard back from the custom dialog";
-    screen.key("alt+a"); // heard by the configuration window only if it has the keyboard again
-    ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) != 0; }, 10))
+    EXPECT_TRUE(waitFor([&] { return screen.window(setupTitle) == 0; }, 10))
+        << "the setup dialog did not answer a key after the custom dialog closed";
+    ASSERT_TRUE(screen.keyTo(configTitle, "alt+a"))
         << "the configuration window did not get the keyboard back from the setup dialog";
-    screen.key("Escape");
+    ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) != 0; }, 10))
+        << "the configuration window did not answer Alt+A after the setup dialog closed";
+    ASSERT_TRUE(screen.keyTo(setupTitle, "Escape"));
     ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) == 0; }, 10));
-    screen.key("Return"); // "GO!"
+    ASSERT_TRUE(screen.keyTo(configTitle, "Return")); // "GO!"
     ASSERT_TRUE(waitFor([&] { return screen.window(showTitle) != 0; }, 30)) << "Enter did not start the show";
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    screen.key("Escape");
+    ASSERT_TRUE(screen.keyTo(showTitle, "Escape")) << "the show's window never had the keyboard";
     ASSERT_TRUE(waitFor([&] { return screen.window("User interruption") != 0; }, 20)) << show.errors();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     // Under the box the configuration window shows its own controls again, not the show's last
@@ -245,7 +267,7 @@ TEST_F(PlainXKeyboard, EveryClosedDialogGivesTheKeyboardBackAndTheMessageBoxAnsw
     ASSERT_TRUE(screen.pixel(config, 12, height - 20, log));
     EXPECT_TRUE(near(go, 212, 208, 200)) << go[0] << "," << go[1] << "," << go[2];
     EXPECT_TRUE(near(log, 255, 255, 255)) << log[0] << "," << log[1] << "," << log[2];
-    screen.key("Return");
+    ASSERT_TRUE(screen.keyTo("User interruption", "Return")) << "the message box never had the keyboard";
     EXPECT_EQ(show.end(20), 0) << "Enter did not close the message box\n" << show.errors();
 }
 
@@ -256,12 +278,12 @@ TEST_F(PlainXKeyboard, TheSoundSetupConfirmedWithOkIsThereAtTheNextStart) {
     ASSERT_TRUE(screen.up()) << readText(root / "xvfb.err");
     // "GO!", Escape once the show is on, Escape for the message box: the exit code.
     const auto goAndAbort = [&](Show& show) {
-        screen.key("Return");
+        if (!screen.keyTo(configTitle, "Return")) return -5;
         if (!waitFor([&] { return screen.window(showTitle) != 0; }, 30)) return -3;
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        screen.key("Escape");
+        if (!screen.keyTo(showTitle, "Escape")) return -6;
         if (!waitFor([&] { return screen.window("User interruption") != 0; }, 20)) return -4;
-        screen.key("Escape");
+        if (!screen.keyTo("User interruption", "Escape")) return -7;
         return show.end(20);
     };
     const auto configShown = [&] { return screen.window(configTitle) != 0; };
@@ -274,9 +296,9 @@ TEST_F(PlainXKeyboard, TheSoundSetupConfirmedWithOkIsThereAtTheNextStart) {
     {
         Show choosing(screen, root / "choosing", "sound.raw");
         ASSERT_TRUE(waitFor(configShown, 60)) << choosing.errors();
-        screen.key("alt+a");
+        ASSERT_TRUE(screen.keyTo(configTitle, "alt+a"));
         ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) != 0; }, 10));
-        screen.key("alt+o");  // the sound card list
+        ASSERT_TRUE(screen.keyTo(setupTitle, "alt+o")); // the sound card list
         screen.key("Up");     // "No Sound"
         screen.key("Return"); // OK
         ASSERT_TRUE(waitFor([&] { return screen.window(setupTitle) == 0; }, 10));

@@ -189,13 +189,21 @@ void ReferenceComparison::compareFormat(const Format& format) {
                                       (corpus / song).string()});
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(referenceLength.count(song), 1u) << "the reference summary has no line for it";
-        const double ours = static_cast<double>(readWave(wav).frames()) / rate;
-        // --info names the format and finds the same length without rendering.
+        const std::size_t frames = readWave(wav).frames();
+        const double ours = static_cast<double>(frames) / rate;
+        // --info names the format and finds the same length without rendering, as the first of
+        // the subsongs it lists; the others are songs of their own, listed with theirs.
         const auto info = fields(run(folder, {"--info", (corpus / song).string()}).out);
         EXPECT_EQ(info.count("format") ? info.at("format") : "", format.name);
+        const long long millis = static_cast<long long>(frames * 1000 / 44100);
         char rendered[32];
-        std::snprintf(rendered, sizeof rendered, "%.3f", ours);
+        std::snprintf(rendered, sizeof rendered, "%lld:%02lld.%03lld", millis / 60000, millis / 1000 % 60, millis % 1000);
         EXPECT_EQ(info.count("duration") ? info.at("duration") : "", rendered);
+        EXPECT_EQ(info.count("subsong 1") ? info.at("subsong 1") : "", std::string("order 0, ") + rendered);
+        const int subsongs = info.count("subsongs") ? std::stoi(info.at("subsongs")) : 0;
+        EXPECT_GE(subsongs, 1);
+        EXPECT_EQ(info.count("subsong " + std::to_string(subsongs)), 1u);
+        if (subsongs > 1) std::cout << song << ": " << subsongs << " subsongs\n";
 
         const double theirs = referenceLength.at(song) - referenceTail;
         const bool close = std::abs(ours - theirs) <= 0.01 * theirs;

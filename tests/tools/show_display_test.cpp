@@ -11,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "tests/private_x.h"
 #include "tests/run_program.h"
 
 namespace fs = std::filesystem;
@@ -170,20 +171,10 @@ TEST_F(ShowDisplay, LostDisplayConnectionEndsWithItsOwnCode) {
     if (std::system("command -v Xvfb >/dev/null 2>&1 && command -v xwininfo >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "needs Xvfb and xwininfo";
     const fs::path folder = workFolder("lost");
-    // A display number of our own: free of a lock file and a socket.
-    int number = 90 + static_cast<int>(getpid() % 400);
-    while (fs::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
-           fs::exists("/tmp/.X11-unix/X" + std::to_string(number)))
-        ++number;
-    const std::string display = ":" + std::to_string(number);
-    const pid_t server = spawnProgram("/usr/bin/env", folder,
-                                      {"Xvfb", display, "-screen", "0", "800x600x24", "-nolisten", "tcp"}, {},
-                                      folder / "xvfb.out", folder / "xvfb.err");
-    ASSERT_NE(server, 0);
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    for (int i = 0; i < 200 && !fs::exists(socket); ++i)
-        usleep(50'000);
-    ASSERT_TRUE(fs::exists(socket)) << readText(folder / "xvfb.err");
+    // A display of our own, whose number the server picks.
+    PrivateX x = startPrivateX(folder, "800x600x24");
+    ASSERT_FALSE(x.display.empty()) << readText(folder / "xvfb.err");
+    const std::string display = x.display;
     const fs::path out = folder / ".stdout", err = folder / ".stderr";
     const pid_t show = spawnProgram(morva, folder, {}, withoutScreen({"DISPLAY=" + display, "WAYLAND_DISPLAY"}), out, err);
     ASSERT_NE(show, 0);
@@ -194,8 +185,7 @@ TEST_F(ShowDisplay, LostDisplayConnectionEndsWithItsOwnCode) {
         shown = std::system(look.c_str()) == 0;
         if (!shown) usleep(100'000);
     }
-    kill(server, SIGKILL);
-    waitProgram(server);
+    stopPrivateX(x, SIGKILL);
     const int status = waitProgramFor(show, 30);
     ASSERT_TRUE(shown) << readText(err);
     EXPECT_EQ(status, 4) << readText(err);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +13,10 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -69,6 +74,7 @@ struct SongPattern {
     explicit SongPattern(int rowCount = 16) : rows(rowCount) {}
     int rows;
     std::map<int, SongRow> effects; // by row: an effect in channel 1
+    SongRow strike{};               // an effect beside the note on channel 0 (such as its panning)
 };
 
 inline std::vector<std::uint8_t> song(const std::vector<SongPattern>& patterns,
@@ -91,7 +97,7 @@ inline std::vector<std::uint8_t> song(const std::vector<SongPattern>& patterns,
         pattern.rows = p.rows;
         for (int r = 0; r < p.rows; ++r) {
             if (r == 0)
-                xmbuild::full(pattern.packed, 49, 1, 0, 0, 0);
+                xmbuild::full(pattern.packed, 49, 1, 0, p.strike.effect, p.strike.parameter);
             else
                 xmbuild::empty(pattern.packed);
             const auto effect = p.effects.find(r);
@@ -146,6 +152,114 @@ inline Wave parseWave(const std::string& bytes) {
 
 inline Wave readWave(const fs::path& file) {
     return parseWave(readText(file));
+}
+
+// A run on a terminal: standard input, output and error on a pseudo-terminal of width columns,
+// with keys typed at the given times (milliseconds from the start). out holds everything written
+// to the terminal; the run is ended (status -2) when it takes longer than limitSeconds.
+struct Keystroke {
+    int atMs;
+    std::string keys;
+};
+
+inline Result runOnTerminal(const fs::path& folder, const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environment, const std::vector<Keystroke>& keys,
+                            int width = 80, int limitSeconds = 30) {
+    Result result;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
+    const std::string terminal = ptsname(master);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(width);
+    ioctl(master, TIOCSWINSZ, &size);
+    std::vector<std::string> words = arguments;
+    words.insert(words.begin(), program.string());
+    std::vector<char*> argv;
+    for (std::string& a : words)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = environment;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e, name = entry.substr(0, entry.find('='));
+        bool changed = false;
+        for (const std::string& change : environment)
+            changed = changed || change.substr(0, change.find('=')) == name;
+        if (!changed) env.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = 0; fd < 3; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, terminal.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t child = 0;
+    const int error = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        close(master);
+        return result;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const auto elapsedMs = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    };
+    std::size_t typed = 0;
+    int status = 0;
+    bool exited = false;
+    for (;;) {
+        while (typed < keys.size() && elapsedMs() >= keys[typed].atMs) {
+            if (write(master, keys[typed].keys.data(), keys[typed].keys.size()) < 0) break;
+            ++typed;
+        }
+        pollfd in{master, POLLIN, 0};
+        if (poll(&in, 1, 10) > 0) {
+            char buffer[4096];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) result.out.append(buffer, static_cast<std::size_t>(n));
+            else if (exited) break; // the terminal is closed and drained
+        } else if (exited) {
+            break;
+        }
+        if (!exited && waitpid(child, &status, WNOHANG) == child) exited = true;
+        if (!exited && elapsedMs() > limitSeconds * 1000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            result.status = -2;
+            close(master);
+            return result;
+        }
+    }
+    close(master);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// The lines a terminal shows from output written to it: split at line feeds and at carriage
+// returns (a status line redrawn in place is one line each time), erase sequences dropped.
+inline std::vector<std::string> terminalLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            if (!line.empty()) out.push_back(line);
+            line.clear();
+        } else if (c == '\033' && text.compare(i, 3, "\033[K") == 0) {
+            i += 2;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) out.push_back(line);
+    return out;
 }
 
 // The fields of --info output: "key: value" lines, the last of each key.

@@ -36,29 +36,51 @@ std::string timelineLine(double seconds, int order, int row) {
 } // namespace
 
 TEST_F(Virezplay, HelpAndVersionGoToStandardOutput) {
-    Result help = run(folder, {"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: virezplay [options] FILE..."), std::string::npos);
-    for (const char* option : {"--info", "--wav", "--timeline", "--rate", "--interpolate", "--integer", "--mono",
-                               "--8bit", "--loop", "--amp", "--version"})
-        EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    Result version = run(folder, {"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "virezplay 1.0 (sound library 1.1.2)\n");
+    for (const char* asked : {"--help", "-h"}) {
+        Result help = run(folder, {asked});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find("usage: virezplay [options] FILE..."), std::string::npos);
+        for (const char* option :
+             {"--info", "--verbose", "--wav", "-o,", "--timeline", "--force", "--subsong", "--start ORDER[:ROW]",
+              "--seek SECONDS", "--end SECONDS", "--repeat N", "--rate", "--interpolation nearest|linear|cubic",
+              "--integer", "--stereo-separation PERCENT", "--mono", "--8bit", "--loop", "--amp", "--quiet", "-q,",
+              "--version", "-V,", "left and right arrows", "h lists the keys"})
+            EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    for (const char* asked : {"--version", "-V"}) {
+        Result version = run(folder, {asked});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, "virezplay 1.1 (sound library 1.1.2)\n");
+    }
 }
 
-TEST_F(Virezplay, BadCommandLinesAreRefusedWithTheReasonAndUsage) {
+// A bad command line is said in one line, followed by where to look for the right one.
+TEST_F(Virezplay, BadCommandLinesAreRefusedInOneLine) {
     writeBytes(folder / "a.xm", plainSong());
     writeBytes(folder / "b.xm", plainSong());
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "no module file given"},
         {{"--frobnicate", "a.xm"}, "unknown option --frobnicate"},
+        {{"--frobnicate=3", "a.xm"}, "unknown option --frobnicate"},
+        {{"-x", "a.xm"}, "unknown option -x"},
         {{"--rate", "1000", "a.xm"}, "bad value for --rate"},
-        {{"--rate", "44k", "a.xm"}, "bad value for --rate"},
+        {{"--rate=44k", "a.xm"}, "bad value for --rate: \"44k\""},
+        {{"-r", "5", "a.xm"}, "bad value for --rate"},
         {{"--amp", "-5", "a.xm"}, "bad value for --amp"},
+        {{"--mono=1", "a.xm"}, "--mono takes no value"},
         {{"a.xm", "--wav"}, "--wav needs a value"},
+        {{"a.xm", "-o"}, "-o needs a value"},
+        {{"--interpolation", "quintic", "a.xm"}, "bad value for --interpolation: \"quintic\" (nearest, linear or cubic)"},
+        {{"--stereo-separation", "300", "a.xm"}, "bad value for --stereo-separation"},
+        {{"--repeat", "-2", "a.xm"}, "bad value for --repeat"},
+        {{"--subsong", "0", "a.xm"}, "bad value for --subsong"},
+        {{"--start", "3:x", "a.xm"}, "bad value for --start"},
+        {{"--seek", "-4", "a.xm"}, "bad value for --seek"},
+        {{"--end", "1e3", "a.xm"}, "bad value for --end"},
+        {{"--seek", "5", "--end", "4", "a.xm"}, "--end must come after --seek"},
+        {{"--seek", "5", "--start", "1", "a.xm"}, "--start and --seek do not go together"},
         {{"--timeline", "t.txt", "a.xm"}, "--timeline goes with --wav"},
-        {{"--integer", "--interpolate", "a.xm"}, "--integer and --interpolate do not go together"},
+        {{"--integer", "--interpolation", "cubic", "a.xm"}, "--integer goes with nearest interpolation only"},
         {{"--info", "--wav", "x.wav", "a.xm"}, "--info and --wav do not go together"},
         {{"--wav", "-", "--timeline", "-", "a.xm"}, "cannot both go to standard output"},
         {{"--wav", "out.wav", "a.xm", "b.xm"}, "needs to be a folder (DIR/) or hold %s"},
@@ -66,9 +88,12 @@ TEST_F(Virezplay, BadCommandLinesAreRefusedWithTheReasonAndUsage) {
     for (const auto& [arguments, message] : cases) {
         const Result r = run(folder, arguments);
         EXPECT_EQ(r.status, 2) << message;
-        EXPECT_EQ(r.err.rfind("virezplay: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("usage:"), std::string::npos) << message;
+        const std::vector<std::string> said = lines(r.err);
+        ASSERT_EQ(said.size(), 2u) << r.err;
+        EXPECT_EQ(said[0].rfind("virezplay: ", 0), 0u) << r.err;
+        EXPECT_NE(said[0].find(message), std::string::npos) << r.err;
+        EXPECT_EQ(said[1], "try virezplay --help") << message;
+        EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(fs::exists(folder / "out.wav"));
 }
@@ -91,23 +116,31 @@ TEST_F(Virezplay, InfoDescribesEachFile) {
     EXPECT_EQ(plain.at("patterns"), "1");
     EXPECT_EQ(plain.at("instruments"), "1");
     EXPECT_EQ(plain.at("samples"), "1");
-    EXPECT_EQ(plain.at("duration"), "3.840"); // 32 rows of 0.12 s
+    EXPECT_EQ(plain.at("duration"), "0:03.840"); // 32 rows of 0.12 s
+    EXPECT_EQ(plain.at("subsongs"), "1");
+    EXPECT_EQ(plain.at("subsong 1"), "order 0, 0:03.840");
     const auto named = fields(r.out.substr(second));
     EXPECT_EQ(named.at("name"), "odd\\x07name");
     EXPECT_EQ(named.at("orders"), "3");
     EXPECT_EQ(named.at("patterns"), "3");
-    EXPECT_EQ(named.at("duration"), "2.400"); // 8 + 4 + 8 rows
-    EXPECT_EQ(lines(r.out).size(), 2 * 9 + 1u);
+    EXPECT_EQ(named.at("duration"), "0:02.400"); // 8 + 4 + 8 rows
+    EXPECT_EQ(lines(r.out).size(), 2 * 11 + 1u);
+    // With --verbose, the names of the instruments and samples too.
+    const Result verbose = run(folder, {"-i", "-v", "named.xm"});
+    const auto parts = fields(verbose.out);
+    EXPECT_EQ(parts.at("instrument 1"), "square");
+    EXPECT_EQ(parts.at("sample 1"), "sample");
+    EXPECT_EQ(parts.count("message"), 0u); // the format has none
 }
 
 TEST_F(Virezplay, FileThatDoesNotLoadIsReportedAndTheOthersStillPlay) {
     writeBytes(folder / "good.xm", plainSong());
     writeBytes(folder / "junk.xm", std::vector<std::uint8_t>(100, 0x5A));
-    std::vector<std::uint8_t> cut = plainSong();
-    cut.resize(cut.size() / 2); // the sample data ends early
-    writeBytes(folder / "cut.xm", cut);
+    std::vector<std::uint8_t> header = plainSong();
+    header.resize(200); // cut inside its header
+    writeBytes(folder / "header.xm", header);
     fs::create_directories(folder / "out");
-    const Result r = run(folder, {"--wav", "out/", "missing.xm", "good.xm", "junk.xm", "cut.xm"});
+    const Result r = run(folder, {"--wav", "out/", "missing.xm", "good.xm", "junk.xm", "header.xm"});
     EXPECT_EQ(r.status, 1);
     const std::vector<std::string> said = lines(r.err);
     ASSERT_EQ(said.size(), 3u) << r.err;
@@ -115,15 +148,45 @@ TEST_F(Virezplay, FileThatDoesNotLoadIsReportedAndTheOthersStillPlay) {
     // Which loader gets a file without a signature, and what it says, is the loaders' business.
     EXPECT_EQ(said[1].rfind("virezplay: junk.xm: ", 0), 0u);
     EXPECT_GT(said[1].size(), std::string("virezplay: junk.xm: ").size());
-    EXPECT_EQ(said[2].rfind("virezplay: cut.xm: ", 0), 0u);
+    EXPECT_EQ(said[2], "virezplay: header.xm: Unexpected end of file");
     EXPECT_EQ(readWave(folder / "out" / "good.wav").frames(), 32 * rowFrames);
     EXPECT_FALSE(fs::exists(folder / "out" / "missing.wav"));
     EXPECT_FALSE(fs::exists(folder / "out" / "junk.wav"));
+    EXPECT_FALSE(fs::exists(folder / "out" / "header.wav"));
     // --info and live play report the same way.
     const Result info = run(folder, {"--info", "junk.xm", "good.xm"});
     EXPECT_EQ(info.status, 1);
     EXPECT_EQ(info.err, said[1] + "\n");
-    EXPECT_EQ(fields(info.out).at("duration"), "3.840");
+    EXPECT_EQ(fields(info.out).at("duration"), "0:03.840");
+}
+
+// A file whose sample data ends early plays with the data that is there, and one line says what
+// was missing; a header or patterns cut short are still refused.
+TEST_F(Virezplay, AFileCutInItsSampleDataPlaysWithWhatIsThere) {
+    const std::vector<std::uint8_t> whole = plainSong();
+    // The square wave is the last 64 bytes of the file.
+    writeBytes(folder / "cut.xm", std::vector<std::uint8_t>(whole.begin(), whole.end() - 40));
+    writeBytes(folder / "empty.xm", std::vector<std::uint8_t>(whole.begin(), whole.end() - 64));
+    writeBytes(folder / "patterns.xm", std::vector<std::uint8_t>(whole.begin(), whole.begin() + 360));
+    const Result r = run(folder, {"-o", "%s.wav", "cut.xm", "empty.xm", "patterns.xm"});
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> said = lines(r.err);
+    ASSERT_EQ(said.size(), 3u) << r.err;
+    EXPECT_EQ(said[0], "virezplay: cut.xm: the file ends early (40 bytes of sample data missing, 1 sample ends "
+                       "early); the missing part is silent");
+    EXPECT_EQ(said[1], "virezplay: empty.xm: the file ends early (64 bytes of sample data missing, 1 sample ends "
+                       "early); the missing part is silent");
+    EXPECT_EQ(said[2], "virezplay: patterns.xm: Unexpected end of file");
+    EXPECT_EQ(readWave(folder / "cut.wav").frames(), 32 * rowFrames);
+    const Wave empty = readWave(folder / "empty.wav");
+    EXPECT_EQ(empty.frames(), 32 * rowFrames);
+    EXPECT_EQ(empty.data, std::string(empty.data.size(), '\0'));
+    EXPECT_FALSE(fs::exists(folder / "patterns.wav"));
+    // --info says the same, and describes the file.
+    const Result info = run(folder, {"--info", "cut.xm"});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.err, said[0] + "\n");
+    EXPECT_EQ(fields(info.out).at("duration"), "0:03.840");
 }
 
 TEST_F(Virezplay, WaveIsStereoSixteenBitAtTheRateAndAsLongAsTheSong) {
@@ -248,7 +311,8 @@ TEST_F(Virezplay, SongsEndWhereTheyComeRoundAndInfoAgreesWithTheRendering) {
         EXPECT_EQ(lines(readText(folder / (std::string(c.name) + ".tl"))).size(), c.rows) << c.name;
         const Result info = run(folder, {"--info", file});
         char expected[32];
-        std::snprintf(expected, sizeof expected, "%.3f", static_cast<double>(c.frames) / 44100);
+        const long long millis = static_cast<long long>(c.frames * 1000 / 44100);
+        std::snprintf(expected, sizeof expected, "%lld:%02lld.%03lld", millis / 60000, millis / 1000 % 60, millis % 1000);
         EXPECT_EQ(fields(info.out)["duration"], expected) << c.name;
     }
     // The break lands on row 2 of the second order.
@@ -324,12 +388,14 @@ TEST_F(Virezplay, LivePlayShowsPlainStatusLinesAndEndsWithTheSong) {
         GTEST_SKIP() << "SDL has no dummy output here: " << r.err;
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("virezplay: missing.xm: File does not exist"), std::string::npos) << r.err;
-    const std::vector<std::string> status = lines(r.out);
-    ASSERT_GE(status.size(), 1u) << r.out;
-    EXPECT_EQ(status[0].rfind("short.xm  order ", 0), 0u) << status[0];
-    EXPECT_NE(status[0].find("/2  pattern 0  row "), std::string::npos) << status[0];
-    EXPECT_NE(status[0].find("/6  speed 6  tempo 125  0:0"), std::string::npos) << status[0];
-    EXPECT_NE(status[0].find(" / 0:01"), std::string::npos) << status[0];
+    const std::vector<std::string> said = lines(r.out);
+    ASSERT_GE(said.size(), 2u) << r.out;
+    // The title, the format and the channels first; then time and position, then the name.
+    EXPECT_EQ(said[0], "short.xm: \"virezplay test\", XM, 2 channels");
+    EXPECT_EQ(said[1].rfind("0:0", 0), 0u) << said[1];
+    EXPECT_NE(said[1].find(" / 0:01.440  order "), std::string::npos) << said[1];
+    EXPECT_NE(said[1].find("/2  row "), std::string::npos) << said[1];
+    EXPECT_EQ(said[1].substr(said[1].size() - 10), "  short.xm") << said[1];
 }
 
 TEST_F(Virezplay, LivePlayWithoutSoundOutputSaysSoInOneLine) {

@@ -1,5 +1,5 @@
 // virezplay: plays module files through the sound output, renders them to WAVE files, or
-// describes them, with the Morva sound library.
+// describes them, with the Morva sound library's render interface.
 #include <cstdio>
 #include <string>
 
@@ -13,10 +13,8 @@ int main(int argc, char** argv) {
     std::string error;
     switch (parseCommandLine(argc, argv, &settings, &error)) {
     case parseHelp: std::fputs(usageText(), stdout); return 0;
-    case parseVersion:
-        std::printf("virezplay 1.0 (sound library %s)\n", sound_get_version_string());
-        return 0;
-    case parseError: std::fprintf(stderr, "virezplay: %s\n%s", error.c_str(), usageText()); return 2;
+    case parseVersion: std::printf("virezplay 1.1 (sound library %s)\n", sound_get_version_string()); return 0;
+    case parseError: std::fprintf(stderr, "virezplay: %s\ntry virezplay --help\n", error.c_str()); return 2;
     default: break;
     }
     if (settings.info) return describeFiles(settings);

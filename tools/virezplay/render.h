@@ -1,5 +1,6 @@
-// Rendering offline and describing files: the headless back end's sink output, through the
-// library's own wave device and poll, as fast as the processor allows.
+// Rendering offline and describing files: each song through the sound library's render
+// interface into a WAVE file (and its timeline), as fast as the processor allows, with a progress
+// line and a summary when standard error is a terminal; --info from the module and its subsongs.
 #pragma once
 
 #include "tools/virezplay/settings.h"

@@ -1,39 +1,43 @@
-// One song's turn through the sound library, shared by live play, rendering and --info: the
-// library opened with the command line's settings, the file loaded, the song started.
+// One file's turn through the sound library's render interface, shared by rendering, live play
+// and --info: loading it (and saying in one line what a file cut short lacked), opening it with
+// the command line's output settings, and finding where to begin (subsong, start, seek).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "sound/api/render.h"
 #include "tools/virezplay/settings.h"
 
-struct Module;
-
-struct Session {
+struct Song {
     Module* module = nullptr;
-    int song = 0; // song handle, 0 until started
+    SoundRender* render = nullptr;
+    SoundModuleInfo info{};
+    std::int64_t firstFrame = 0; // where rendering began (after --start or --seek)
 };
 
-// Starts the library on the output the back end offers, with the settings' rate, mode,
-// interpolation and amplification, and an output buffer of bufferMs (0: the library's default).
-// On failure *error holds the library's message.
-bool openLibrary(const PlayerSettings& settings, int bufferMs, std::string* error);
+// Loads file into song->module and describes it in song->info. A file whose sample data ends
+// early loads all the same, with a line on standard error that says what was missing. On
+// failure *error holds the library's message and nothing stays loaded.
+bool loadSong(const std::string& file, Song* song, std::string* error);
 
-// The text of a fatal error of the library's poll ("VIREZ Error: ..."), which has shut the library
-// down; empty when there was none since openLibrary. Any thread may ask.
-std::string fatalError();
+// The render settings of the command line.
+SoundRenderSettings renderSettings(const PlayerSettings& settings);
 
-// Stops and frees the session's song and module, and closes the library.
-void closeLibrary(Session* session);
+// Loads file and opens it for rendering at the subsong, start or seek the command line asks
+// for. On failure *error holds the reason and nothing stays open or loaded.
+bool openSong(const PlayerSettings& settings, const std::string& file, Song* song, std::string* error);
 
-// Loads file and starts it on the library, playing round and round (the caller decides where
-// it ends). On failure *error holds the library's message and nothing stays loaded.
-bool startSong(const std::string& file, Session* session, std::string* error);
+// Closes the rendering and frees the module (either may be missing).
+void closeSong(Song* song);
 
-// The short name of the module's format ("XM", "S3M", "IT" or "MOD"), from its format record.
-const char* formatName(const Module* module);
+// The frame at which rendering stops short of the song's end (--end, or the 30-minute limit
+// when the song plays for ever); -1 when the song's own end comes first or there is none.
+std::int64_t stopFrame(const PlayerSettings& settings, const Song& song);
 
-// A text from a module file made safe for a terminal: bytes outside printable ASCII become \xNN.
+// A text from a module file made safe for a terminal: trailing spaces dropped, bytes outside
+// printable ASCII as \xNN.
 std::string printableText(const char* text);
 
-// Seconds as m:ss.
+// Seconds as m:ss.mmm (rounded down to the millisecond).
 std::string clockText(double seconds);

@@ -1,4 +1,8 @@
 // virezplay's command line: the options and the files, and the names of the files it writes.
+//
+// Options take their value as the next word or after "=" (--rate 22050, --rate=22050); the
+// common ones have a short form (-o OUT, -q, -h, -V, ...), whose value may also follow at once
+// (-oOUT). "--" ends the options.
 #pragma once
 
 #include <cstdint>
@@ -11,15 +15,23 @@ inline constexpr std::int64_t maxSongSeconds = 30 * 60;
 struct PlayerSettings {
     std::vector<std::string> files;
     int info = 0;         // --info: describe each file instead of playing it
-    std::string wav;      // --wav OUT: render offline into OUT (empty: play live)
+    int verbose = 0;      // --verbose: --info names the instruments and samples and shows the message
+    std::string wav;      // --wav OUT (-o): render offline into OUT (empty: play live)
     std::string timeline; // --timeline FILE: row start times of the rendering
     std::uint32_t rate = 44100;
-    int interpolate = 0;
-    int integer = 0; // --integer: the integer mixing family instead of floating point
+    int interpolation = 0; // 0 nearest, 1 linear, 2 cubic
+    int integer = 0;       // --integer: the integer mixing family instead of floating point
     int mono = 0;
     int eightBit = 0;
-    int loop = 0;            // the song goes round and round (up to the 30-minute limit offline)
-    int amplification = 100; // percent
+    int repeat = 0;             // times the song plays again after its end; -1 for ever
+    int amplification = 100;    // percent
+    int stereoSeparation = 100; // percent
+    int subsong = 1;            // 1 = the song from the first order
+    int startOrder = -1;        // --start ORDER[:ROW]: where to begin (-1: the song's start)
+    int startRow = 0;
+    double seekSeconds = -1; // --seek SECONDS: where to begin (-1: the song's start)
+    double endSeconds = -1;  // --end SECONDS: where to stop, in the song's time (-1: its end)
+    int quiet = 0;           // --quiet: no progress, status or summary lines
     int force = 0;           // --force: rendered files replace existing ones
 };
 

@@ -1,3 +1,4 @@
+#include "sound/formats/formats.h"
 #include "sound/formats/loadit.h"
 
 #include "loader_fixture.h"
@@ -268,7 +269,7 @@ std::vector<int> decoded(const std::vector<std::uint8_t>& data, bool sixteen) {
 
 class ItLoader : public LoaderTest {
   protected:
-    ItLoader() : LoaderTest(load_impulse_tracker_module_memory) {}
+    ItLoader() : LoaderTest(impulseTrackerFormat.load_memory) {}
     int load(const ItSpec& spec, int toDevice = 0) { return loadImage(build(spec), toDevice); }
 
     // The converted rows of a one-pattern song without instruments and with two samples.
@@ -689,7 +690,7 @@ TEST_F(ItLoader, CompressedSamplesOfEachWidthAreDecodedInTheSong) {
 }
 
 TEST_F(ItLoader, EveryCorpusFileLoadsInBothModes) {
-    loadEveryCorpusFile(load_impulse_tracker_module_memory, ".it");
+    loadEveryCorpusFile(impulseTrackerFormat.load_memory, ".it");
 }
 
 namespace {
@@ -731,7 +732,7 @@ TEST_F(ItLoader, DamagedCopiesNeverCrashOrLeak) {
             spec.patterns = {rowsOf({{0x81, 0xff, 60, 1, 32, 20, 0x40}, {0x01}})};
             original = build(spec);
         }
-        DamageCounts one = loadDamagedCopies(load_impulse_tracker_module_memory, original, itStructure(original), copies);
+        DamageCounts one = loadDamagedCopies(impulseTrackerFormat.load_memory, original, itStructure(original), copies);
         counts.loaded += one.loaded;
         counts.refused += one.refused;
     }
@@ -749,6 +750,6 @@ TEST_F(ItLoader, EveryTruncationOfASmallFileIsHandled) {
     spec.instruments.resize(1);
     spec.instruments[0].volume = {0x01, 2, 0, 0, 0, 0, {{64, 0}, {0, 10}}};
     spec.patterns = {rowsOf({{0x81, 0xff, 60, 1, 32, 20, 0x40}}, 4)};
-    DamageCounts counts = loadEveryTruncation(load_impulse_tracker_module_memory, build(spec));
+    DamageCounts counts = loadEveryTruncation(impulseTrackerFormat.load_memory, build(spec));
     EXPECT_EQ(counts.loaded, 0) << "every byte of this file is needed";
 }

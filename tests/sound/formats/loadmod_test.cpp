@@ -1,3 +1,4 @@
+#include "sound/formats/formats.h"
 #include "sound/formats/loadmod.h"
 
 #include "loader_fixture.h"
@@ -96,7 +97,7 @@ ModSpec playing(std::vector<ModSampleSpec> samples, int count) {
 
 class ModLoader : public LoaderTest {
   protected:
-    ModLoader() : LoaderTest(load_protracker_module_memory) {}
+    ModLoader() : LoaderTest(protrackerFormat.load_memory) {}
     int load(const ModSpec& spec, int toDevice = 0) { return loadImage(build(spec), toDevice); }
 
     // The converted entry of one cell on channel 0 of row 0 (empty when nothing was written).
@@ -295,7 +296,7 @@ TEST_F(ModLoader, EffectsMapToGenericCommands) {
     EXPECT_EQ(command(8, 164), (std::vector<std::uint8_t>{0x80, 9, 164}));
     EXPECT_TRUE(command(8, 129).empty());
     EXPECT_TRUE(command(8, 255).empty());
-    const int extended[16] = {0, 17, 18, 0, 0, 0, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
+    const int extended[16] = {0, 17, 18, 0, 0, 36, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
     for (int nibble = 0; nibble < 16; nibble++) {
         auto entry = command(14, nibble << 4 | 0x0a);
         if (extended[nibble] == 0)
@@ -422,7 +423,7 @@ TEST_F(ModLoader, LoadsFromAFile) {
 }
 
 TEST_F(ModLoader, EveryCorpusFileLoadsInBothModes) {
-    loadEveryCorpusFile(load_protracker_module_memory, ".mod");
+    loadEveryCorpusFile(protrackerFormat.load_memory, ".mod");
 }
 
 TEST_F(ModLoader, DamagedCopiesNeverCrashOrLeak) {
@@ -439,7 +440,7 @@ TEST_F(ModLoader, DamagedCopiesNeverCrashOrLeak) {
     }
     // Header and patterns carry the structure; sample data is just numbers.
     std::size_t patternsEnd = std::min<std::size_t>(original.size(), 1084 + 4 * 1024);
-    DamageCounts counts = loadDamagedCopies(load_protracker_module_memory, original,
+    DamageCounts counts = loadDamagedCopies(protrackerFormat.load_memory, original,
                                             {{0, 1084}, {1084, patternsEnd}}, 2000);
     EXPECT_GT(counts.loaded, 0);
     EXPECT_GT(counts.refused, 0);
@@ -451,6 +452,6 @@ TEST_F(ModLoader, EveryTruncationOfASmallFileIsHandled) {
     s.data = {1, 2, 3, 4, 5, 6, 7, 8};
     s.loopStart = 1;
     s.loopLength = 3;
-    DamageCounts counts = loadEveryTruncation(load_protracker_module_memory, build(playing({s, s}, 2)));
+    DamageCounts counts = loadEveryTruncation(protrackerFormat.load_memory, build(playing({s, s}, 2)));
     EXPECT_EQ(counts.loaded, 0) << "every byte of this file is needed";
 }

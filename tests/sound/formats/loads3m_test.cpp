@@ -1,3 +1,4 @@
+#include "sound/formats/formats.h"
 #include "sound/formats/loads3m.h"
 
 #include "loader_fixture.h"
@@ -127,7 +128,7 @@ S3mSpec playing(std::vector<S3mInstrumentSpec> instruments) {
 
 class S3mLoader : public LoaderTest {
   protected:
-    S3mLoader() : LoaderTest(load_scream_tracker_module_memory) {}
+    S3mLoader() : LoaderTest(screamTrackerFormat.load_memory) {}
     int load(const S3mSpec& spec, int toDevice = 0) { return loadImage(build(spec), toDevice); }
 
     // The converted entries of the first row of a one-pattern song with two instruments.
@@ -384,7 +385,7 @@ TEST_F(S3mLoader, DeviceModeHandsSamplesOver) {
 }
 
 TEST_F(S3mLoader, EveryCorpusFileLoadsInBothModes) {
-    loadEveryCorpusFile(load_scream_tracker_module_memory, ".s3m");
+    loadEveryCorpusFile(screamTrackerFormat.load_memory, ".s3m");
 }
 
 namespace {
@@ -414,7 +415,7 @@ TEST_F(S3mLoader, DamagedCopiesNeverCrashOrLeak) {
         s.data.assign(300, 0x80);
         original = build(playing({s, s}));
     }
-    DamageCounts counts = loadDamagedCopies(load_scream_tracker_module_memory, original, s3mStructure(original), 2000);
+    DamageCounts counts = loadDamagedCopies(screamTrackerFormat.load_memory, original, s3mStructure(original), 2000);
     EXPECT_GT(counts.loaded, 0);
     EXPECT_GT(counts.refused, 0);
     std::printf("damaged Scream Tracker 3 copies: %d loaded, %d refused\n", counts.loaded, counts.refused);
@@ -424,6 +425,6 @@ TEST_F(S3mLoader, EveryTruncationOfASmallFileIsHandled) {
     S3mInstrumentSpec s;
     s.data = {1, 2, 3, 4, 5, 6};
     s.flags = 0x04;
-    DamageCounts counts = loadEveryTruncation(load_scream_tracker_module_memory, build(playing({s, s})));
+    DamageCounts counts = loadEveryTruncation(screamTrackerFormat.load_memory, build(playing({s, s})));
     EXPECT_EQ(counts.loaded, 0) << "every byte of this file is needed";
 }

@@ -1,3 +1,4 @@
+#include "sound/formats/formats.h"
 #include "sound/mixer/dsm.h"
 #include "sound/formats/loadxm.h"
 #include "loader_fixture.h"
@@ -23,7 +24,7 @@ namespace {
 
 class XmLoader : public LoaderTest {
   protected:
-    XmLoader() : LoaderTest(load_extended_module_memory) {}
+    XmLoader() : LoaderTest(extendedModuleFormat.load_memory) {}
     int load(const ModuleSpec& spec, int toDevice = 0) { return loadImage(build(spec), toDevice); }
 };
 
@@ -35,7 +36,7 @@ std::vector<std::uint8_t> convertPacked(std::vector<std::uint8_t> packed) {
     spec.patterns = {PatternSpec{1, std::move(packed)}};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    int code = load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m);
+    int code = extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m);
     EXPECT_EQ(code, errOK);
     if (code != errOK) return {};
     auto entries = rowEntries(m->patterns[0], 0);
@@ -101,7 +102,7 @@ TEST(XmPatternConversion, InstrumentWithoutNoteSetsInstrumentOnly) {
     spec.patterns = {pattern};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     auto entries = rowEntries(m->patterns[0], 0);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0], (std::vector<std::uint8_t>{0x21, noteNone, 2}));
@@ -128,7 +129,7 @@ TEST(XmPatternConversion, EveryEffectOfTheMainTable) {
     // Expected generic command for file effects 0..35 with a parameter
     // that selects nothing special (E, F, K and X are checked separately).
     const int expected[36] = {1, 2, 3,  4, 5, 6, 7, 8,  9, 10, 11, 12, 13, 14, -1, -1, 27, 28,
-                              0, 0, -1, 0, 0, 0, 0, 33, 0, 29, 0,  0,  0,  0,  30, -1, 0,  0};
+                              0, 0, -1, 0, 0, 0, 0, 33, 0, 29, 0,  37, 0,  0,  30, -1, 0,  0};
     for (int effect = 0; effect < 36; effect++) {
         if (expected[effect] < 0) continue;
         auto entry = convertPacked({0x98, static_cast<std::uint8_t>(effect), 0x37});
@@ -148,7 +149,7 @@ TEST(XmPatternConversion, ArpeggioNeedsAParameter) {
 }
 
 TEST(XmPatternConversion, EveryExtendedEffect) {
-    const int expected[16] = {0, 17, 18, 0, 0, 0, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
+    const int expected[16] = {0, 17, 18, 0, 0, 36, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
     for (int nibble = 0; nibble < 16; nibble++) {
         auto entry = convertOne(0, 0, 0, 14, static_cast<std::uint8_t>(nibble << 4 | 0x0a));
         if (expected[nibble] == 0) {
@@ -197,7 +198,7 @@ TEST(XmPatternConversion, FullEntryKeepsFieldOrderAndChannelNumber) {
     spec.patterns = {oneEntry(2, 32, 1, 31, 25, 4, 0x20, 10, 0x0f)};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     EXPECT_TRUE(rowEntries(m->patterns[0], 0).empty());
     EXPECT_EQ(rowEntries(m->patterns[0], 1),
               (std::vector<std::vector<std::uint8_t>>{{0xff, 0x20, 3, 16, 11, 0x0f}}));
@@ -212,7 +213,7 @@ TEST(XmPatternConversion, EmptyPackedPatternIsOneZeroBytePerRow) {
     spec.patterns = {PatternSpec{100, {}}};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     EXPECT_EQ(m->patterns[0]->row_count, 100);
     EXPECT_EQ(m->patterns[0]->size, 108);
     for (int r = 0; r < 100; r++)
@@ -232,7 +233,7 @@ TEST(XmPatternConversion, FullestPatternFitsItsRecord) {
     spec.patterns = {pattern};
     std::vector<std::uint8_t> image = build(spec);
     Module* m = nullptr;
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 0, nullptr, &m), errOK);
     EXPECT_EQ(m->patterns[0]->size, 8 + 256 * (32 * 6 + 1));
     free_module(m, nullptr);
 }
@@ -692,12 +693,12 @@ TEST_F(XmLoader, CallbackSeesEverySampleAndCanStopTheLoad) {
         calls++;
         return 0;
     };
-    ASSERT_EQ(load_extended_module_memory(image.data(), image.size(), 1, counting, &module), errOK);
+    ASSERT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 1, counting, &module), errOK);
     EXPECT_EQ(calls, 2);
     free_module(module, currentDevice);
     module = nullptr;
     auto failing = [](Sample*) { return static_cast<int>(errOutOfMemory); };
-    EXPECT_EQ(load_extended_module_memory(image.data(), image.size(), 1, failing, &module), errOutOfMemory);
+    EXPECT_EQ(extendedModuleFormat.load_memory(image.data(), image.size(), 1, failing, &module), errOutOfMemory);
     EXPECT_EQ(module, nullptr);
 }
 
@@ -786,7 +787,7 @@ TEST_F(XmLoader, EveryCorpusFileLoadsInBothModesAndFreesEveryBlock) {
     std::vector<std::string> files = corpus();
     if (files.empty()) GTEST_SKIP() << "no XM files in " << MORVA_MODULES_DIR;
     for (const std::string& name : files)
-        expectBothModesAgree(load_extended_module_memory, name);
+        expectBothModesAgree(extendedModuleFormat.load_memory, name);
 }
 
 TEST_F(XmLoader, DamagedCopiesOfARealFileNeverCrashOrLeak) {
@@ -803,6 +804,6 @@ TEST_F(XmLoader, DamagedCopiesOfARealFileNeverCrashOrLeak) {
         original = build(spec);
     }
     // Mostly damage the headers, where the structure lives.
-    DamageCounts counts = loadDamagedCopies(load_extended_module_memory, original, {{0, 2000}}, 2000);
+    DamageCounts counts = loadDamagedCopies(extendedModuleFormat.load_memory, original, {{0, 2000}}, 2000);
     EXPECT_GT(counts.loaded, 0) << "some damaged copies should still load";
 }

@@ -235,6 +235,98 @@ void stereoInterp16Stereo(MixArgs& a) {
     });
 }
 
+// Cubic families: a four-point spline through the frame before, the frame, its partner and the
+// frame after the partner, at the position's fraction. A point outside the sample's data
+// (a.first .. a.end) is the one it stands beside: the frame itself before the data, the partner
+// after it, and the partner when the partner is the frame itself.
+float curve(float xm1, float x0, float x1, float x2, int64_t pos) {
+    const float f = float(int32_t(pos & 0xffff)) * (1.0f / 65536.0f);
+    const float a = (x2 - xm1) * 0.5f + (x0 - x1) * 1.5f;
+    const float b = xm1 - x0 * 2.5f + x1 * 2.0f - x2 * 0.5f;
+    const float c = (x1 - xm1) * 0.5f;
+    return ((a * f + b) * f + c) * f + x0;
+}
+
+// The four frames around p (frames of size bytes) with the partner nb frames on.
+struct Around {
+    const uint8_t *before, *here, *next, *after;
+};
+Around around(const MixArgs& a, const uint8_t* p, int64_t nb, int64_t size) {
+    Around r{p, p, p + nb * size, p + nb * size};
+    if (p - a.first >= size) r.before = p - size;
+    const int64_t afterAt = (nb + 1) * size;
+    if (nb != 0 && afterAt + size <= a.end - p && afterAt >= -(p - a.first)) r.after = p + afterAt;
+    return r;
+}
+
+// The curve through one side of the four frames: value(frame) reads that side.
+template <class Value> float curveAt(const Around& r, int64_t pos, Value value) {
+    return curve(value(r.before), value(r.here), value(r.next), value(r.after), pos);
+}
+
+template <int Fixed, Rows R> void monoCubic8(MixArgs& a) {
+    const float* t = floatTable(a, R);
+    const int64_t nb = partner<Fixed>(a);
+    eachFrame<1, 1, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        d[0] += curveAt(around(a, p, nb, 1), pos, [&](const uint8_t* q) { return t[q[0]]; }) * a.leftFactor;
+    });
+}
+template <int Fixed> void monoCubic16(MixArgs& a) {
+    const int64_t nb = partner<Fixed>(a);
+    eachFrame<2, 1, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        d[0] += curveAt(around(a, p, nb, 2), pos, [](const uint8_t* q) { return float(s16(q)); }) * a.leftFactor;
+    });
+}
+template <Rows R> void monoCubic8Stereo(MixArgs& a) {
+    const float* t = floatTable(a, R);
+    eachFrame<2, 1, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        const Around r = around(a, p, a.neighbour, 2);
+        d[0] += (curveAt(r, pos, [&](const uint8_t* q) { return t[q[0]]; }) +
+                 curveAt(r, pos, [&](const uint8_t* q) { return t[q[1]]; })) *
+                a.leftFactor;
+    });
+}
+void monoCubic16Stereo(MixArgs& a) {
+    eachFrame<4, 1, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        const Around r = around(a, p, a.neighbour, 4);
+        d[0] += (curveAt(r, pos, [](const uint8_t* q) { return float(s16(q)); }) +
+                 curveAt(r, pos, [](const uint8_t* q) { return float(s16(q + 2)); })) *
+                a.leftFactor;
+    });
+}
+template <int Fixed, Rows R> void stereoCubic8(MixArgs& a) {
+    const float* t = floatTable(a, R);
+    const int64_t nb = partner<Fixed>(a);
+    eachFrame<1, 2, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        const float x = curveAt(around(a, p, nb, 1), pos, [&](const uint8_t* q) { return t[q[0]]; });
+        d[0] += x * a.leftFactor;
+        d[1] += x * a.rightFactor;
+    });
+}
+template <int Fixed> void stereoCubic16(MixArgs& a) {
+    const int64_t nb = partner<Fixed>(a);
+    eachFrame<2, 2, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        const float x = curveAt(around(a, p, nb, 2), pos, [](const uint8_t* q) { return float(s16(q)); });
+        d[0] += x * a.leftFactor;
+        d[1] += x * a.rightFactor;
+    });
+}
+template <Rows R> void stereoCubic8Stereo(MixArgs& a) {
+    const float* t = floatTable(a, R);
+    eachFrame<2, 2, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        const Around r = around(a, p, a.neighbour, 2);
+        d[0] += curveAt(r, pos, [&](const uint8_t* q) { return t[q[0]]; }) * a.leftFactor;
+        d[1] += curveAt(r, pos, [&](const uint8_t* q) { return t[q[1]]; }) * a.rightFactor;
+    });
+}
+void stereoCubic16Stereo(MixArgs& a) {
+    eachFrame<4, 2, float>(a, [&](const uint8_t* p, int64_t pos, float* d) {
+        const Around r = around(a, p, a.neighbour, 4);
+        d[0] += curveAt(r, pos, [](const uint8_t* q) { return float(s16(q)); }) * a.leftFactor;
+        d[1] += curveAt(r, pos, [](const uint8_t* q) { return float(s16(q + 2)); }) * a.rightFactor;
+    });
+}
+
 // Entries with the block sizes the mixer's tables had: the mixing loop cuts
 // runs by them, and for 16-bit samples in the integer families the block
 // routine's sums differ from the frame routine's.
@@ -288,6 +380,18 @@ const MixRoutineEntry referenceTableStereoInterpolating[27] = {
     entry(2, stereoInterp8<0, Ulaw>, stereoInterp8<1, Ulaw>), entry(1, stereoInterp8Stereo<Ulaw>),
 };
 
+const MixRoutineEntry referenceTableMonoCubic[27] = {
+    {}, entry(2, monoCubic8<0, Bytes>, monoCubic8<1, Bytes>), entry(2, monoCubic16<0>, monoCubic16<1>),
+    entry(1, monoCubic8Stereo<Bytes>), entry(1, monoCubic16Stereo), {}, {},
+    entry(2, monoCubic8<0, Ulaw>, monoCubic8<1, Ulaw>), entry(1, monoCubic8Stereo<Ulaw>),
+};
+
+const MixRoutineEntry referenceTableStereoCubic[27] = {
+    {}, entry(2, stereoCubic8<0, Bytes>, stereoCubic8<1, Bytes>), entry(2, stereoCubic16<0>, stereoCubic16<1>),
+    entry(1, stereoCubic8Stereo<Bytes>), entry(1, stereoCubic16Stereo), {}, {},
+    entry(2, stereoCubic8<0, Ulaw>, stereoCubic8<1, Ulaw>), entry(1, stereoCubic8Stereo<Ulaw>),
+};
+
 const MixRoutineEntry* referenceTableFor(const MixRoutineEntry* table) {
     if (table == mixTableMonoInteger) return referenceTableMonoInteger;
     if (table == mixTableStereoInteger) return referenceTableStereoInteger;
@@ -295,6 +399,8 @@ const MixRoutineEntry* referenceTableFor(const MixRoutineEntry* table) {
     if (table == mixTableStereoFloat) return referenceTableStereoFloat;
     if (table == mixTableMonoInterpolating) return referenceTableMonoInterpolating;
     if (table == mixTableStereoInterpolating) return referenceTableStereoInterpolating;
+    if (table == mixTableMonoCubic) return referenceTableMonoCubic;
+    if (table == mixTableStereoCubic) return referenceTableStereoCubic;
     return nullptr;
 }
 

@@ -16,6 +16,8 @@ extern const MixRoutineEntry referenceTableMonoFloat[27];
 extern const MixRoutineEntry referenceTableStereoFloat[27];
 extern const MixRoutineEntry referenceTableMonoInterpolating[27];
 extern const MixRoutineEntry referenceTableStereoInterpolating[27];
+extern const MixRoutineEntry referenceTableMonoCubic[27];
+extern const MixRoutineEntry referenceTableStereoCubic[27];
 
 // The plain table that stands for one of the mixer's tables.
 const MixRoutineEntry* referenceTableFor(const MixRoutineEntry* table);

@@ -32,6 +32,8 @@ const TableCase tables[] = {
     {"stereo float", MIX_STEREO | MIX_FLOAT, mixTableStereoFloat},
     {"mono interpolating", MIX_MONO | MIX_INTERPOLATE, mixTableMonoInterpolating},
     {"stereo interpolating", MIX_STEREO | MIX_INTERPOLATE, mixTableStereoInterpolating},
+    {"mono cubic", MIX_MONO | MIX_CUBIC, mixTableMonoCubic},
+    {"stereo cubic", MIX_STEREO | MIX_CUBIC, mixTableStereoCubic},
 };
 
 const uint32_t mixedTypes[] = {SMP_8BIT_MONO,    SMP_16BIT_MONO, SMP_8BIT_STEREO,
@@ -105,7 +107,7 @@ class MixReference : public MixerTest {
         const MixRoutineEntry& fast = t.table[group + type];
         const MixRoutineEntry& plain = referenceTableFor(t.table)[group + type];
         ASSERT_NE(plain.mixFrames, nullptr) << t.name << " type " << type;
-        const bool interp = (t.mode & MIX_INTERPOLATE) != 0;
+        const bool interp = (t.mode & (MIX_INTERPOLATE | MIX_CUBIC)) != 0;
         const bool stereoOut = (t.mode & MIX_STEREO) != 0;
         const uint32_t frameBytes = 1u << sampleFrameShift(type);
         const int64_t materialFrames = int64_t(material.size() / frameBytes);
@@ -143,6 +145,10 @@ class MixReference : public MixerTest {
         const std::vector<uint8_t> window(material.begin() + first * frameBytes,
                                           material.begin() + (first + hi - lo + 1) * frameBytes);
         a.source = window.data() - lo * frameBytes;
+        // The cubic routines read a frame around the two they join as far as the data goes: here,
+        // the window is all of it.
+        a.first = window.data();
+        a.end = window.data() + window.size();
         a.frames = frames;
         a.neighbour = neighbour;
         if (mixer.integerMixing) {
@@ -221,7 +227,8 @@ TEST_F(MixReference, BlockSizesThatChangeTheSumsAreKept) {
     for (const TableCase& t : tables) {
         const MixRoutineEntry* plain = referenceTableFor(t.table);
         for (int i = 0; i < 27; ++i) {
-            if (plain[i].mixFrames && plain[i].mixFrames != plain[i].mixBlocks && !(t.mode & MIX_INTERPOLATE)) {
+            if (plain[i].mixFrames && plain[i].mixFrames != plain[i].mixBlocks &&
+                !(t.mode & (MIX_INTERPOLATE | MIX_CUBIC))) {
                 EXPECT_EQ(t.table[i].blockSize, plain[i].blockSize) << t.name << " entry " << i;
             }
         }
@@ -382,7 +389,8 @@ TEST_F(MixReference, SongsRenderToTheSameBitsWithThePlainRoutines) {
     const std::vector<uint8_t> synthetic = syntheticSong();
     const uint32_t modes[] = {MIX_STEREO | MIX_16BIT | MIX_INTEGER, MIX_MONO | MIX_16BIT | MIX_INTEGER,
                               MIX_STEREO | MIX_16BIT | MIX_FLOAT,   MIX_MONO | MIX_8BIT | MIX_FLOAT,
-                              MIX_STEREO | MIX_16BIT | MIX_INTERPOLATE, MIX_MONO | MIX_16BIT | MIX_INTERPOLATE};
+                              MIX_STEREO | MIX_16BIT | MIX_INTERPOLATE, MIX_MONO | MIX_16BIT | MIX_INTERPOLATE,
+                              MIX_STEREO | MIX_16BIT | MIX_CUBIC,       MIX_MONO | MIX_8BIT | MIX_CUBIC};
     for (const std::string& file : songs) {
         for (uint32_t mode : modes) {
             const auto fast = render(file, synthetic, mode, false, 4.0);

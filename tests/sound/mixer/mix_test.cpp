@@ -1,5 +1,6 @@
 // The six mixing-routine families, checked value by value against the
-// formulas of each family for every sample type, forward and backward.
+// formulas of each family for every sample type, forward and backward; and
+// the cubic families' curve against what a four-point spline must do.
 #include "mixer_fixture.h"
 
 #include <algorithm>
@@ -311,6 +312,65 @@ TEST_F(MixRoutines, SixteenBitTableFormAgreesWithTheMultiplierForm) {
     }
     const uint8_t peak[2] = {0xff, 0x7f};
     EXPECT_GT(tableSample16(row, peak), 32500);
+}
+
+// The cubic families' curve goes through the stored points, follows a straight line exactly
+// where the points lie on one, and keeps its reads inside the sample's data at both ends.
+TEST_F(MixRoutines, CubicCurvePassesThroughThePointsAndFollowsAStraightLine) {
+    for (const uint32_t mode : {MIX_MONO | MIX_CUBIC, MIX_STEREO | MIX_CUBIC}) {
+        open(44100, mode, 1);
+        const MixRoutineEntry* cubic = mixer.routineTable;
+        ASSERT_TRUE(cubic == mixTableMonoCubic || cubic == mixTableStereoCubic);
+        const bool stereoOut = (mode & MIX_STEREO) != 0;
+        // A 16-bit ramp: 1000 per frame, and a 16-bit zigzag.
+        std::vector<uint8_t> ramp(64 * 2), zigzag(64 * 2);
+        for (int i = 0; i < 64; ++i) {
+            const int16_t r = int16_t(i * 1000 - 20000), z = int16_t(i % 2 ? 9000 : -9000);
+            ramp[2 * i] = uint8_t(r & 255), ramp[2 * i + 1] = uint8_t((r >> 8) & 255);
+            zigzag[2 * i] = uint8_t(z & 255), zigzag[2 * i + 1] = uint8_t((z >> 8) & 255);
+        }
+        const auto run = [&](const std::vector<uint8_t>& data, uint32_t startFrame, int32_t step, int32_t neighbour,
+                             bool blocks) {
+            MixArgs a = baseArgs(data, SMP_16BIT_MONO, startFrame, step);
+            a.position = 0;
+            a.neighbour = neighbour;
+            a.first = data.data();
+            a.end = data.data() + data.size();
+            std::vector<float> out(frames * (stereoOut ? 2 : 1), 0.0f);
+            a.dest = out.data();
+            (blocks ? cubic[SMP_16BIT_MONO].mixBlocks : cubic[SMP_16BIT_MONO].mixFrames)(a);
+            std::vector<float> side;
+            for (size_t i = 0; i < out.size(); i += stereoOut ? 2 : 1)
+                side.push_back(out[i] / leftFac);
+            return side;
+        };
+        // Whole steps land on the points themselves.
+        const std::vector<float> onPoints = run(zigzag, 4, 0x10000, 1, true);
+        for (uint32_t i = 0; i < frames; ++i)
+            EXPECT_NEAR(onPoints[i], s16(zigzag.data() + 2 * (4 + i)), 0.02) << i;
+        // Quarter steps along the ramp: the straight line between the points.
+        const std::vector<float> quarter = run(ramp, 10, 0x4000, 1, false);
+        for (uint32_t i = 0; i < frames; ++i)
+            EXPECT_NEAR(quarter[i], -20000.0 + (10 + i * 0.25) * 1000.0, 0.05) << i;
+        // Halfway between two points the curve weighs them 9/16 each and the outer two -1/16:
+        // on the zigzag that is 0, and before a step it dips below the flat part, where a line
+        // would not.
+        const std::vector<float> between = run(zigzag, 4, 0x8000, 1, false);
+        EXPECT_NEAR(between[1], 0.0, 1e-3);
+        std::vector<uint8_t> step(64 * 2, 0);
+        for (int i = 20; i < 64; ++i)
+            step[2 * i + 1] = 0x27; // 9984 from frame 20 on
+        const std::vector<float> dip = run(step, 18, 0x8000, 1, false);
+        EXPECT_NEAR(dip[1], -9984.0 / 16, 0.05); // halfway from frame 18 to 19
+        EXPECT_NEAR(dip[3], 9984.0 / 2, 0.05);   // halfway up the step
+        // At the data's first frame the frame before is the frame itself; at the last, with no
+        // partner (neighbour 0), the frame stands still.
+        const std::vector<float> atStart = run(ramp, 0, 0x8000, 1, false);
+        EXPECT_NEAR(atStart[1], -20000.0 + 0.5 * 1000.0 - 62.5, 0.05); // the curve bends toward the flat start
+        const std::vector<float> atEnd = run(ramp, 63, 0x100, 0, false);
+        EXPECT_NEAR(atEnd[0], s16(ramp.data() + 126), 0.05);
+        mixerClose();
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // the sanitizer build checks every access.
 #include "player_fixture.h"
 
+#include "sound/formats/formats.h"
 #include "sound/mixer/dsm.h"
 #include "sound/formats/loadxm.h"
 #include "sound/api/mglobals.h"
@@ -291,7 +292,7 @@ TEST_F(PlayerRobustness, MutatedCorpusFilesPlayThroughThePlayerAndTheMixer) {
                 image[80 + random() % 16] = static_cast<std::uint8_t>(random());
             }
             Module* module = nullptr;
-            const int code = load_extended_module_memory(image.data(), image.size(), 1, nullptr, &module);
+            const int code = extendedModuleFormat.load_memory(image.data(), image.size(), 1, nullptr, &module);
             if (code != errOK) continue; // refused by the loader: nothing to play
             play(module, ticksPerCopy, random);
             ASSERT_EQ(free_module(module, &device), errOK);
