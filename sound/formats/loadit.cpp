@@ -273,10 +273,12 @@ struct ItLoader {
         if (int code = mem_alloc(64 * sizeof(int), &memory); code != errOK) return code;
         module->panning = static_cast<int*>(memory);
         for (int c = 0; c < 64; c++) {
-            std::uint8_t panning = header[64 + c];
-            // The player has no surround for these songs: such channels play in the middle.
-            module->panning[c] = panning == panningSurround ? 32 : panning;
-            conversion.enabled[static_cast<std::size_t>(c)] = c < maxModuleChannels && !(panning & channelOff);
+            const std::uint8_t panning = header[64 + c];
+            const std::uint8_t value = panning & ~channelOff;
+            // Panning 0..64, or 100 for surround; a switched-off channel keeps its
+            // bit: its commands still act.
+            module->panning[c] = (value <= 64 || value == panningSurround ? value : 32) | (panning & channelOff);
+            conversion.enabled[static_cast<std::size_t>(c)] = c < maxModuleChannels;
         }
         conversion.instrumentLimit = module->instrument_count;
         return readMessage();
@@ -301,8 +303,7 @@ struct ItLoader {
         return errOK;
     }
 
-    // Converts one channel entry; channels that are switched off or beyond
-    // the packed rows' 32 are dropped.
+    // Converts one channel entry; channels beyond the packed rows' 32 are dropped.
     void convertEntry(int channel, std::uint8_t mask, std::uint8_t note, std::uint8_t instrument,
                       std::uint8_t volume, std::uint8_t letter, std::uint8_t info) {
         if (!conversion.enabled[static_cast<std::size_t>(channel)]) return;

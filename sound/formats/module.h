@@ -220,7 +220,7 @@ struct Module {
     std::uint8_t global_volume; // 0..64
     std::uint8_t speed;
     std::uint8_t tempo;
-    int* panning;          // 32 ints (64 for Impulse Tracker)
+    int* panning;          // 32 ints (64 for Impulse Tracker; there bit 7 = switched off: heard nowhere, its commands act)
     std::uint16_t* orders; // song_length entries; 0xFFFF ends the song, 0xFFFE is skipped
     Instrument** instruments;
     Sample** samples;

@@ -269,12 +269,7 @@ int patternBreak(PlayHandle* song, ChannelState*, int info) {
         gmp_next_position(song);
         if (scream(song)) song->loop_row = 0;
     }
-    const int rows = gmp_pattern_rows(song->module, song->pattern);
-    const int decimal = high(info) * 10 + low(info);
-    if (impulse(song))
-        song->row = info < rows ? info : rows - 1;
-    else
-        song->row = info <= 99 ? decimal : 63;
+    song->row = info <= 99 ? high(info) * 10 + low(info) : 63;
     return errOK;
 }
 
@@ -323,9 +318,9 @@ int extraFinePortaDown(PlayHandle* song, ChannelState* ch, int info) {
 }
 
 int patternLoop(PlayHandle* song, ChannelState* ch, int info) {
-    // Scream Tracker 3 and Impulse Tracker keep one loop for the song, the others one per channel.
-    std::uint8_t& loopRow = screamOrImpulse(song) ? song->loop_row : ch->channel_loop_row;
-    std::uint8_t& remaining = screamOrImpulse(song) ? song->loop_remaining : ch->channel_loop_remaining;
+    // Scream Tracker 3 keeps one loop for the song, Protracker one per channel.
+    std::uint8_t& loopRow = scream(song) ? song->loop_row : ch->channel_loop_row;
+    std::uint8_t& remaining = scream(song) ? song->loop_remaining : ch->channel_loop_remaining;
     if (info == 0) {
         loopRow = static_cast<std::uint8_t>(song->row);
         return errOK;
@@ -341,6 +336,39 @@ int patternLoop(PlayHandle* song, ChannelState* ch, int info) {
         song->row_data = nullptr;
         song->row = loopRow;
     }
+    return errOK;
+}
+
+// Impulse Tracker keeps a loop for each channel, and a loop that has run out
+// starts again on the row after its end: its SBx plays on from there.
+int impulseLoop(PlayHandle* song, ChannelState* ch, int info) {
+    if (info == 0) {
+        ch->channel_loop_row = static_cast<std::uint8_t>(song->row);
+        return errOK;
+    }
+    if (ch->channel_loop_remaining == 0) {
+        ch->channel_loop_remaining = static_cast<std::uint8_t>(info);
+    } else if (--ch->channel_loop_remaining == 0) {
+        ch->channel_loop_row = static_cast<std::uint8_t>(song->row + 1);
+        return errOK;
+    }
+    song->loop_target = ch->channel_loop_row;
+    song->loop_due = 1;
+    return errOK;
+}
+
+// Impulse Tracker's jumps and breaks, settled at the row's end as Fasttracker
+// 2's are; a break counts its row in binary.
+int impulseJump(PlayHandle* song, ChannelState*, int info) {
+    song->jump_position = info;
+    song->next_start_row = 0;
+    song->jump_due = 1;
+    return errOK;
+}
+
+int impulseBreak(PlayHandle* song, ChannelState*, int info) {
+    song->next_start_row = info;
+    song->jump_due = 1;
     return errOK;
 }
 
@@ -596,9 +624,13 @@ constexpr CommandTable screamRow = tableOf(sharedRow, {
 constexpr CommandTable screamTick = tableOf(sharedTick, {
     {cmdMultiRetrigger,       multiRetrigger},
 });
-constexpr CommandTable impulseRow = tableOf(screamRow, {
+constexpr CommandTable impulseRow = replacing(tableOf(screamRow, {
     {cmdSetChannelVolume,     setChannelVolume},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
+}), {
+    {cmdPositionJump,         impulseJump},
+    {cmdPatternBreak,         impulseBreak},
+    {cmdPatternLoop,          impulseLoop},
 });
 constexpr CommandTable impulseTick = tableOf(sharedTick, {
     {cmdSetTempo,             tempoSlide},
@@ -651,8 +683,9 @@ int cmd_set_panning(const PlayHandle* song, ChannelState* ch, int panning) {
         return errOK;
     }
     if (impulse(song)) {
-        ch->panning = std::clamp(panning, 0, 64);
-        return device().setChannelPanning(ch->device_channel, ch->panning * 2 - 64);
+        ch->panning = panning == impulseSurround ? impulseSurround : std::clamp(panning, 0, 64);
+        return device().setChannelPanning(ch->device_channel,
+                                          ch->panning == impulseSurround ? PAN_SURROUND : ch->panning * 2 - 64);
     }
     ch->panning = panning == surroundPanning ? PAN_SURROUND : std::clamp(panning - 64, -64, 64);
     return device().setChannelPanning(ch->device_channel, ch->panning);

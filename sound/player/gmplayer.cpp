@@ -24,6 +24,8 @@ constexpr std::uint16_t orderSkip = 0xfffe;
 constexpr int missingPatternRows = 64;
 // Impulse Tracker's fade-out counts down from 1024 by the instrument's fade-out each tick.
 constexpr int impulseFullFade = 1024;
+// Impulse Tracker's panning bit of a switched-off channel.
+constexpr int switchedOff = 0x80;
 // A single row end: the rows of a missing pattern.
 constexpr std::uint8_t emptyRow[1] = {0};
 
@@ -668,18 +670,10 @@ void checkNextRow(PlayHandle* song) {
     if (*visitSlot(song, key) == key) gmp_end_round(song);
 }
 
-// Where an Extended Module song goes after a row, as Fasttracker 2 settles
-// it: the next row, or the row a pattern loop jumps back to; then, at the
-// pattern's end or after a jump or break, the next position (or the one a
-// jump named) at the row kept for the next pattern's start.
-void settleExtendedRow(PlayHandle* song, int rows) {
-    song->row++;
-    if (song->loop_due) {
-        song->row = song->next_start_row;
-        song->loop_due = 0;
-        song->row_data = nullptr;
-    }
-    if (song->row < rows && !song->jump_due) return;
+// Moves a song whose row asked to leave its pattern (or ran past its end) to
+// the next position, or the one a jump named, at the row kept for the next
+// pattern's start.
+void leavePattern(PlayHandle* song) {
     song->row = song->next_start_row;
     song->next_start_row = 0;
     song->jump_due = 0;
@@ -687,6 +681,38 @@ void settleExtendedRow(PlayHandle* song, int rows) {
     song->jump_position = -1;
     gmp_enter_position(song);
     song->row = std::min(song->row, gmp_pattern_rows(song->module, song->pattern) - 1);
+}
+
+// Where an Extended Module song goes after a row, as Fasttracker 2 settles
+// it: the next row, or the row a pattern loop jumps back to; then, at the
+// pattern's end or after a jump or break, the next pattern.
+void settleExtendedRow(PlayHandle* song, int rows) {
+    song->row++;
+    if (song->loop_due) {
+        song->row = song->next_start_row;
+        song->loop_due = 0;
+        song->row_data = nullptr;
+    }
+    if (song->row >= rows || song->jump_due) leavePattern(song);
+}
+
+// Where an Impulse Tracker song goes after a row: a pattern loop jumping
+// back wins over a jump or break on the same row; otherwise as above, and
+// every channel's loop starts at the top of a new pattern.
+void settleImpulseRow(PlayHandle* song, int rows) {
+    song->row++;
+    if (song->loop_due) {
+        song->row = song->loop_target;
+        song->loop_due = song->jump_due = 0;
+        song->jump_position = -1;
+        song->next_start_row = 0;
+        song->row_data = nullptr;
+        return;
+    }
+    if (song->row < rows && !song->jump_due) return;
+    leavePattern(song);
+    for (int c = 0; c < song->channel_count; c++)
+        song->channels[c].channel_loop_row = 0;
 }
 
 int processRow(PlayHandle* song) {
@@ -713,10 +739,12 @@ int processRow(PlayHandle* song) {
     }
     if (isExtended(modeOf(song))) {
         settleExtendedRow(song, view.rows);
+    } else if (isImpulse(modeOf(song))) {
+        settleImpulseRow(song, view.rows);
     } else if (song->row_data != nullptr && ++song->row >= view.rows) {
         // Without a jump, break or loop choosing the next row, the next one in order.
         song->row = 0;
-        if (modeOf(song) == playModeScreamTracker3 || isImpulse(modeOf(song))) song->loop_row = 0;
+        if (modeOf(song) == playModeScreamTracker3) song->loop_row = 0;
         gmp_next_position(song);
     }
     checkNextRow(song);
@@ -732,6 +760,7 @@ bool envelopeOn(const Envelope* e) {
 }
 
 int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
+    if (ch.muted) return 0;
     const std::int64_t product =
         std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
         std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64) *
@@ -815,6 +844,7 @@ int instrumentPanning(ChannelState& ch, const Instrument* ins, bool extended) {
     }
     // The envelope (-32..32) swings the panning within the room its side leaves, as the
     // Extended Module stage does, so that an envelope never pins a channel to one side.
+    if (ch.panning == impulseSurround) return PAN_SURROUND;
     int m = std::clamp(ch.panning, 0, 64);
     if (panEnvelope) {
         const int d =
@@ -978,9 +1008,12 @@ int startChannels(PlayHandle* song, const int* deviceChannels) {
                                      ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
                                      : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
-        if (int code = cmd_set_panning(song, &ch, module->panning ? module->panning[c] : centre);
-            code != errOK)
-            return code;
+        int panning = module->panning ? module->panning[c] : centre;
+        if (isImpulse(mode)) {
+            ch.muted = (panning & switchedOff) != 0;
+            panning &= ~switchedOff;
+        }
+        if (int code = cmd_set_panning(song, &ch, panning); code != errOK) return code;
     }
     return errOK;
 }

@@ -43,6 +43,9 @@ inline constexpr std::uint8_t rowNoteDelayed = 0x10;
 // that act otherwise beside a note on a pattern delay's repeats).
 inline constexpr std::uint8_t rowNoteRead = 0x20;
 
+// Impulse Tracker's panning value for surround (one side inverted).
+inline constexpr int impulseSurround = 100;
+
 // Sample offsets add up in Protracker songs; they stop here, so that one
 // doubled for a 16-bit sample still fits.
 inline constexpr int maxSampleOffset = 0x3fffffff;
@@ -92,6 +95,7 @@ struct ChannelState {
     std::uint8_t note_fade; // Impulse Tracker: the fade-out runs without a note off
     int finetune;           // the finetune of the channel's notes: its sample's, or a set-finetune command's
     std::uint8_t tremor_position; // tremor: bit 7 = sounding, bits 0..6 = ticks left in the phase
+    std::uint8_t muted;           // Impulse Tracker: a switched-off channel, never heard
 };
 
 // A note that sounds on after its channel has gone on to the next one (an
@@ -132,14 +136,15 @@ struct PlayHandle {
     int loop_count;                // times the song has come to its end (see gmp_song_ended)
     int loop_forever;              // the caller's loop flag
     std::uint8_t loop_row, loop_remaining; // pattern loop (S3M and IT)
-    // Extended Module: Fasttracker 2 settles where the song goes at the end
-    // of a row. The row the next pattern starts at (a break's row; a pattern
+    // Extended Module and Impulse Tracker: the trackers settle where the song
+    // goes at the end of a row. The row the next pattern starts at (a break's row; a pattern
     // loop's start row stays there once the loop has jumped back; 0 otherwise),
     // the position a jump asked for (-1: the next one), and whether a jump or
     // break, or a loop, asked to leave the row's order.
     int next_start_row;
     int jump_position;
     std::uint8_t jump_due, loop_due;
+    int loop_target; // Impulse Tracker: the row a pattern loop jumps back to
     std::uint8_t global_volume;    // 0..64
     std::uint8_t master_volume;    // 0..64, default 64
     ChannelState* channels;

@@ -317,7 +317,7 @@ TEST_F(ItLoader, HeaderFieldsFillTheModule) {
     EXPECT_EQ(module->patterns[7]->row_count, 64);
     EXPECT_EQ(module->panning[0], 32);
     EXPECT_EQ(module->panning[1], 64);
-    EXPECT_EQ(module->panning[2], 32) << "surround plays in the middle";
+    EXPECT_EQ(module->panning[2], 100) << "surround stays surround";
     ASSERT_NE(module->channel_volumes, nullptr);
     EXPECT_EQ(module->channel_volumes[0], 64);
     EXPECT_EQ(module->channel_volumes[1], 20);
@@ -381,7 +381,11 @@ TEST_F(ItLoader, ChannelCountCoversEveryChannelThePatternsName) {
     ASSERT_EQ(load(spec), errOK);
     EXPECT_EQ(module->channel_count, 6);
     EXPECT_EQ(rowEntries(module->patterns[0], 0), (Entries{{0x25, noteNone, 0}}));
-    EXPECT_EQ(rowEntries(module->patterns[0], 1), Entries{}) << "channel 4 is switched off, 40 beyond 32";
+    // A switched-off channel keeps its commands (the player does not let it be heard); channel
+    // 40 lies beyond the 32 the packed rows have.
+    EXPECT_EQ(rowEntries(module->patterns[0], 1), (Entries{{0x24, noteNone, 0}}));
+    EXPECT_EQ(module->panning[4], 32 | 0x80) << "switched off";
+    EXPECT_EQ(module->panning[5], 20);
     ItSpec none = spec;
     none.patterns = {ItPatternSpec{}};
     ASSERT_EQ(load(none), errOK);

@@ -180,3 +180,59 @@ TEST_F(TrackerRules, FasttrackerStartsNoSoundAtOrPastTheSamplesEnd) {
         EXPECT_EQ(callsOf("position", 0).size(), 1u);
     }
 }
+
+TEST_F(TrackerRules, ImpulseTrackerLoopsPerChannelAndResumesAfterALoopThatRanOut) {
+    // Each channel keeps its own loop. Once a loop has run out, its start is the row after its
+    // end: a later SB1 with no SB0 before it plays that stretch again.
+    ModuleSpec spec = song(playModeImpulse, {{},
+                                             {command(cmdPatternLoop, 0)},
+                                             {command(cmdPatternLoop, 1)},
+                                             {},
+                                             {command(cmdPatternLoop, 1)},
+                                             {command(cmdPatternLoop, 1, 1)}},
+                           8);
+    spec.speed = 1;
+    spec.channels = 2;
+    PlayHandle* h = begin(spec);
+    EXPECT_EQ(visit(h, 13), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {0, 1}, {0, 2}, {0, 3}, {0, 4},
+                                                              {0, 3}, {0, 4}, {0, 5}, {0, 0}, {0, 1}, {0, 2}}))
+        << "the second channel's loop starts at the top";
+}
+
+TEST_F(TrackerRules, ImpulseTrackerSettlesJumpsBreaksAndLoopsAtTheRowsEnd) {
+    // A loop jumping back wins over a break on the same row; the loop ran out, the break goes to
+    // the next order, where every loop starts again at the top. A break counts its row in
+    // binary, and a jump with a break after it goes to the jump's order at the break's row.
+    ModuleSpec spec;
+    spec.playMode = playModeImpulse;
+    spec.speed = 1;
+    spec.channels = 2;
+    spec.orders = {0, 1, 2, 3};
+    spec.patterns = {
+        PatternSpec{4, {{}, {command(cmdPatternLoop, 0)}, {command(cmdPatternLoop, 1), command(cmdPatternBreak, 0, 1)}}},
+        PatternSpec{4, {{}, {command(cmdPatternLoop, 1), command(cmdPatternBreak, 0x10, 1)}}},
+        PatternSpec{32, {}},
+        PatternSpec{32, {}}};
+    spec.patterns[2].cells.resize(17);
+    spec.patterns[2].cells[16] = {command(cmdPositionJump, 3), command(cmdPatternBreak, 0x05, 1)};
+    PlayHandle* h = begin(spec);
+    EXPECT_EQ(visit(h, 11), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {0, 1}, {0, 2}, {1, 0}, {1, 1},
+                                                              {1, 0}, {1, 1}, {2, 16}, {3, 5}}));
+}
+
+TEST_F(TrackerRules, ImpulseTrackerSwitchedOffChannelsAreSilentButTheirCommandsAct) {
+    // Channel 0 is switched off: its note is never heard and its break still acts. Channel 1
+    // plays in surround.
+    ModuleSpec spec = song(playModeImpulse, {{Cell{0, C4, 0, -1, cmdPatternBreak, 0}, Cell{1, C4, 0}}}, 4);
+    spec.orders = {0, 0};
+    spec.speed = 1;
+    spec.channels = 2;
+    spec.panning = {32 | 0x80, 100};
+    PlayHandle* h = begin(spec);
+    EXPECT_EQ(visit(h, 2), (std::vector<std::pair<int, int>>{{0, 0}, {1, 0}}));
+    ASSERT_FALSE(callsOf("volume", 0).empty());
+    for (const DeviceCall& c : callsOf("volume", 0))
+        EXPECT_EQ(c.value, 0) << "switched off";
+    EXPECT_GT(lastValue("volume", 1), 0);
+    EXPECT_EQ(lastValue("panning", 1), PAN_SURROUND);
+}
