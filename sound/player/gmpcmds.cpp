@@ -691,13 +691,81 @@ int cmd_set_panning(const PlayHandle* song, ChannelState* ch, int panning) {
     return device().setChannelPanning(ch->device_channel, ch->panning);
 }
 
+// Impulse Tracker's volume column above the volumes 0..64: ranges of ten
+// (a parameter 0..9 each), panning 0..64 from 128.
+enum class ImpulseVolumeColumn { none, fineUp, fineDown, slideUp, slideDown, pitchDown, pitchUp, panning, porta, vibrato };
+
+ImpulseVolumeColumn impulseVolumeColumn(int v, int* x) {
+    constexpr std::array<std::pair<int, ImpulseVolumeColumn>, 6> slides = {{
+        {65, ImpulseVolumeColumn::fineUp},     {75, ImpulseVolumeColumn::fineDown},
+        {85, ImpulseVolumeColumn::slideUp},    {95, ImpulseVolumeColumn::slideDown},
+        {105, ImpulseVolumeColumn::pitchDown}, {115, ImpulseVolumeColumn::pitchUp},
+    }};
+    for (const auto& [first, kind] : slides)
+        if (v >= first && v < first + 10) {
+            *x = v - first;
+            return kind;
+        }
+    if (v >= 128 && v <= 192) {
+        *x = v - 128;
+        return ImpulseVolumeColumn::panning;
+    }
+    if (v >= 193 && v <= 202) {
+        *x = v - 193;
+        return ImpulseVolumeColumn::porta;
+    }
+    if (v >= 203 && v <= 212) {
+        *x = v - 203;
+        return ImpulseVolumeColumn::vibrato;
+    }
+    return ImpulseVolumeColumn::none;
+}
+
+// The tone portamento speeds of the volume column's ten values.
+constexpr std::array<int, 10> impulseColumnPortaSpeeds = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
+
+// The volume slides' parameter: 0 repeats the column's last one.
+int impulseColumnSlide(ChannelState* ch, int x) {
+    if (x != 0) ch->volslide_memory = static_cast<std::uint8_t>(x);
+    return ch->volslide_memory;
+}
+
+int impulseColumnRow(PlayHandle* song, ChannelState* ch) {
+    int x = 0;
+    switch (impulseVolumeColumn(ch->volume_byte, &x)) {
+    case ImpulseVolumeColumn::fineUp: cmd_set_volume(song, ch, ch->volume + impulseColumnSlide(ch, x)); break;
+    case ImpulseVolumeColumn::fineDown: cmd_set_volume(song, ch, ch->volume - impulseColumnSlide(ch, x)); break;
+    case ImpulseVolumeColumn::slideUp:
+    case ImpulseVolumeColumn::slideDown: impulseColumnSlide(ch, x); break;
+    case ImpulseVolumeColumn::panning: return cmd_set_panning(song, ch, x);
+    case ImpulseVolumeColumn::porta: return portaSetup(song, ch, 0);
+    default: break;
+    }
+    return errOK;
+}
+
+int impulseColumnTick(PlayHandle* song, ChannelState* ch) {
+    int x = 0;
+    switch (impulseVolumeColumn(ch->volume_byte, &x)) {
+    case ImpulseVolumeColumn::slideUp: cmd_set_volume(song, ch, ch->volume + ch->volslide_memory); break;
+    case ImpulseVolumeColumn::slideDown: cmd_set_volume(song, ch, ch->volume - ch->volslide_memory); break;
+    case ImpulseVolumeColumn::pitchDown: return slideDown(song, ch, x * 4);
+    case ImpulseVolumeColumn::pitchUp: return slideUp(song, ch, x * 4);
+    case ImpulseVolumeColumn::porta: return tonePorta(song, ch, impulseColumnPortaSpeeds[static_cast<std::size_t>(x)]);
+    case ImpulseVolumeColumn::vibrato: return vibrato(song, ch, x);
+    default: break;
+    }
+    return errOK;
+}
+
+bool impulse_column_porta(const ChannelState* ch) {
+    int x = 0;
+    return (ch->row_flags & rowVolume) && impulseVolumeColumn(ch->volume_byte, &x) == ImpulseVolumeColumn::porta;
+}
+
 int volume_column_row(PlayHandle* song, ChannelState* ch) {
     const int y = low(ch->volume_byte);
-    if (impulse(song)) {
-        if (ch->volume_byte >= 128 && ch->volume_byte <= 192)
-            return cmd_set_panning(song, ch, ch->volume_byte - 128);
-        return errOK;
-    }
+    if (impulse(song)) return impulseColumnRow(song, ch);
     if (!extended(song)) return errOK;
     switch (ch->volume_byte >> 4) {
     case 0x8: cmd_set_volume(song, ch, ch->volume - y); break;
@@ -711,6 +779,7 @@ int volume_column_row(PlayHandle* song, ChannelState* ch) {
 }
 
 int volume_column_tick(PlayHandle* song, ChannelState* ch) {
+    if (impulse(song)) return impulseColumnTick(song, ch);
     if (!extended(song)) return errOK;
     const int y = low(ch->volume_byte);
     switch (ch->volume_byte >> 4) {

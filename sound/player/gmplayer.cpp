@@ -351,7 +351,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     ch.key_off = 0;
     const int noteLimit = extended ? noteKeyOff : noteStop;
     const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
-    if (newNote && command != cmdTonePorta) {
+    if (newNote && command != cmdTonePorta && !impulse_column_porta(&ch)) {
         ch.instrument = ch.new_instrument;
         const Instrument* ins = gmp_instrument(m, ch.instrument);
         if (extended)
@@ -448,7 +448,7 @@ int runEffects(PlayHandle* song) {
     const CommandTable& table = tick_commands(mode);
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        if (isExtended(mode) && (ch.row_flags & rowVolume) && ch.volume_byte > 64) {
+        if ((isExtended(mode) || isImpulse(mode)) && (ch.row_flags & rowVolume) && ch.volume_byte > 64) {
             if (int code = volume_column_tick(song, &ch); code != errOK) return code;
         }
         if ((ch.row_flags & rowCommand) == 0) continue;
@@ -557,7 +557,8 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
     if (isExtended(mode)) extendedRowNote(song, ch);
     const int command = rowCommandOf(ch);
     if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
-        ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide) {
+        ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide &&
+        !impulse_column_porta(&ch)) {
         if (int code = newNoteActions(song, ch, static_cast<int>(&ch - song->channels)); code != errOK)
             return code;
     }

@@ -84,7 +84,7 @@ struct ChannelState {
     int autovib_ramp;                         // automatic vibrato depth ramp, depth x 256 when full
     std::uint8_t autovib_position;            // automatic vibrato waveform position
     std::uint8_t channel_loop_row, channel_loop_remaining; // pattern loop (PT and XM)
-    std::uint8_t volslide_memory;             // XM volume-slide memory
+    std::uint8_t volslide_memory;             // XM volume-slide memory; IT: the volume column's slides
     EnvelopeState volume_env, panning_env, pitch_env;
     std::uint8_t row_flags; // row* bits
     std::uint8_t pattern_note; // note byte as the pattern gave it (before an IT keyboard table)

@@ -295,3 +295,36 @@ TEST_F(BackgroundNotes, BadVoiceListsAreRefused) {
         << "a song's voices are given once";
     EXPECT_EQ(h->background[0].channel.device_channel, 5);
 }
+
+TEST_F(ImpulsePlay, TheVolumeColumnSlidesVolumeAndPitchAndTonePortamentos) {
+    // Fine volume up by 4 (69), then a fine volume down with 0 (75) repeats the column's 4; a
+    // volume slide up by 2 (87) acts on the five ticks after the row's first; a pitch slide down
+    // by 3 (108) moves the period by 12 units a tick; a tone portamento (196: speed 8) slides to the
+    // row's note instead of starting it.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 20}},
+                                             {{0, 255, 255, 69}},
+                                             {{0, 255, 255, 75}},
+                                             {{0, 255, 255, 87}},
+                                             {{0, 255, 255, 108}},
+                                             {{0, note(5, 2), 255, 196}}});
+    PlayHandle* h = start(spec);
+    rows(1);
+    ASSERT_EQ(h->channels[0].volume, 20);
+    const int started = static_cast<int>(callsOf("start", 0).size());
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 24);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 20) << "0 repeats the column's last slide";
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 20) << "not on the row's first tick";
+    ticks(5);
+    EXPECT_EQ(h->channels[0].volume, 30);
+    const int period = h->channels[0].period;
+    ticks(6);
+    EXPECT_EQ(h->channels[0].period, period + 5 * (12 << h->period_shift));
+    ticks(1);
+    const int before = h->channels[0].period;
+    ticks(1);
+    EXPECT_EQ(h->channels[0].period, before - (8 << h->period_shift)) << "toward the higher note";
+    EXPECT_EQ(static_cast<int>(callsOf("start", 0).size()), started) << "the note does not start";
+}
