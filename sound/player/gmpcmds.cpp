@@ -455,7 +455,11 @@ int fineVolumeDown(PlayHandle* song, ChannelState* ch, int info) {
 }
 
 int noteCut(PlayHandle* song, ChannelState* ch, int info) {
-    if (info == song->tick) cmd_set_volume(song, ch, 0);
+    if (info != song->tick) return errOK;
+    // Impulse Tracker stops the note and leaves the channel's volume for the
+    // next one; the others silence the channel.
+    if (impulse(song)) return device().stopSound(ch->device_channel);
+    cmd_set_volume(song, ch, 0);
     return errOK;
 }
 

@@ -328,3 +328,21 @@ TEST_F(ImpulsePlay, TheVolumeColumnSlidesVolumeAndPitchAndTonePortamentos) {
     EXPECT_EQ(h->channels[0].period, before - (8 << h->period_shift)) << "toward the higher note";
     EXPECT_EQ(static_cast<int>(callsOf("start", 0).size()), started) << "the note does not start";
 }
+
+TEST_F(ImpulsePlay, ANoteCutStopsTheNoteAndKeepsTheChannelsVolume) {
+    // SC2 stops the note on the third tick; the bare note after it plays at the volume the
+    // channel had (another play mode would have set it to 0).
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 40, cmdNoteCut, 2}}, {{0, C5}}});
+    PlayHandle* h = start(spec);
+    ticks(6 + 1); // the row's first tick comes after the speed's ticks, then one more
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    EXPECT_EQ(h->channels[0].volume, 40);
+    ticks(4);
+    EXPECT_GT(lastValue("volume", 0), 0) << "the next note is heard";
+    spec.playMode = playModeScreamTracker3;
+    h = start(spec);
+    ticks(6 + 2);
+    EXPECT_EQ(h->channels[0].volume, 0);
+}
