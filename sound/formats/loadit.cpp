@@ -328,14 +328,16 @@ struct ItLoader {
         }
         if (hasVolume) builder.volume(channel, volume);
         if (hasCommand && letter >= 1 && letter < letterCommands.size()) {
-            if (letter == letterS)
+            if (letter == letterS) {
                 builder.command(channel, specialEffectCommands[info >> 4], info & 0x0f);
-            else if (letter == letterX)
+            } else if (letter == letterX) {
                 builder.command(channel, cmdSetPanning, static_cast<std::uint8_t>((info + 1) / 4));
-            else if (letter == letterV) // Impulse Tracker's global volume runs to 128
-                builder.command(channel, cmdGlobalVolume, static_cast<std::uint8_t>(std::min<int>(info, 128) / 2));
-            else
+            } else if (letter == letterV) {
+                // Impulse Tracker's global volume runs to 128; a V above it does nothing.
+                if (info <= 128) builder.command(channel, cmdGlobalVolume, static_cast<std::uint8_t>(info / 2));
+            } else {
                 builder.command(channel, letterCommands[letter], info);
+            }
         }
     }
 

@@ -492,6 +492,16 @@ int patternDelay(PlayHandle* song, ChannelState*, int info) {
 
 int globalVolume(PlayHandle* song, ChannelState*, int info) {
     song->global_volume = static_cast<std::uint8_t>(std::min(info, 64));
+    song->global_volume_fine = static_cast<std::uint8_t>(song->global_volume * 2);
+    return errOK;
+}
+
+// Impulse Tracker's global volume slide (W) moves the tracker's own 0..128
+// volume as a volume slide does: fine on the row tick, else on the others.
+int impulseGlobalSlide(PlayHandle* song, ChannelState*, int info) {
+    const int volume = screamSlide(song, song->global_volume_fine, info, false);
+    song->global_volume_fine = static_cast<std::uint8_t>(std::clamp(volume, 0, 128));
+    song->global_volume = static_cast<std::uint8_t>(song->global_volume_fine / 2);
     return errOK;
 }
 
@@ -631,6 +641,7 @@ constexpr CommandTable screamTick = tableOf(sharedTick, {
 constexpr CommandTable impulseRow = replacing(tableOf(screamRow, {
     {cmdSetChannelVolume,     setChannelVolume},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
+    {cmdGlobalVolumeSlide,    impulseGlobalSlide},
 }), {
     {cmdPositionJump,         impulseJump},
     {cmdPatternBreak,         impulseBreak},
@@ -641,6 +652,7 @@ constexpr CommandTable impulseTick = tableOf(sharedTick, {
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
+    {cmdGlobalVolumeSlide,    impulseGlobalSlide},
 });
 // clang-format on
 

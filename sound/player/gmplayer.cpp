@@ -1054,6 +1054,7 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
     song->module = module;
     song->loop_forever = loopForever;
     song->global_volume = std::min<std::uint8_t>(module->global_volume, 64);
+    song->global_volume_fine = static_cast<std::uint8_t>(song->global_volume * 2);
     song->master_volume = 64;
     song->speed = module->speed;
     song->sync_value = -1;
@@ -1226,6 +1227,7 @@ void gmp_wrap_song(PlayHandle* song) {
     song->position = song->restart_position;
     gmp_end_round(song);
     song->global_volume = std::min<std::uint8_t>(song->module->global_volume, 64);
+    song->global_volume_fine = static_cast<std::uint8_t>(song->global_volume * 2);
 }
 
 void gmp_enter_position(PlayHandle* song) {

@@ -146,6 +146,7 @@ struct PlayHandle {
     std::uint8_t jump_due, loop_due;
     int loop_target; // Impulse Tracker: the row a pattern loop jumps back to
     std::uint8_t global_volume;    // 0..64
+    std::uint8_t global_volume_fine; // Impulse Tracker: the global volume on the tracker's 0..128, which W slides
     std::uint8_t master_volume;    // 0..64, default 64
     ChannelState* channels;
     SongStatus* status;

@@ -346,3 +346,19 @@ TEST_F(ImpulsePlay, ANoteCutStopsTheNoteAndKeepsTheChannelsVolume) {
     ticks(6 + 2);
     EXPECT_EQ(h->channels[0].volume, 0);
 }
+
+TEST_F(ImpulsePlay, GlobalVolumeSlidesOnTheTrackersOwnScale) {
+    // W01 takes one step of Impulse Tracker's 0..128 a tick (half a step of the player's 0..64),
+    // on the five ticks after the row's first; WF2 takes two once, on the row tick.
+    ModuleSpec spec = song(playModeImpulse, {{command(cmdGlobalVolumeSlide, 0x01)}, {command(cmdGlobalVolumeSlide, 0xf2)}});
+    PlayHandle* h = start(spec);
+    ticks(6);
+    ASSERT_EQ(h->global_volume, 64);
+    ticks(5);
+    EXPECT_EQ(h->global_volume_fine, 128 - 5);
+    EXPECT_EQ(h->global_volume, (128 - 5) / 2);
+    ticks(1);
+    EXPECT_EQ(h->global_volume_fine, 128 - 7);
+    ticks(5);
+    EXPECT_EQ(h->global_volume_fine, 128 - 7) << "a fine slide acts once";
+}
