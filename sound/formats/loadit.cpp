@@ -88,7 +88,7 @@ constexpr std::array<Command, 26> letterCommands = {
     cmdPortaUp,              // F
     cmdTonePorta,            // G
     cmdVibrato,              // H
-    cmdNone,                 // I: tremor
+    cmdTremor,               // I
     cmdArpeggio,             // J
     cmdVibratoVolumeSlide,   // K
     cmdTonePortaVolumeSlide, // L

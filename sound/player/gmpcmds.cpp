@@ -430,6 +430,20 @@ int extendedTremor(PlayHandle*, ChannelState* ch, int info) {
     return errOK;
 }
 
+// Impulse Tracker's tremor counts every tick, the row's first too: x ticks
+// sounding, then y silent (0 counts as 1), the count running on across rows.
+int impulseTremor(PlayHandle*, ChannelState* ch, int info) {
+    bool sounding = (ch->tremor_position & 0x80) != 0;
+    int left = (ch->tremor_position & 0x7f) - 1;
+    if (left < 0) {
+        sounding = !sounding;
+        left = std::max(sounding ? high(info) : low(info), 1) - 1;
+    }
+    ch->tremor_position = static_cast<std::uint8_t>((sounding ? 0x80 : 0) | left);
+    ch->effective_volume = sounding ? ch->volume : 0;
+    return errOK;
+}
+
 int multiRetrigger(PlayHandle* song, ChannelState* ch, int info) {
     int code = errOK;
     if (ch->retrig_count >= low(info)) {
@@ -642,6 +656,7 @@ constexpr CommandTable impulseRow = replacing(tableOf(screamRow, {
     {cmdSetChannelVolume,     setChannelVolume},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
     {cmdGlobalVolumeSlide,    impulseGlobalSlide},
+    {cmdTremor,               impulseTremor},
 }), {
     {cmdPositionJump,         impulseJump},
     {cmdPatternBreak,         impulseBreak},
@@ -653,6 +668,7 @@ constexpr CommandTable impulseTick = tableOf(sharedTick, {
     {cmdPanningSlide,         panningSlide},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
     {cmdGlobalVolumeSlide,    impulseGlobalSlide},
+    {cmdTremor,               impulseTremor},
 });
 // clang-format on
 

@@ -392,7 +392,8 @@ bool sharesInfoMemory(int command) {
     case cmdGlobalVolumeSlide:
     case cmdMultiRetrigger:
     case cmdPanningSlide:
-    case cmdChannelVolumeSlide: return true;
+    case cmdChannelVolumeSlide:
+    case cmdTremor: return true;
     default: return false;
     }
 }
@@ -556,6 +557,8 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = modeOf(song);
     if (isExtended(mode)) extendedRowNote(song, ch);
     const int command = rowCommandOf(ch);
+    // An Impulse Tracker row without a tremor is heard at the channel's volume again.
+    if (isImpulse(mode) && command != cmdTremor) ch.effective_volume = ch.volume;
     if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
         ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide &&
         !impulse_column_porta(&ch)) {
@@ -1285,7 +1288,8 @@ int gmp_start_note(PlayHandle* song, ChannelState* channel) {
             code = device().stopSound(ch.device_channel);
         } else {
             ch.last_note = ch.note;
-            ch.tremor_position = 0;
+            // A note starts the tremor's count afresh; Impulse Tracker's runs on.
+            if (!isImpulse(mode)) ch.tremor_position = 0;
             const Sample* sample = gmp_channel_sample(song->module, &ch);
             if (sample != nullptr) ch.finetune = noteFinetune(mode, ch, *sample);
             ch.period = gmp_tuned_note_period(mode, song->module->flags, sample, ch.finetune, ch.note >> 4,

@@ -64,7 +64,6 @@ const Format impulseTracker{
         {"d_storlek_06.it", "volume-column pitch slides beside fine slides in the effect column",
          "the column shares the effect column's slide memory, which the player does not model"},
         {"d_storlek_08.it", "note delays past the row's ticks", "not yet followed"},
-        {"d_storlek_12.it", "tremor (I) and its memory", "the player has no Impulse Tracker tremor"},
         {"d_storlek_22.it", "sample offset with a tone portamento", "not yet followed"},
         {"d_storlek_24.it", "note off, fade-out and the volume envelope's loop", "not yet followed"},
         {"d_vcol_g.it", "volume-column tone portamento beside notes with an instrument",

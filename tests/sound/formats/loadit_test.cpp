@@ -352,7 +352,7 @@ TEST_F(ItLoader, MaskBytesAndTheirRepetition) {
 }
 
 TEST_F(ItLoader, CommandLettersMapToGenericCommands) {
-    const int mapped[26] = {0, 15, 12, 14, 11, 3, 2, 4, 5, 0, 1, 7, 6, 34, 35, 10, 33, 29, 8, -1, 16, 0, -1, 28, -1, 0};
+    const int mapped[26] = {0, 15, 12, 14, 11, 3, 2, 4, 5, 37, 1, 7, 6, 34, 35, 10, 33, 29, 8, -1, 16, 0, -1, 28, -1, 0};
     for (int letter = 0; letter < 28; letter++) {
         if (letter < 26 && mapped[letter] < 0) continue;
         const Pattern* p = convert(rowsOf({{0x81, 0x08, static_cast<std::uint8_t>(letter), 0x37}}));

@@ -362,3 +362,22 @@ TEST_F(ImpulsePlay, GlobalVolumeSlidesOnTheTrackersOwnScale) {
     ticks(5);
     EXPECT_EQ(h->global_volume_fine, 128 - 7) << "a fine slide acts once";
 }
+
+TEST_F(ImpulsePlay, TremorCountsEveryTickAndRunsOnAcrossRows) {
+    // At speed 1 every tick is a row's first. I00 (0 counts as 1, nothing remembered yet): one
+    // tick sounding, one silent; I21 from row 4 (the count runs on): two sounding, one silent;
+    // I00 after it repeats 21. A row without a tremor is heard again.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 40, cmdTremor, 0}}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0)}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0x21)}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0)}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0)}, {command(cmdTremor, 0)}, {}});
+    spec.speed = 1;
+    PlayHandle* h = start(spec);
+    std::vector<int> heard;
+    for (int row = 0; row < 11; row++) {
+        ticks(1);
+        heard.push_back(h->channels[0].effective_volume);
+    }
+    EXPECT_EQ(heard, (std::vector<int>{40, 0, 40, 0, 40, 40, 0, 40, 40, 0, 40}));
+}
