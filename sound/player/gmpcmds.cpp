@@ -468,8 +468,13 @@ int fineVolumeDown(PlayHandle* song, ChannelState* ch, int info) {
     return errOK;
 }
 
+// Impulse Tracker takes a note cut or delay of 0 ticks as one of 1.
+int impulseTicks(const PlayHandle* song, int info) {
+    return impulse(song) ? std::max(info, 1) : info;
+}
+
 int noteCut(PlayHandle* song, ChannelState* ch, int info) {
-    if (info != song->tick) return errOK;
+    if (impulseTicks(song, info) != song->tick) return errOK;
     // Impulse Tracker stops the note and leaves the channel's volume for the
     // next one; the others silence the channel.
     if (impulse(song)) return device().stopSound(ch->device_channel);
@@ -477,8 +482,8 @@ int noteCut(PlayHandle* song, ChannelState* ch, int info) {
     return errOK;
 }
 
-int delaySetup(PlayHandle*, ChannelState* ch, int info) {
-    if (info != 0 && (ch->row_flags & rowNewNote)) {
+int delaySetup(PlayHandle* song, ChannelState* ch, int info) {
+    if (impulseTicks(song, info) != 0 && (ch->row_flags & rowNewNote)) {
         ch->row_flags |= rowNoteDelayed;
         ch->row_flags &= static_cast<std::uint8_t>(~rowNewNote);
     } else {
@@ -488,7 +493,7 @@ int delaySetup(PlayHandle*, ChannelState* ch, int info) {
 }
 
 int noteDelay(PlayHandle* song, ChannelState* ch, int info) {
-    if (info != song->tick) return errOK;
+    if (impulseTicks(song, info) != song->tick) return errOK;
     if (extended(song)) {
         ch->volume_env = ch->panning_env = EnvelopeState{};
         ch->fade_volume = 65536;

@@ -62,10 +62,12 @@ const Format impulseTracker{
         {"d_portamento_after_cut_fade.it", "tone portamento after a note cut or a finished fade-out",
          "the tracker starts the note afresh where the player slides the stopped voice"},
         {"d_storlek_06.it", "volume-column pitch slides beside fine slides in the effect column",
-         "the column shares the effect column's slide memory, which the player does not model"},
-        {"d_storlek_08.it", "note delays past the row's ticks", "not yet followed"},
-        {"d_storlek_22.it", "sample offset with a tone portamento", "not yet followed"},
-        {"d_storlek_24.it", "note off, fade-out and the volume envelope's loop", "not yet followed"},
+         "the column's slides share the effect column's memory in the tracker, not here"},
+        {"d_storlek_08.it", "note delays as long as the row or longer, beside note cuts and volumes",
+         "not yet followed"},
+        {"d_storlek_22.it", "SC0 and SD0 act as SC1 and SD1; S00 repeats the channel's last S command",
+         "the first is followed; the player keeps no memory of S commands"},
+        {"d_storlek_24.it", "envelope loops a tick or two long", "not yet followed"},
         {"d_vcol_g.it", "volume-column tone portamento beside notes with an instrument",
          "the column's speeds play, but the memory it shares with G does not"},
         {"om_SampleNumberChange.it", "a sample number without a note, and one beyond the song's samples",
@@ -74,7 +76,8 @@ const Format impulseTracker{
          "the channels do cancel: what is left is the test samples' own one-step difference, which "
          "the player's louder mix puts at -48 dBFS, just above the silence line"},
         {"om_filter-nna.it", "resonant filters on background notes", "the player has no filters"},
-        {"om_s77.it", "S77 (the volume envelope off) on background notes", "not yet followed"},
+        {"om_s77.it", "S77 and S78 pause and resume the volume envelope where it stands",
+         "not yet followed"},
     }};
 const Format protracker{".mod", {}};
 

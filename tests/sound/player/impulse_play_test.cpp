@@ -381,3 +381,17 @@ TEST_F(ImpulsePlay, TremorCountsEveryTickAndRunsOnAcrossRows) {
     }
     EXPECT_EQ(heard, (std::vector<int>{40, 0, 40, 0, 40, 40, 0, 40, 40, 0, 40}));
 }
+
+TEST_F(ImpulsePlay, ANoteCutOrDelayOfNoTicksActsOnTheSecondTick) {
+    // SD0 starts its note on the row's second tick, SC0 stops it there.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdNoteDelay, 0}}, {command(cmdNoteCut, 0)}});
+    start(spec);
+    ticks(6);
+    EXPECT_TRUE(callsOf("start", 0).empty()) << "not on the row's first tick";
+    ticks(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    ticks(4 + 1); // the rest of the row, and the next one's first tick
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+}
