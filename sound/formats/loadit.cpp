@@ -328,7 +328,9 @@ struct ItLoader {
         }
         if (hasVolume) builder.volume(channel, volume);
         if (hasCommand && letter >= 1 && letter < letterCommands.size()) {
-            if (letter == letterS) {
+            if (letter == letterS && (info == 0x77 || info == 0x78)) {
+                builder.command(channel, cmdVolumeEnvelope, info & 1 ? 0 : 1);
+            } else if (letter == letterS) {
                 builder.command(channel, specialEffectCommands[info >> 4], info & 0x0f);
             } else if (letter == letterX) {
                 builder.command(channel, cmdSetPanning, static_cast<std::uint8_t>((info + 1) / 4));

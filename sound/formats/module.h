@@ -72,9 +72,10 @@ enum Command : std::uint8_t {
     cmdChannelVolumeSlide = 35, // Impulse Tracker N
     cmdSetFinetune = 36,        // Extended Module E5x: the finetune of the row's note
     cmdTremor = 37,             // Extended Module T, Scream Tracker 3 and Impulse Tracker I
+    cmdVolumeEnvelope = 38,     // Impulse Tracker S77 (info 0: the note's volume envelope off) and S78 (1: on)
 };
-// Number of generic command numbers (0..37).
-inline constexpr int commandCount = 38;
+// Number of generic command numbers (0..38).
+inline constexpr int commandCount = 39;
 
 // Sample types: how a sample's data is laid out (bytes per frame in
 // brackets). The loaders give 8-bit and 16-bit mono samples; the mixer also

@@ -430,6 +430,13 @@ int extendedTremor(PlayHandle*, ChannelState* ch, int info) {
     return errOK;
 }
 
+// S77 sets the note's volume envelope aside where it stands, S78 takes it up
+// again from there (a new note starts it afresh).
+int volumeEnvelope(PlayHandle*, ChannelState* ch, int info) {
+    ch->volume_envelope_off = info == 0 ? 1 : 0;
+    return errOK;
+}
+
 // Impulse Tracker's tremor counts every tick, the row's first too: x ticks
 // sounding, then y silent (0 counts as 1), the count running on across rows.
 int impulseTremor(PlayHandle*, ChannelState* ch, int info) {
@@ -662,6 +669,7 @@ constexpr CommandTable impulseRow = replacing(tableOf(screamRow, {
     {cmdChannelVolumeSlide,   channelVolumeSlide},
     {cmdGlobalVolumeSlide,    impulseGlobalSlide},
     {cmdTremor,               impulseTremor},
+    {cmdVolumeEnvelope,       volumeEnvelope},
 }), {
     {cmdPositionJump,         impulseJump},
     {cmdPatternBreak,         impulseBreak},

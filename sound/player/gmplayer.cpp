@@ -231,6 +231,7 @@ int setSample(const ChannelState& ch, const Sample* sample) {
 // undone, the key held again.
 void restartEnvelopes(ChannelState& ch, bool extended) {
     ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
+    ch.volume_envelope_off = 0;
     ch.note_fade = 0;
     ch.fade_volume = extended ? 65536 : impulseFullFade;
     ch.autovib_position = 0;
@@ -827,8 +828,11 @@ int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument*
     if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
         ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
     if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
+        // A paused envelope holds its value: it is read from a copy that alone moves on.
+        EnvelopeState paused = ch.volume_env;
         const std::int64_t scaled =
-            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
+            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope,
+                                                      ch.volume_envelope_off ? &paused : &ch.volume_env, ch.key_off);
         volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
     }
     return volume;

@@ -96,6 +96,7 @@ struct ChannelState {
     int finetune;           // the finetune of the channel's notes: its sample's, or a set-finetune command's
     std::uint8_t tremor_position; // tremor: bit 7 = sounding, bits 0..6 = ticks left in the phase
     std::uint8_t muted;           // Impulse Tracker: a switched-off channel, never heard
+    std::uint8_t volume_envelope_off; // Impulse Tracker S77: the volume envelope neither acts nor moves on
 };
 
 // A note that sounds on after its channel has gone on to the next one (an

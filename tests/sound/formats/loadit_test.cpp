@@ -369,6 +369,8 @@ TEST_F(ItLoader, CommandLettersMapToGenericCommands) {
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 24, 0x80}})), 0), (Entries{{0x80, 9, 32}}));
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0x80}})), 0), (Entries{{0x80, 27, 64}}));
     EXPECT_TRUE(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0x81}})), 0).empty()) << "V above 128 does nothing";
+    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0x77}})), 0), (Entries{{0x80, 38, 0}})) << "S77";
+    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0x78}})), 0), (Entries{{0x80, 38, 1}})) << "S78";
     EXPECT_TRUE(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0xff}})), 0).empty());
 }
 

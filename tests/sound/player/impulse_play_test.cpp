@@ -395,3 +395,25 @@ TEST_F(ImpulsePlay, ANoteCutOrDelayOfNoTicksActsOnTheSecondTick) {
     ticks(1);
     EXPECT_EQ(callsOf("stop", 0).size(), 1u);
 }
+
+TEST_F(ImpulsePlay, S77PausesTheVolumeEnvelopeWhereItStandsAndS78GoesOn) {
+    // S77 on the second row: the envelope stays at the position it has reached, and its value
+    // holds; S78 on the fourth lets it move on from there. A new note starts it afresh.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}, {command(cmdVolumeEnvelope, 0)}, {},
+                                             {command(cmdVolumeEnvelope, 1)}, {}, {{0, C5, 0}}});
+    spec.instruments[0].volumeEnvelopeOn = true;
+    spec.instruments[0].volumeEnvelope.points = {{0, 64}, {100, 0}};
+    PlayHandle* h = start(spec);
+    rows(2);
+    const int paused = h->channels[0].volume_env.position;
+    const std::int64_t heard = lastValue("volume", 0);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume_env.position, paused);
+    EXPECT_EQ(lastValue("volume", 0), heard);
+    rows(2);
+    EXPECT_GT(h->channels[0].volume_env.position, paused) << "S78 lets it move on";
+    EXPECT_LT(lastValue("volume", 0), heard);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume_envelope_off, 0);
+    EXPECT_LE(h->channels[0].volume_env.position, 1) << "the new note starts it afresh";
+}
