@@ -32,7 +32,7 @@ inline constexpr std::array<Command, 16> extendedEffectCommands = {
     cmdFinePortaDown,  // E2
     cmdNone,           // E3: glissando
     cmdNone,           // E4: vibrato waveform
-    cmdNone,           // E5: finetune
+    cmdSetFinetune,    // E5
     cmdPatternLoop,    // E6
     cmdNone,           // E7: tremolo waveform
     cmdCoarsePanning,  // E8

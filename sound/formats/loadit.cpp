@@ -88,7 +88,7 @@ constexpr std::array<Command, 26> letterCommands = {
     cmdPortaUp,              // F
     cmdTonePorta,            // G
     cmdVibrato,              // H
-    cmdNone,                 // I: tremor
+    cmdTremor,               // I
     cmdArpeggio,             // J
     cmdVibratoVolumeSlide,   // K
     cmdTonePortaVolumeSlide, // L
@@ -272,10 +272,12 @@ struct ItLoader {
         if (int code = mem_alloc(64 * sizeof(int), &memory); code != errOK) return code;
         module->panning = static_cast<int*>(memory);
         for (int c = 0; c < 64; c++) {
-            std::uint8_t panning = header[64 + c];
-            // The player has no surround for these songs: such channels play in the middle.
-            module->panning[c] = panning == panningSurround ? 32 : panning;
-            conversion.enabled[static_cast<std::size_t>(c)] = c < maxModuleChannels && !(panning & channelOff);
+            const std::uint8_t panning = header[64 + c];
+            const std::uint8_t value = panning & ~channelOff;
+            // Panning 0..64, or 100 for surround; a switched-off channel keeps its
+            // bit: its commands still act.
+            module->panning[c] = (value <= 64 || value == panningSurround ? value : 32) | (panning & channelOff);
+            conversion.enabled[static_cast<std::size_t>(c)] = c < maxModuleChannels;
         }
         conversion.instrumentLimit = module->instrument_count;
         return readMessage();
@@ -300,8 +302,7 @@ struct ItLoader {
         return errOK;
     }
 
-    // Converts one channel entry; channels that are switched off or beyond
-    // the packed rows' 32 are dropped.
+    // Converts one channel entry; channels beyond the packed rows' 32 are dropped.
     void convertEntry(int channel, std::uint8_t mask, std::uint8_t note, std::uint8_t instrument,
                       std::uint8_t volume, std::uint8_t letter, std::uint8_t info) {
         if (!conversion.enabled[static_cast<std::size_t>(channel)]) return;
@@ -326,14 +327,18 @@ struct ItLoader {
         }
         if (hasVolume) builder.volume(channel, volume);
         if (hasCommand && letter >= 1 && letter < letterCommands.size()) {
-            if (letter == letterS)
+            if (letter == letterS && (info == 0x77 || info == 0x78)) {
+                builder.command(channel, cmdVolumeEnvelope, info & 1 ? 0 : 1);
+            } else if (letter == letterS) {
                 builder.command(channel, specialEffectCommands[info >> 4], info & 0x0f);
-            else if (letter == letterX)
+            } else if (letter == letterX) {
                 builder.command(channel, cmdSetPanning, static_cast<std::uint8_t>((info + 1) / 4));
-            else if (letter == letterV) // Impulse Tracker's global volume runs to 128
-                builder.command(channel, cmdGlobalVolume, static_cast<std::uint8_t>(std::min<int>(info, 128) / 2));
-            else
+            } else if (letter == letterV) {
+                // Impulse Tracker's global volume runs to 128; a V above it does nothing.
+                if (info <= 128) builder.command(channel, cmdGlobalVolume, static_cast<std::uint8_t>(info / 2));
+            } else {
                 builder.command(channel, letterCommands[letter], info);
+            }
         }
     }
 

@@ -17,7 +17,6 @@ constexpr int instrumentCount = 31;
 constexpr int sampleHeadersAt = 20;
 constexpr int sampleHeaderBytes = 30;
 constexpr int songLengthAt = 950;
-constexpr int ordersAt = 952;
 constexpr int orderSlots = 128;
 constexpr int rowsPerPattern = 64;
 
@@ -66,8 +65,57 @@ bool isDigit(std::uint8_t c) {
     return c >= '0' && c <= '9';
 }
 
+// Where the parts of a Protracker-style file lie. The oldest Soundtracker
+// files have 15 samples and no signature, so their song length, orders and
+// patterns come earlier; Digital Tracker puts 4 bytes of its own between the
+// signature and the patterns.
+struct ModLayout {
+    int samples = 0;  // sample headers, from offset 20
+    int channels = 0; // 0: not a Protracker-style file
+    int songLengthAt = 0; // the song length, then the restart byte, then 128 orders
+    int patternsAt = 0;
+};
+
+constexpr int soundtrackerSamples = 15;
+constexpr int soundtrackerSongLengthAt = sampleHeadersAt + soundtrackerSamples * sampleHeaderBytes; // 470
+constexpr int soundtrackerPatternsAt = soundtrackerSongLengthAt + 2 + orderSlots;                     // 600
+constexpr int digitalTrackerExtra = 4;
+
+bool isDigitalTracker(const std::uint8_t* signature) {
+    return std::memcmp(signature, "FA0", 3) == 0;
+}
+
+// A text field of a Soundtracker header: no control characters but the NULs that end it.
+bool plainText(const std::uint8_t* text, int length) {
+    return std::all_of(text, text + length, [](std::uint8_t c) { return c == 0 || c >= ' '; });
+}
+
+// Whether a file's start can be a 15-sample Soundtracker header. Having no
+// signature, it is recognised by fields that only a song has: names of plain
+// text, volumes up to 64, a song length of 1..128 and orders below 128.
+bool soundtrackerHeader(const std::uint8_t* head) {
+    if (!plainText(head, 20)) return false;
+    for (int i = 0; i < soundtrackerSamples; i++) {
+        const std::uint8_t* sh = head + sampleHeadersAt + i * sampleHeaderBytes;
+        if (!plainText(sh, 22) || sh[24] > 15 || sh[25] > 64) return false;
+    }
+    const int songLength = head[soundtrackerSongLengthAt];
+    const std::uint8_t* orders = head + soundtrackerSongLengthAt + 2;
+    return songLength >= 1 && songLength <= orderSlots &&
+           std::all_of(orders, orders + orderSlots, [](std::uint8_t o) { return o < orderSlots; });
+}
+
+ModLayout layoutOf(const std::uint8_t* head) {
+    const std::uint8_t* signature = head + signatureAt;
+    if (const int channels = protracker_channels(signature); channels != 0)
+        return {instrumentCount, channels, songLengthAt,
+                static_cast<int>(headerBytes) + (isDigitalTracker(signature) ? digitalTrackerExtra : 0)};
+    if (soundtrackerHeader(head)) return {soundtrackerSamples, 4, soundtrackerSongLengthAt, soundtrackerPatternsAt};
+    return {};
+}
+
 bool isProtracker(const std::uint8_t* head) {
-    return protracker_channels(head + signatureAt) != 0;
+    return layoutOf(head).channels != 0;
 }
 
 struct ModLoader {
@@ -76,6 +124,7 @@ struct ModLoader {
     SampleCallback callback = nullptr;
     Module* module = nullptr;
     const std::uint8_t* header = nullptr;
+    ModLayout layout;
     int channels = 0;
     std::array<std::uint8_t, instrumentCount> used{};
     PatternBuilder builder;
@@ -83,8 +132,10 @@ struct ModLoader {
 
     int readHeader() {
         if (int code = in.take(headerBytes, &header); code != errOK) return code;
-        channels = protracker_channels(header + signatureAt);
-        int songLength = header[songLengthAt];
+        layout = layoutOf(header);
+        channels = layout.channels;
+        in.pos = layout.patternsAt;
+        int songLength = header[layout.songLengthAt];
         // The order table has 128 entries, and a song without any has nothing to play.
         if (channels == 0 || songLength < 1 || songLength > orderSlots) return errInvalidModule;
 
@@ -93,14 +144,15 @@ struct ModLoader {
         module = static_cast<Module*>(memory);
         module->play_mode = playModeProtracker;
         copy_name(module->name, header, 20);
-        module->instrument_count = instrumentCount;
-        module->sample_count = instrumentCount;
+        module->instrument_count = layout.samples;
+        module->sample_count = layout.samples;
         module->global_volume = 64;
         module->speed = 6;
         module->tempo = 125;
         module->channel_count = static_cast<std::uint8_t>(channels);
         module->song_length = songLength;
-        int restart = header[songLengthAt + 1];
+        // Soundtracker's byte after the song length is no restart position.
+        int restart = layout.samples == soundtrackerSamples ? 0 : header[layout.songLengthAt + 1];
         module->restart_position = (restart == 127 || restart >= songLength) ? 0 : restart;
 
         // Amiga channels 0 and 3 of every four play on the left, 1 and 2 on the right.
@@ -116,11 +168,12 @@ struct ModLoader {
             code != errOK)
             return code;
         module->orders = static_cast<std::uint16_t*>(memory);
+        const std::uint8_t* orders = header + layout.songLengthAt + 2;
         for (int k = 0; k < songLength; k++)
-            module->orders[k] = header[ordersAt + k];
+            module->orders[k] = orders[k];
         // Patterns are stored up to the highest one the whole table names,
         // including entries past the song's end.
-        module->pattern_count = *std::max_element(header + ordersAt, header + ordersAt + orderSlots) + 1;
+        module->pattern_count = *std::max_element(orders, orders + orderSlots) + 1;
         return errOK;
     }
 
@@ -140,7 +193,7 @@ struct ModLoader {
                 note = static_cast<std::uint8_t>((index / 12) << 4 | index % 12);
                 if (index < firstNormalNote || index > lastNormalNote) module->flags |= moduleExtendedOctaves;
             }
-            if (instrument > instrumentCount) return errInvalidPattern;
+            if (instrument > layout.samples) return errInvalidPattern;
             if (instrument != 0) used[static_cast<std::size_t>(instrument - 1)] = 1;
             builder.note(channel, note,
                          instrument != 0 ? static_cast<std::uint8_t>(instrument - 1) : instrumentNone);
@@ -163,14 +216,23 @@ struct ModLoader {
         return errOK;
     }
 
+    // Whether one of the song's orders names a pattern.
+    bool played(int pattern) const {
+        return std::find(module->orders, module->orders + module->song_length, pattern) !=
+               module->orders + module->song_length;
+    }
+
     int readPatterns() {
         std::int64_t patternBytes = static_cast<std::int64_t>(channels) * 4 * rowsPerPattern;
         return builder.buildAll(module, [this, patternBytes](int n) {
             const std::uint8_t* raw = nullptr;
             if (int code = in.take(patternBytes, &raw); code != errOK) return code;
+            // A pattern the song never plays can hold anything (trackers left
+            // old data there): it is kept as empty rows and its data not read.
+            const bool read = played(n);
             builder.begin();
             for (int row = 0; row < rowsPerPattern; row++) {
-                for (int c = 0; c < channels; c++)
+                for (int c = 0; read && c < channels; c++)
                     if (int code = convertEntry(c, raw + (row * channels + c) * 4); code != errOK) return code;
                 if (int code = builder.endRow(); code != errOK) return code;
             }
@@ -211,14 +273,14 @@ struct ModLoader {
 
     int readInstruments() {
         void* memory = nullptr;
-        if (int code = alloc_zeroed_array(instrumentCount, sizeof(Instrument*), &memory); code != errOK)
-            return code;
+        const auto count = static_cast<std::size_t>(layout.samples);
+        if (int code = alloc_zeroed_array(count, sizeof(Instrument*), &memory); code != errOK) return code;
         module->instruments = static_cast<Instrument**>(memory);
-        if (int code = alloc_zeroed_array(instrumentCount, sizeof(Sample*), &memory); code != errOK) return code;
+        if (int code = alloc_zeroed_array(count, sizeof(Sample*), &memory); code != errOK) return code;
         module->samples = static_cast<Sample**>(memory);
 
         std::int64_t dataOffset = in.pos;
-        for (int i = 0; i < instrumentCount; i++) {
+        for (int i = 0; i < layout.samples; i++) {
             const std::uint8_t* sh = header + sampleHeadersAt + i * sampleHeaderBytes;
             bool isUsed = used[static_cast<std::size_t>(i)] != 0;
             Instrument* instrument = nullptr;
@@ -268,9 +330,18 @@ struct ModLoader {
 } // namespace
 
 int protracker_channels(const std::uint8_t* s) {
-    if (std::memcmp(s, "M.K.", 4) == 0 || std::memcmp(s, "M!K!", 4) == 0 || std::memcmp(s, "FLT4", 4) == 0)
-        return 4;
-    if (std::memcmp(s, "OCTA", 4) == 0) return 8;
+    // The trackers that wrote these fixed signatures: Protracker (M.K., M!K!),
+    // NoiseTracker and His Master's Noise (N.T., M&K!, FEST), Startrekker
+    // (FLT4, EXO4), Octalyser (CD61, CD81), Oktalyzer and others (OCTA, OKTA),
+    // and a few more that players meet in 4-channel songs (NSMS, LARD, PATT).
+    // Startrekker's 8-channel songs (FLT8, EXO8) keep their patterns in
+    // halves and are not read.
+    constexpr std::pair<const char*, int> fixed[] = {
+        {"M.K.", 4}, {"M!K!", 4}, {"M&K!", 4}, {"N.T.", 4}, {"FEST", 4}, {"FLT4", 4}, {"EXO4", 4},
+        {"NSMS", 4}, {"LARD", 4}, {"PATT", 4}, {"CD61", 6}, {"CD81", 8}, {"OCTA", 8}, {"OKTA", 8},
+    };
+    for (const auto& [signature, count] : fixed)
+        if (std::memcmp(s, signature, 4) == 0) return count;
     int channels = 0;
     if (std::memcmp(s + 1, "CHN", 3) == 0 && isDigit(s[0]))
         channels = s[0] - '0';
@@ -278,6 +349,8 @@ int protracker_channels(const std::uint8_t* s) {
         channels = (s[0] - '0') * 10 + (s[1] - '0');
     else if (std::memcmp(s, "TDZ", 3) == 0 && isDigit(s[3]))
         channels = s[3] - '0';
+    else if (isDigitalTracker(s) && (s[3] == '4' || s[3] == '6' || s[3] == '8'))
+        channels = s[3] - '0'; // Digital Tracker: FA04, FA06, FA08
     // The packed rows have room for 32 channels.
     return channels <= maxModuleChannels ? channels : 0;
 }

@@ -71,7 +71,7 @@ constexpr std::array<int, 36> effectCommands = {
     cmdNone,                 // Q
     cmdMultiRetrigger,       // R
     cmdNone,                 // S
-    cmdNone,                 // T: tremor
+    cmdTremor,               // T
     cmdNone,                 // U
     cmdNone,                 // V
     cmdSync,                 // W

@@ -70,9 +70,12 @@ enum Command : std::uint8_t {
     cmdPanningSlide = 33,
     cmdSetChannelVolume = 34,   // Impulse Tracker M
     cmdChannelVolumeSlide = 35, // Impulse Tracker N
+    cmdSetFinetune = 36,        // Extended Module E5x: the finetune of the row's note
+    cmdTremor = 37,             // Extended Module T, Scream Tracker 3 and Impulse Tracker I
+    cmdVolumeEnvelope = 38,     // Impulse Tracker S77 (info 0: the note's volume envelope off) and S78 (1: on)
 };
-// Number of generic command numbers (0..35).
-inline constexpr int commandCount = 36;
+// Number of generic command numbers (0..38).
+inline constexpr int commandCount = 39;
 
 // Sample types: how a sample's data is laid out (bytes per frame in
 // brackets). The loaders give 8-bit and 16-bit mono samples; the mixer also
@@ -218,7 +221,7 @@ struct Module {
     std::uint8_t global_volume; // 0..64
     std::uint8_t speed;
     std::uint8_t tempo;
-    int* panning;          // 32 ints (64 for Impulse Tracker)
+    int* panning;          // 32 ints (64 for Impulse Tracker; there bit 7 = switched off: heard nowhere, its commands act)
     std::uint16_t* orders; // song_length entries; 0xFFFF ends the song, 0xFFFE is skipped
     Instrument** instruments;
     Sample** samples;

@@ -54,10 +54,10 @@ const Sample* sampleOf(const PlayHandle* song, const ChannelState* ch) {
     return gmp_channel_sample(song->module, ch);
 }
 
-// Period of a note for the channel's current sample; 0 when it cannot sound.
+// Period of a note for the channel's current sample and finetune; 0 when it cannot sound.
 int periodOf(const PlayHandle* song, const ChannelState* ch, int octave, int semitone) {
-    return gmp_note_period(song->module->play_mode, song->module->flags, sampleOf(song, ch), octave,
-                           semitone);
+    return gmp_tuned_note_period(song->module->play_mode, song->module->flags, sampleOf(song, ch), ch->finetune,
+                                 octave, semitone);
 }
 
 bool hasPlayableNote(const ChannelState* ch) {
@@ -209,7 +209,43 @@ int sampleOffset(PlayHandle* song, ChannelState* ch, int info) {
         ch->sample_offset = offset;
     const int code = gmp_start_row_note(song, ch, true);
     if (protracker(song)) ch->sample_offset = std::min(ch->sample_offset + offset, maxSampleOffset);
+    // Fasttracker 2 starts no sound at or past a sample's end, looping or not.
+    const Sample* sample = sampleOf(song, ch);
+    if (code == errOK && extended(song) && sample != nullptr &&
+        offset >= sample->length / (sample->type == SMP_16BIT_MONO ? 2 : 1))
+        return device().stopSound(ch->device_channel);
     return code;
+}
+
+// Fasttracker 2's jumps, breaks and loops only say where the song goes; the
+// player settles it at the row's end (the later of two on a row wins, and a
+// jump takes the row back to 0).
+int extendedJump(PlayHandle* song, ChannelState*, int info) {
+    song->jump_position = info;
+    song->next_start_row = 0;
+    song->jump_due = 1;
+    return errOK;
+}
+
+int extendedBreak(PlayHandle* song, ChannelState*, int info) {
+    const int row = high(info) * 10 + low(info);
+    song->next_start_row = row <= 63 ? row : 0;
+    song->jump_due = 1;
+    return errOK;
+}
+
+int extendedLoop(PlayHandle* song, ChannelState* ch, int info) {
+    if (info == 0) {
+        ch->channel_loop_row = static_cast<std::uint8_t>(song->row);
+        return errOK;
+    }
+    if (ch->channel_loop_remaining == 0)
+        ch->channel_loop_remaining = static_cast<std::uint8_t>(info);
+    else if (--ch->channel_loop_remaining == 0)
+        return errOK;
+    song->next_start_row = ch->channel_loop_row;
+    song->loop_due = 1;
+    return errOK;
 }
 
 // A jump past the song's last position wraps it; a jump back is the song's
@@ -233,28 +269,15 @@ int patternBreak(PlayHandle* song, ChannelState*, int info) {
         gmp_next_position(song);
         if (scream(song)) song->loop_row = 0;
     }
-    const int rows = gmp_pattern_rows(song->module, song->pattern);
-    const int decimal = high(info) * 10 + low(info);
-    if (extended(song))
-        song->row = std::min(decimal, rows - 1);
-    else if (impulse(song))
-        song->row = info < rows ? info : rows - 1;
-    else
-        song->row = info <= 99 ? decimal : 63;
+    song->row = info <= 99 ? high(info) * 10 + low(info) : 63;
     return errOK;
 }
 
+// Speed 0 changes nothing: both Protracker and Extended Module songs go on
+// after it, with rows their authors meant to be heard, as Scream Tracker 3
+// and Impulse Tracker songs always did.
 int setSpeed(PlayHandle* song, ChannelState*, int info) {
-    if (info != 0) {
-        song->speed = info;
-        return errOK;
-    }
-    // Speed 0 ends a Protracker or Extended Module song; Scream Tracker 3 and
-    // Impulse Tracker ignore it.
-    if (screamOrImpulse(song)) return errOK;
-    gmp_wrap_song(song);
-    gmp_enter_position(song);
-    song->row = 0;
+    if (info != 0) song->speed = info;
     return errOK;
 }
 
@@ -295,9 +318,9 @@ int extraFinePortaDown(PlayHandle* song, ChannelState* ch, int info) {
 }
 
 int patternLoop(PlayHandle* song, ChannelState* ch, int info) {
-    // Scream Tracker 3 and Impulse Tracker keep one loop for the song, the others one per channel.
-    std::uint8_t& loopRow = screamOrImpulse(song) ? song->loop_row : ch->channel_loop_row;
-    std::uint8_t& remaining = screamOrImpulse(song) ? song->loop_remaining : ch->channel_loop_remaining;
+    // Scream Tracker 3 keeps one loop for the song, Protracker one per channel.
+    std::uint8_t& loopRow = scream(song) ? song->loop_row : ch->channel_loop_row;
+    std::uint8_t& remaining = scream(song) ? song->loop_remaining : ch->channel_loop_remaining;
     if (info == 0) {
         loopRow = static_cast<std::uint8_t>(song->row);
         return errOK;
@@ -313,6 +336,39 @@ int patternLoop(PlayHandle* song, ChannelState* ch, int info) {
         song->row_data = nullptr;
         song->row = loopRow;
     }
+    return errOK;
+}
+
+// Impulse Tracker keeps a loop for each channel, and a loop that has run out
+// starts again on the row after its end: its SBx plays on from there.
+int impulseLoop(PlayHandle* song, ChannelState* ch, int info) {
+    if (info == 0) {
+        ch->channel_loop_row = static_cast<std::uint8_t>(song->row);
+        return errOK;
+    }
+    if (ch->channel_loop_remaining == 0) {
+        ch->channel_loop_remaining = static_cast<std::uint8_t>(info);
+    } else if (--ch->channel_loop_remaining == 0) {
+        ch->channel_loop_row = static_cast<std::uint8_t>(song->row + 1);
+        return errOK;
+    }
+    song->loop_target = ch->channel_loop_row;
+    song->loop_due = 1;
+    return errOK;
+}
+
+// Impulse Tracker's jumps and breaks, settled at the row's end as Fasttracker
+// 2's are; a break counts its row in binary.
+int impulseJump(PlayHandle* song, ChannelState*, int info) {
+    song->jump_position = info;
+    song->next_start_row = 0;
+    song->jump_due = 1;
+    return errOK;
+}
+
+int impulseBreak(PlayHandle* song, ChannelState*, int info) {
+    song->next_start_row = info;
+    song->jump_due = 1;
     return errOK;
 }
 
@@ -344,6 +400,57 @@ int retrigger(PlayHandle* song, ChannelState* ch, int info) {
     return code;
 }
 
+// Protracker's E9x restarts the sample on every tick that is a multiple of
+// x, the row's first included, except there when the row starts a note
+// anyway. The row handler takes the first tick (also of a pattern delay's
+// repeats, where the row's note is not started again), the tick handler the
+// others.
+int protrackerRetrigRow(PlayHandle* song, ChannelState* ch, int info) {
+    if (low(info) == 0 || (ch->row_flags & rowNoteRead)) return errOK;
+    return gmp_set_sample_position(ch, sampleOf(song, ch));
+}
+
+int protrackerRetrigTick(PlayHandle* song, ChannelState* ch, int info) {
+    if (low(info) == 0 || song->tick == 0 || song->tick % low(info) != 0) return errOK;
+    return gmp_set_sample_position(ch, sampleOf(song, ch));
+}
+
+// Fasttracker 2's tremor: the note sounds for x + 1 ticks, then is silent
+// for y + 1, counted on the ticks after each row's first; the volume it left
+// stays until a volume is set again.
+int extendedTremor(PlayHandle*, ChannelState* ch, int info) {
+    bool sounding = (ch->tremor_position & 0x80) != 0;
+    int left = (ch->tremor_position & 0x7f) - 1;
+    if (left < 0) {
+        sounding = !sounding;
+        left = sounding ? high(info) : low(info);
+    }
+    ch->tremor_position = static_cast<std::uint8_t>((sounding ? 0x80 : 0) | left);
+    ch->effective_volume = sounding ? ch->volume : 0;
+    return errOK;
+}
+
+// S77 sets the note's volume envelope aside where it stands, S78 takes it up
+// again from there (a new note starts it afresh).
+int volumeEnvelope(PlayHandle*, ChannelState* ch, int info) {
+    ch->volume_envelope_off = info == 0 ? 1 : 0;
+    return errOK;
+}
+
+// Impulse Tracker's tremor counts every tick, the row's first too: x ticks
+// sounding, then y silent (0 counts as 1), the count running on across rows.
+int impulseTremor(PlayHandle*, ChannelState* ch, int info) {
+    bool sounding = (ch->tremor_position & 0x80) != 0;
+    int left = (ch->tremor_position & 0x7f) - 1;
+    if (left < 0) {
+        sounding = !sounding;
+        left = std::max(sounding ? high(info) : low(info), 1) - 1;
+    }
+    ch->tremor_position = static_cast<std::uint8_t>((sounding ? 0x80 : 0) | left);
+    ch->effective_volume = sounding ? ch->volume : 0;
+    return errOK;
+}
+
 int multiRetrigger(PlayHandle* song, ChannelState* ch, int info) {
     int code = errOK;
     if (ch->retrig_count >= low(info)) {
@@ -368,13 +475,22 @@ int fineVolumeDown(PlayHandle* song, ChannelState* ch, int info) {
     return errOK;
 }
 
+// Impulse Tracker takes a note cut or delay of 0 ticks as one of 1.
+int impulseTicks(const PlayHandle* song, int info) {
+    return impulse(song) ? std::max(info, 1) : info;
+}
+
 int noteCut(PlayHandle* song, ChannelState* ch, int info) {
-    if (info == song->tick) cmd_set_volume(song, ch, 0);
+    if (impulseTicks(song, info) != song->tick) return errOK;
+    // Impulse Tracker stops the note and leaves the channel's volume for the
+    // next one; the others silence the channel.
+    if (impulse(song)) return device().stopSound(ch->device_channel);
+    cmd_set_volume(song, ch, 0);
     return errOK;
 }
 
-int delaySetup(PlayHandle*, ChannelState* ch, int info) {
-    if (info != 0 && (ch->row_flags & rowNewNote)) {
+int delaySetup(PlayHandle* song, ChannelState* ch, int info) {
+    if (impulseTicks(song, info) != 0 && (ch->row_flags & rowNewNote)) {
         ch->row_flags |= rowNoteDelayed;
         ch->row_flags &= static_cast<std::uint8_t>(~rowNewNote);
     } else {
@@ -384,7 +500,7 @@ int delaySetup(PlayHandle*, ChannelState* ch, int info) {
 }
 
 int noteDelay(PlayHandle* song, ChannelState* ch, int info) {
-    if (info != song->tick) return errOK;
+    if (impulseTicks(song, info) != song->tick) return errOK;
     if (extended(song)) {
         ch->volume_env = ch->panning_env = EnvelopeState{};
         ch->fade_volume = 65536;
@@ -402,6 +518,16 @@ int patternDelay(PlayHandle* song, ChannelState*, int info) {
 
 int globalVolume(PlayHandle* song, ChannelState*, int info) {
     song->global_volume = static_cast<std::uint8_t>(std::min(info, 64));
+    song->global_volume_fine = static_cast<std::uint8_t>(song->global_volume * 2);
+    return errOK;
+}
+
+// Impulse Tracker's global volume slide (W) moves the tracker's own 0..128
+// volume as a volume slide does: fine on the row tick, else on the others.
+int impulseGlobalSlide(PlayHandle* song, ChannelState*, int info) {
+    const int volume = screamSlide(song, song->global_volume_fine, info, false);
+    song->global_volume_fine = static_cast<std::uint8_t>(std::clamp(volume, 0, 128));
+    song->global_volume = static_cast<std::uint8_t>(song->global_volume_fine / 2);
     return errOK;
 }
 
@@ -452,11 +578,23 @@ constexpr CommandTable noCommands = [] {
     return table;
 }();
 
+// A command table: the slots of base, some of its filled ones given other
+// handlers (a play mode that does a shared command its own way). Replacing
+// an empty slot stops the compilation: that is a new command, for tableOf.
+template <std::size_t N> constexpr CommandTable replacing(const CommandTable& base, const Slot (&slots)[N]) {
+    CommandTable table = base;
+    for (const Slot& slot : slots) {
+        if (table[slot.command] == none) throw "only a filled slot is replaced";
+        table[slot.command] = slot.handler;
+    }
+    return table;
+}
+
 // The handlers of each play mode, on the row tick and on the others. The
-// Protracker tables hold what every play mode does; the others add to them,
-// and Impulse Tracker adds to Scream Tracker 3.
+// shared tables hold what every play mode does; each mode adds to them or
+// does some of them its own way, and Impulse Tracker builds on Scream Tracker 3.
 // clang-format off
-constexpr CommandTable protrackerRow = tableOf(noCommands, {
+constexpr CommandTable sharedRow = tableOf(noCommands, {
     {cmdTonePorta,            portaSetup},
     {cmdTonePortaVolumeSlide, portaSetup},
     {cmdSetPanning,           setPanning},
@@ -478,7 +616,7 @@ constexpr CommandTable protrackerRow = tableOf(noCommands, {
     {cmdPatternDelay,         patternDelay},
     {cmdSync,                 sync},
 });
-constexpr CommandTable protrackerTick = tableOf(noCommands, {
+constexpr CommandTable sharedTick = tableOf(noCommands, {
     {cmdArpeggio,             arpeggio},
     {cmdPortaUp,              slideUp},
     {cmdPortaDown,            slideDown},
@@ -491,20 +629,31 @@ constexpr CommandTable protrackerTick = tableOf(noCommands, {
     {cmdNoteCut,              noteCut},
     {cmdNoteDelay,            noteDelay},
 });
-constexpr CommandTable extendedRow = tableOf(protrackerRow, {
+constexpr CommandTable protrackerRow = replacing(sharedRow, {
+    {cmdRetrigger,            protrackerRetrigRow},
+});
+constexpr CommandTable protrackerTick = replacing(sharedTick, {
+    {cmdRetrigger,            protrackerRetrigTick},
+});
+constexpr CommandTable extendedRow = replacing(tableOf(sharedRow, {
     {cmdGlobalVolume,         globalVolume},
     {cmdMultiRetrigger,       retrigReset},
     {cmdExtraFinePortaUp,     extraFinePortaUp},
     {cmdExtraFinePortaDown,   extraFinePortaDown},
+}), {
+    {cmdPositionJump,         extendedJump},
+    {cmdPatternBreak,         extendedBreak},
+    {cmdPatternLoop,          extendedLoop},
 });
-constexpr CommandTable extendedTick = tableOf(protrackerTick, {
+constexpr CommandTable extendedTick = tableOf(sharedTick, {
     {cmdGlobalVolumeSlide,    globalSlide},
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
+    {cmdTremor,               extendedTremor},
 });
 // Scream Tracker 3 slides also run on the row tick: their fine forms (an F or
 // E nibble) act there alone, and fast volume slides act there too.
-constexpr CommandTable screamRow = tableOf(protrackerRow, {
+constexpr CommandTable screamRow = tableOf(sharedRow, {
     {cmdPortaUp,              slideUp},
     {cmdPortaDown,            slideDown},
     {cmdVibratoVolumeSlide,   slideVibrato},
@@ -512,18 +661,27 @@ constexpr CommandTable screamRow = tableOf(protrackerRow, {
     {cmdGlobalVolume,         globalVolume},
     {cmdMultiRetrigger,       retrigReset},
 });
-constexpr CommandTable screamTick = tableOf(protrackerTick, {
+constexpr CommandTable screamTick = tableOf(sharedTick, {
     {cmdMultiRetrigger,       multiRetrigger},
 });
-constexpr CommandTable impulseRow = tableOf(screamRow, {
+constexpr CommandTable impulseRow = replacing(tableOf(screamRow, {
     {cmdSetChannelVolume,     setChannelVolume},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
+    {cmdGlobalVolumeSlide,    impulseGlobalSlide},
+    {cmdTremor,               impulseTremor},
+    {cmdVolumeEnvelope,       volumeEnvelope},
+}), {
+    {cmdPositionJump,         impulseJump},
+    {cmdPatternBreak,         impulseBreak},
+    {cmdPatternLoop,          impulseLoop},
 });
-constexpr CommandTable impulseTick = tableOf(protrackerTick, {
+constexpr CommandTable impulseTick = tableOf(sharedTick, {
     {cmdSetTempo,             tempoSlide},
     {cmdMultiRetrigger,       multiRetrigger},
     {cmdPanningSlide,         panningSlide},
     {cmdChannelVolumeSlide,   channelVolumeSlide},
+    {cmdGlobalVolumeSlide,    impulseGlobalSlide},
+    {cmdTremor,               impulseTremor},
 });
 // clang-format on
 
@@ -570,20 +728,89 @@ int cmd_set_panning(const PlayHandle* song, ChannelState* ch, int panning) {
         return errOK;
     }
     if (impulse(song)) {
-        ch->panning = std::clamp(panning, 0, 64);
-        return device().setChannelPanning(ch->device_channel, ch->panning * 2 - 64);
+        ch->panning = panning == impulseSurround ? impulseSurround : std::clamp(panning, 0, 64);
+        return device().setChannelPanning(ch->device_channel,
+                                          ch->panning == impulseSurround ? PAN_SURROUND : ch->panning * 2 - 64);
     }
     ch->panning = panning == surroundPanning ? PAN_SURROUND : std::clamp(panning - 64, -64, 64);
     return device().setChannelPanning(ch->device_channel, ch->panning);
 }
 
+// Impulse Tracker's volume column above the volumes 0..64: ranges of ten
+// (a parameter 0..9 each), panning 0..64 from 128.
+enum class ImpulseVolumeColumn { none, fineUp, fineDown, slideUp, slideDown, pitchDown, pitchUp, panning, porta, vibrato };
+
+ImpulseVolumeColumn impulseVolumeColumn(int v, int* x) {
+    constexpr std::array<std::pair<int, ImpulseVolumeColumn>, 6> slides = {{
+        {65, ImpulseVolumeColumn::fineUp},     {75, ImpulseVolumeColumn::fineDown},
+        {85, ImpulseVolumeColumn::slideUp},    {95, ImpulseVolumeColumn::slideDown},
+        {105, ImpulseVolumeColumn::pitchDown}, {115, ImpulseVolumeColumn::pitchUp},
+    }};
+    for (const auto& [first, kind] : slides)
+        if (v >= first && v < first + 10) {
+            *x = v - first;
+            return kind;
+        }
+    if (v >= 128 && v <= 192) {
+        *x = v - 128;
+        return ImpulseVolumeColumn::panning;
+    }
+    if (v >= 193 && v <= 202) {
+        *x = v - 193;
+        return ImpulseVolumeColumn::porta;
+    }
+    if (v >= 203 && v <= 212) {
+        *x = v - 203;
+        return ImpulseVolumeColumn::vibrato;
+    }
+    return ImpulseVolumeColumn::none;
+}
+
+// The tone portamento speeds of the volume column's ten values.
+constexpr std::array<int, 10> impulseColumnPortaSpeeds = {0, 1, 4, 8, 16, 32, 64, 96, 128, 255};
+
+// The volume slides' parameter: 0 repeats the column's last one.
+int impulseColumnSlide(ChannelState* ch, int x) {
+    if (x != 0) ch->volslide_memory = static_cast<std::uint8_t>(x);
+    return ch->volslide_memory;
+}
+
+int impulseColumnRow(PlayHandle* song, ChannelState* ch) {
+    int x = 0;
+    switch (impulseVolumeColumn(ch->volume_byte, &x)) {
+    case ImpulseVolumeColumn::fineUp: cmd_set_volume(song, ch, ch->volume + impulseColumnSlide(ch, x)); break;
+    case ImpulseVolumeColumn::fineDown: cmd_set_volume(song, ch, ch->volume - impulseColumnSlide(ch, x)); break;
+    case ImpulseVolumeColumn::slideUp:
+    case ImpulseVolumeColumn::slideDown: impulseColumnSlide(ch, x); break;
+    case ImpulseVolumeColumn::panning: return cmd_set_panning(song, ch, x);
+    case ImpulseVolumeColumn::porta: return portaSetup(song, ch, 0);
+    default: break;
+    }
+    return errOK;
+}
+
+int impulseColumnTick(PlayHandle* song, ChannelState* ch) {
+    int x = 0;
+    switch (impulseVolumeColumn(ch->volume_byte, &x)) {
+    case ImpulseVolumeColumn::slideUp: cmd_set_volume(song, ch, ch->volume + ch->volslide_memory); break;
+    case ImpulseVolumeColumn::slideDown: cmd_set_volume(song, ch, ch->volume - ch->volslide_memory); break;
+    case ImpulseVolumeColumn::pitchDown: return slideDown(song, ch, x * 4);
+    case ImpulseVolumeColumn::pitchUp: return slideUp(song, ch, x * 4);
+    case ImpulseVolumeColumn::porta: return tonePorta(song, ch, impulseColumnPortaSpeeds[static_cast<std::size_t>(x)]);
+    case ImpulseVolumeColumn::vibrato: return vibrato(song, ch, x);
+    default: break;
+    }
+    return errOK;
+}
+
+bool impulse_column_porta(const ChannelState* ch) {
+    int x = 0;
+    return (ch->row_flags & rowVolume) && impulseVolumeColumn(ch->volume_byte, &x) == ImpulseVolumeColumn::porta;
+}
+
 int volume_column_row(PlayHandle* song, ChannelState* ch) {
     const int y = low(ch->volume_byte);
-    if (impulse(song)) {
-        if (ch->volume_byte >= 128 && ch->volume_byte <= 192)
-            return cmd_set_panning(song, ch, ch->volume_byte - 128);
-        return errOK;
-    }
+    if (impulse(song)) return impulseColumnRow(song, ch);
     if (!extended(song)) return errOK;
     switch (ch->volume_byte >> 4) {
     case 0x8: cmd_set_volume(song, ch, ch->volume - y); break;
@@ -597,6 +824,7 @@ int volume_column_row(PlayHandle* song, ChannelState* ch) {
 }
 
 int volume_column_tick(PlayHandle* song, ChannelState* ch) {
+    if (impulse(song)) return impulseColumnTick(song, ch);
     if (!extended(song)) return errOK;
     const int y = low(ch->volume_byte);
     switch (ch->volume_byte >> 4) {

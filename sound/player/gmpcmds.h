@@ -26,8 +26,10 @@ const CommandTable& tick_commands(int playMode);
 
 // Runs a channel's volume-column command on the row tick.
 int volume_column_row(PlayHandle* song, ChannelState* channel);
-// Runs a channel's volume-column command on a later tick (XM only).
+// Runs a channel's volume-column command on a later tick (XM and IT).
 int volume_column_tick(PlayHandle* song, ChannelState* channel);
+// Whether a channel's volume column holds an Impulse Tracker tone portamento.
+bool impulse_column_porta(const ChannelState* channel);
 
 // Shared actions of the handlers, on one channel of a song.
 // Clamps to 0..max_volume and sets volume and effective_volume.

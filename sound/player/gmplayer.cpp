@@ -24,6 +24,8 @@ constexpr std::uint16_t orderSkip = 0xfffe;
 constexpr int missingPatternRows = 64;
 // Impulse Tracker's fade-out counts down from 1024 by the instrument's fade-out each tick.
 constexpr int impulseFullFade = 1024;
+// Impulse Tracker's panning bit of a switched-off channel.
+constexpr int switchedOff = 0x80;
 // A single row end: the rows of a missing pattern.
 constexpr std::uint8_t emptyRow[1] = {0};
 
@@ -76,6 +78,8 @@ constexpr std::uint32_t protrackerClock = 3546895;
 constexpr std::uint32_t extendedAmigaClock = 14317456;
 constexpr std::uint32_t amigaClock = 14317056;
 constexpr int linearOctave = 768;
+// The highest Extended Module note after the relative note (B-9).
+constexpr int maxExtendedNote = 118;
 
 struct Tables {
     // Linear frequency table: 535232 x 2^(-i/768), the rate of period i in octave 0.
@@ -172,8 +176,20 @@ const std::uint8_t* skipRow(const std::uint8_t* at, const std::uint8_t* end) {
     return end;
 }
 
+bool isTonePorta(int command) {
+    return command == cmdTonePorta || command == cmdTonePortaVolumeSlide;
+}
+
 int rowCommandOf(const ChannelState& ch) {
     return (ch.row_flags & rowCommand) ? int(ch.command) : int(cmdNone);
+}
+
+// The finetune a note plays with: its sample's, or in an Extended Module
+// song the one a set-finetune command beside it names (x - 8 sixteenths of
+// a semitone, as Fasttracker 2 reads E5x).
+int noteFinetune(int mode, const ChannelState& ch, const Sample& sample) {
+    if (isExtended(mode) && rowCommandOf(ch) == cmdSetFinetune) return (ch.info & 15) * 16 - 128;
+    return sample.finetune;
 }
 
 // The sample number an Extended Module instrument's note map gives a note (255 = none).
@@ -215,6 +231,7 @@ int setSample(const ChannelState& ch, const Sample* sample) {
 // undone, the key held again.
 void restartEnvelopes(ChannelState& ch, bool extended) {
     ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
+    ch.volume_envelope_off = 0;
     ch.note_fade = 0;
     ch.fade_volume = extended ? 65536 : impulseFullFade;
     ch.autovib_position = 0;
@@ -314,12 +331,20 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     const Module* m = song->module;
     const int command = rowCommandOf(ch);
     if (!hasInstruments(mode)) {
+        // Scream Tracker 3 passes over an instrument without sample data
+        // beside a tone portamento: the note slides on, as loud as it was.
+        if (mode == playModeScreamTracker3 && isTonePorta(command)) {
+            const Instrument* ins = gmp_instrument(m, ch.new_instrument);
+            const Sample* first = ins != nullptr && ins->sample_count > 0 ? ins->sample_list[0] : nullptr;
+            if (first == nullptr || first->type == SMP_NONE || first->length == 0) return errOK;
+        }
         ch.instrument = ch.new_instrument;
         ch.sample = 0;
         ch.sample_offset = 0;
         const Sample* sample = gmp_channel_sample(m, &ch);
         if (sample == nullptr) return errOK;
         cmd_set_volume(song, &ch, sample->volume); // a negative one as 0, at most max_volume
+        ch.finetune = sample->finetune;
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
@@ -327,7 +352,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     ch.key_off = 0;
     const int noteLimit = extended ? noteKeyOff : noteStop;
     const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
-    if (newNote && command != cmdTonePorta) {
+    if (newNote && command != cmdTonePorta && !impulse_column_porta(&ch)) {
         ch.instrument = ch.new_instrument;
         const Instrument* ins = gmp_instrument(m, ch.instrument);
         if (extended)
@@ -368,7 +393,8 @@ bool sharesInfoMemory(int command) {
     case cmdGlobalVolumeSlide:
     case cmdMultiRetrigger:
     case cmdPanningSlide:
-    case cmdChannelVolumeSlide: return true;
+    case cmdChannelVolumeSlide:
+    case cmdTremor: return true;
     default: return false;
     }
 }
@@ -384,7 +410,8 @@ bool extendedInfoMemory(int command) {
     case cmdFineVolumeDown:
     case cmdGlobalVolumeSlide:
     case cmdExtraFinePortaUp:
-    case cmdExtraFinePortaDown: return true;
+    case cmdExtraFinePortaDown:
+    case cmdTremor: return true;
     default: return false;
     }
 }
@@ -423,7 +450,7 @@ int runEffects(PlayHandle* song) {
     const CommandTable& table = tick_commands(mode);
     for (int c = 0; c < song->channel_count; c++) {
         ChannelState& ch = song->channels[c];
-        if (isExtended(mode) && (ch.row_flags & rowVolume) && ch.volume_byte > 64) {
+        if ((isExtended(mode) || isImpulse(mode)) && (ch.row_flags & rowVolume) && ch.volume_byte > 64) {
             if (int code = volume_column_tick(song, &ch); code != errOK) return code;
         }
         if ((ch.row_flags & rowCommand) == 0) continue;
@@ -452,7 +479,7 @@ int repeatRow(PlayHandle* song) {
 const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std::uint8_t* end) {
     for (int c = 0; c < song->channel_count; c++)
         song->channels[c].row_flags &=
-            static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand));
+            static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand | rowNoteRead));
     while (at < end) {
         const std::uint8_t flag = *at++;
         if (flag == 0) return at;
@@ -468,7 +495,7 @@ const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std:
             const std::uint8_t instrument = *bytes++;
             if (note != noteNone) {
                 ch.note = ch.pattern_note = note;
-                ch.row_flags |= rowNewNote;
+                ch.row_flags |= rowNewNote | rowNoteRead;
             }
             if (instrument != instrumentNone) {
                 ch.new_instrument = instrument;
@@ -509,11 +536,33 @@ bool slidesOnRowTick(int command) {
     }
 }
 
+// Fasttracker 2 reads an Extended Module row's note before it acts on it: a
+// note delay without a note plays the channel's last note again, and a note
+// that its sample's relative note takes outside the ten octaves is no note.
+void extendedRowNote(const PlayHandle* song, ChannelState& ch) {
+    const int command = rowCommandOf(ch);
+    if (!(ch.row_flags & rowNewNote) && command == cmdNoteDelay && ch.info != 0 && ch.last_note < noteStop) {
+        ch.note = ch.pattern_note = ch.last_note;
+        ch.row_flags |= rowNewNote | rowNoteRead;
+    }
+    if (!(ch.row_flags & rowNewNote) || ch.pattern_note >= noteStop) return;
+    const Instrument* ins =
+        gmp_instrument(song->module, (ch.row_flags & rowNewInstrument) ? ch.new_instrument : ch.instrument);
+    const std::uint8_t number = extendedMapSample(ins, ch.pattern_note);
+    if (number == 255) return;
+    const int n = (ch.pattern_note >> 4) * 12 + (ch.pattern_note & 15) + ins->sample_list[number]->relative_note;
+    if (n < 0 || n > maxExtendedNote) ch.row_flags &= static_cast<std::uint8_t>(~(rowNewNote | rowNoteRead));
+}
+
 int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = modeOf(song);
+    if (isExtended(mode)) extendedRowNote(song, ch);
     const int command = rowCommandOf(ch);
+    // An Impulse Tracker row without a tremor is heard at the channel's volume again.
+    if (isImpulse(mode) && command != cmdTremor) ch.effective_volume = ch.volume;
     if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
-        ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide) {
+        ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide &&
+        !impulse_column_porta(&ch)) {
         if (int code = newNoteActions(song, ch, static_cast<int>(&ch - song->channels)); code != errOK)
             return code;
     }
@@ -626,6 +675,51 @@ void checkNextRow(PlayHandle* song) {
     if (*visitSlot(song, key) == key) gmp_end_round(song);
 }
 
+// Moves a song whose row asked to leave its pattern (or ran past its end) to
+// the next position, or the one a jump named, at the row kept for the next
+// pattern's start.
+void leavePattern(PlayHandle* song) {
+    song->row = song->next_start_row;
+    song->next_start_row = 0;
+    song->jump_due = 0;
+    song->position = song->jump_position >= 0 ? song->jump_position : song->position + 1;
+    song->jump_position = -1;
+    gmp_enter_position(song);
+    song->row = std::min(song->row, gmp_pattern_rows(song->module, song->pattern) - 1);
+}
+
+// Where an Extended Module song goes after a row, as Fasttracker 2 settles
+// it: the next row, or the row a pattern loop jumps back to; then, at the
+// pattern's end or after a jump or break, the next pattern.
+void settleExtendedRow(PlayHandle* song, int rows) {
+    song->row++;
+    if (song->loop_due) {
+        song->row = song->next_start_row;
+        song->loop_due = 0;
+        song->row_data = nullptr;
+    }
+    if (song->row >= rows || song->jump_due) leavePattern(song);
+}
+
+// Where an Impulse Tracker song goes after a row: a pattern loop jumping
+// back wins over a jump or break on the same row; otherwise as above, and
+// every channel's loop starts at the top of a new pattern.
+void settleImpulseRow(PlayHandle* song, int rows) {
+    song->row++;
+    if (song->loop_due) {
+        song->row = song->loop_target;
+        song->loop_due = song->jump_due = 0;
+        song->jump_position = -1;
+        song->next_start_row = 0;
+        song->row_data = nullptr;
+        return;
+    }
+    if (song->row < rows && !song->jump_due) return;
+    leavePattern(song);
+    for (int c = 0; c < song->channel_count; c++)
+        song->channels[c].channel_loop_row = 0;
+}
+
 int processRow(PlayHandle* song) {
     // The read position is taken once and checked against the pattern it must
     // lie in, so a position change between ticks can never send the read astray.
@@ -648,10 +742,14 @@ int processRow(PlayHandle* song) {
     for (int c = 0; c < song->channel_count; c++) {
         if (int code = processChannel(song, song->channels[c]); code != errOK) return code;
     }
-    // Without a jump, break or loop choosing the next row, the next one in order.
-    if (song->row_data != nullptr && ++song->row >= view.rows) {
+    if (isExtended(modeOf(song))) {
+        settleExtendedRow(song, view.rows);
+    } else if (isImpulse(modeOf(song))) {
+        settleImpulseRow(song, view.rows);
+    } else if (song->row_data != nullptr && ++song->row >= view.rows) {
+        // Without a jump, break or loop choosing the next row, the next one in order.
         song->row = 0;
-        if (modeOf(song) == playModeScreamTracker3 || isImpulse(modeOf(song))) song->loop_row = 0;
+        if (modeOf(song) == playModeScreamTracker3) song->loop_row = 0;
         gmp_next_position(song);
     }
     checkNextRow(song);
@@ -667,6 +765,7 @@ bool envelopeOn(const Envelope* e) {
 }
 
 int finalVolume(int volume, const PlayHandle* song, const ChannelState& ch) {
+    if (ch.muted) return 0;
     const std::int64_t product =
         std::int64_t(std::clamp(volume, 0, 64)) * std::min<int>(song->global_volume, 64) *
         std::min<int>(ch.channel_volume, 64) * std::min<int>(song->master_volume, 64) *
@@ -729,8 +828,11 @@ int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument*
     if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
         ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
     if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
+        // A paused envelope holds its value: it is read from a copy that alone moves on.
+        EnvelopeState paused = ch.volume_env;
         const std::int64_t scaled =
-            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope, &ch.volume_env, ch.key_off);
+            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope,
+                                                      ch.volume_envelope_off ? &paused : &ch.volume_env, ch.key_off);
         volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
     }
     return volume;
@@ -750,6 +852,7 @@ int instrumentPanning(ChannelState& ch, const Instrument* ins, bool extended) {
     }
     // The envelope (-32..32) swings the panning within the room its side leaves, as the
     // Extended Module stage does, so that an envelope never pins a channel to one side.
+    if (ch.panning == impulseSurround) return PAN_SURROUND;
     int m = std::clamp(ch.panning, 0, 64);
     if (panEnvelope) {
         const int d =
@@ -913,9 +1016,12 @@ int startChannels(PlayHandle* song, const int* deviceChannels) {
                                      ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
                                      : 64;
         ch.device_channel = static_cast<std::uint8_t>(deviceChannels ? deviceChannels[c] : c);
-        if (int code = cmd_set_panning(song, &ch, module->panning ? module->panning[c] : centre);
-            code != errOK)
-            return code;
+        int panning = module->panning ? module->panning[c] : centre;
+        if (isImpulse(mode)) {
+            ch.muted = (panning & switchedOff) != 0;
+            panning &= ~switchedOff;
+        }
+        if (int code = cmd_set_panning(song, &ch, panning); code != errOK) return code;
     }
     return errOK;
 }
@@ -955,9 +1061,11 @@ int startSong(Module* module, int slot, int startPosition, int endPosition, int 
     song->module = module;
     song->loop_forever = loopForever;
     song->global_volume = std::min<std::uint8_t>(module->global_volume, 64);
+    song->global_volume_fine = static_cast<std::uint8_t>(song->global_volume * 2);
     song->master_volume = 64;
     song->speed = module->speed;
     song->sync_value = -1;
+    song->jump_position = -1;
     song->channel_count = channelCount;
     song->tempo = module->tempo != 0 ? module->tempo : gmp.tempo;
     int code = gmp_set_tempo(module->tempo);
@@ -1012,6 +1120,12 @@ int gmp_pattern_rows(const Module* module, int pattern) {
 }
 
 int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int octave, int semitone) {
+    return sample != nullptr ? gmp_tuned_note_period(playMode, moduleFlags, sample, sample->finetune, octave, semitone)
+                             : 0;
+}
+
+int gmp_tuned_note_period(int playMode, int moduleFlags, const Sample* sample, int finetune, int octave,
+                          int semitone) {
     if (sample == nullptr || octave < 0 || semitone < 0) return 0;
     while (semitone > 11) {
         semitone -= 12;
@@ -1020,14 +1134,14 @@ int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int oct
     switch (playMode) {
     case playModeExtended: {
         const int n = static_cast<int>(
-            std::clamp<std::int64_t>(std::int64_t(octave) * 12 + semitone + sample->relative_note, 0, 118));
-        const int finetune = std::clamp(sample->finetune, -128, 127);
-        if (moduleFlags & moduleLinearFrequency) return 7680 - n * 64 - finetune / 2;
-        const int o = n / 12, s = n % 12, f = finetune / 16;
+            std::clamp<std::int64_t>(std::int64_t(octave) * 12 + semitone + sample->relative_note, 0, maxExtendedNote));
+        const int tune = std::clamp(finetune, -128, 127);
+        if (moduleFlags & moduleLinearFrequency) return 7680 - n * 64 - tune / 2;
+        const int o = n / 12, s = n % 12, f = tune / 16;
         const int index = s * 8 + f - amigaFirstIndex;
         const int p1 = amigaPeriods[index];
-        const int p2 = amigaPeriods[finetune < 0 ? index - 1 : index + 1];
-        const int w = std::abs(finetune) % 16;
+        const int p2 = amigaPeriods[tune < 0 ? index - 1 : index + 1];
+        const int w = std::abs(tune) % 16;
         return ((p1 * (16 - w) + p2 * w) * 2) >> o;
     }
     case playModeScreamTracker3:
@@ -1040,7 +1154,7 @@ int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int oct
     }
     default:
         if (octave >= 32) return 0;
-        return protrackerPeriods[sample->finetune & 15][semitone] >> octave;
+        return protrackerPeriods[finetune & 15][semitone] >> octave;
     }
 }
 
@@ -1120,6 +1234,7 @@ void gmp_wrap_song(PlayHandle* song) {
     song->position = song->restart_position;
     gmp_end_round(song);
     song->global_volume = std::min<std::uint8_t>(song->module->global_volume, 64);
+    song->global_volume_fine = static_cast<std::uint8_t>(song->global_volume * 2);
 }
 
 void gmp_enter_position(PlayHandle* song) {
@@ -1177,8 +1292,12 @@ int gmp_start_note(PlayHandle* song, ChannelState* channel) {
             code = device().stopSound(ch.device_channel);
         } else {
             ch.last_note = ch.note;
+            // A note starts the tremor's count afresh; Impulse Tracker's runs on.
+            if (!isImpulse(mode)) ch.tremor_position = 0;
             const Sample* sample = gmp_channel_sample(song->module, &ch);
-            ch.period = gmp_note_period(mode, song->module->flags, sample, ch.note >> 4, ch.note & 15);
+            if (sample != nullptr) ch.finetune = noteFinetune(mode, ch, *sample);
+            ch.period = gmp_tuned_note_period(mode, song->module->flags, sample, ch.finetune, ch.note >> 4,
+                                              ch.note & 15);
             ch.output_period = ch.period;
             std::uint32_t rate = 0;
             if (sample == nullptr || sample->device_handle <= 0 || ch.period <= 0) {
@@ -1329,6 +1448,9 @@ int gmp_set_position(PlayHandle* handle, int position) {
     forgetVisits(handle); // a song moved elsewhere is followed afresh from there
     handle->row_data = nullptr;
     handle->row = 0;
+    handle->next_start_row = 0;
+    handle->jump_position = -1;
+    handle->jump_due = handle->loop_due = 0;
     handle->pattern = orderAt(handle, handle->position);
     return errOK;
 }

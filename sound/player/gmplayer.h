@@ -39,6 +39,12 @@ inline constexpr std::uint8_t rowVolume = 0x02;
 inline constexpr std::uint8_t rowNewInstrument = 0x04;
 inline constexpr std::uint8_t rowCommand = 0x08;
 inline constexpr std::uint8_t rowNoteDelayed = 0x10;
+// The row named a note (kept after the note has started, for the commands
+// that act otherwise beside a note on a pattern delay's repeats).
+inline constexpr std::uint8_t rowNoteRead = 0x20;
+
+// Impulse Tracker's panning value for surround (one side inverted).
+inline constexpr int impulseSurround = 100;
 
 // Sample offsets add up in Protracker songs; they stop here, so that one
 // doubled for a 16-bit sample still fits.
@@ -78,7 +84,7 @@ struct ChannelState {
     int autovib_ramp;                         // automatic vibrato depth ramp, depth x 256 when full
     std::uint8_t autovib_position;            // automatic vibrato waveform position
     std::uint8_t channel_loop_row, channel_loop_remaining; // pattern loop (PT and XM)
-    std::uint8_t volslide_memory;             // XM volume-slide memory
+    std::uint8_t volslide_memory;             // XM volume-slide memory; IT: the volume column's slides
     EnvelopeState volume_env, panning_env, pitch_env;
     std::uint8_t row_flags; // row* bits
     std::uint8_t pattern_note; // note byte as the pattern gave it (before an IT keyboard table)
@@ -87,6 +93,10 @@ struct ChannelState {
     // stays the caller's.
     std::uint8_t song_channel_volume;
     std::uint8_t note_fade; // Impulse Tracker: the fade-out runs without a note off
+    int finetune;           // the finetune of the channel's notes: its sample's, or a set-finetune command's
+    std::uint8_t tremor_position; // tremor: bit 7 = sounding, bits 0..6 = ticks left in the phase
+    std::uint8_t muted;           // Impulse Tracker: a switched-off channel, never heard
+    std::uint8_t volume_envelope_off; // Impulse Tracker S77: the volume envelope neither acts nor moves on
 };
 
 // A note that sounds on after its channel has gone on to the next one (an
@@ -127,7 +137,17 @@ struct PlayHandle {
     int loop_count;                // times the song has come to its end (see gmp_song_ended)
     int loop_forever;              // the caller's loop flag
     std::uint8_t loop_row, loop_remaining; // pattern loop (S3M and IT)
+    // Extended Module and Impulse Tracker: the trackers settle where the song
+    // goes at the end of a row. The row the next pattern starts at (a break's row; a pattern
+    // loop's start row stays there once the loop has jumped back; 0 otherwise),
+    // the position a jump asked for (-1: the next one), and whether a jump or
+    // break, or a loop, asked to leave the row's order.
+    int next_start_row;
+    int jump_position;
+    std::uint8_t jump_due, loop_due;
+    int loop_target; // Impulse Tracker: the row a pattern loop jumps back to
     std::uint8_t global_volume;    // 0..64
+    std::uint8_t global_volume_fine; // Impulse Tracker: the global volume on the tracker's 0..128, which W slides
     std::uint8_t master_volume;    // 0..64, default 64
     ChannelState* channels;
     SongStatus* status;
@@ -197,6 +217,9 @@ int gmp_set_tempo_callback(TempoCallback callback);
 // Period of a note (octave, semitone; semitones above 11 carry into the
 // octave) for a sample in a play mode; 0 when the note cannot sound.
 int gmp_note_period(int playMode, int moduleFlags, const Sample* sample, int octave, int semitone);
+// As gmp_note_period, with a finetune in place of the sample's own.
+int gmp_tuned_note_period(int playMode, int moduleFlags, const Sample* sample, int finetune, int octave,
+                          int semitone);
 // Playback rate in Hz of a period in a play mode; period 0 (or below) is errInvalidPattern.
 int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* rate);
 // Envelope value (value x 256) at the state's position, then moves the position on by one tick.

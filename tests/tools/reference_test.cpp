@@ -39,10 +39,6 @@ constexpr const char* missingLastPattern =
     "its last order entry names a pattern the file does not hold: the loader makes it 64 empty rows, "
     "as the format's own tracker plays it, and the song ends after them; the reference ends the song there";
 
-constexpr const char* speedZeroStops =
-    "F00 (speed 0) stops the song where it stands, as Protracker does and as the author meant (only "
-    "silent rows follow); the reference ignores speed 0 and plays on to the end of the pattern";
-
 constexpr const char* surroundOnly =
     "every channel is set to surround: the reference mixes surround with one side inverted, so the "
     "mono mix its features are taken from is silent, while this player plays such channels in the "
@@ -70,11 +66,7 @@ const Format impulseTracker{
     "IT",
     {},
     {{"pingus-data__rough_journey.it", surroundOnly}, {"pingus-data__success_2.it", surroundOnly}}};
-const Format protracker{
-    ".mod",
-    "MOD",
-    {{"gemdropx__citron.mod", speedZeroStops}, {"bugsquish__adventures.mod", speedZeroStops}},
-    {}};
+const Format protracker{".mod", "MOD", {}, {}};
 
 // Each line of a timeline: seconds, order and row, consecutive repeats dropped (the reference's
 // timeline is sampled every 1024 frames, so it names most rows more than once).

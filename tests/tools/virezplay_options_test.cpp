@@ -136,12 +136,14 @@ TEST_F(Virezplay, EndStopsAtItsTimeOfTheSongAndRepeatPlaysItAgain) {
 }
 
 TEST_F(Virezplay, SubsongsAreListedByInfoAndChosenBySubsong) {
-    // Orders 0 and 1 and a jump back: the first song; orders 2 and 3, which speed 0 ends on its
-    // fourth row, the second; order 4 the third.
-    SongPattern jumpBack{16}, stop{4};
+    // Orders 0 and 1 and a jump back: the first song; orders 2 and 3, whose fourth row jumps back
+    // to order 3's start, the second; order 4, which does the same, the third.
+    SongPattern jumpBack{16}, stayThree{4}, stayFour{4};
     jumpBack.effects[15] = {0x0B, 0x00};
-    stop.effects[3] = {0x0F, 0x00};
-    writeBytes(folder / "three.xm", song({SongPattern{}, jumpBack, SongPattern{8}, stop}, {0, 1, 2, 3, 3}));
+    stayThree.effects[3] = {0x0B, 0x03};
+    stayFour.effects[3] = {0x0B, 0x04};
+    writeBytes(folder / "three.xm",
+               song({SongPattern{}, jumpBack, SongPattern{8}, stayThree, stayFour}, {0, 1, 2, 3, 4}));
     const Result info = run(folder, {"--info", "three.xm"});
     ASSERT_EQ(info.status, 0) << info.err;
     const auto f = fields(info.out);

@@ -283,8 +283,8 @@ TEST_F(Virezplay, SongsEndWhereTheyComeRoundAndInfoAgreesWithTheRendering) {
         {"jumpahead", {with(16, 0, 0x0B, 2), SongPattern{}, with(16, 15, 0x0B, 1)}, {0, 1, 2}, 33 * rowFrames, 33},
         // Pattern break to row 2 of the next order; the song then wraps at its end.
         {"break", {with(16, 3, 0x0D, 2), SongPattern{}}, {0, 1}, (4 + 14) * rowFrames, 18},
-        // Speed 0 ends the song on its row.
-        {"speedzero", {with(16, 5, 0x0F, 0)}, {0, 0}, 6 * rowFrames, 6},
+        // Speed 0 changes nothing: the song plays on to its end.
+        {"speedzero", {with(16, 5, 0x0F, 0)}, {0}, 16 * rowFrames, 16},
         // A pattern delay repeats row 2 twice more: one timeline line, three rows of time.
         {"delay", {with(16, 2, 0x0E, 0xE2)}, {0}, 18 * rowFrames, 16},
         // Tempo 150 from the first row: 44100 x 100 / 6000 + 1, made even, is 736 frames a tick.

@@ -297,11 +297,14 @@ TEST(RenderInterface, AnOrderAndRowAreFoundWhereTheSongFirstPlaysThem) {
 }
 
 TEST(RenderInterface, SubsongsAreTheOrdersTheSongsBeforeNeverReach) {
-    // Orders 0-1 play, and jump back: the first song. Orders 2-3 are a second song, which speed 0
-    // ends on the last row of order 3; order 4 is a third.
+    // Orders 0-1 play, and jump back: the first song. Orders 2-3 are a second song, which ends
+    // where the last row of order 3 jumps back to its own start; order 4, which does the same, is
+    // a third.
     SongPattern jumpBack{16, {{15, {0x0B, 0x00}}}, 49};
-    SongPattern stop{4, {{3, {0x0F, 0x00}}}, 49};
-    const std::vector<uint8_t> bytes = songBytes({SongPattern{}, jumpBack, SongPattern{8}, stop}, {0, 1, 2, 3, 3});
+    SongPattern stayThree{4, {{3, {0x0B, 0x03}}}, 49};
+    SongPattern stayFour{4, {{3, {0x0B, 0x04}}}, 49};
+    const std::vector<uint8_t> bytes =
+        songBytes({SongPattern{}, jumpBack, SongPattern{8}, stayThree, stayFour}, {0, 1, 2, 3, 4});
     Loaded song;
     song.module = fromBytes(bytes);
     ASSERT_NE(song.module, nullptr);

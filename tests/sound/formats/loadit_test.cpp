@@ -317,7 +317,7 @@ TEST_F(ItLoader, HeaderFieldsFillTheModule) {
     EXPECT_EQ(module->patterns[7]->row_count, 64);
     EXPECT_EQ(module->panning[0], 32);
     EXPECT_EQ(module->panning[1], 64);
-    EXPECT_EQ(module->panning[2], 32) << "surround plays in the middle";
+    EXPECT_EQ(module->panning[2], 100) << "surround stays surround";
     ASSERT_NE(module->channel_volumes, nullptr);
     EXPECT_EQ(module->channel_volumes[0], 64);
     EXPECT_EQ(module->channel_volumes[1], 20);
@@ -352,7 +352,7 @@ TEST_F(ItLoader, MaskBytesAndTheirRepetition) {
 }
 
 TEST_F(ItLoader, CommandLettersMapToGenericCommands) {
-    const int mapped[26] = {0, 15, 12, 14, 11, 3, 2, 4, 5, 0, 1, 7, 6, 34, 35, 10, 33, 29, 8, -1, 16, 0, -1, 28, -1, 0};
+    const int mapped[26] = {0, 15, 12, 14, 11, 3, 2, 4, 5, 37, 1, 7, 6, 34, 35, 10, 33, 29, 8, -1, 16, 0, -1, 28, -1, 0};
     for (int letter = 0; letter < 28; letter++) {
         if (letter < 26 && mapped[letter] < 0) continue;
         const Pattern* p = convert(rowsOf({{0x81, 0x08, static_cast<std::uint8_t>(letter), 0x37}}));
@@ -368,7 +368,10 @@ TEST_F(ItLoader, CommandLettersMapToGenericCommands) {
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 24, 0xff}})), 0), (Entries{{0x80, 9, 64}}));
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 24, 0x80}})), 0), (Entries{{0x80, 9, 32}}));
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0x80}})), 0), (Entries{{0x80, 27, 64}}));
-    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0xff}})), 0), (Entries{{0x80, 27, 64}}));
+    EXPECT_TRUE(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0x81}})), 0).empty()) << "V above 128 does nothing";
+    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0x77}})), 0), (Entries{{0x80, 38, 0}})) << "S77";
+    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0x78}})), 0), (Entries{{0x80, 38, 1}})) << "S78";
+    EXPECT_TRUE(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0xff}})), 0).empty());
 }
 
 TEST_F(ItLoader, ChannelCountCoversEveryChannelThePatternsName) {
@@ -381,7 +384,11 @@ TEST_F(ItLoader, ChannelCountCoversEveryChannelThePatternsName) {
     ASSERT_EQ(load(spec), errOK);
     EXPECT_EQ(module->channel_count, 6);
     EXPECT_EQ(rowEntries(module->patterns[0], 0), (Entries{{0x25, noteNone, 0}}));
-    EXPECT_EQ(rowEntries(module->patterns[0], 1), Entries{}) << "channel 4 is switched off, 40 beyond 32";
+    // A switched-off channel keeps its commands (the player does not let it be heard); channel
+    // 40 lies beyond the 32 the packed rows have.
+    EXPECT_EQ(rowEntries(module->patterns[0], 1), (Entries{{0x24, noteNone, 0}}));
+    EXPECT_EQ(module->panning[4], 32 | 0x80) << "switched off";
+    EXPECT_EQ(module->panning[5], 20);
     ItSpec none = spec;
     none.patterns = {ItPatternSpec{}};
     ASSERT_EQ(load(none), errOK);

@@ -38,6 +38,8 @@ struct ModSpec {
     std::uint8_t restart = 127;
     std::vector<ModCell> cells;
     std::vector<ModSampleSpec> samples;
+    bool soundtracker = false; // 15 sample headers and no signature
+    int extra = 0;             // bytes between the signature and the patterns (Digital Tracker: 4)
 };
 
 void putBigEndian(std::vector<std::uint8_t>& f, std::size_t at, int value) {
@@ -46,7 +48,10 @@ void putBigEndian(std::vector<std::uint8_t>& f, std::size_t at, int value) {
 }
 
 std::vector<std::uint8_t> build(const ModSpec& spec) {
-    std::vector<std::uint8_t> f(1084, 0);
+    // Song length, restart byte and orders follow the sample headers; then the signature.
+    const std::size_t songLengthAt = spec.soundtracker ? 470 : 950;
+    const std::size_t patternsAt = spec.soundtracker ? 600 : 1084 + static_cast<std::size_t>(spec.extra);
+    std::vector<std::uint8_t> f(patternsAt, 0);
     std::memcpy(f.data(), spec.name.data(), std::min<std::size_t>(spec.name.size(), 20));
     for (std::size_t i = 0; i < spec.samples.size(); i++) {
         const ModSampleSpec& s = spec.samples[i];
@@ -58,15 +63,17 @@ std::vector<std::uint8_t> build(const ModSpec& spec) {
         putBigEndian(f, at + 26, s.loopStart);
         putBigEndian(f, at + 28, s.loopLength);
     }
-    f[950] = static_cast<std::uint8_t>(spec.songLength >= 0 ? spec.songLength : static_cast<int>(spec.orders.size()));
-    f[951] = spec.restart;
-    std::copy(spec.orders.begin(), spec.orders.end(), f.begin() + 952);
-    std::memcpy(&f[1080], spec.signature.data(), 4);
-    int patterns = *std::max_element(f.begin() + 952, f.begin() + 1080) + 1;
+    f[songLengthAt] =
+        static_cast<std::uint8_t>(spec.songLength >= 0 ? spec.songLength : static_cast<int>(spec.orders.size()));
+    f[songLengthAt + 1] = spec.restart;
+    const auto orders = f.begin() + static_cast<std::ptrdiff_t>(songLengthAt + 2);
+    std::copy(spec.orders.begin(), spec.orders.end(), orders);
+    if (!spec.soundtracker) std::memcpy(&f[1080], spec.signature.data(), 4);
+    int patterns = *std::max_element(orders, orders + 128) + 1;
     std::size_t patternBytes = static_cast<std::size_t>(spec.channels) * 256;
-    f.resize(1084 + static_cast<std::size_t>(patterns) * patternBytes);
+    f.resize(patternsAt + static_cast<std::size_t>(patterns) * patternBytes);
     for (const ModCell& c : spec.cells) {
-        std::size_t at = 1084 + static_cast<std::size_t>(c.pattern) * patternBytes +
+        std::size_t at = patternsAt + static_cast<std::size_t>(c.pattern) * patternBytes +
                          static_cast<std::size_t>(c.row * spec.channels + c.channel) * 4;
         f[at] = static_cast<std::uint8_t>((c.instrument & 0xf0) | c.period >> 8);
         f[at + 1] = static_cast<std::uint8_t>(c.period);
@@ -107,8 +114,10 @@ class ModLoader : public LoaderTest {
 } // namespace
 
 TEST_F(ModLoader, SignaturesGiveTheChannelCount) {
-    const std::pair<const char*, int> signatures[] = {{"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"OCTA", 8}, {"6CHN", 6},
-                                                      {"10CH", 10}, {"32CH", 32}, {"TDZ3", 3}, {"1CHN", 1}};
+    const std::pair<const char*, int> signatures[] = {
+        {"M.K.", 4}, {"M!K!", 4}, {"FLT4", 4}, {"OCTA", 8}, {"6CHN", 6}, {"10CH", 10}, {"32CH", 32}, {"TDZ3", 3},
+        {"1CHN", 1}, {"M&K!", 4}, {"N.T.", 4}, {"FEST", 4}, {"EXO4", 4}, {"NSMS", 4}, {"LARD", 4}, {"PATT", 4},
+        {"CD61", 6}, {"CD81", 8}, {"OKTA", 8}};
     for (auto [signature, channels] : signatures) {
         ModSpec spec;
         spec.signature = signature;
@@ -121,11 +130,84 @@ TEST_F(ModLoader, SignaturesGiveTheChannelCount) {
                       {static_cast<std::uint8_t>(0x20 | (channels - 1)), 0x30, instrumentNone}}))
             << signature;
     }
-    for (const char* refused : {"33CH", "0CHN", "TDZ0", "FLT8", "xCHN", "M.K ", "\0\0\0\0"}) {
+    for (const char* refused : {"33CH", "0CHN", "TDZ0", "FLT8", "EXO8", "FA05", "xCHN", "M.K ", "\0\0\0\0"}) {
         ModSpec spec;
         spec.signature = std::string(refused, 4);
         EXPECT_EQ(load(spec), errInvalidModule) << refused;
     }
+}
+
+TEST_F(ModLoader, DigitalTrackerFilesHaveFourBytesBeforeThePatterns) {
+    for (auto [signature, channels] : {std::pair{"FA04", 4}, std::pair{"FA06", 6}, std::pair{"FA08", 8}}) {
+        ModSpec spec;
+        spec.signature = signature;
+        spec.channels = channels;
+        spec.extra = 4;
+        spec.samples = {ModSampleSpec{"drum", std::vector<std::int8_t>(8, 10)}};
+        spec.cells = {{0, 0, 0, 428, 1, 0, 0}, {0, 63, channels - 1, 214, 1, 0, 0}};
+        ASSERT_EQ(load(spec), errOK) << signature;
+        EXPECT_EQ(module->channel_count, channels);
+        EXPECT_EQ(rowEntries(module->patterns[0], 0), (std::vector<std::vector<std::uint8_t>>{{0x20, 0x20, 0}}))
+            << signature << ": the first row where it begins";
+        EXPECT_EQ(rowEntries(module->patterns[0], 63),
+                  (std::vector<std::vector<std::uint8_t>>{{static_cast<std::uint8_t>(0x20 | (channels - 1)), 0x30, 0}}));
+        ASSERT_NE(module->samples[0], nullptr);
+        EXPECT_EQ(module->samples[0]->data[0], 10 ^ 0x80) << "the samples after the patterns";
+    }
+}
+
+TEST_F(ModLoader, FifteenSampleSoundtrackerFilesHaveNoSignature) {
+    ModSpec spec;
+    spec.soundtracker = true;
+    spec.restart = 120; // Soundtracker's tempo byte, no restart position
+    spec.orders = {0, 1, 0};
+    spec.samples = {ModSampleSpec{"st-01:bass", std::vector<std::int8_t>(16, 5)},
+                    ModSampleSpec{"st-01:snare", std::vector<std::int8_t>(4, -3)}};
+    spec.samples.resize(15);
+    spec.cells = {{0, 0, 0, 428, 1, 0, 0}, {1, 2, 3, 214, 2, 0x0C, 0x20}};
+    ASSERT_EQ(load(spec), errOK);
+    EXPECT_EQ(module->channel_count, 4);
+    EXPECT_EQ(module->instrument_count, 15);
+    EXPECT_EQ(module->song_length, 3);
+    EXPECT_EQ(module->restart_position, 0);
+    EXPECT_EQ(module->pattern_count, 2);
+    EXPECT_EQ(rowEntries(module->patterns[1], 2),
+              (std::vector<std::vector<std::uint8_t>>{{0xa3, 0x30, 1, cmdSetVolume, 0x20}}));
+    ASSERT_NE(module->samples[1], nullptr);
+    EXPECT_EQ(module->samples[1]->length, 4);
+    EXPECT_EQ(module->samples[1]->data[0], static_cast<std::uint8_t>(-3) ^ 0x80);
+
+    // Without a signature only a header that only a song can have is read as one.
+    const auto refused = [this](ModSpec bad) { EXPECT_EQ(load(bad), errInvalidModule); };
+    ModSpec loud = spec;
+    loud.samples[4].volume = 65;
+    refused(loud);
+    ModSpec control = spec;
+    control.samples[0].name = std::string("st\x01") + "bass";
+    refused(control);
+    ModSpec noSong = spec;
+    noSong.songLength = 0;
+    refused(noSong);
+    ModSpec farOrder = spec;
+    farOrder.orders = {0, 128};
+    farOrder.cells.clear();
+    refused(farOrder);
+}
+
+TEST_F(ModLoader, PatternsTheSongNeverPlaysAreNotRead) {
+    // Pattern 1 lies in the file, named only past the song's end, and holds what no song could.
+    ModSpec spec;
+    spec.orders = {0, 2, 1};
+    spec.songLength = 2;
+    spec.samples = {ModSampleSpec{"drum", std::vector<std::int8_t>(8, 10)}};
+    spec.cells = {{0, 0, 0, 428, 1, 0, 0}, {1, 4, 0, 27, 0, 0, 0}, {1, 5, 1, 0, 32, 0, 0}, {2, 1, 2, 214, 1, 0, 0}};
+    ASSERT_EQ(load(spec), errOK);
+    EXPECT_EQ(module->pattern_count, 3);
+    for (int row = 0; row < 64; row++)
+        EXPECT_TRUE(rowEntries(module->patterns[1], row).empty()) << row;
+    EXPECT_EQ(rowEntries(module->patterns[2], 1).size(), 1u);
+    spec.orders = {0, 1, 2};
+    EXPECT_EQ(load(spec), errInvalidPattern) << "played, the same pattern is bad data";
 }
 
 TEST_F(ModLoader, HeaderFieldsFillTheModule) {
@@ -214,7 +296,7 @@ TEST_F(ModLoader, EffectsMapToGenericCommands) {
     EXPECT_EQ(command(8, 164), (std::vector<std::uint8_t>{0x80, 9, 164}));
     EXPECT_TRUE(command(8, 129).empty());
     EXPECT_TRUE(command(8, 255).empty());
-    const int extended[16] = {0, 17, 18, 0, 0, 0, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
+    const int extended[16] = {0, 17, 18, 0, 0, 36, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
     for (int nibble = 0; nibble < 16; nibble++) {
         auto entry = command(14, nibble << 4 | 0x0a);
         if (extended[nibble] == 0)

@@ -129,7 +129,7 @@ TEST(XmPatternConversion, EveryEffectOfTheMainTable) {
     // Expected generic command for file effects 0..35 with a parameter
     // that selects nothing special (E, F, K and X are checked separately).
     const int expected[36] = {1, 2, 3,  4, 5, 6, 7, 8,  9, 10, 11, 12, 13, 14, -1, -1, 27, 28,
-                              0, 0, -1, 0, 0, 0, 0, 33, 0, 29, 0,  0,  0,  0,  30, -1, 0,  0};
+                              0, 0, -1, 0, 0, 0, 0, 33, 0, 29, 0,  37, 0,  0,  30, -1, 0,  0};
     for (int effect = 0; effect < 36; effect++) {
         if (expected[effect] < 0) continue;
         auto entry = convertPacked({0x98, static_cast<std::uint8_t>(effect), 0x37});
@@ -149,7 +149,7 @@ TEST(XmPatternConversion, ArpeggioNeedsAParameter) {
 }
 
 TEST(XmPatternConversion, EveryExtendedEffect) {
-    const int expected[16] = {0, 17, 18, 0, 0, 0, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
+    const int expected[16] = {0, 17, 18, 0, 0, 36, 19, 0, 20, 21, 22, 23, 24, 25, 26, 0};
     for (int nibble = 0; nibble < 16; nibble++) {
         auto entry = convertOne(0, 0, 0, 14, static_cast<std::uint8_t>(nibble << 4 | 0x0a));
         if (expected[nibble] == 0) {

@@ -304,32 +304,19 @@ TEST_F(CommandTest, PatternBreakRowsByPlayMode) {
         << "row 63 of a shorter pattern: its last";
 }
 
-TEST_F(CommandTest, SetSpeedZeroEndsAnExtendedSong) {
+TEST_F(CommandTest, SetSpeedZeroChangesNothing) {
     ModuleSpec spec;
     spec.orders = {0, 1};
     spec.restart = 1;
     spec.patterns = {PatternSpec{4, {{}, {command(cmdSetSpeed, 0)}}}, PatternSpec{4, {}}};
-    PlayHandle* h = begin(spec, 0);
-    ticks(13);
-    SongStatus s = status(h);
-    EXPECT_EQ(s.loop_count, 1);
-    EXPECT_EQ(s.position, 1) << "the restart position";
-    const std::size_t callsAtEnd = calls.size();
-    ticks(30);
-    EXPECT_EQ(calls.size(), callsAtEnd);
-
-    h = begin(spec, 1);
-    ticks(13);
-    EXPECT_EQ(status(h).loop_count, 1);
-    ticks(6);
-    EXPECT_EQ(status(h).position, 1) << "a looping song plays on from the restart position";
-    EXPECT_EQ(h->speed, 6);
-
-    spec.playMode = playModeScreamTracker3;
-    h = begin(spec, 0);
-    ticks(13);
-    EXPECT_EQ(status(h).loop_count, 0) << "Scream Tracker 3 ignores speed 0";
-    EXPECT_EQ(h->speed, 6);
+    for (int mode : {playModeExtended, playModeScreamTracker3, playModeImpulse, playModeProtracker}) {
+        spec.playMode = mode;
+        PlayHandle* h = begin(spec, 0);
+        ticks(13);
+        EXPECT_EQ(status(h).loop_count, 0) << "mode " << mode << " ignores speed 0";
+        EXPECT_EQ(status(h).row, 2) << "and plays on";
+        EXPECT_EQ(h->speed, 6);
+    }
 }
 
 TEST_F(CommandTest, PatternLoopRepeatsRows) {
@@ -418,6 +405,28 @@ TEST_F(CommandTest, RetriggerRestartsEveryYTicks) {
     EXPECT_EQ(positions[2].value, 8192) << "a 16-bit sample restarts at the note's byte offset";
     EXPECT_EQ(positions[3].value, 8192);
     (void)h;
+}
+
+TEST_F(CommandTest, ProtrackerRetriggerCountsTicksFromTheRowsFirst) {
+    // E9x restarts on every tick that is a multiple of x: on the first tick too, unless the row
+    // starts a note there anyway, and on a pattern delay's repeats, where the note is not started.
+    ModuleSpec spec = song(playModeProtracker, {{noteWith(C2, cmdRetrigger, 3)},
+                                                {command(cmdRetrigger, 2)},
+                                                {command(cmdRetrigger, 0)},
+                                                {noteWith(C2, cmdRetrigger, 3), command(cmdPatternDelay, 1, 1)},
+                                                {command(cmdRetrigger, 4), command(cmdPatternDelay, 1, 1)}});
+    spec.channels = 2;
+    begin(spec);
+    const auto restartsOver = [this](int rowTicks) {
+        calls.clear();
+        ticks(rowTicks);
+        return callsOf("position", 0).size();
+    };
+    EXPECT_EQ(restartsOver(6), 1u) << "tick 3; tick 0 starts the note";
+    EXPECT_EQ(restartsOver(6), 3u) << "ticks 0, 2 and 4";
+    EXPECT_EQ(restartsOver(6), 0u) << "E90 does nothing";
+    EXPECT_EQ(restartsOver(12), 2u) << "tick 3 of the row and of its repeat";
+    EXPECT_EQ(restartsOver(12), 4u) << "ticks 0 and 4 of the row and of its repeat";
 }
 
 TEST_F(CommandTest, MultiRetriggerChangesTheVolume) {

@@ -295,3 +295,125 @@ TEST_F(BackgroundNotes, BadVoiceListsAreRefused) {
         << "a song's voices are given once";
     EXPECT_EQ(h->background[0].channel.device_channel, 5);
 }
+
+TEST_F(ImpulsePlay, TheVolumeColumnSlidesVolumeAndPitchAndTonePortamentos) {
+    // Fine volume up by 4 (69), then a fine volume down with 0 (75) repeats the column's 4; a
+    // volume slide up by 2 (87) acts on the five ticks after the row's first; a pitch slide down
+    // by 3 (108) moves the period by 12 units a tick; a tone portamento (196: speed 8) slides to the
+    // row's note instead of starting it.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 20}},
+                                             {{0, 255, 255, 69}},
+                                             {{0, 255, 255, 75}},
+                                             {{0, 255, 255, 87}},
+                                             {{0, 255, 255, 108}},
+                                             {{0, note(5, 2), 255, 196}}});
+    PlayHandle* h = start(spec);
+    rows(1);
+    ASSERT_EQ(h->channels[0].volume, 20);
+    const int started = static_cast<int>(callsOf("start", 0).size());
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 24);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 20) << "0 repeats the column's last slide";
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 20) << "not on the row's first tick";
+    ticks(5);
+    EXPECT_EQ(h->channels[0].volume, 30);
+    const int period = h->channels[0].period;
+    ticks(6);
+    EXPECT_EQ(h->channels[0].period, period + 5 * (12 << h->period_shift));
+    ticks(1);
+    const int before = h->channels[0].period;
+    ticks(1);
+    EXPECT_EQ(h->channels[0].period, before - (8 << h->period_shift)) << "toward the higher note";
+    EXPECT_EQ(static_cast<int>(callsOf("start", 0).size()), started) << "the note does not start";
+}
+
+TEST_F(ImpulsePlay, ANoteCutStopsTheNoteAndKeepsTheChannelsVolume) {
+    // SC2 stops the note on the third tick; the bare note after it plays at the volume the
+    // channel had (another play mode would have set it to 0).
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 40, cmdNoteCut, 2}}, {{0, C5}}});
+    PlayHandle* h = start(spec);
+    ticks(6 + 1); // the row's first tick comes after the speed's ticks, then one more
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    EXPECT_EQ(h->channels[0].volume, 40);
+    ticks(4);
+    EXPECT_GT(lastValue("volume", 0), 0) << "the next note is heard";
+    spec.playMode = playModeScreamTracker3;
+    h = start(spec);
+    ticks(6 + 2);
+    EXPECT_EQ(h->channels[0].volume, 0);
+}
+
+TEST_F(ImpulsePlay, GlobalVolumeSlidesOnTheTrackersOwnScale) {
+    // W01 takes one step of Impulse Tracker's 0..128 a tick (half a step of the player's 0..64),
+    // on the five ticks after the row's first; WF2 takes two once, on the row tick.
+    ModuleSpec spec = song(playModeImpulse, {{command(cmdGlobalVolumeSlide, 0x01)}, {command(cmdGlobalVolumeSlide, 0xf2)}});
+    PlayHandle* h = start(spec);
+    ticks(6);
+    ASSERT_EQ(h->global_volume, 64);
+    ticks(5);
+    EXPECT_EQ(h->global_volume_fine, 128 - 5);
+    EXPECT_EQ(h->global_volume, (128 - 5) / 2);
+    ticks(1);
+    EXPECT_EQ(h->global_volume_fine, 128 - 7);
+    ticks(5);
+    EXPECT_EQ(h->global_volume_fine, 128 - 7) << "a fine slide acts once";
+}
+
+TEST_F(ImpulsePlay, TremorCountsEveryTickAndRunsOnAcrossRows) {
+    // At speed 1 every tick is a row's first. I00 (0 counts as 1, nothing remembered yet): one
+    // tick sounding, one silent; I21 from row 4 (the count runs on): two sounding, one silent;
+    // I00 after it repeats 21. A row without a tremor is heard again.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 40, cmdTremor, 0}}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0)}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0x21)}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0)}, {command(cmdTremor, 0)},
+                                             {command(cmdTremor, 0)}, {command(cmdTremor, 0)}, {}});
+    spec.speed = 1;
+    PlayHandle* h = start(spec);
+    std::vector<int> heard;
+    for (int row = 0; row < 11; row++) {
+        ticks(1);
+        heard.push_back(h->channels[0].effective_volume);
+    }
+    EXPECT_EQ(heard, (std::vector<int>{40, 0, 40, 0, 40, 40, 0, 40, 40, 0, 40}));
+}
+
+TEST_F(ImpulsePlay, ANoteCutOrDelayOfNoTicksActsOnTheSecondTick) {
+    // SD0 starts its note on the row's second tick, SC0 stops it there.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdNoteDelay, 0}}, {command(cmdNoteCut, 0)}});
+    start(spec);
+    ticks(6);
+    EXPECT_TRUE(callsOf("start", 0).empty()) << "not on the row's first tick";
+    ticks(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    ticks(4 + 1); // the rest of the row, and the next one's first tick
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+    ticks(1);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+}
+
+TEST_F(ImpulsePlay, S77PausesTheVolumeEnvelopeWhereItStandsAndS78GoesOn) {
+    // S77 on the second row: the envelope stays at the position it has reached, and its value
+    // holds; S78 on the fourth lets it move on from there. A new note starts it afresh.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}, {command(cmdVolumeEnvelope, 0)}, {},
+                                             {command(cmdVolumeEnvelope, 1)}, {}, {{0, C5, 0}}});
+    spec.instruments[0].volumeEnvelopeOn = true;
+    spec.instruments[0].volumeEnvelope.points = {{0, 64}, {100, 0}};
+    PlayHandle* h = start(spec);
+    rows(2);
+    const int paused = h->channels[0].volume_env.position;
+    const std::int64_t heard = lastValue("volume", 0);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume_env.position, paused);
+    EXPECT_EQ(lastValue("volume", 0), heard);
+    rows(2);
+    EXPECT_GT(h->channels[0].volume_env.position, paused) << "S78 lets it move on";
+    EXPECT_LT(lastValue("volume", 0), heard);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume_envelope_off, 0);
+    EXPECT_LE(h->channels[0].volume_env.position, 1) << "the new note starts it afresh";
+}
