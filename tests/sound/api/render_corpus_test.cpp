@@ -121,8 +121,16 @@ void checkSong(const fs::path& file, const SoundRenderSettings& settings, Covera
 } // namespace
 
 TEST(RenderCorpus, SeekingEqualsPlayingInEverySong) {
-    const std::vector<fs::path> files = corpus();
+    std::vector<fs::path> files = corpus();
     if (files.empty()) GTEST_SKIP() << "no module corpus at " << MORVA_MODULES_DIR;
+#ifdef MORVA_SANITIZED
+    // Minutes under the sanitizers: every fifth song (all four formats) still walks every seek path
+    // there; the whole corpus is compared in the normal build.
+    std::vector<fs::path> some;
+    for (size_t i = 0; i < files.size(); i += 5)
+        some.push_back(files[i]);
+    files = some;
+#endif
     SoundRenderSettings settings;
     sound_render_default_settings(&settings);
     Coverage coverage;
