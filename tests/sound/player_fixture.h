@@ -283,6 +283,15 @@ class PlayerTest : public ::testing::Test {
         return h;
     }
 
+    // Stops what plays, starts a song and runs up to the tick before its first row.
+    PlayHandle* begin(const ModuleSpec& spec, int loopForever = 1) {
+        EXPECT_EQ(gmp_close(), errOK);
+        calls.clear();
+        PlayHandle* h = start(spec, loopForever);
+        ticks(spec.speed - 1);
+        return h;
+    }
+
     // Runs ticks (every one must succeed).
     void ticks(int n) {
         for (int i = 0; i < n; i++)

@@ -51,15 +51,8 @@ template <typename Fixture> std::vector<int> periodsOverRow(Fixture& f, PlayHand
 
 class CommandTest : public PlayerTest {
   public:
+    using PlayerTest::begin;
     using PlayerTest::ticks;
-    // Stops what plays, starts a song and runs up to the tick before its first row.
-    PlayHandle* begin(const ModuleSpec& spec, int loopForever = 1) {
-        EXPECT_EQ(gmp_close(), errOK);
-        calls.clear();
-        PlayHandle* h = start(spec, loopForever);
-        ticks(spec.speed - 1);
-        return h;
-    }
 };
 
 } // namespace

@@ -15,17 +15,7 @@ Cell command(int cmd, int info, int channel = 0) {
     return Cell{channel, 255, 255, -1, cmd, info};
 }
 
-class TrackerRules : public PlayerTest {
-  protected:
-    // Starts a song and runs up to the tick before its first row.
-    PlayHandle* begin(const ModuleSpec& spec, int loopForever = 1) {
-        EXPECT_EQ(gmp_close(), errOK);
-        calls.clear();
-        PlayHandle* h = start(spec, loopForever);
-        ticks(spec.speed - 1);
-        return h;
-    }
-};
+class TrackerRules : public PlayerTest {};
 
 } // namespace
 
