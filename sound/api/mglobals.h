@@ -5,6 +5,7 @@
 // on them, always under the library lock where the polling thread may look.
 #pragma once
 
+#include "sound/api/errors.h"
 #include "sound/api/soundapi.h"
 
 #include <array>
@@ -35,6 +36,14 @@ extern SoundDevice* const soundDevices[soundDeviceCount + 1];
 
 // Error code of the most recent failing interface call; never cleared by success.
 extern int last_error;
+
+// The interface's answer to a step's error code: 1 on success; else the code is kept as the last
+// error and the answer is 0.
+inline int keepResult(int err) {
+    if (err == errOK) return 1;
+    last_error = err;
+    return 0;
+}
 
 // 1 while the polling thread runs.
 extern int background_play_active;

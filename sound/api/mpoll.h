@@ -43,3 +43,11 @@ int poll_music();
 // Enter and leave the library lock.
 void lock_library();
 void unlock_library();
+
+// Holds the library lock for a scope.
+struct LibraryLock {
+    LibraryLock() { lock_library(); }
+    ~LibraryLock() { unlock_library(); }
+    LibraryLock(const LibraryLock&) = delete;
+    LibraryLock& operator=(const LibraryLock&) = delete;
+};

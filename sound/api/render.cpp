@@ -93,19 +93,6 @@ namespace {
 // The one rendering (the mixer and the player are the library's own, one of each).
 SoundRender* activeRender = nullptr;
 
-int result(int err) {
-    if (err == errOK) return 1;
-    last_error = err;
-    return 0;
-}
-
-struct LibraryLock {
-    LibraryLock() { lock_library(); }
-    ~LibraryLock() { unlock_library(); }
-    LibraryLock(const LibraryLock&) = delete;
-    LibraryLock& operator=(const LibraryLock&) = delete;
-};
-
 // --- the rendering's device: the mixer's operations, with two of the player's calls seen ------
 
 int32_t separated(int32_t pan, int32_t percent) {
@@ -379,7 +366,7 @@ int32_t renderInto(SoundRender& r, uint8_t* out, int32_t frames) {
             n = std::min(n, scratchFrames);
             target = r.scratch.data();
         }
-        if (result(advance(r, n, target)) == 0) return -1;
+        if (keepResult(advance(r, n, target)) == 0) return -1;
         if (toFloat) {
             const auto* from = reinterpret_cast<const int16_t*>(r.scratch.data());
             float* to = reinterpret_cast<float*>(at);
@@ -496,7 +483,7 @@ void sound_render_default_settings(SoundRenderSettings* settings) {
 Module* sound_render_load_file(const char* file_name, SoundLoadReport* report) {
     if (report) *report = SoundLoadReport{};
     if (!file_name || !*file_name) {
-        result(errInvalidArguments);
+        keepResult(errInvalidArguments);
         return nullptr;
     }
     ModuleFile file;
@@ -507,7 +494,7 @@ Module* sound_render_load_file(const char* file_name, SoundLoadReport* report) {
     free_module_file(&file);
     // A file too short for any format's signature is no module either.
     if (code == errEndOfFile && !recognised) code = errInvalidModule;
-    if (!result(code)) return nullptr;
+    if (!keepResult(code)) return nullptr;
     reportOf(module, report);
     return module;
 }
@@ -515,21 +502,21 @@ Module* sound_render_load_file(const char* file_name, SoundLoadReport* report) {
 Module* sound_render_load_memory(const void* data, size_t size, SoundLoadReport* report) {
     if (report) *report = SoundLoadReport{};
     Module* module = nullptr;
-    if (!result(data ? loadImage(static_cast<const uint8_t*>(data), size, &module) : errInvalidArguments))
+    if (!keepResult(data ? loadImage(static_cast<const uint8_t*>(data), size, &module) : errInvalidArguments))
         return nullptr;
     reportOf(module, report);
     return module;
 }
 
 int sound_render_free_module(Module* module) {
-    if (!module) return result(errInvalidArguments);
+    if (!module) return keepResult(errInvalidArguments);
     LibraryLock held;
     if (activeRender && activeRender->module == module) closeRender(activeRender);
-    return result(free_module(module, nullptr));
+    return keepResult(free_module(module, nullptr));
 }
 
 int sound_render_module_info(const Module* module, SoundModuleInfo* info) {
-    if (!module || !info) return result(errInvalidArguments);
+    if (!module || !info) return keepResult(errInvalidArguments);
     *info = SoundModuleInfo{};
     std::memcpy(info->name, module->name, sizeof info->name);
     info->name[sizeof info->name - 1] = 0;
@@ -566,12 +553,12 @@ const char* sound_render_message(const Module* module) {
 
 int32_t sound_render_list_subsongs(const Module* module, int32_t rate, SoundSubsong* list, int32_t capacity) {
     if (!module || rate < minRate || rate > maxRate || capacity < 0 || (capacity > 0 && !list)) {
-        result(errInvalidArguments);
+        keepResult(errInvalidArguments);
         return -1;
     }
     LibraryLock held;
     std::vector<Subsong> found;
-    if (!result(scan_subsongs(const_cast<Module*>(module), static_cast<uint32_t>(rate), &found))) return -1;
+    if (!keepResult(scan_subsongs(const_cast<Module*>(module), static_cast<uint32_t>(rate), &found))) return -1;
     for (int32_t k = 0; k < capacity && k < static_cast<int32_t>(found.size()); ++k) {
         const Subsong& s = found[static_cast<std::size_t>(k)];
         list[k] = SoundSubsong{s.start_order, s.frames < 0 ? -1 : static_cast<int32_t>(s.frames * 1000 / rate),
@@ -586,14 +573,14 @@ SoundRender* sound_render_open(Module* module, const SoundRenderSettings* settin
     if (settings) chosen = *settings;
     LibraryLock held;
     SoundRender* render = nullptr;
-    if (!result(openRender(module, chosen, &render))) return nullptr;
+    if (!keepResult(openRender(module, chosen, &render))) return nullptr;
     return render;
 }
 
 int sound_render_close(SoundRender* render) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r) return result(errInvalidArguments);
+    if (!r) return keepResult(errInvalidArguments);
     closeRender(r);
     return 1;
 }
@@ -602,7 +589,7 @@ int32_t sound_render_frames(SoundRender* render, void* buffer, int32_t frames) {
     LibraryLock held;
     SoundRender* r = checked(render);
     if (!r || !buffer || frames < 0) {
-        result(errInvalidArguments);
+        keepResult(errInvalidArguments);
         return -1;
     }
     return renderInto(*r, static_cast<uint8_t*>(buffer), frames);
@@ -611,7 +598,7 @@ int32_t sound_render_frames(SoundRender* render, void* buffer, int32_t frames) {
 int sound_render_get_position(const SoundRender* render, SoundPosition* position) {
     LibraryLock held;
     const SoundRender* r = checked(render);
-    if (!r || !position) return result(errInvalidArguments);
+    if (!r || !position) return keepResult(errInvalidArguments);
     const PlayHandle& h = *r->song;
     *position = SoundPosition{};
     position->frame = r->frame;
@@ -631,22 +618,22 @@ int sound_render_get_position(const SoundRender* render, SoundPosition* position
 int sound_render_seek(SoundRender* render, int64_t frame) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r) return result(errInvalidArguments);
-    return result(seekTo(*r, frame));
+    if (!r) return keepResult(errInvalidArguments);
+    return keepResult(seekTo(*r, frame));
 }
 
 int sound_render_seek_ms(SoundRender* render, int32_t milliseconds) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r || milliseconds < 0) return result(errInvalidArguments);
-    return result(seekTo(*r, int64_t(milliseconds) * r->settings.rate / 1000));
+    if (!r || milliseconds < 0) return keepResult(errInvalidArguments);
+    return keepResult(seekTo(*r, int64_t(milliseconds) * r->settings.rate / 1000));
 }
 
 int sound_render_set_position(SoundRender* render, int32_t order, int32_t row) {
     LibraryLock held;
     SoundRender* r = checked(render);
     if (!r || order < 0 || order >= r->module->song_length || row < 0 || row >= maxPatternRows)
-        return result(errInvalidArguments);
+        return keepResult(errInvalidArguments);
     const uint32_t rate = static_cast<uint32_t>(r->settings.rate);
     // The current subsong first, then the others in turn.
     const int count = static_cast<int>(r->subsongs.size());
@@ -655,21 +642,21 @@ int sound_render_set_position(SoundRender* render, int32_t order, int32_t row) {
         int64_t frame = -1;
         if (int code = find_row_frame(r->module, r->subsongs[static_cast<std::size_t>(index)].start_order, rate, order,
                                       row, &frame))
-            return result(code);
+            return keepResult(code);
         if (frame < 0) continue;
         if (index != r->subsong) {
-            if (int code = startSubsong(*r, index)) return result(code);
+            if (int code = startSubsong(*r, index)) return keepResult(code);
         }
-        return result(seekTo(*r, frame));
+        return keepResult(seekTo(*r, frame));
     }
-    return result(errInvalidArguments);
+    return keepResult(errInvalidArguments);
 }
 
 int32_t sound_render_subsong_count(const SoundRender* render) {
     LibraryLock held;
     const SoundRender* r = checked(render);
     if (!r) {
-        result(errInvalidArguments);
+        keepResult(errInvalidArguments);
         return 0;
     }
     return static_cast<int32_t>(r->subsongs.size());
@@ -679,7 +666,7 @@ int sound_render_get_subsong(const SoundRender* render, int32_t index, SoundSubs
     LibraryLock held;
     const SoundRender* r = checked(render);
     if (!r || !subsong || index < 0 || index >= static_cast<int32_t>(r->subsongs.size()))
-        return result(errInvalidArguments);
+        return keepResult(errInvalidArguments);
     const Subsong& s = r->subsongs[static_cast<std::size_t>(index)];
     *subsong = SoundSubsong{s.start_order,
                             s.frames < 0 ? -1 : static_cast<int32_t>(s.frames * 1000 / r->settings.rate), s.frames};
@@ -689,15 +676,15 @@ int sound_render_get_subsong(const SoundRender* render, int32_t index, SoundSubs
 int sound_render_select_subsong(SoundRender* render, int32_t index) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r || index < 0 || index >= static_cast<int32_t>(r->subsongs.size())) return result(errInvalidArguments);
-    return result(startSubsong(*r, index));
+    if (!r || index < 0 || index >= static_cast<int32_t>(r->subsongs.size())) return keepResult(errInvalidArguments);
+    return keepResult(startSubsong(*r, index));
 }
 
 int64_t sound_render_duration(const SoundRender* render) {
     LibraryLock held;
     const SoundRender* r = checked(render);
     if (!r) {
-        result(errInvalidArguments);
+        keepResult(errInvalidArguments);
         return -1;
     }
     return r->subsongs[static_cast<std::size_t>(r->subsong)].frames;
@@ -706,25 +693,25 @@ int64_t sound_render_duration(const SoundRender* render) {
 int sound_render_set_amplification(SoundRender* render, int32_t percent) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r || percent < 0 || percent > maxAmplificationPercent) return result(errInvalidArguments);
+    if (!r || percent < 0 || percent > maxAmplificationPercent) return keepResult(errInvalidArguments);
     r->settings.amplification = percent;
-    return result(renderDevice.setAmplification(static_cast<uint32_t>(int64_t(percent) * r->baseAmplification / 100)));
+    return keepResult(renderDevice.setAmplification(static_cast<uint32_t>(int64_t(percent) * r->baseAmplification / 100)));
 }
 
 int sound_render_set_stereo_separation(SoundRender* render, int32_t percent) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r || percent < 0 || percent > maxSeparation) return result(errInvalidArguments);
+    if (!r || percent < 0 || percent > maxSeparation) return keepResult(errInvalidArguments);
     r->settings.stereo_separation = percent;
     for (uint32_t c = 0; c < r->pans.size(); ++c)
-        if (int code = setChannelPanning(c, separated(r->pans[c], percent))) return result(code);
+        if (int code = setChannelPanning(c, separated(r->pans[c], percent))) return keepResult(code);
     return 1;
 }
 
 int sound_render_set_repeat(SoundRender* render, int32_t repeat) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r || repeat < -1) return result(errInvalidArguments);
+    if (!r || repeat < -1) return keepResult(errInvalidArguments);
     r->settings.repeat = repeat;
     return 1;
 }
@@ -732,7 +719,7 @@ int sound_render_set_repeat(SoundRender* render, int32_t repeat) {
 int sound_render_set_row_callback(SoundRender* render, SoundRowCallback callback, void* user) {
     LibraryLock held;
     SoundRender* r = checked(render);
-    if (!r) return result(errInvalidArguments);
+    if (!r) return keepResult(errInvalidArguments);
     r->rowCallback = callback;
     r->rowUser = user;
     return 1;

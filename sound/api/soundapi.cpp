@@ -17,21 +17,6 @@
 
 namespace {
 
-// 1 on success; else keeps the code as the last error and gives 0.
-int result(int err) {
-    if (err == errOK) return 1;
-    last_error = err;
-    return 0;
-}
-
-// Holds the library lock for a scope.
-struct LibraryLock {
-    LibraryLock() { lock_library(); }
-    ~LibraryLock() { unlock_library(); }
-    LibraryLock(const LibraryLock&) = delete;
-    LibraryLock& operator=(const LibraryLock&) = delete;
-};
-
 // --- loading by format ----------------------------------------------------------------------
 
 int loadModule(const char* fileName, Module** module) {
@@ -115,10 +100,10 @@ int playSong(Module* module, int channelCount, int start, int end, int restart, 
 // Runs action on a playing song under the library lock; 1/0 like the other calls.
 template <typename Action>
 int withSong(int song, Action action) {
-    if (song < 1 || song > maxSongs) return result(errInvalidArguments);
+    if (song < 1 || song > maxSongs) return keepResult(errInvalidArguments);
     LibraryLock held;
     PlayingSong* record = playing_songs[song - 1];
-    return result(record ? action(record) : errNoModulePlaying);
+    return keepResult(record ? action(record) : errNoModulePlaying);
 }
 
 } // namespace
@@ -154,18 +139,18 @@ int sound_get_option(int option) {
 }
 
 int sound_init() {
-    return result(virez_init_device());
+    return keepResult(virez_init_device());
 }
 
 int sound_close() {
     // The thread needs the library lock to finish its poll: stop it first.
     sound_stop_background_play();
-    return result(virez_shutdown(nullptr));
+    return keepResult(virez_shutdown(nullptr));
 }
 
 int sound_detect_device() {
     int number = -1;
-    if (!result(virez_detect_device(&number))) return -1;
+    if (!keepResult(virez_detect_device(&number))) return -1;
     return number;
 }
 
@@ -177,12 +162,12 @@ void sound_set_error_report_hook(ErrorReportHook hook) {
 
 Module* sound_load_module(const char* fileName) {
     Module* module = nullptr;
-    if (!result(loadModule(fileName, &module))) return nullptr;
+    if (!keepResult(loadModule(fileName, &module))) return nullptr;
     return module;
 }
 
 int sound_free_module(Module* module) {
-    if (!module) return result(errInvalidArguments);
+    if (!module) return keepResult(errInvalidArguments);
     LibraryLock held;
     // A song still playing the module would go on reading it: stop it first.
     for (int slot = 0; slot < maxSongs; ++slot)
@@ -190,12 +175,12 @@ int sound_free_module(Module* module) {
             virez_stop_song(slot);
     const int err = free_module(module, device_initialised ? currentDevice : nullptr);
     // With the device closed its samples went with the mixer: only the memory was left to free.
-    return result(err == errInvalidDevice && !device_initialised ? errOK : err);
+    return keepResult(err == errInvalidDevice && !device_initialised ? errOK : err);
 }
 
 int sound_play_module(Module* module, int loop) {
     int song = 0;
-    if (!result(playSong(module, -1, -1, -1, -1, loop, &song))) return 0;
+    if (!keepResult(playSong(module, -1, -1, -1, -1, loop, &song))) return 0;
     return song;
 }
 
@@ -203,18 +188,18 @@ int sound_play_song_section(Module* module, int channels, int start, int end, in
     int song = 0;
     if (!module || start < 0 || end < start || end >= module->song_length || restart < 0 ||
         restart >= module->song_length)
-        return result(errInvalidArguments);
-    if (!result(playSong(module, channels, start, end, restart, loop, &song))) return 0;
+        return keepResult(errInvalidArguments);
+    if (!keepResult(playSong(module, channels, start, end, restart, loop, &song))) return 0;
     return song;
 }
 
 int sound_stop_module(int song) {
-    if (song < 1 || song > maxSongs) return result(errInvalidArguments);
-    return result(virez_stop_song(song - 1));
+    if (song < 1 || song > maxSongs) return keepResult(errInvalidArguments);
+    return keepResult(virez_stop_song(song - 1));
 }
 
 int sound_get_play_status(int song, PlayStatus* status) {
-    if (!status) return result(errInvalidArguments);
+    if (!status) return keepResult(errInvalidArguments);
     return withSong(song, [status](PlayingSong* record) {
         SongStatus* current = nullptr;
         if (int err = gmp_get_status(record->handle, &current)) return err;
@@ -229,12 +214,12 @@ int sound_set_position(int song, int position) {
 }
 
 int sound_set_music_volume(int song, int volume) {
-    if (volume < 0 || volume > 64) return result(errInvalidArguments);
+    if (volume < 0 || volume > 64) return keepResult(errInvalidArguments);
     return withSong(song, [volume](PlayingSong* record) { return gmp_set_master_volume(record->handle, volume); });
 }
 
 int sound_set_channel_volume(int song, int channel, int volume) {
-    if (volume < 0 || volume > 64) return result(errInvalidArguments);
+    if (volume < 0 || volume > 64) return keepResult(errInvalidArguments);
     return withSong(song, [channel, volume](PlayingSong* record) {
         if (channel < 0 || channel >= record->channel_count) return static_cast<int>(errInvalidChannel);
         return gmp_set_channel_volume(record->handle, channel, volume);
@@ -246,7 +231,7 @@ int sound_set_music_sync_callback(int song, SyncCallback callback) {
 }
 
 int sound_get_module_info(Module* module, ModuleInfo* info) {
-    if (!module || !info) return result(errInvalidArguments);
+    if (!module || !info) return keepResult(errInvalidArguments);
     std::memcpy(info->name, module->name, sizeof info->name);
     info->name[sizeof info->name - 1] = 0;
     info->song_length = module->song_length;
@@ -259,7 +244,7 @@ int sound_get_module_info(Module* module, ModuleInfo* info) {
 int sound_get_instrument_info(Module* module, int index, InstrumentInfo* info) {
     if (!module || !info || index < 0 || index >= module->instrument_count || !module->instruments ||
         !module->instruments[index])
-        return result(errInvalidArguments);
+        return keepResult(errInvalidArguments);
     std::memcpy(info->name, module->instruments[index]->name, sizeof info->name);
     info->name[sizeof info->name - 1] = 0;
     return 1;
@@ -268,19 +253,19 @@ int sound_get_instrument_info(Module* module, int index, InstrumentInfo* info) {
 // --- channels and output level ---------------------------------------------------------------
 
 int sound_open_channels(int count) {
-    return result(virez_open_channels(count));
+    return keepResult(virez_open_channels(count));
 }
 
 int sound_close_channels() {
-    return result(virez_close_channels());
+    return keepResult(virez_close_channels());
 }
 
 int sound_set_amplification(int percent) {
-    if (percent < 0) return result(errInvalidArguments);
+    if (percent < 0) return keepResult(errInvalidArguments);
     LibraryLock held;
     amplification_percent = percent;
     if (!channels_open || !currentDevice) return 1;
-    return result(currentDevice->setAmplification(
+    return keepResult(currentDevice->setAmplification(
         static_cast<uint32_t>(static_cast<int64_t>(percent) * base_amplification / 100)));
 }
 
@@ -289,7 +274,7 @@ int sound_allocate_channel() {
     LibraryLock held;
     const int channel = channels_open ? virez_take_channel() : -1;
     if (channel < 0) {
-        result(channels_open ? errOutOfChannels : errNoChannels);
+        keepResult(channels_open ? errOutOfChannels : errNoChannels);
         return none;
     }
     return channel;
@@ -297,8 +282,8 @@ int sound_allocate_channel() {
 
 int sound_free_channel(int channel) {
     LibraryLock held;
-    if (!channels_open) return result(errNoChannels);
-    if (channel < 0 || channel >= channels_open) return result(errInvalidChannel);
+    if (!channels_open) return keepResult(errNoChannels);
+    if (channel < 0 || channel >= channels_open) return keepResult(errInvalidChannel);
     channel_in_use[channel] = 0;
     return 1;
 }
@@ -308,7 +293,7 @@ int sound_free_channel(int channel) {
 int sound_start_background_play(int rate) {
     if (background_play_active) return 1;
     const uint32_t sleep = rate == 0 ? 20 : (1000u / static_cast<uint32_t>(rate)) / 2;
-    if (!result(start_play_thread(sleep))) return 0;
+    if (!keepResult(start_play_thread(sleep))) return 0;
     background_play_active = 1;
     return 1;
 }
@@ -322,7 +307,7 @@ int sound_stop_background_play() {
 }
 
 int sound_poll() {
-    return result(poll_music());
+    return keepResult(poll_music());
 }
 
 int sound_lock() {

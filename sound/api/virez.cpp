@@ -16,14 +16,6 @@
 
 namespace {
 
-// Holds the library lock for a scope.
-struct LibraryLock {
-    LibraryLock() { lock_library(); }
-    ~LibraryLock() { unlock_library(); }
-    LibraryLock(const LibraryLock&) = delete;
-    LibraryLock& operator=(const LibraryLock&) = delete;
-};
-
 // Keeps the first error of a run of steps; with onError each goes there too.
 struct StepErrors {
     void (*onError)(int code);
