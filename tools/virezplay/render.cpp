@@ -268,9 +268,15 @@ int describeFiles(const PlayerSettings& settings) {
             continue;
         }
         const std::int32_t rate = static_cast<std::int32_t>(settings.rate);
-        const std::int32_t count = sound_render_list_subsongs(song.module, rate, nullptr, 0);
-        std::vector<SoundSubsong> subsongs(static_cast<std::size_t>(std::max(count, 0)));
-        if (count > 0) sound_render_list_subsongs(song.module, rate, subsongs.data(), count);
+        // Listing walks every subsong through: room for the usual few at once, a second walk
+        // only for a song with more.
+        std::vector<SoundSubsong> subsongs(16);
+        std::int32_t count = sound_render_list_subsongs(song.module, rate, subsongs.data(), 16);
+        if (count > 16) {
+            subsongs.resize(static_cast<std::size_t>(count));
+            count = sound_render_list_subsongs(song.module, rate, subsongs.data(), count);
+        }
+        subsongs.resize(static_cast<std::size_t>(std::max(count, 0)));
         if (!first) std::printf("\n");
         first = false;
         const SoundModuleInfo& info = song.info;
