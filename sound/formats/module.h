@@ -121,14 +121,14 @@ inline constexpr std::uint8_t noteKeyOff = 254;
 inline constexpr std::uint8_t noteStop = 253;
 // Instrument byte meaning "no instrument".
 inline constexpr std::uint8_t instrumentNone = 255;
-// Volume byte meaning "no volume".
-inline constexpr std::uint8_t volumeNone = 80;
 
 // Order entries that name no pattern: one the song skips, and one that ends it.
 inline constexpr std::uint16_t orderMarkSkip = 0xfffe;
 inline constexpr std::uint16_t orderMarkEnd = 0xffff;
 
-// Flag-byte bits of a packed channel entry.
+// Flag-byte bits of a packed channel entry. An entry without a volume leaves
+// entryVolume clear: there is no "no volume" byte, since every value is a
+// volume or a volume-column command in some format.
 inline constexpr std::uint8_t entryChannelMask = 0x1f;
 inline constexpr std::uint8_t entryNoteInstrument = 0x20;
 inline constexpr std::uint8_t entryVolume = 0x40;

@@ -502,12 +502,12 @@ const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std:
                 ch.row_flags |= rowNewInstrument;
             }
         }
+        // An entry without a volume leaves the volume bit clear: every byte value is a
+        // volume or a volume-column command of some format (Impulse Tracker's 80 is a
+        // fine volume slide down by 5), so none can stand for "no volume".
         if (flag & entryVolume) {
-            const std::uint8_t volume = *bytes++;
-            if (volume != volumeNone) {
-                ch.volume_byte = volume;
-                ch.row_flags |= rowVolume;
-            }
+            ch.volume_byte = *bytes++;
+            ch.row_flags |= rowVolume;
         }
         if (flag & entryCommand) {
             const std::uint8_t command = *bytes++;

@@ -329,6 +329,17 @@ TEST_F(ImpulsePlay, TheVolumeColumnSlidesVolumeAndPitchAndTonePortamentos) {
     EXPECT_EQ(static_cast<int>(callsOf("start", 0).size()), started) << "the note does not start";
 }
 
+TEST_F(ImpulsePlay, AColumnValueOf80IsAFineVolumeSlideDownByFive) {
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 40}}, {{0, 255, 255, 80}}, {{0, 255, 255, 80}}});
+    PlayHandle* h = start(spec);
+    rows(1);
+    ASSERT_EQ(h->channels[0].volume, 40);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 35);
+    rows(1);
+    EXPECT_EQ(h->channels[0].volume, 30);
+}
+
 TEST_F(ImpulsePlay, ANoteCutStopsTheNoteAndKeepsTheChannelsVolume) {
     // SC2 stops the note on the third tick; the bare note after it plays at the volume the
     // channel had (another play mode would have set it to 0).
