@@ -775,9 +775,23 @@ int impulseColumnSlide(ChannelState* ch, int x) {
     return ch->volslide_memory;
 }
 
+// The column's pitch slides share their memory with the effect column's E and
+// F (the channel's infobyte memory here): a nonzero x leaves x * 4 there, and
+// the column slides by what is there on every tick after the row's first. The
+// column knows no fine slides: an EFx or EEx left in the memory slides the
+// column by its whole infobyte.
+int impulseColumnPitch(PlayHandle* song, ChannelState* ch, int direction) {
+    cmd_set_period(song, ch, ch->period + direction * (ch->last_info << song->period_shift));
+    return errOK;
+}
+
 int impulseColumnRow(PlayHandle* song, ChannelState* ch) {
     int x = 0;
     switch (impulseVolumeColumn(ch->volume_byte, &x)) {
+    case ImpulseVolumeColumn::pitchDown:
+    case ImpulseVolumeColumn::pitchUp:
+        if (x != 0) ch->last_info = x * 4;
+        break;
     case ImpulseVolumeColumn::fineUp: cmd_set_volume(song, ch, ch->volume + impulseColumnSlide(ch, x)); break;
     case ImpulseVolumeColumn::fineDown: cmd_set_volume(song, ch, ch->volume - impulseColumnSlide(ch, x)); break;
     case ImpulseVolumeColumn::slideUp:
@@ -794,8 +808,8 @@ int impulseColumnTick(PlayHandle* song, ChannelState* ch) {
     switch (impulseVolumeColumn(ch->volume_byte, &x)) {
     case ImpulseVolumeColumn::slideUp: cmd_set_volume(song, ch, ch->volume + ch->volslide_memory); break;
     case ImpulseVolumeColumn::slideDown: cmd_set_volume(song, ch, ch->volume - ch->volslide_memory); break;
-    case ImpulseVolumeColumn::pitchDown: return slideDown(song, ch, x * 4);
-    case ImpulseVolumeColumn::pitchUp: return slideUp(song, ch, x * 4);
+    case ImpulseVolumeColumn::pitchDown: return impulseColumnPitch(song, ch, 1);
+    case ImpulseVolumeColumn::pitchUp: return impulseColumnPitch(song, ch, -1);
     case ImpulseVolumeColumn::porta: return tonePorta(song, ch, impulseColumnPortaSpeeds[static_cast<std::size_t>(x)]);
     case ImpulseVolumeColumn::vibrato: return vibrato(song, ch, x);
     default: break;

@@ -340,6 +340,42 @@ TEST_F(ImpulsePlay, AColumnValueOf80IsAFineVolumeSlideDownByFive) {
     EXPECT_EQ(h->channels[0].volume, 30);
 }
 
+TEST_F(ImpulsePlay, TheColumnsPitchSlidesShareTheEffectColumnsMemory) {
+    // E05 leaves 5 in the memory: the column's pitch slide up with 0 (115) slides by it; the
+    // column's pitch slide down by 2 (107) leaves 8 there for the effect column's E00; after
+    // EF1 (a fine slide) the column's 0 slides by the whole infobyte on every tick.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdPortaDown, 0x05}},
+                                             {{0, 255, 255, 115}},
+                                             {{0, 255, 255, 107}},
+                                             {{0, 255, 255, -1, cmdPortaDown, 0}},
+                                             {},
+                                             {{0, 255, 255, -1, cmdPortaDown, 0xf1}},
+                                             {{0, 255, 255, 115}}});
+    PlayHandle* h = start(spec);
+    const int shift = h->period_shift;
+    rows(1);
+    int period = h->channels[0].period;
+    rows(1);
+    EXPECT_EQ(h->channels[0].period, period + 5 * (5 << shift)) << "E05 on the row's five later ticks";
+    period = h->channels[0].period;
+    rows(1);
+    EXPECT_EQ(h->channels[0].period, period - 5 * (5 << shift)) << "the column's 0 takes E's 5";
+    period = h->channels[0].period;
+    rows(1);
+    EXPECT_EQ(h->channels[0].period, period + 5 * (8 << shift)) << "the column slides by 2 x 4";
+    period = h->channels[0].period;
+    rows(1);
+    EXPECT_EQ(h->channels[0].period, period + 5 * (8 << shift)) << "E00 takes the column's 8";
+    period = h->channels[0].period;
+    rows(2);
+    EXPECT_EQ(h->channels[0].period, period + (1 << shift))
+        << "EF1 slides once, finely, and the column waits for the row's later ticks";
+    period = h->channels[0].period;
+    ticks(1);
+    EXPECT_EQ(h->channels[0].period, std::max(period - (0xf1 << shift), h->min_period))
+        << "the column slides by F1 on the next tick";
+}
+
 TEST_F(ImpulsePlay, ANoteCutStopsTheNoteAndKeepsTheChannelsVolume) {
     // SC2 stops the note on the third tick; the bare note after it plays at the volume the
     // channel had (another play mode would have set it to 0).
