@@ -326,7 +326,8 @@ int newNoteActions(PlayHandle* song, ChannelState& ch, int host) {
     return errOK;
 }
 
-int newInstrument(PlayHandle* song, ChannelState& ch) {
+// slides: the row's note is a tone portamento's target, not a note to start.
+int newInstrument(PlayHandle* song, ChannelState& ch, bool slides) {
     const int mode = modeOf(song);
     const Module* m = song->module;
     const int command = rowCommandOf(ch);
@@ -352,7 +353,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     ch.key_off = 0;
     const int noteLimit = extended ? noteKeyOff : noteStop;
     const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
-    if (newNote && command != cmdTonePorta && !impulse_column_porta(&ch)) {
+    if (newNote && !slides) {
         ch.instrument = ch.new_instrument;
         const Instrument* ins = gmp_instrument(m, ch.instrument);
         if (extended)
@@ -554,20 +555,26 @@ void extendedRowNote(const PlayHandle* song, ChannelState& ch) {
     if (n < 0 || n > maxExtendedNote) ch.row_flags &= static_cast<std::uint8_t>(~(rowNewNote | rowNoteRead));
 }
 
+bool voiceEnded(const PlayHandle* song, const ChannelState& ch);
+
 int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = modeOf(song);
     if (isExtended(mode)) extendedRowNote(song, ch);
     const int command = rowCommandOf(ch);
     // An Impulse Tracker row without a tremor is heard at the channel's volume again.
     if (isImpulse(mode) && command != cmdTremor) ch.effective_volume = ch.volume;
-    if (isImpulse(mode) && song->background_count > 0 && (ch.row_flags & rowNewNote) &&
-        ch.pattern_note < noteStop && command != cmdTonePorta && command != cmdTonePortaVolumeSlide &&
-        !impulse_column_porta(&ch)) {
+    // Impulse Tracker slides only a note that still sounds: a tone portamento to
+    // a note on a channel whose note was cut or has died away starts that note.
+    const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteStop;
+    const bool portaRow = command == cmdTonePorta || impulse_column_porta(&ch);
+    const bool toNote = isImpulse(mode) && newNote && (portaRow || command == cmdTonePortaVolumeSlide);
+    const bool restarts = toNote && voiceEnded(song, ch);
+    if (isImpulse(mode) && song->background_count > 0 && newNote && (!toNote || restarts)) {
         if (int code = newNoteActions(song, ch, static_cast<int>(&ch - song->channels)); code != errOK)
             return code;
     }
     if (ch.row_flags & rowNewInstrument) {
-        if (int code = newInstrument(song, ch); code != errOK) return code;
+        if (int code = newInstrument(song, ch, portaRow && !restarts); code != errOK) return code;
     }
     if (ch.row_flags & rowVolume) {
         if (ch.volume_byte > 64) {
@@ -587,8 +594,10 @@ int processChannel(PlayHandle* song, ChannelState& ch) {
         else if (int code = handler(song, &ch, info); code != errOK)
             return code;
     }
+    if (restarts) ch.row_flags |= rowNewNote;
     if (ch.row_flags & rowNewNote) {
         if (int code = gmp_start_row_note(song, &ch, false); code != errOK) return code;
+        if (restarts) ch.porta_target = ch.period;
         return afterNote ? afterNote(song, &ch, info) : errOK;
     }
     const bool vibratoRow =
@@ -908,8 +917,9 @@ int outputStage(PlayHandle* song) {
     return outputBackground(song);
 }
 
-// Whether a background note can no longer be heard: its sample has ended, its
-// fade-out is done, or its volume envelope has come to rest at 0.
+// Whether a note (a background one, or the one on a channel) can no longer be
+// heard: its sample has ended, its fade-out is done, or its volume envelope has
+// come to rest at 0.
 bool voiceEnded(const PlayHandle* song, const ChannelState& ch) {
     if (!stillSounding(ch)) return true;
     if (ch.fade_volume <= 0) return true;

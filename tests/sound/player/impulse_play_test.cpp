@@ -464,3 +464,48 @@ TEST_F(ImpulsePlay, S77PausesTheVolumeEnvelopeWhereItStandsAndS78GoesOn) {
     EXPECT_EQ(h->channels[0].volume_envelope_off, 0);
     EXPECT_LE(h->channels[0].volume_env.position, 1) << "the new note starts it afresh";
 }
+
+namespace {
+
+// A device channel plays from its start to its stop, as a mixer reports it.
+int rateAfterLastCall(std::uint32_t channel, std::uint32_t* rate) {
+    *rate = 0;
+    for (const DeviceCall& c : calls)
+        if (c.channel == channel && (c.op == "start" || c.op == "stop")) *rate = c.op == "start" ? 8363 : 0;
+    return errOK;
+}
+
+} // namespace
+
+TEST_F(ImpulsePlay, ATonePortamentoToANoteOnAStoppedChannelStartsTheNote) {
+    // The note is cut on the second row; the tone portamento on the third starts its note
+    // at once. On the fifth row the note of the fourth still sounds: it slides.
+    constexpr std::uint8_t G5 = note(5, 7);
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}},
+                                             {{0, noteStop}},
+                                             {{0, G5, 0, -1, cmdTonePorta, 5}},
+                                             {{0, C5, 0}},
+                                             {{0, G5, 0, 196}}});
+    device.getChannelRate = rateAfterLastCall;
+    PlayHandle* h = start(spec);
+    rows(2);
+    ASSERT_EQ(lastValue("stop", 0), 0);
+    const std::size_t started = callsOf("start", 0).size();
+    rows(1);
+    ASSERT_EQ(callsOf("start", 0).size(), started + 1) << "the portamento's note starts";
+    const int g5 = h->channels[0].period;
+    ticks(5);
+    EXPECT_EQ(h->channels[0].period, g5) << "and stays where it started";
+    EXPECT_EQ(h->channels[0].porta_target, g5);
+    ticks(1);
+    const int c5 = h->channels[0].period;
+    ASSERT_GT(c5, g5);
+    ticks(6);
+    EXPECT_EQ(callsOf("start", 0).size(), started + 2) << "a sounding note is slid, not started";
+    ticks(5);
+    EXPECT_EQ(h->channels[0].period, c5 - 5 * (8 << h->period_shift)) << "at the column's speed 8";
+    spec.playMode = playModeScreamTracker3;
+    h = begin(spec);
+    ticks(1 + 2 * 6);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u) << "Scream Tracker 3 slides the stopped channel";
+}
