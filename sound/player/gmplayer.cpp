@@ -349,10 +349,16 @@ int newInstrument(PlayHandle* song, ChannelState& ch, bool slides) {
         return setSample(ch, sample);
     }
     const bool extended = isExtended(mode);
-    if (!extended || command != cmdNoteDelay) restartEnvelopes(ch, extended);
-    ch.key_off = 0;
+    // An Impulse Tracker note let go (note off or note fade) stays let go when a
+    // tone portamento slides it on: the instrument number brings back neither
+    // its envelopes nor its fade-out.
     const int noteLimit = extended ? noteKeyOff : noteStop;
     const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
+    const bool staysLetGo = !extended && slides && newNote && (ch.key_off || ch.note_fade);
+    if (!staysLetGo) {
+        if (!extended || command != cmdNoteDelay) restartEnvelopes(ch, extended);
+        ch.key_off = 0;
+    }
     if (newNote && !slides) {
         ch.instrument = ch.new_instrument;
         const Instrument* ins = gmp_instrument(m, ch.instrument);

@@ -59,8 +59,6 @@ const Format screamTracker{".s3m", {}};
 const Format impulseTracker{
     ".it",
     {
-        {"d_portamento_after_cut_fade.it", "tone portamento after a note cut or a finished fade-out",
-         "the tracker starts the note afresh where the player slides the stopped voice"},
         {"d_storlek_06.it", "volume-column pitch slides beside fine slides in the effect column",
          "the column's slides share the effect column's memory in the tracker, not here"},
         {"d_storlek_08.it", "note delays as long as the row or longer, beside note cuts and volumes",

@@ -509,3 +509,27 @@ TEST_F(ImpulsePlay, ATonePortamentoToANoteOnAStoppedChannelStartsTheNote) {
     ticks(1 + 2 * 6);
     EXPECT_EQ(callsOf("start", 0).size(), 1u) << "Scream Tracker 3 slides the stopped channel";
 }
+
+TEST_F(ImpulsePlay, ANoteLetGoStaysLetGoUnderATonePortamentoWithAnInstrument) {
+    // A note off on the second row; the portamento with an instrument number on the third
+    // leaves the note released, its envelope running on. On the fifth row the note of the
+    // fourth, still held, has its envelope started again by the instrument number.
+    constexpr std::uint8_t G5 = note(5, 7);
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}},
+                                             {{0, noteKeyOff}},
+                                             {{0, G5, 0, -1, cmdTonePorta, 5}},
+                                             {{0, C5, 0}},
+                                             {{0, G5, 0, -1, cmdTonePorta, 5}}});
+    spec.instruments[0].volumeEnvelopeOn = true;
+    spec.instruments[0].volumeEnvelope.points = {{0, 64}, {100, 0}};
+    PlayHandle* h = start(spec);
+    rows(2);
+    ASSERT_EQ(h->channels[0].key_off, 1);
+    const int released = h->channels[0].volume_env.position;
+    rows(1);
+    EXPECT_EQ(h->channels[0].key_off, 1) << "still let go";
+    EXPECT_GT(h->channels[0].volume_env.position, released) << "the envelope runs on";
+    rows(2);
+    EXPECT_EQ(h->channels[0].key_off, 0);
+    EXPECT_LE(h->channels[0].volume_env.position, 1) << "a held note's envelope starts again";
+}
