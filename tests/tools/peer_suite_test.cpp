@@ -59,8 +59,6 @@ const Format screamTracker{".s3m", {}};
 const Format impulseTracker{
     ".it",
     {
-        {"d_storlek_06.it", "volume-column pitch slides beside fine slides in the effect column",
-         "the column's slides share the effect column's memory in the tracker, not here"},
         {"d_storlek_08.it", "note delays as long as the row or longer, beside note cuts and volumes",
          "not yet followed"},
         {"d_storlek_22.it", "SC0 and SD0 act as SC1 and SD1; S00 repeats the channel's last S command",
