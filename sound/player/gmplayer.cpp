@@ -827,30 +827,41 @@ bool impulseFading(ChannelState& ch, const Instrument* ins) {
 }
 
 // The volume of an Extended Module or Impulse Tracker note after its global
-// volumes, fade-out and volume envelope, which move on by one tick.
+// volumes, fade-out and volume envelope, which move on by one tick. Extended
+// Module drops the fraction after each step. Impulse Tracker keeps the whole
+// product and rounds it once, to the nearest step: the tracker's own volume
+// scale is twice as fine, and a note falls silent just where that scale
+// reaches 0 (a note at volume 1 under an envelope below full is still heard).
 int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument* ins, bool extended) {
-    int volume = ch.effective_volume;
-    if (ch.instrument == -1) return volume;
+    if (ch.instrument == -1) return ch.effective_volume;
+    std::int64_t scaled = ch.effective_volume;
+    int shift = 0;
     if (!extended) {
         // Impulse Tracker scales every note by its sample's and its instrument's global volume.
         const Sample* sample = gmp_channel_sample(song->module, &ch);
         const int sampleVolume = sample ? std::clamp(sample->sample_global_volume, 0, 64) : 64;
         const int instrumentVolume = ins ? std::clamp(ins->global_volume, 0, 64) : 64;
-        volume = volume * sampleVolume * instrumentVolume >> 12;
+        scaled *= sampleVolume * instrumentVolume;
+        shift = 12;
     }
     ch.fade_volume = std::max(ch.fade_volume, 0);
-    volume = static_cast<int>((std::int64_t(volume) * ch.fade_volume) >> (extended ? 16 : 10));
+    scaled *= ch.fade_volume;
+    if (extended)
+        scaled >>= 16;
+    else
+        shift += 10;
     if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
         ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
     if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
         // A paused envelope holds its value: it is read from a copy that alone moves on.
         EnvelopeState paused = ch.volume_env;
-        const std::int64_t scaled =
-            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope,
-                                                      ch.volume_envelope_off ? &paused : &ch.volume_env, ch.key_off);
-        volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
+        scaled *= gmp_envelope_value(ins->volume_envelope, ch.volume_envelope_off ? &paused : &ch.volume_env,
+                                     ch.key_off);
+        shift += 14;
     }
-    return volume;
+    if (scaled < 0) return 0;
+    if (!extended) scaled += (std::int64_t{1} << shift) >> 1;
+    return static_cast<int>(std::min<std::int64_t>(scaled >> shift, 64));
 }
 
 // The device panning (-64..64) of an Extended Module or Impulse Tracker note

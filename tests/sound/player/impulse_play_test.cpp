@@ -533,3 +533,24 @@ TEST_F(ImpulsePlay, ANoteLetGoStaysLetGoUnderATonePortamentoWithAnInstrument) {
     EXPECT_EQ(h->channels[0].key_off, 0);
     EXPECT_LE(h->channels[0].volume_env.position, 1) << "a held note's envelope starts again";
 }
+
+TEST_F(ImpulsePlay, ANotesVolumeIsRoundedOnceToTheNearestStep) {
+    // Volume 1 under an envelope at 47 of 64 is 0.73 of a step: Impulse Tracker's own scale,
+    // twice as fine, still hears it, so it rounds to 1; at 31 of 64 (0.48) that scale is at 0
+    // too. Extended Module drops the fraction at each step.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 1}}});
+    spec.instruments[0].volumeEnvelopeOn = true;
+    spec.instruments[0].volumeEnvelope.points = {{0, 47}, {100, 47}};
+    start(spec);
+    rows(1);
+    EXPECT_EQ(lastValue("volume", 0), 1);
+    spec.instruments[0].volumeEnvelope.points = {{0, 31}, {100, 31}};
+    begin(spec);
+    ticks(1);
+    EXPECT_EQ(lastValue("volume", 0), 0);
+    spec.instruments[0].volumeEnvelope.points = {{0, 47}, {100, 47}};
+    spec.playMode = playModeExtended;
+    begin(spec);
+    ticks(1);
+    EXPECT_EQ(lastValue("volume", 0), 0);
+}
