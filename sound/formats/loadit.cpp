@@ -195,6 +195,8 @@ int decodeBlock(BitReader& bits, bool sixteenBit, bool it215, std::uint8_t* out,
 struct PatternConversion {
     std::array<bool, 64> enabled{};
     int instrumentLimit = 0;
+    // Sample mode keeps a sample number the song does not have: the player stops the channel there.
+    bool keepUnknownSamples = false;
     int highestChannel = -1;
     std::array<std::uint8_t, maxNumbered> used{};
 };
@@ -280,6 +282,7 @@ struct ItLoader {
             conversion.enabled[static_cast<std::size_t>(c)] = c < maxModuleChannels;
         }
         conversion.instrumentLimit = module->instrument_count;
+        conversion.keepUnknownSamples = (module->flags & moduleInstrumentMode) == 0;
         return readMessage();
     }
 
@@ -322,6 +325,8 @@ struct ItLoader {
             if (hasInstrument && instrument != 0 && instrument <= conversion.instrumentLimit) {
                 index = static_cast<std::uint8_t>(instrument - 1);
                 conversion.used[index] = 1;
+            } else if (hasInstrument && instrument != 0 && conversion.keepUnknownSamples) {
+                index = static_cast<std::uint8_t>(instrument - 1);
             }
             builder.note(channel, converted, index);
         }

@@ -119,7 +119,9 @@ enum LoopMode : std::uint8_t {
 inline constexpr std::uint8_t noteNone = 255;
 inline constexpr std::uint8_t noteKeyOff = 254;
 inline constexpr std::uint8_t noteStop = 253;
-// Instrument byte meaning "no instrument".
+// Instrument byte meaning "no instrument". Other instrument bytes are below the song's
+// instrument count, except in Impulse Tracker sample mode, where a sample number the song does
+// not have is kept (the player stops the channel there).
 inline constexpr std::uint8_t instrumentNone = 255;
 // Volume byte meaning "no volume".
 inline constexpr std::uint8_t volumeNone = 80;

@@ -326,6 +326,34 @@ int newNoteActions(PlayHandle* song, ChannelState& ch, int host) {
     return errOK;
 }
 
+// Impulse Tracker's sample mode: a sample number without a note acts at once. A sample the song
+// does not have, or one without sound, stops the channel (and the bare notes after it stay
+// silent, as they play that number); any other takes over the sounding note where it stands,
+// with its own volume, and is what the next bare note plays.
+int impulseSampleChange(PlayHandle* song, ChannelState& ch) {
+    const Module* m = song->module;
+    const Instrument* ins = gmp_instrument(m, ch.new_instrument);
+    const Sample* next = ins != nullptr && ins->sample_count > 0 ? ins->sample_list[0] : nullptr;
+    if (next == nullptr || next->device_handle <= 0 || next->length <= 0)
+        return device().stopSound(ch.device_channel);
+    const Sample* playing = gmp_channel_sample(m, &ch);
+    const bool sounding = playing != nullptr && playing->device_handle > 0 && stillSounding(ch);
+    ch.instrument = ch.new_instrument;
+    ch.sample = 0;
+    ch.sample_offset = 0;
+    cmd_set_volume(song, &ch, next->volume);
+    if (next == playing) return errOK; // the same sound plays on untouched
+    if (!sounding) return setSample(ch, next);
+    std::uint32_t position = 0; // a device that cannot say starts the new sound from its beginning
+    if (device().getChannelPosition != nullptr) {
+        if (int code = device().getChannelPosition(ch.device_channel, &position); code != errOK) return code;
+    }
+    // Device positions count bytes: two to a frame of 16-bit sound.
+    const std::uint32_t frame = playing->type == SMP_16BIT_MONO ? position / 2 : position;
+    if (int code = setSample(ch, next); code != errOK) return code;
+    return device().setChannelPosition(ch.device_channel, next->type == SMP_16BIT_MONO ? frame * 2 : frame);
+}
+
 int newInstrument(PlayHandle* song, ChannelState& ch) {
     const int mode = modeOf(song);
     const Module* m = song->module;
@@ -352,6 +380,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch) {
     ch.key_off = 0;
     const int noteLimit = extended ? noteKeyOff : noteStop;
     const bool newNote = (ch.row_flags & rowNewNote) && ch.pattern_note < noteLimit;
+    if (!extended && !newNote && (m->flags & moduleInstrumentMode) == 0) return impulseSampleChange(song, ch);
     if (newNote && command != cmdTonePorta && !impulse_column_porta(&ch)) {
         ch.instrument = ch.new_instrument;
         const Instrument* ins = gmp_instrument(m, ch.instrument);

@@ -414,10 +414,11 @@ TEST_F(ItLoader, SampleModeMakesAnInstrumentOfEverySample) {
     spec.samples[0].name = "first";
     spec.samples[2].name = "third";
     spec.samples[2].data = {1, 2};
-    spec.patterns = {rowsOf({{0x81, 0x03, 60, 3, 0x82, 0x03, 61, 4}})}; // sample 4 does not exist
+    // Sample 4 does not exist: the number is kept, for the player stops the channel there.
+    spec.patterns = {rowsOf({{0x81, 0x03, 60, 3, 0x82, 0x03, 61, 4}})};
     ASSERT_EQ(load(spec), errOK);
     ASSERT_EQ(module->instrument_count, 3);
-    EXPECT_EQ(rowEntries(module->patterns[0], 0), (Entries{{0x20, 0x50, 2}, {0x21, 0x51, instrumentNone}}));
+    EXPECT_EQ(rowEntries(module->patterns[0], 0), (Entries{{0x20, 0x50, 2}, {0x21, 0x51, 3}}));
     const Instrument* used = module->instruments[2];
     EXPECT_STREQ(used->name, "third");
     EXPECT_EQ(used->used, 1);

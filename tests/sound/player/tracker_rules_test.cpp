@@ -226,3 +226,68 @@ TEST_F(TrackerRules, ImpulseTrackerSwitchedOffChannelsAreSilentButTheirCommandsA
     EXPECT_GT(lastValue("volume", 1), 0);
     EXPECT_EQ(lastValue("panning", 1), PAN_SURROUND);
 }
+
+TEST_F(TrackerRules, ImpulseTrackerSampleModeTakesASampleNumberWithoutANoteAtOnce) {
+    // Sample mode (no instruments): sample 2 takes over the sounding note where it stands, with
+    // its own volume; sample 9, which the song does not have, stops the channel, and the bare
+    // note after it plays that number: nothing.
+    ModuleSpec spec = song(playModeImpulse, {{Cell{0, C5, 0}}, {Cell{0, 255, 1}}, {Cell{0, 255, 8}}, {Cell{0, C5}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    spec.instruments[1].samples[0].type = SMP_16BIT_MONO;
+    spec.instruments[1].samples[0].volume = 40;
+    begin(spec);
+    device.getChannelPosition = [](std::uint32_t, std::uint32_t* position) -> int {
+        *position = 300; // 8-bit: bytes are frames
+        return errOK;
+    };
+    ticks(1);
+    EXPECT_EQ(lastValue("sample", 0), 1);
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(lastValue("sample", 0), 2);
+    EXPECT_EQ(lastValue("position", 0), 600) << "frame 300 of the 16-bit sample";
+    EXPECT_EQ(callsOf("start", 0).size(), 0u) << "taken over, not started again";
+    EXPECT_EQ(lastValue("volume", 0), 40);
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(callsOf("start", 0).size(), 0u);
+}
+
+TEST_F(TrackerRules, ImpulseTrackerSampleNumberOnAStoppedChannelIsTheNextNotesSample) {
+    // The channel is cut, then given sample 2 without a note: nothing sounds until the bare note,
+    // which plays sample 2. The same sample number again leaves the sound alone; instrument mode
+    // leaves a sounding note's sample to the next note.
+    ModuleSpec spec =
+        song(playModeImpulse, {{Cell{0, C5, 0}}, {Cell{0, noteStop}}, {Cell{0, 255, 1}}, {Cell{0, C5}}, {Cell{0, 255, 1}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    begin(spec);
+    ticks(7);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    device.getChannelRate = [](std::uint32_t, std::uint32_t* rate) -> int {
+        *rate = 0; // the cut channel is still
+        return errOK;
+    };
+    calls.clear();
+    ticks(6);
+    EXPECT_TRUE(callsOf("start", 0).empty());
+    EXPECT_TRUE(callsOf("position", 0).empty()) << "nothing sounds: nothing is taken over";
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(lastValue("sample", 0), 2);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    calls.clear();
+    ticks(6);
+    EXPECT_TRUE(callsOf("sample", 0).empty());
+    EXPECT_TRUE(callsOf("position", 0).empty());
+
+    spec = song(playModeImpulse, {{Cell{0, C5, 0}}, {Cell{0, 255, 1}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    spec.flags = moduleInstrumentMode;
+    begin(spec);
+    ticks(7);
+    EXPECT_EQ(lastValue("sample", 0), 1);
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+}
