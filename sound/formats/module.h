@@ -193,6 +193,11 @@ struct Instrument {
     std::uint8_t pitch_pan_separation, pitch_pan_centre;
     std::uint8_t default_panning; // bit 7 set = none
     std::uint8_t random_volume, random_panning;
+    // Impulse Tracker's resonant filter: the cutoff (0..127) and resonance (0..127) a note starts
+    // with, each only when bit 7 is set; and whether the third envelope steers the cutoff
+    // rather than the pitch.
+    std::uint8_t initial_cutoff, initial_resonance;
+    std::uint8_t filter_envelope;
     int used;             // nonzero when some pattern refers to the instrument
     Sample** sample_list; // sample_count entries, stored in the same block right after the record
 };

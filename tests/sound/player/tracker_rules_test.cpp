@@ -291,3 +291,42 @@ TEST_F(TrackerRules, ImpulseTrackerSampleNumberOnAStoppedChannelIsTheNextNotesSa
     EXPECT_EQ(lastValue("sample", 0), 1);
     EXPECT_TRUE(callsOf("stop", 0).empty());
 }
+
+TEST_F(TrackerRules, ImpulseTrackerNotesPlayThroughTheirInstrumentsResonantFilter) {
+    // Instrument 1 starts its notes at cutoff 100 and resonance 20, its filter envelope rising
+    // from the middle (half the cutoff) to the top (the whole cutoff) over four ticks; instrument
+    // 2 sets nothing, so its notes keep the channel's settings; with the channel's cutoff at the
+    // top and no resonance, a note without an envelope plays with no filter at all.
+    ModuleSpec spec = song(playModeImpulse, {{Cell{0, C5, 0}}, {}, {Cell{0, C5, 1}}, {}, {Cell{1, C5, 1}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    spec.flags = moduleInstrumentMode;
+    Module* m = buildModule(spec);
+    modules.push_back(m);
+    m->instruments[0]->initial_cutoff = 0x80 | 100;
+    m->instruments[0]->initial_resonance = 0x80 | 20;
+    m->instruments[0]->filter_envelope = 1;
+    m->instruments[0]->pitch_envelope = buildEnvelope(EnvelopeSpec{.points = {{0, 0}, {4, 32}}});
+    std::vector<std::pair<std::int64_t, std::int64_t>> filters;
+    static std::vector<std::pair<std::int64_t, std::int64_t>>* seen;
+    seen = &filters;
+    device.setChannelFilter = [](std::uint32_t channel, std::uint32_t cutoff, std::uint32_t resonance) -> int {
+        if (channel == 0 || cutoff != FILTER_OFF) seen->emplace_back(channel == 0 ? cutoff : -1, resonance);
+        return errOK;
+    };
+    PlayHandle* h = nullptr;
+    ASSERT_EQ(gmp_play_song(m, -1, 0, 0, 1, -1, nullptr, &h), errOK);
+    ticks(spec.speed - 1);
+    filters.clear();
+    ticks(6);
+    using Sent = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    EXPECT_EQ(filters, (Sent{{50 * 256, 20}, {62 * 256 + 128, 20}, {75 * 256, 20}, {87 * 256 + 128, 20},
+                             {100 * 256, 20}, {100 * 256, 20}}));
+    filters.clear();
+    ticks(12);
+    ASSERT_FALSE(filters.empty());
+    EXPECT_EQ(filters.back(), (std::pair<std::int64_t, std::int64_t>{100 * 256, 20}))
+        << "instrument 2 keeps the cutoff and resonance the channel has";
+    filters.clear();
+    ticks(6);
+    EXPECT_EQ(filters.size(), 6u) << "channel 1 is never filtered: only channel 0 is reported";
+}
