@@ -62,6 +62,10 @@ constexpr std::uint8_t convertDelta = 0x04; // with compression: the 2.15 form
 constexpr int keyboardAt = 64;
 constexpr int keyboardNotes = 120;
 constexpr std::array<int, 3> envelopeAt = {304, 386, 468}; // volume, panning, pitch
+// The third envelope's flag that makes it steer the resonant filter's cutoff.
+constexpr std::uint8_t filterEnvelope = 0x80;
+// The newer instrument header's initial filter cutoff, then resonance (bit 7: set).
+constexpr int initialCutoffAt = 58;
 constexpr int oldEnvelopeFlagsAt = 17;
 constexpr int oldEnvelopeNodesAt = 504;
 constexpr std::uint8_t oldEnvelopeEnd = 0xff;
@@ -195,6 +199,8 @@ int decodeBlock(BitReader& bits, bool sixteenBit, bool it215, std::uint8_t* out,
 struct PatternConversion {
     std::array<bool, 64> enabled{};
     int instrumentLimit = 0;
+    // Sample mode keeps a sample number the song does not have: the player stops the channel there.
+    bool keepUnknownSamples = false;
     int highestChannel = -1;
     std::array<std::uint8_t, maxNumbered> used{};
 };
@@ -280,6 +286,7 @@ struct ItLoader {
             conversion.enabled[static_cast<std::size_t>(c)] = c < maxModuleChannels;
         }
         conversion.instrumentLimit = module->instrument_count;
+        conversion.keepUnknownSamples = (module->flags & moduleInstrumentMode) == 0;
         return readMessage();
     }
 
@@ -322,6 +329,8 @@ struct ItLoader {
             if (hasInstrument && instrument != 0 && instrument <= conversion.instrumentLimit) {
                 index = static_cast<std::uint8_t>(instrument - 1);
                 conversion.used[index] = 1;
+            } else if (hasInstrument && instrument != 0 && conversion.keepUnknownSamples) {
+                index = static_cast<std::uint8_t>(instrument - 1);
             }
             builder.note(channel, converted, index);
         }
@@ -603,6 +612,9 @@ struct ItLoader {
             instrument->default_panning = h[25];
             instrument->random_volume = h[26];
             instrument->random_panning = h[27];
+            instrument->initial_cutoff = h[initialCutoffAt];
+            instrument->initial_resonance = h[initialCutoffAt + 1];
+            instrument->filter_envelope = (h[envelopeAt[2]] & filterEnvelope) != 0 ? 1 : 0;
             if (int code = newEnvelope(h + envelopeAt[0], &instrument->volume_envelope); code != errOK) return code;
             if (int code = newEnvelope(h + envelopeAt[1], &instrument->panning_envelope); code != errOK) return code;
             return newEnvelope(h + envelopeAt[2], &instrument->pitch_envelope);

@@ -119,7 +119,9 @@ enum LoopMode : std::uint8_t {
 inline constexpr std::uint8_t noteNone = 255;
 inline constexpr std::uint8_t noteKeyOff = 254;
 inline constexpr std::uint8_t noteStop = 253;
-// Instrument byte meaning "no instrument".
+// Instrument byte meaning "no instrument". Other instrument bytes are below the song's
+// instrument count, except in Impulse Tracker sample mode, where a sample number the song does
+// not have is kept (the player stops the channel there).
 inline constexpr std::uint8_t instrumentNone = 255;
 
 // Order entries that name no pattern: one the song skips, and one that ends it.
@@ -191,6 +193,11 @@ struct Instrument {
     std::uint8_t pitch_pan_separation, pitch_pan_centre;
     std::uint8_t default_panning; // bit 7 set = none
     std::uint8_t random_volume, random_panning;
+    // Impulse Tracker's resonant filter: the cutoff (0..127) and resonance (0..127) a note starts
+    // with, each only when bit 7 is set; and whether the third envelope steers the cutoff
+    // rather than the pitch.
+    std::uint8_t initial_cutoff, initial_resonance;
+    std::uint8_t filter_envelope;
     int used;             // nonzero when some pattern refers to the instrument
     Sample** sample_list; // sample_count entries, stored in the same block right after the record
 };

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
+#include <numbers>
 
 MixerState mixer;
 MixerOptions mixerOptions;
@@ -266,6 +268,7 @@ int mixerInit(uint32_t mixRate, uint32_t mixMode) {
     mixer.mixBufferBytes = (((mixMode & MIX_STEREO) ? mixRate * 8 : mixRate * 4) / 40 + 15) & ~15u;
     int err = mem_alloc_aligned(mixer.mixBufferBytes, 1024, &mixer.mixBuffer);
     if (err) return err;
+    if ((err = mem_alloc_aligned(mixer.mixBufferBytes, 1024, &mixer.filterBuffer))) return err;
 
     if (mixer.integerMixing) {
         void* p;
@@ -311,6 +314,7 @@ int mixerClose() {
     freeIf(mixer.volumeTable);
     freeIf(mixer.ulawVolumeTable);
     freeIf(mixer.mixBuffer);
+    freeIf(mixer.filterBuffer);
     freeIf(mixer.channels);
     if (mixer.samples) {
         // Handles die with the table: free the copies the mixer made.
@@ -433,6 +437,7 @@ int startSound(uint32_t channel, uint32_t rate) {
     MixerChannel& ch = mixer.channels[channel];
     ch.status = CH_ENDED;
     ch.rate = rate;
+    std::memset(ch.filterHistory, 0, sizeof ch.filterHistory);
     return setChannelPosition(channel, 0);
 }
 
@@ -518,6 +523,34 @@ int setChannelPosition(uint32_t channel, uint32_t position) {
     placeChannel(ch, position >> sampleFrameShift(ch.positionType));
     // The new sound ramps up from silence while its fade-out copy ramps down.
     if (mixer.interpolating && ch.status == CH_PLAYING) rampUpFromSilence(ch);
+    return errOK;
+}
+
+// The filter is Impulse Tracker's two-pole resonant low-pass: the cutoff step gives the corner
+// frequency 110 x 2^(0.25 + step / 24) Hz, the resonance damps by 24/128 dB a step, and the
+// coefficients follow from their ratio to the mixing rate.
+int setChannelFilter(uint32_t channel, uint32_t cutoff, uint32_t resonance) {
+    if (badChannel(channel)) return errInvalidChannel;
+    MixerChannel& ch = mixer.channels[channel];
+    if (cutoff == FILTER_OFF) {
+        ch.filterOn = 0;
+        return errOK;
+    }
+    cutoff = std::min(cutoff, FILTER_TOP_CUTOFF);
+    resonance = std::min<uint32_t>(resonance, 127);
+    if (!ch.filterOn) std::memset(ch.filterHistory, 0, sizeof ch.filterHistory);
+    if (ch.filterOn && ch.filterCutoff == cutoff && ch.filterResonance == resonance) return errOK;
+    ch.filterOn = 1;
+    ch.filterCutoff = cutoff;
+    ch.filterResonance = resonance;
+    const double corner = 110.0 * std::exp2(0.25 + double(cutoff) / (24.0 * 256.0));
+    const double ratio = double(mixer.mixRate) / (2.0 * std::numbers::pi * std::min(corner, mixer.mixRate / 2.0));
+    const double damping = std::pow(10.0, -double(resonance) * (24.0 / 128.0) / 20.0);
+    const double d = damping * ratio + damping - 1.0, e = ratio * ratio;
+    const double a = 1.0 / (1.0 + d + e);
+    ch.filterA = float(a);
+    ch.filterB = float((d + e + e) * a);
+    ch.filterC = float(-e * a);
     return errOK;
 }
 
@@ -747,4 +780,5 @@ void setMixerOperations(SoundDevice* d) {
     d->setLoopCallback = setLoopCallback;
     d->setStreamWritePosition = setStreamWritePosition;
     d->pauseStream = pauseStream;
+    d->setChannelFilter = setChannelFilter;
 }

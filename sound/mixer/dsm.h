@@ -33,6 +33,10 @@ inline constexpr int32_t PAN_MIDDLE = 0;
 inline constexpr int32_t PAN_RIGHT = 64;
 inline constexpr int32_t PAN_SURROUND = 128;
 
+// A channel's resonant filter: the top of the cutoff range and the setting that takes it away.
+inline constexpr uint32_t FILTER_TOP_CUTOFF = 127 * 256;
+inline constexpr uint32_t FILTER_OFF = 0xffffffff;
+
 // Channel status values.
 inline constexpr uint32_t CH_OFF = 0;
 inline constexpr uint32_t CH_ENDED = 1;
@@ -120,6 +124,13 @@ struct MixerChannel {
     int32_t leftTarget, rightTarget;
     int32_t leftStep, rightStep;
     uint32_t ramping;
+    // The resonant filter (setChannelFilter): on or off, its settings, the coefficients they
+    // give at the mixing rate (new output = a x input + b x last + c x the one before), and
+    // each output side's last two outputs.
+    uint32_t filterOn;
+    uint32_t filterCutoff, filterResonance;
+    float filterA, filterB, filterC;
+    float filterHistory[2][2];
 };
 
 // One loop of a channel: its bounds in frames (end exclusive) and its LOOP_* type.
@@ -169,6 +180,7 @@ struct MixerState {
     const MixRoutineEntry* routineTable; // 27 entries: general, centre, surround groups of 9
     void* mixBuffer;
     uint32_t mixBufferBytes;
+    void* filterBuffer; // mixBufferBytes: a filtered channel is mixed here alone, then filtered into the sum
     SampleHandleEntry* samples;    // sampleCapacity entries, grown as handles are taken
     uint32_t sampleCapacity;       // up to MIXER_SAMPLE_HANDLES
     MixerChannel* channels;        // recordCount records
@@ -245,6 +257,10 @@ int stopStream(uint32_t channel);                                // 37
 int setLoopCallback(uint32_t channel, LoopCallback callback);    // 38
 int setStreamWritePosition(uint32_t channel, uint32_t position); // 39: byte position filled so far
 int pauseStream(uint32_t channel, uint32_t flag);                // 40
+// 41: the channel's resonant low-pass filter: cutoff in 256ths of Impulse Tracker's steps
+// (0..127 x 256, about 130 Hz to 5 kHz), resonance 0..127; FILTER_OFF takes it away. A sound
+// started afresh starts the filter's memory afresh.
+int setChannelFilter(uint32_t channel, uint32_t cutoff, uint32_t resonance);
 
 // Bytes per frame of a sample type, as a shift (0, 1 or 2).
 uint32_t sampleFrameShift(uint32_t type);

@@ -380,6 +380,64 @@ void mixChannel(uint32_t record, void* dest, uint32_t frames) {
     }
 }
 
+namespace {
+
+// Whether a record plays through its resonant filter now.
+bool filtered(const MixerChannel& ch) {
+    return ch.filterOn && ch.status != CH_OFF && ch.status != CH_ENDED;
+}
+
+// Runs each output side of a channel mixed alone through the channel's filter, carrying its
+// history from block to block, and adds the result to the sum (none when skipping).
+template <typename Value> void filterSides(MixerChannel& ch, const Value* alone, Value* sum, uint32_t frames) {
+    const uint32_t sides = stereoOutput() ? 2 : 1;
+    const float a = ch.filterA, b = ch.filterB, c = ch.filterC;
+    for (uint32_t s = 0; s < sides; ++s) {
+        float last = ch.filterHistory[s][0], before = ch.filterHistory[s][1];
+        for (uint32_t i = s; i < frames * sides; i += sides) {
+            // A resonance at the top may ring loud; it stays within what the sum can hold.
+            const float out = std::clamp(a * float(alone[i]) + b * last + c * before, -1.0e9f, 1.0e9f);
+            before = last;
+            last = out;
+            if (sum) sum[i] += Value(out);
+        }
+        ch.filterHistory[s][0] = last;
+        ch.filterHistory[s][1] = before;
+    }
+}
+
+// Mixes a filtered record alone into the filter buffer, in blocks that fit it, and filters it
+// into the sum (or only moves it and its filter on, without a sum).
+void mixFiltered(uint32_t record, void* sum, uint32_t frames) {
+    MixerChannel& ch = mixer.channels[record];
+    const uint32_t sides = stereoOutput() ? 2 : 1;
+    const uint32_t most = mixer.mixBufferBytes / (4 * sides);
+    uint32_t done = 0;
+    while (done < frames) {
+        const uint32_t block = std::min(frames - done, most);
+        std::memset(mixer.filterBuffer, 0, size_t(block) * sides * 4);
+        mixChannel(record, mixer.filterBuffer, block);
+        if (mixer.integerMixing) {
+            filterSides(ch, static_cast<const int32_t*>(mixer.filterBuffer),
+                        sum ? static_cast<int32_t*>(sum) + size_t(done) * sides : nullptr, block);
+        } else {
+            filterSides(ch, static_cast<const float*>(mixer.filterBuffer),
+                        sum ? static_cast<float*>(sum) + size_t(done) * sides : nullptr, block);
+        }
+        done += block;
+    }
+}
+
+// Mixes one record into the sum, through its filter when it has one on.
+void mixRecord(uint32_t record, void* sum, uint32_t frames) {
+    if (filtered(mixer.channels[record]))
+        mixFiltered(record, sum, frames);
+    else
+        mixChannel(record, sum, frames);
+}
+
+} // namespace
+
 // The conversions handle eight or sixteen values a pass with SSE2 (part of
 // every x86-64 processor), whose saturating packs are exactly the clipping
 // to 16 and 8 bits; the remainder, and other processors, take the plain loop.
@@ -463,7 +521,7 @@ int skipData(uint32_t frameCount) {
     // Channels are independent of one another, so each goes the whole way at once.
     if (!mixer.paused && mixer.channelsOpen) {
         for (uint32_t r = 0; r < mixer.recordCount; ++r)
-            mixChannel(r, nullptr, frameCount);
+            mixRecord(r, nullptr, frameCount);
     }
     return errOK;
 }
@@ -481,7 +539,7 @@ int mixData(uint32_t frameCount, void* destination) {
         std::memset(mixer.mixBuffer, 0, values * 4);
         if (!mixer.paused && mixer.channelsOpen) {
             for (uint32_t r = 0; r < mixer.recordCount; ++r)
-                mixChannel(r, mixer.mixBuffer, chunk);
+                mixRecord(r, mixer.mixBuffer, chunk);
         }
         PostProcessor* head = mixer.postProcessors;
         for (PostProcessor* node = head ? head->next : nullptr; node && node != head;) {

@@ -3,11 +3,11 @@
 // looping buffer, dsmnsnd is the silent device that keeps the music's time.
 //
 // The sound-device record: every way of producing sound fills one, with its
-// settings first and then 41 operations in a fixed slot order. The library
+// settings first and then 42 operations in a fixed slot order. The library
 // picks a device from a null-ended list and talks only to the record.
 //
 // Every operation returns an error code (0 = success) and passes results
-// through out-parameters. Slots 5, 7..32 and 36..40 are the mixer's own
+// through out-parameters. Slots 5, 7..32 and 36..41 are the mixer's own
 // operations (dsm.h); the device adds opening, closing and feeding its output.
 #pragma once
 
@@ -76,6 +76,8 @@ struct SoundDevice {
     int (*setLoopCallback)(uint32_t channel, LoopCallback callback);    // 38: called at loop ends
     int (*setStreamWritePosition)(uint32_t channel, uint32_t position); // 39: bytes written so far
     int (*pauseStream)(uint32_t channel, uint32_t flag);                // 40: pauses or resumes a stream
+    // 41: the channel's resonant low-pass filter, or FILTER_OFF; may be null (no filters)
+    int (*setChannelFilter)(uint32_t channel, uint32_t cutoff, uint32_t resonance);
 };
 
 // Fills the operation slots the mixer implements (5, 7..32, 36..40) with the

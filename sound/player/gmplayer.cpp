@@ -245,6 +245,16 @@ enum : std::uint8_t { letGoCut = 0, letGoContinue = 1, letGoNoteOff = 2, letGoNo
 // What a duplicate check compares: nothing, the note, the sample or only the instrument.
 enum : std::uint8_t { duplicateOff = 0, duplicateNote = 1, duplicateSample = 2, duplicateInstrument = 3 };
 
+// The top of Impulse Tracker's filter cutoff: with no resonance, no filter.
+constexpr std::uint8_t filterTop = 127;
+
+// An Impulse Tracker note starts with its instrument's filter settings, where it has them.
+void startFilter(ChannelState& ch, const Instrument* ins) {
+    if (ins == nullptr) return;
+    if (ins->initial_cutoff & 0x80) ch.filter_cutoff = ins->initial_cutoff & 0x7f;
+    if (ins->initial_resonance & 0x80) ch.filter_resonance = ins->initial_resonance & 0x7f;
+}
+
 // Impulse Tracker note off: the samples' sustain loops and the envelopes' sustain let go.
 int impulseNoteOff(ChannelState& ch) {
     ch.key_off = 1;
@@ -326,6 +336,34 @@ int newNoteActions(PlayHandle* song, ChannelState& ch, int host) {
     return errOK;
 }
 
+// Impulse Tracker's sample mode: a sample number without a note acts at once. A sample the song
+// does not have, or one without sound, stops the channel (and the bare notes after it stay
+// silent, as they play that number); any other takes over the sounding note where it stands,
+// with its own volume, and is what the next bare note plays.
+int impulseSampleChange(PlayHandle* song, ChannelState& ch) {
+    const Module* m = song->module;
+    const Instrument* ins = gmp_instrument(m, ch.new_instrument);
+    const Sample* next = ins != nullptr && ins->sample_count > 0 ? ins->sample_list[0] : nullptr;
+    if (next == nullptr || next->device_handle <= 0 || next->length <= 0)
+        return device().stopSound(ch.device_channel);
+    const Sample* playing = gmp_channel_sample(m, &ch);
+    const bool sounding = playing != nullptr && playing->device_handle > 0 && stillSounding(ch);
+    ch.instrument = ch.new_instrument;
+    ch.sample = 0;
+    ch.sample_offset = 0;
+    cmd_set_volume(song, &ch, next->volume);
+    if (next == playing) return errOK; // the same sound plays on untouched
+    if (!sounding) return setSample(ch, next);
+    std::uint32_t position = 0; // a device that cannot say starts the new sound from its beginning
+    if (device().getChannelPosition != nullptr) {
+        if (int code = device().getChannelPosition(ch.device_channel, &position); code != errOK) return code;
+    }
+    // Device positions count bytes: two to a frame of 16-bit sound.
+    const std::uint32_t frame = playing->type == SMP_16BIT_MONO ? position / 2 : position;
+    if (int code = setSample(ch, next); code != errOK) return code;
+    return device().setChannelPosition(ch.device_channel, next->type == SMP_16BIT_MONO ? frame * 2 : frame);
+}
+
 // slides: the row's note is a tone portamento's target, not a note to start.
 int newInstrument(PlayHandle* song, ChannelState& ch, bool slides) {
     const int mode = modeOf(song);
@@ -359,6 +397,7 @@ int newInstrument(PlayHandle* song, ChannelState& ch, bool slides) {
         if (!extended || command != cmdNoteDelay) restartEnvelopes(ch, extended);
         ch.key_off = 0;
     }
+    if (!extended && !newNote && (m->flags & moduleInstrumentMode) == 0) return impulseSampleChange(song, ch);
     if (newNote && !slides) {
         ch.instrument = ch.new_instrument;
         const Instrument* ins = gmp_instrument(m, ch.instrument);
@@ -902,6 +941,22 @@ int autovibratoPeriod(const PlayHandle* song, ChannelState& ch, const Instrument
     return std::clamp(ch.output_period + ((a * ch.autovib_ramp) >> 14), song->min_period, song->max_period);
 }
 
+// Impulse Tracker's resonant filter for the channel: its cutoff, swung by the instrument's filter
+// envelope (which moves on by one tick) from nothing at its bottom to the whole cutoff at its
+// top, and its resonance. A cutoff at the top with no resonance and no envelope is no filter.
+int sendFilter(ChannelState& ch, const Instrument* ins) {
+    if (device().setChannelFilter == nullptr) return errOK;
+    std::uint32_t cutoff = std::uint32_t{ch.filter_cutoff} * 256;
+    if (ins != nullptr && ins->filter_envelope && envelopeOn(ins->pitch_envelope)) {
+        const int swing =
+            std::clamp(gmp_envelope_value(ins->pitch_envelope, &ch.pitch_env, ch.key_off), -32 * 256, 32 * 256);
+        cutoff = cutoff * static_cast<std::uint32_t>(swing + 32 * 256) / (64 * 256);
+    } else if (ch.filter_cutoff >= filterTop && ch.filter_resonance == 0) {
+        cutoff = FILTER_OFF;
+    }
+    return device().setChannelFilter(ch.device_channel, cutoff, ch.filter_resonance);
+}
+
 // Extended Module and Impulse Tracker: fade-out, envelopes and automatic vibrato.
 int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
     const bool extended = isExtended(modeOf(song));
@@ -911,6 +966,9 @@ int outputInstrumentChannel(PlayHandle* song, ChannelState& ch) {
     if (int code = device().setChannelVolume(ch.device_channel, ch.final_volume); code != errOK) return code;
     const int panning = instrumentPanning(ch, ins, extended);
     if (int code = device().setChannelPanning(ch.device_channel, panning); code != errOK) return code;
+    if (!extended) {
+        if (int code = sendFilter(ch, ins); code != errOK) return code;
+    }
     if (ch.instrument == -1) return errOK;
     ch.final_period = autovibratoPeriod(song, ch, ins, extended);
     return sendRate(song, ch);
@@ -1039,6 +1097,7 @@ int startChannels(PlayHandle* song, const int* deviceChannels) {
         ch.instrument = ch.new_instrument = -1;
         ch.sample = ch.note = ch.last_note = ch.pattern_note = 255;
         ch.volume = ch.effective_volume = ch.channel_volume = 64;
+        ch.filter_cutoff = filterTop;
         ch.song_channel_volume = module->channel_volumes != nullptr && c < 64
                                      ? std::min<std::uint8_t>(module->channel_volumes[c], 64)
                                      : 64;
@@ -1321,6 +1380,7 @@ int gmp_start_note(PlayHandle* song, ChannelState* channel) {
             ch.last_note = ch.note;
             // A note starts the tremor's count afresh; Impulse Tracker's runs on.
             if (!isImpulse(mode)) ch.tremor_position = 0;
+            if (isImpulse(mode)) startFilter(ch, gmp_instrument(song->module, ch.instrument));
             const Sample* sample = gmp_channel_sample(song->module, &ch);
             if (sample != nullptr) ch.finetune = noteFinetune(mode, ch, *sample);
             ch.period = gmp_tuned_note_period(mode, song->module->flags, sample, ch.finetune, ch.note >> 4,

@@ -97,6 +97,9 @@ struct ChannelState {
     std::uint8_t tremor_position; // tremor: bit 7 = sounding, bits 0..6 = ticks left in the phase
     std::uint8_t muted;           // Impulse Tracker: a switched-off channel, never heard
     std::uint8_t volume_envelope_off; // Impulse Tracker S77: the volume envelope neither acts nor moves on
+    // Impulse Tracker's resonant filter: the cutoff (0..127, 127 at the top) and resonance
+    // (0..127) the channel's notes play through; an instrument's initial settings replace them.
+    std::uint8_t filter_cutoff, filter_resonance;
 };
 
 // A note that sounds on after its channel has gone on to the next one (an

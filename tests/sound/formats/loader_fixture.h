@@ -162,7 +162,8 @@ inline void expectPlayable(const Module* m, const std::string& what) {
                 const std::uint8_t* q = p + 1;
                 if (flag & entryNoteInstrument) {
                     ASSERT_TRUE(q[0] >= noteStop || ((q[0] & 0x0f) < 12 && q[0] < 0xa0)) << int(q[0]);
-                    ASSERT_TRUE(q[1] == instrumentNone || q[1] < m->instrument_count) << int(q[1]);
+                    const bool sampleMode = m->play_mode == playModeImpulse && !(m->flags & moduleInstrumentMode);
+                    ASSERT_TRUE(q[1] == instrumentNone || q[1] < m->instrument_count || sampleMode) << int(q[1]);
                     q += 2;
                 }
                 if (flag & entryVolume) q++;

@@ -36,6 +36,7 @@ struct ItInstrumentSpec {
     std::array<std::pair<std::uint8_t, std::uint8_t>, 120> keyboard; // note to play, sample (from 1)
     std::uint16_t fadeout = 0;
     std::array<std::uint8_t, 11> bytes{}; // header bytes 17..27 of the newer layout, as stored
+    std::uint8_t cutoff = 0, resonance = 0; // the newer layout's initial filter, bit 7 = set
     ItEnvelopeSpec volume, panning, pitch;
     ItInstrumentSpec() {
         for (int j = 0; j < 120; j++)
@@ -111,6 +112,8 @@ std::vector<std::uint8_t> build(const ItSpec& spec) {
         if (newer) {
             std::copy(i.bytes.begin(), i.bytes.end(), f.begin() + static_cast<long>(h + 17));
             put16(f, h + 20, i.fadeout);
+            f[h + 58] = i.cutoff;
+            f[h + 59] = i.resonance;
             putEnvelope(f, h + 304, i.volume);
             putEnvelope(f, h + 386, i.panning);
             putEnvelope(f, h + 468, i.pitch);
@@ -414,10 +417,11 @@ TEST_F(ItLoader, SampleModeMakesAnInstrumentOfEverySample) {
     spec.samples[0].name = "first";
     spec.samples[2].name = "third";
     spec.samples[2].data = {1, 2};
-    spec.patterns = {rowsOf({{0x81, 0x03, 60, 3, 0x82, 0x03, 61, 4}})}; // sample 4 does not exist
+    // Sample 4 does not exist: the number is kept, for the player stops the channel there.
+    spec.patterns = {rowsOf({{0x81, 0x03, 60, 3, 0x82, 0x03, 61, 4}})};
     ASSERT_EQ(load(spec), errOK);
     ASSERT_EQ(module->instrument_count, 3);
-    EXPECT_EQ(rowEntries(module->patterns[0], 0), (Entries{{0x20, 0x50, 2}, {0x21, 0x51, instrumentNone}}));
+    EXPECT_EQ(rowEntries(module->patterns[0], 0), (Entries{{0x20, 0x50, 2}, {0x21, 0x51, 3}}));
     const Instrument* used = module->instruments[2];
     EXPECT_STREQ(used->name, "third");
     EXPECT_EQ(used->used, 1);
@@ -444,7 +448,9 @@ TEST_F(ItLoader, NewerInstrumentsKeepTheirKeyboardAndEnvelopes) {
     i.bytes = {2, 1, 3, 0, 0, 0xf8, 60, 100, 32, 5, 6}; // NNA, DCT, DCA, fade-out, PPS, PPC, GbV, DfP, RV, RP
     i.volume = {0x07, 4, 1, 2, 3, 3, {{64, 0}, {32, 10}, {16, 20}, {0, 30}}};
     i.panning = {0x05, 3, 0, 0, 0, 2, {{-32, 0}, {32, 5}, {0, 9}}};
-    i.pitch = {0x01, 2, 0, 0, 0, 0, {{0, 0}, {10, 4}}};
+    i.pitch = {0x81, 2, 0, 0, 0, 0, {{0, 0}, {10, 4}}}; // steering the filter
+    i.cutoff = 0x80 | 90;
+    i.resonance = 40; // not set
     spec.instruments = {i};
     spec.patterns = {rowsOf({{0x81, 0x02, 1}})};
     ASSERT_EQ(load(spec), errOK);
@@ -493,6 +499,9 @@ TEST_F(ItLoader, NewerInstrumentsKeepTheirKeyboardAndEnvelopes) {
     ASSERT_NE(in->pitch_envelope, nullptr);
     EXPECT_EQ(in->pitch_envelope->sustain_point, 255);
     EXPECT_EQ(in->pitch_envelope->points[1].y, 10);
+    EXPECT_EQ(in->filter_envelope, 1);
+    EXPECT_EQ(in->initial_cutoff, 0x80 | 90);
+    EXPECT_EQ(in->initial_resonance, 40);
 
     spec.instruments[0].volume.flags = 0;
     spec.instruments[0].panning = {0x07, 30, 2, 9, 1, 0, {{0, 0}, {1, 5}, {2, 5}, {3, 8}}};

@@ -469,7 +469,9 @@ TEST_F(MixerTest, DeviceRecordCarriesTheMixerOperationsInTheirSlots) {
     const auto* slots = reinterpret_cast<const Op*>(&device.detectDevice);
     EXPECT_EQ(reinterpret_cast<const void*>(&slots[31]), reinterpret_cast<const void*>(&device.addSample));
     EXPECT_EQ(reinterpret_cast<const void*>(&slots[40]), reinterpret_cast<const void*>(&device.pauseStream));
-    EXPECT_EQ(sizeof(SoundDevice) - offsetof(SoundDevice, detectDevice), 41 * sizeof(Op));
+    EXPECT_EQ(reinterpret_cast<const void*>(&slots[41]), reinterpret_cast<const void*>(&device.setChannelFilter));
+    EXPECT_EQ(device.setChannelFilter, &setChannelFilter);
+    EXPECT_EQ(sizeof(SoundDevice) - offsetof(SoundDevice, detectDevice), 42 * sizeof(Op));
 }
 
 TEST_F(MixerTest, FailedSetUpIsFreedByTheNextInit) {

@@ -599,3 +599,103 @@ TEST_F(MixLoop, OnlyTheLiveChannelReportsLoopsWhileItsFadeOutCopyPlays) {
     EXPECT_EQ(callbackCalls, 4);
     EXPECT_EQ(mixer.channels[0].loopCallback, &countLoops);
 }
+
+namespace {
+
+// A looped 16-bit square wave of a period of 64 frames (about 690 Hz at 44100 Hz), whose edges
+// reach to the top of the spectrum.
+std::vector<uint8_t> square16() {
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 64; ++i) {
+        const int16_t v = i < 32 ? 12000 : -12000;
+        data.push_back(uint8_t(v & 255));
+        data.push_back(uint8_t(uint16_t(v) >> 8));
+    }
+    return data;
+}
+
+// The level of the change from one left output frame to the next against the level of the
+// frames, after the first 500 frames (where a new setting settles).
+double brightnessOf(const std::vector<int16_t>& out) {
+    double energy = 0, change = 0;
+    for (size_t i = 1000; i < out.size(); i += 2) {
+        energy += double(out[i]) * out[i];
+        change += double(out[i] - out[i - 2]) * (out[i] - out[i - 2]);
+    }
+    return std::sqrt(change / std::max(energy, 1.0));
+}
+
+// The loudest left frame after the first 500.
+int peakOf(const std::vector<int16_t>& out) {
+    int peak = 0;
+    for (size_t i = 1000; i < out.size(); i += 2)
+        peak = std::max(peak, std::abs(int(out[i])));
+    return peak;
+}
+
+} // namespace
+
+TEST_F(MixLoop, TheResonantFilterTakesTheTopOffAChannelInEveryMixingMode) {
+    for (uint32_t mode : {MIX_STEREO | MIX_FLOAT, MIX_STEREO | MIX_INTEGER, MIX_STEREO | MIX_INTERPOLATE}) {
+        SCOPED_TRACE(mode);
+        open(44100, mode, 2);
+        std::vector<uint8_t> data = square16();
+        const uint32_t h = add(data, SMP_16BIT_MONO, 0, 0, uint32_t(data.size()), LOOP_FORWARD);
+        play(0, h, 44100);
+        settle(0);
+        std::vector<int16_t> plain(2 * 3000), low(2 * 3000), lower(2 * 3000), corner(2 * 3000), resonant(2 * 3000);
+        mixData(3000, plain.data());
+        ASSERT_EQ(setChannelFilter(0, 100 * 256, 0), 0); // about 2.3 kHz
+        mixData(3000, low.data());
+        ASSERT_EQ(setChannelFilter(0, 70 * 256, 0), 0); // about 1 kHz
+        mixData(3000, lower.data());
+        ASSERT_EQ(setChannelFilter(0, 58 * 256, 0), 0); // at the square's own 690 Hz
+        mixData(3000, corner.data());
+        ASSERT_EQ(setChannelFilter(0, 58 * 256, 127), 0);
+        mixData(3000, resonant.data());
+        EXPECT_LT(brightnessOf(low), 0.5 * brightnessOf(plain));
+        EXPECT_LT(brightnessOf(lower), 0.8 * brightnessOf(low)) << "a lower cutoff takes more away";
+        EXPECT_GT(peakOf(resonant), 2 * peakOf(corner)) << "resonance lifts the corner";
+        ASSERT_EQ(setChannelFilter(0, FILTER_OFF, 0), 0);
+        std::vector<int16_t> again(2 * 3000);
+        mixData(3000, again.data());
+        EXPECT_NEAR(brightnessOf(again), brightnessOf(plain), 0.01) << "off, the channel is as before";
+        EXPECT_EQ(setChannelFilter(2, 0, 0), errInvalidChannel);
+        mixerClose();
+    }
+}
+
+TEST_F(MixLoop, SkippingAFilteredChannelLeavesItWherePlayingDoes) {
+    // A seek skips the mixing: a filtered channel still has to carry its filter's memory along,
+    // so that what follows the skip is what follows the same frames mixed.
+    std::vector<std::vector<int16_t>> after;
+    for (bool skip : {false, true}) {
+        open(44100, MIX_STEREO | MIX_FLOAT, 1);
+        std::vector<uint8_t> data = square16();
+        const uint32_t h = add(data, SMP_16BIT_MONO, 0, 0, uint32_t(data.size()), LOOP_FORWARD);
+        play(0, h, 30000);
+        ASSERT_EQ(setChannelFilter(0, 30 * 256, 100), 0);
+        std::vector<int16_t> out(2 * 3001);
+        if (skip)
+            ASSERT_EQ(skipData(3001), 0);
+        else
+            mixData(3001, out.data());
+        mixData(500, out.data());
+        after.emplace_back(out.begin(), out.begin() + 1000);
+        mixerClose();
+    }
+    EXPECT_EQ(after[0], after[1]);
+}
+
+TEST_F(MixLoop, ANoteStartedAfreshStartsItsFilterAfresh) {
+    open(44100, MIX_STEREO | MIX_FLOAT, 1);
+    std::vector<uint8_t> data = square16();
+    const uint32_t h = add(data, SMP_16BIT_MONO, 0, 0, uint32_t(data.size()), LOOP_FORWARD);
+    std::vector<int16_t> first(2 * 300), second(2 * 300);
+    play(0, h, 44100);
+    ASSERT_EQ(setChannelFilter(0, 50 * 256, 60), 0);
+    mixData(300, first.data());
+    ASSERT_EQ(startSound(0, 44100), 0);
+    mixData(300, second.data());
+    EXPECT_EQ(first, second);
+}

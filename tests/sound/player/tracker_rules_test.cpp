@@ -226,3 +226,107 @@ TEST_F(TrackerRules, ImpulseTrackerSwitchedOffChannelsAreSilentButTheirCommandsA
     EXPECT_GT(lastValue("volume", 1), 0);
     EXPECT_EQ(lastValue("panning", 1), PAN_SURROUND);
 }
+
+TEST_F(TrackerRules, ImpulseTrackerSampleModeTakesASampleNumberWithoutANoteAtOnce) {
+    // Sample mode (no instruments): sample 2 takes over the sounding note where it stands, with
+    // its own volume; sample 9, which the song does not have, stops the channel, and the bare
+    // note after it plays that number: nothing.
+    ModuleSpec spec = song(playModeImpulse, {{Cell{0, C5, 0}}, {Cell{0, 255, 1}}, {Cell{0, 255, 8}}, {Cell{0, C5}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    spec.instruments[1].samples[0].type = SMP_16BIT_MONO;
+    spec.instruments[1].samples[0].volume = 40;
+    begin(spec);
+    device.getChannelPosition = [](std::uint32_t, std::uint32_t* position) -> int {
+        *position = 300; // 8-bit: bytes are frames
+        return errOK;
+    };
+    ticks(1);
+    EXPECT_EQ(lastValue("sample", 0), 1);
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(lastValue("sample", 0), 2);
+    EXPECT_EQ(lastValue("position", 0), 600) << "frame 300 of the 16-bit sample";
+    EXPECT_EQ(callsOf("start", 0).size(), 0u) << "taken over, not started again";
+    EXPECT_EQ(lastValue("volume", 0), 40);
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(callsOf("start", 0).size(), 0u);
+}
+
+TEST_F(TrackerRules, ImpulseTrackerSampleNumberOnAStoppedChannelIsTheNextNotesSample) {
+    // The channel is cut, then given sample 2 without a note: nothing sounds until the bare note,
+    // which plays sample 2. The same sample number again leaves the sound alone; instrument mode
+    // leaves a sounding note's sample to the next note.
+    ModuleSpec spec =
+        song(playModeImpulse, {{Cell{0, C5, 0}}, {Cell{0, noteStop}}, {Cell{0, 255, 1}}, {Cell{0, C5}}, {Cell{0, 255, 1}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    begin(spec);
+    ticks(7);
+    EXPECT_EQ(callsOf("stop", 0).size(), 1u);
+    device.getChannelRate = [](std::uint32_t, std::uint32_t* rate) -> int {
+        *rate = 0; // the cut channel is still
+        return errOK;
+    };
+    calls.clear();
+    ticks(6);
+    EXPECT_TRUE(callsOf("start", 0).empty());
+    EXPECT_TRUE(callsOf("position", 0).empty()) << "nothing sounds: nothing is taken over";
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(lastValue("sample", 0), 2);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    calls.clear();
+    ticks(6);
+    EXPECT_TRUE(callsOf("sample", 0).empty());
+    EXPECT_TRUE(callsOf("position", 0).empty());
+
+    spec = song(playModeImpulse, {{Cell{0, C5, 0}}, {Cell{0, 255, 1}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    spec.flags = moduleInstrumentMode;
+    begin(spec);
+    ticks(7);
+    EXPECT_EQ(lastValue("sample", 0), 1);
+    EXPECT_TRUE(callsOf("stop", 0).empty());
+}
+
+TEST_F(TrackerRules, ImpulseTrackerNotesPlayThroughTheirInstrumentsResonantFilter) {
+    // Instrument 1 starts its notes at cutoff 100 and resonance 20, its filter envelope rising
+    // from the middle (half the cutoff) to the top (the whole cutoff) over four ticks; instrument
+    // 2 sets nothing, so its notes keep the channel's settings; with the channel's cutoff at the
+    // top and no resonance, a note without an envelope plays with no filter at all.
+    ModuleSpec spec = song(playModeImpulse, {{Cell{0, C5, 0}}, {}, {Cell{0, C5, 1}}, {}, {Cell{1, C5, 1}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    spec.flags = moduleInstrumentMode;
+    Module* m = buildModule(spec);
+    modules.push_back(m);
+    m->instruments[0]->initial_cutoff = 0x80 | 100;
+    m->instruments[0]->initial_resonance = 0x80 | 20;
+    m->instruments[0]->filter_envelope = 1;
+    m->instruments[0]->pitch_envelope = buildEnvelope(EnvelopeSpec{.points = {{0, 0}, {4, 32}}});
+    std::vector<std::pair<std::int64_t, std::int64_t>> filters;
+    static std::vector<std::pair<std::int64_t, std::int64_t>>* seen;
+    seen = &filters;
+    device.setChannelFilter = [](std::uint32_t channel, std::uint32_t cutoff, std::uint32_t resonance) -> int {
+        if (channel == 0 || cutoff != FILTER_OFF) seen->emplace_back(channel == 0 ? cutoff : -1, resonance);
+        return errOK;
+    };
+    PlayHandle* h = nullptr;
+    ASSERT_EQ(gmp_play_song(m, -1, 0, 0, 1, -1, nullptr, &h), errOK);
+    ticks(spec.speed - 1);
+    filters.clear();
+    ticks(6);
+    using Sent = std::vector<std::pair<std::int64_t, std::int64_t>>;
+    EXPECT_EQ(filters, (Sent{{50 * 256, 20}, {62 * 256 + 128, 20}, {75 * 256, 20}, {87 * 256 + 128, 20},
+                             {100 * 256, 20}, {100 * 256, 20}}));
+    filters.clear();
+    ticks(12);
+    ASSERT_FALSE(filters.empty());
+    EXPECT_EQ(filters.back(), (std::pair<std::int64_t, std::int64_t>{100 * 256, 20}))
+        << "instrument 2 keeps the cutoff and resonance the channel has";
+    filters.clear();
+    ticks(6);
+    EXPECT_EQ(filters.size(), 6u) << "channel 1 is never filtered: only channel 0 is reported";
+}

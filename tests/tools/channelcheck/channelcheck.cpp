@@ -14,6 +14,15 @@
 //       rendering each channel is held against its own side; against a feature track (of
 //       the shared soundalike tool: "# seconds N", then a loudness and a centroid a window)
 //       the mono mix is held against its loudness.
+//   channelcheck sides RENDER.wav
+//       prints "SECONDS WINDOWS LEVEL_APART BRIGHTNESS_APART": how far the left channel's sound
+//       lies from the right's, for modules whose right channel is a recording of what the left
+//       must sound like. Over the windows where both sides are heard: the mean distance in dB of
+//       the left's level from the right's, once the two are brought to one overall level (a
+//       recording rarely has the player's level); and the mean relative distance of their
+//       brightness (the level of the change from one frame to the next against the level of
+//       the sound itself: twice as bright, twice as high). Neither depends on the phase of the
+//       two sides, which the player's tick lengths move by a millisecond or two.
 //
 // Windows are 2048 frames (46.4 ms at 44100 Hz), as in the feature tracks. Levels below -60 dBFS
 // count as -60 dBFS: under that, a difference is not heard. Renderings are WAVE files of 16-bit
@@ -177,12 +186,49 @@ int compare(const std::string& path, const std::string& reference) {
     return 0;
 }
 
+// Brightness of a window of one side: the level of its frame-to-frame change against its own.
+double brightness(const std::vector<float>& x, std::size_t start) {
+    double energy = 0, change = 0;
+    for (std::size_t i = start + 1; i < start + window; i++) {
+        energy += double(x[i]) * x[i];
+        change += (double(x[i]) - x[i - 1]) * (double(x[i]) - x[i - 1]);
+    }
+    return energy > 0 ? std::sqrt(change / energy) : 0;
+}
+
+int sides(const std::string& path) {
+    const Render r = readRender(path);
+    const std::vector<double> left = windowLevels(r, leftOnly), right = windowLevels(r, rightOnly);
+    std::vector<std::size_t> heard;
+    std::vector<double> offsets;
+    for (std::size_t i = 0; i < left.size(); i++)
+        if (left[i] > floorDb + 20 && right[i] > floorDb + 20) {
+            heard.push_back(i);
+            offsets.push_back(left[i] - right[i]);
+        }
+    if (heard.empty()) fail("no window where both sides are heard");
+    std::vector<double> sorted = offsets;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2), sorted.end());
+    const double offset = sorted[sorted.size() / 2];
+    double levelApart = 0, brightnessApart = 0;
+    for (std::size_t k = 0; k < heard.size(); k++) {
+        levelApart += std::abs(offsets[k] - offset);
+        const double b = brightness(r.right, heard[k] * window);
+        brightnessApart += b > 0 ? std::abs(brightness(r.left, heard[k] * window) - b) / b : 1;
+    }
+    const double count = double(heard.size());
+    std::printf("%.3f %zu %.2f %.3f\n", r.seconds(), heard.size(), levelApart / count, brightnessApart / count);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "levels") == 0) return levels(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "compare") == 0) return compare(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "sides") == 0) return sides(argv[2]);
     std::fprintf(stderr, "usage: channelcheck levels RENDER.wav\n"
-                         "       channelcheck compare RENDER.wav REFERENCE.wav|REFERENCE.feat\n");
+                         "       channelcheck compare RENDER.wav REFERENCE.wav|REFERENCE.feat\n"
+                         "       channelcheck sides RENDER.wav\n");
     return 2;
 }
