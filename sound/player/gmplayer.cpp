@@ -830,9 +830,10 @@ int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument*
     if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
         // A paused envelope holds its value: it is read from a copy that alone moves on.
         EnvelopeState paused = ch.volume_env;
+        const auto step = extended ? gmp_envelope_value : gmp_impulse_envelope_value;
         const std::int64_t scaled =
-            std::int64_t(volume) * gmp_envelope_value(ins->volume_envelope,
-                                                      ch.volume_envelope_off ? &paused : &ch.volume_env, ch.key_off);
+            std::int64_t(volume) * step(ins->volume_envelope, ch.volume_envelope_off ? &paused : &ch.volume_env,
+                                        ch.key_off);
         volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
     }
     return volume;
@@ -856,7 +857,7 @@ int instrumentPanning(ChannelState& ch, const Instrument* ins, bool extended) {
     int m = std::clamp(ch.panning, 0, 64);
     if (panEnvelope) {
         const int d =
-            std::clamp(gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
+            std::clamp(gmp_impulse_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
         m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
     }
     return m * 2 - 64;
@@ -1212,6 +1213,43 @@ int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOf
         t = points[envelope->sustain_loop_start].x;
     }
     state->position = t;
+    return value;
+}
+
+int gmp_impulse_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff) {
+    if (envelope == nullptr || state == nullptr) return 0;
+    const int count = std::min<int>(envelope->point_count, envelopePointCapacity);
+    if (count == 0) return 0;
+    const auto& points = envelope->points;
+    auto valid = [count](std::uint8_t index) { return index < count; };
+    const int last = count - 1;
+    int t = std::max(state->position, 0);
+
+    int i = 0;
+    while (i < last && points[i].x < t)
+        i++;
+    int value;
+    if (points[i].x <= t || i == 0) {
+        value = points[i].y * 256;
+    } else {
+        const int x0 = points[i - 1].x, y0 = points[i - 1].y;
+        value = y0 * 256 + ((points[i].y - y0) * 256 / (points[i].x - x0)) * (t - x0);
+    }
+
+    // The tracker plays a loop's last point too and goes back only past it,
+    // so that a loop one tick long holds and one of two ticks alternates.
+    // While the key is held the sustain loop is the one that counts (a
+    // sustain point alone is a loop on that one point).
+    t++;
+    const bool sustainLoop = valid(envelope->sustain_loop_start) && valid(envelope->sustain_loop_end);
+    const std::uint8_t sustainStart = sustainLoop ? envelope->sustain_loop_start : envelope->sustain_point;
+    const std::uint8_t sustainEnd = sustainLoop ? envelope->sustain_loop_end : envelope->sustain_point;
+    if (valid(sustainStart) && valid(sustainEnd) && !keyOff) {
+        if (t > points[sustainEnd].x) t = points[sustainStart].x;
+    } else if (valid(envelope->loop_start) && valid(envelope->loop_end)) {
+        if (t > points[envelope->loop_end].x) t = points[envelope->loop_start].x;
+    }
+    state->position = std::min<int>(t, points[last].x);
     return value;
 }
 

@@ -224,6 +224,9 @@ int gmp_tuned_note_period(int playMode, int moduleFlags, const Sample* sample, i
 int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* rate);
 // Envelope value (value x 256) at the state's position, then moves the position on by one tick.
 int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff);
+// The same as Impulse Tracker plays it: a loop (or, while the key is held,
+// the sustain loop) goes back to its start only after its end point has sounded.
+int gmp_impulse_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff);
 // The instrument a channel's instrument number names (null when none).
 Instrument* gmp_instrument(const Module* module, int number);
 // The sample a channel plays: its instrument's sample_list entry (null when none).

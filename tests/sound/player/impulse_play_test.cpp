@@ -417,3 +417,55 @@ TEST_F(ImpulsePlay, S77PausesTheVolumeEnvelopeWhereItStandsAndS78GoesOn) {
     EXPECT_EQ(h->channels[0].volume_envelope_off, 0);
     EXPECT_LE(h->channels[0].volume_env.position, 1) << "the new note starts it afresh";
 }
+
+TEST_F(ImpulsePlay, EnvelopeLoopsPlayTheirEndPointBeforeGoingBack) {
+    // A volume loop over two points a tick apart alternates 64 and 0 on every tick, and a
+    // panning loop on one point holds it; the same envelopes in an Extended Module song go
+    // back on reaching the loop's end, so the end point is never heard there.
+    for (const int mode : {playModeImpulse, playModeExtended}) {
+        SCOPED_TRACE(mode);
+        ModuleSpec spec = song(mode, {{{0, C5, 0}}});
+        InstrumentSpec& ins = spec.instruments[0];
+        ins.volumeEnvelopeOn = ins.panningEnvelopeOn = true;
+        ins.volumeEnvelope.points = {{0, 64}, {1, 0}, {5, 32}};
+        ins.volumeEnvelope.loopStart = 0;
+        ins.volumeEnvelope.loopEnd = 1;
+        ins.panningEnvelope.points = {{0, 0}, {2, 16}, {3, 32}};
+        ins.panningEnvelope.loopStart = ins.panningEnvelope.loopEnd = 1;
+        begin(spec);
+        std::vector<std::int64_t> volumes, pannings;
+        for (int t = 0; t < 6; t++) {
+            ticks(1);
+            volumes.push_back(lastValue("volume", 0));
+            pannings.push_back(lastValue("panning", 0));
+        }
+        if (mode == playModeImpulse) {
+            EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 0, 64, 0, 64, 0}));
+            EXPECT_EQ(pannings[2], pannings[5]) << "held on the one-point loop";
+            EXPECT_NE(pannings[1], pannings[2]);
+        } else {
+            EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 64, 64, 64, 64, 64}));
+        }
+    }
+}
+
+TEST_F(ImpulsePlay, SustainLoopsPlayTheirEndPointWhileTheKeyIsHeld) {
+    // A sustain loop of two ticks alternates while the key is held; after the note off the
+    // envelope runs on to its end.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}, {{0, noteKeyOff}}});
+    InstrumentSpec& ins = spec.instruments[0];
+    ins.volumeEnvelopeOn = true;
+    ins.volumeEnvelope.points = {{0, 64}, {1, 16}, {3, 0}};
+    ins.volumeEnvelope.sustainLoopStart = 0;
+    ins.volumeEnvelope.sustainLoopEnd = ins.volumeEnvelope.sustain = 1;
+    PlayHandle* h = begin(spec);
+    std::vector<std::int64_t> volumes;
+    for (int t = 0; t < 6; t++) {
+        ticks(1);
+        volumes.push_back(lastValue("volume", 0));
+    }
+    EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 16, 64, 16, 64, 16}));
+    ticks(4);
+    EXPECT_EQ(h->channels[0].volume_env.position, 3) << "let go, it runs to its last point";
+    EXPECT_EQ(lastValue("volume", 0), 0);
+}
