@@ -231,7 +231,9 @@ int setSample(const ChannelState& ch, const Sample* sample) {
 // undone, the key held again.
 void restartEnvelopes(ChannelState& ch, bool extended) {
     ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
-    ch.volume_envelope_off = 0;
+    // S77 beside the note pauses its envelope from the start.
+    ch.volume_envelope_off = rowCommandOf(ch) == cmdVolumeEnvelope && ch.info == 0 ? 1 : 0;
+    ch.volume_envelope_heard = 64 * 256;
     ch.note_fade = 0;
     ch.fade_volume = extended ? 65536 : impulseFullFade;
     ch.autovib_position = 0;
@@ -828,12 +830,12 @@ int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument*
     if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
         ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
     if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
-        // A paused envelope holds its value: it is read from a copy that alone moves on.
-        EnvelopeState paused = ch.volume_env;
+        // A paused envelope holds the value it was last heard at (full, on a
+        // note paused from its start).
         const auto step = extended ? gmp_envelope_value : gmp_impulse_envelope_value;
-        const std::int64_t scaled =
-            std::int64_t(volume) * step(ins->volume_envelope, ch.volume_envelope_off ? &paused : &ch.volume_env,
-                                        ch.key_off);
+        if (!ch.volume_envelope_off)
+            ch.volume_envelope_heard = step(ins->volume_envelope, &ch.volume_env, ch.key_off);
+        const std::int64_t scaled = std::int64_t(volume) * ch.volume_envelope_heard;
         volume = scaled < 0 ? 0 : static_cast<int>(std::min<std::int64_t>(scaled >> 14, 64));
     }
     return volume;

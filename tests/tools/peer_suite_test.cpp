@@ -75,8 +75,6 @@ const Format impulseTracker{
          "the channels do cancel: what is left is the test samples' own one-step difference, which "
          "the player's louder mix puts at -48 dBFS, just above the silence line"},
         {"om_filter-nna.it", "resonant filters on background notes", "the player has no filters"},
-        {"om_s77.it", "S77 and S78 pause and resume the volume envelope where it stands",
-         "followed, and the loudness agrees; the brightness still differs, for a reason not yet found"},
     }};
 const Format protracker{".mod", {}};
 

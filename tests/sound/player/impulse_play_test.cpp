@@ -469,3 +469,35 @@ TEST_F(ImpulsePlay, SustainLoopsPlayTheirEndPointWhileTheKeyIsHeld) {
     EXPECT_EQ(h->channels[0].volume_env.position, 3) << "let go, it runs to its last point";
     EXPECT_EQ(lastValue("volume", 0), 0);
 }
+
+TEST_F(ImpulsePlay, S77HoldsTheEnvelopeValueLastHeardAndBesideANoteFullVolume) {
+    // The envelope loops 64, 32, 0: S77 on the row after the tick that played the 0 keeps the
+    // note silent, though the envelope's next tick would have been 64 again. S77 beside a new
+    // note holds it at full volume from its start, and S78 lets the envelope begin.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}, {command(cmdVolumeEnvelope, 0)}, {},
+                                             {{0, C5, 0, -1, cmdVolumeEnvelope, 0}}, {command(cmdVolumeEnvelope, 1)}});
+    spec.speed = 3;
+    spec.instruments[0].volumeEnvelopeOn = true;
+    spec.instruments[0].volumeEnvelope.points = {{0, 64}, {1, 32}, {2, 0}};
+    spec.instruments[0].volumeEnvelope.loopStart = 0;
+    spec.instruments[0].volumeEnvelope.loopEnd = 2;
+    PlayHandle* h = begin(spec);
+    std::vector<std::int64_t> volumes;
+    for (int t = 0; t < 9; t++) {
+        ticks(1);
+        volumes.push_back(lastValue("volume", 0));
+    }
+    EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 32, 0, 0, 0, 0, 0, 0, 0}));
+    ticks(1);
+    EXPECT_EQ(h->channels[0].volume_envelope_off, 1) << "S77 beside the note";
+    EXPECT_EQ(lastValue("volume", 0), 64);
+    ticks(2);
+    EXPECT_EQ(lastValue("volume", 0), 64);
+    EXPECT_EQ(h->channels[0].volume_env.position, 0);
+    volumes.clear();
+    for (int t = 0; t < 3; t++) {
+        ticks(1);
+        volumes.push_back(lastValue("volume", 0));
+    }
+    EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 32, 0})) << "S78: the envelope from its start";
+}
