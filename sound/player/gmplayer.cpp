@@ -556,9 +556,41 @@ void extendedRowNote(const PlayHandle* song, ChannelState& ch) {
     if (n < 0 || n > maxExtendedNote) ch.row_flags &= static_cast<std::uint8_t>(~(rowNewNote | rowNoteRead));
 }
 
+// Whether a command is one of Impulse Tracker's S commands.
+bool impulseSpecial(int command) {
+    switch (command) {
+    case cmdCoarsePanning:
+    case cmdPatternLoop:
+    case cmdNoteCut:
+    case cmdNoteDelay:
+    case cmdPatternDelay:
+    case cmdVolumeEnvelope:
+    case cmdSpecialMemory: return true;
+    default: return false;
+    }
+}
+
+// Impulse Tracker remembers each channel's last S command: S00 is that
+// command again (nothing, before any), and every other S command is remembered.
+void impulseSpecialMemory(ChannelState& ch) {
+    if (!(ch.row_flags & rowCommand) || !impulseSpecial(ch.command)) return;
+    if (ch.command == cmdSpecialMemory && ch.info == 0) {
+        if (ch.special_command == cmdNone) {
+            ch.row_flags &= static_cast<std::uint8_t>(~rowCommand);
+            return;
+        }
+        ch.command = ch.special_command;
+        ch.info = ch.special_info;
+        return;
+    }
+    ch.special_command = ch.command;
+    ch.special_info = ch.info;
+}
+
 int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = modeOf(song);
     if (isExtended(mode)) extendedRowNote(song, ch);
+    if (isImpulse(mode)) impulseSpecialMemory(ch);
     const int command = rowCommandOf(ch);
     // An Impulse Tracker row without a tremor is heard at the channel's volume again.
     if (isImpulse(mode) && command != cmdTremor) ch.effective_volume = ch.volume;

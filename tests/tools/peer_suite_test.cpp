@@ -65,8 +65,6 @@ const Format impulseTracker{
          "the column's slides share the effect column's memory in the tracker, not here"},
         {"d_storlek_08.it", "note delays as long as the row or longer, beside note cuts and volumes",
          "not yet followed"},
-        {"d_storlek_22.it", "SC0 and SD0 act as SC1 and SD1; S00 repeats the channel's last S command",
-         "the first is followed; the player keeps no memory of S commands"},
         {"d_vcol_g.it", "volume-column tone portamento beside notes with an instrument",
          "the column's speeds play, but the memory it shares with G does not"},
         {"om_SampleNumberChange.it", "a sample number without a note, and one beyond the song's samples",

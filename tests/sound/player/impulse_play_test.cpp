@@ -501,3 +501,45 @@ TEST_F(ImpulsePlay, S77HoldsTheEnvelopeValueLastHeardAndBesideANoteFullVolume) {
     }
     EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 32, 0})) << "S78: the envelope from its start";
 }
+
+TEST_F(ImpulsePlay, S00RepeatsTheChannelsLastSCommand) {
+    // SD1 delays the first note; a later S00 beside a note delays it as well. Then SC1 cuts a
+    // note on the row's second tick, and S00 cuts the next one there too. An S command the
+    // player does not play (S31) is remembered all the same: the S00 after it does nothing.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdNoteDelay, 1}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0}},
+                                             {{0, C5, 0, -1, cmdNoteCut, 1}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0x31}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0}}});
+    begin(spec);
+    for (int row = 0; row < 2; row++) {
+        calls.clear();
+        ticks(1);
+        EXPECT_TRUE(callsOf("start", 0).empty()) << "row " << row << ": the note waits a tick";
+        ticks(1);
+        EXPECT_EQ(callsOf("start", 0).size(), 1u) << "row " << row;
+        ticks(4);
+    }
+    for (int row = 2; row < 4; row++) {
+        calls.clear();
+        ticks(1);
+        EXPECT_EQ(callsOf("start", 0).size(), 1u) << "row " << row;
+        EXPECT_TRUE(callsOf("stop", 0).empty());
+        ticks(1);
+        EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "row " << row << ": cut on the second tick";
+        ticks(4);
+    }
+    calls.clear();
+    ticks(12);
+    EXPECT_EQ(callsOf("start", 0).size(), 2u);
+    EXPECT_TRUE(callsOf("stop", 0).empty()) << "S00 after S31 neither cuts nor delays";
+}
+
+TEST_F(ImpulsePlay, S00BeforeAnySCommandDoesNothing) {
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdSpecialMemory, 0}}});
+    PlayHandle* h = begin(spec);
+    ticks(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    EXPECT_EQ(h->channels[0].row_flags & rowCommand, 0);
+}
