@@ -477,8 +477,40 @@ int repeatRow(PlayHandle* song) {
     return errOK;
 }
 
+// Whether a command is one of Impulse Tracker's S commands.
+bool impulseSpecial(int command) {
+    switch (command) {
+    case cmdCoarsePanning:
+    case cmdPatternLoop:
+    case cmdNoteCut:
+    case cmdNoteDelay:
+    case cmdPatternDelay:
+    case cmdVolumeEnvelope:
+    case cmdSpecialMemory: return true;
+    default: return false;
+    }
+}
+
+// Impulse Tracker remembers each channel's last S command: S00 is that
+// command again (nothing, before any), and every other S command is remembered.
+void impulseSpecialMemory(ChannelState& ch) {
+    if (!(ch.row_flags & rowCommand) || !impulseSpecial(ch.command)) return;
+    if (ch.command == cmdSpecialMemory && ch.info == 0) {
+        if (ch.special_command == cmdNone) {
+            ch.row_flags &= static_cast<std::uint8_t>(~rowCommand);
+            return;
+        }
+        ch.command = ch.special_command;
+        ch.info = ch.special_info;
+        return;
+    }
+    ch.special_command = ch.command;
+    ch.special_info = ch.info;
+}
+
 // Reads one row's channel entries into the channels; returns the position after the row.
 const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std::uint8_t* end) {
+    const bool impulse = isImpulse(modeOf(song));
     for (int c = 0; c < song->channel_count; c++)
         song->channels[c].row_flags &=
             static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand | rowNoteRead));
@@ -492,33 +524,34 @@ const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std:
         at += n;
         if (channel >= song->channel_count) continue;
         ChannelState& ch = song->channels[channel];
-        if (flag & entryNoteInstrument) {
-            const std::uint8_t note = *bytes++;
-            const std::uint8_t instrument = *bytes++;
-            if (note != noteNone) {
-                ch.note = ch.pattern_note = note;
+        const std::uint8_t* noteBytes = (flag & entryNoteInstrument) ? bytes : nullptr;
+        if (noteBytes != nullptr) bytes += 2;
+        const std::uint8_t* volumeByte = (flag & entryVolume) ? bytes++ : nullptr;
+        if ((flag & entryCommand) && bytes[0] != cmdNone) {
+            ch.command = bytes[0];
+            ch.info = bytes[1];
+            ch.row_flags |= rowCommand;
+            if (impulse) impulseSpecialMemory(ch);
+        }
+        // Impulse Tracker holds a delayed note's whole entry back until its
+        // tick: a delay as long as the row or longer never comes, and neither
+        // the note nor its instrument or volume plays.
+        if (impulse && (ch.row_flags & rowCommand) && ch.command == cmdNoteDelay &&
+            std::max<int>(ch.info, 1) >= song->speed)
+            continue;
+        if (noteBytes != nullptr) {
+            if (noteBytes[0] != noteNone) {
+                ch.note = ch.pattern_note = noteBytes[0];
                 ch.row_flags |= rowNewNote | rowNoteRead;
             }
-            if (instrument != instrumentNone) {
-                ch.new_instrument = instrument;
+            if (noteBytes[1] != instrumentNone) {
+                ch.new_instrument = noteBytes[1];
                 ch.row_flags |= rowNewInstrument;
             }
         }
-        if (flag & entryVolume) {
-            const std::uint8_t volume = *bytes++;
-            if (volume != volumeNone) {
-                ch.volume_byte = volume;
-                ch.row_flags |= rowVolume;
-            }
-        }
-        if (flag & entryCommand) {
-            const std::uint8_t command = *bytes++;
-            const std::uint8_t info = *bytes++;
-            if (command != cmdNone) {
-                ch.command = command;
-                ch.info = info;
-                ch.row_flags |= rowCommand;
-            }
+        if (volumeByte != nullptr && *volumeByte != volumeNone) {
+            ch.volume_byte = *volumeByte;
+            ch.row_flags |= rowVolume;
         }
     }
     return end;
@@ -556,41 +589,9 @@ void extendedRowNote(const PlayHandle* song, ChannelState& ch) {
     if (n < 0 || n > maxExtendedNote) ch.row_flags &= static_cast<std::uint8_t>(~(rowNewNote | rowNoteRead));
 }
 
-// Whether a command is one of Impulse Tracker's S commands.
-bool impulseSpecial(int command) {
-    switch (command) {
-    case cmdCoarsePanning:
-    case cmdPatternLoop:
-    case cmdNoteCut:
-    case cmdNoteDelay:
-    case cmdPatternDelay:
-    case cmdVolumeEnvelope:
-    case cmdSpecialMemory: return true;
-    default: return false;
-    }
-}
-
-// Impulse Tracker remembers each channel's last S command: S00 is that
-// command again (nothing, before any), and every other S command is remembered.
-void impulseSpecialMemory(ChannelState& ch) {
-    if (!(ch.row_flags & rowCommand) || !impulseSpecial(ch.command)) return;
-    if (ch.command == cmdSpecialMemory && ch.info == 0) {
-        if (ch.special_command == cmdNone) {
-            ch.row_flags &= static_cast<std::uint8_t>(~rowCommand);
-            return;
-        }
-        ch.command = ch.special_command;
-        ch.info = ch.special_info;
-        return;
-    }
-    ch.special_command = ch.command;
-    ch.special_info = ch.info;
-}
-
 int processChannel(PlayHandle* song, ChannelState& ch) {
     const int mode = modeOf(song);
     if (isExtended(mode)) extendedRowNote(song, ch);
-    if (isImpulse(mode)) impulseSpecialMemory(ch);
     const int command = rowCommandOf(ch);
     // An Impulse Tracker row without a tremor is heard at the channel's volume again.
     if (isImpulse(mode) && command != cmdTremor) ch.effective_volume = ch.volume;

@@ -63,8 +63,6 @@ const Format impulseTracker{
          "the tracker starts the note afresh where the player slides the stopped voice"},
         {"d_storlek_06.it", "volume-column pitch slides beside fine slides in the effect column",
          "the column's slides share the effect column's memory in the tracker, not here"},
-        {"d_storlek_08.it", "note delays as long as the row or longer, beside note cuts and volumes",
-         "not yet followed"},
         {"d_vcol_g.it", "volume-column tone portamento beside notes with an instrument",
          "the column's speeds play, but the memory it shares with G does not"},
         {"om_SampleNumberChange.it", "a sample number without a note, and one beyond the song's samples",

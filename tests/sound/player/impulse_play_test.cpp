@@ -543,3 +543,26 @@ TEST_F(ImpulsePlay, S00BeforeAnySCommandDoesNothing) {
     EXPECT_EQ(callsOf("start", 0).size(), 1u);
     EXPECT_EQ(h->channels[0].row_flags & rowCommand, 0);
 }
+
+TEST_F(ImpulsePlay, ANoteDelayAsLongAsTheRowOrLongerHoldsBackTheWholeEntry) {
+    // At speed 6, SD6 and SDF never come: the note, the instrument and the volume beside them
+    // are not played, and the note before sounds on. SD5 plays its entry on the last tick.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 40}},
+                                             {{0, noteKeyOff, 255, -1, cmdNoteDelay, 0xf}},
+                                             {{0, note(6, 0), 1, 10, cmdNoteDelay, 6}},
+                                             {{0, note(6, 0), 255, 20, cmdNoteDelay, 5}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    PlayHandle* h = begin(spec);
+    rows(3);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    EXPECT_TRUE(callsOf("release", 0).empty()) << "the delayed note off never comes";
+    EXPECT_EQ(h->channels[0].volume, 40);
+    EXPECT_EQ(h->channels[0].instrument, 0);
+    EXPECT_EQ(h->channels[0].note, C5);
+    ticks(5);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    ticks(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 2u) << "SD5 comes on the row's last tick";
+    EXPECT_EQ(h->channels[0].volume, 20);
+    EXPECT_EQ(h->channels[0].instrument, 0);
+}
