@@ -891,8 +891,8 @@ int instrumentPanning(ChannelState& ch, const Instrument* ins, bool extended) {
     if (ch.panning == impulseSurround) return PAN_SURROUND;
     int m = std::clamp(ch.panning, 0, 64);
     if (panEnvelope) {
-        const int d =
-            std::clamp(gmp_impulse_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
+        const int value = gmp_impulse_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off);
+        const int d = std::clamp(value >> 8, -32, 32);
         m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
     }
     return m * 2 - 64;

@@ -96,9 +96,11 @@ struct ChannelState {
     int finetune;           // the finetune of the channel's notes: its sample's, or a set-finetune command's
     std::uint8_t tremor_position; // tremor: bit 7 = sounding, bits 0..6 = ticks left in the phase
     std::uint8_t muted;           // Impulse Tracker: a switched-off channel, never heard
-    std::uint8_t volume_envelope_off; // Impulse Tracker S77: the volume envelope neither acts nor moves on
-    std::uint8_t special_command, special_info; // Impulse Tracker: the channel's last S command, which S00 repeats
-    int volume_envelope_heard;        // the volume envelope's value (x 256) last heard, which S77 holds; full at a note's start
+    std::uint8_t volume_envelope_off; // Impulse Tracker S77: the volume envelope stands and holds its value
+    // The volume envelope's value (x 256) last heard, which S77 holds; full at a note's start.
+    int volume_envelope_heard;
+    // Impulse Tracker: the channel's last S command (generic command and infobyte), which S00 repeats.
+    std::uint8_t special_command, special_info;
 };
 
 // A note that sounds on after its channel has gone on to the next one (an

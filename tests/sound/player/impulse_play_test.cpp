@@ -474,8 +474,11 @@ TEST_F(ImpulsePlay, S77HoldsTheEnvelopeValueLastHeardAndBesideANoteFullVolume) {
     // The envelope loops 64, 32, 0: S77 on the row after the tick that played the 0 keeps the
     // note silent, though the envelope's next tick would have been 64 again. S77 beside a new
     // note holds it at full volume from its start, and S78 lets the envelope begin.
-    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}, {command(cmdVolumeEnvelope, 0)}, {},
-                                             {{0, C5, 0, -1, cmdVolumeEnvelope, 0}}, {command(cmdVolumeEnvelope, 1)}});
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}},
+                                             {command(cmdVolumeEnvelope, 0)},
+                                             {},
+                                             {{0, C5, 0, -1, cmdVolumeEnvelope, 0}},
+                                             {command(cmdVolumeEnvelope, 1)}});
     spec.speed = 3;
     spec.instruments[0].volumeEnvelopeOn = true;
     spec.instruments[0].volumeEnvelope.points = {{0, 64}, {1, 32}, {2, 0}};
