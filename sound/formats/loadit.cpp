@@ -339,7 +339,13 @@ struct ItLoader {
             if (letter == letterS && (info == 0x77 || info == 0x78)) {
                 builder.command(channel, cmdVolumeEnvelope, info & 1 ? 0 : 1);
             } else if (letter == letterS) {
-                builder.command(channel, specialEffectCommands[info >> 4], info & 0x0f);
+                // The tracker remembers a channel's last S command for S00, also one the player
+                // does not play: such a one, and S00 itself, the player's memory takes in.
+                const Command special = specialEffectCommands[info >> 4];
+                if (special == cmdNone || info == 0)
+                    builder.command(channel, cmdSpecialMemory, info);
+                else
+                    builder.command(channel, special, info & 0x0f);
             } else if (letter == letterX) {
                 builder.command(channel, cmdSetPanning, static_cast<std::uint8_t>((info + 1) / 4));
             } else if (letter == letterV) {

@@ -73,9 +73,11 @@ enum Command : std::uint8_t {
     cmdSetFinetune = 36,        // Extended Module E5x: the finetune of the row's note
     cmdTremor = 37,             // Extended Module T, Scream Tracker 3 and Impulse Tracker I
     cmdVolumeEnvelope = 38,     // Impulse Tracker S77 (info 0: the note's volume envelope off) and S78 (1: on)
+    cmdSpecialMemory = 39,      // Impulse Tracker S00 (info 0: the channel's last S command again), or an
+                                // S command the player does not play (info: its infobyte, only remembered)
 };
-// Number of generic command numbers (0..38).
-inline constexpr int commandCount = 39;
+// Number of generic command numbers (0..39).
+inline constexpr int commandCount = 40;
 
 // Sample types: how a sample's data is laid out (bytes per frame in
 // brackets). The loaders give 8-bit and 16-bit mono samples; the mixer also

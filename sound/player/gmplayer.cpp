@@ -231,7 +231,9 @@ int setSample(const ChannelState& ch, const Sample* sample) {
 // undone, the key held again.
 void restartEnvelopes(ChannelState& ch, bool extended) {
     ch.volume_env = ch.panning_env = ch.pitch_env = EnvelopeState{};
-    ch.volume_envelope_off = 0;
+    // S77 beside the note pauses its envelope from the start.
+    ch.volume_envelope_off = rowCommandOf(ch) == cmdVolumeEnvelope && ch.info == 0 ? 1 : 0;
+    ch.volume_envelope_heard = 64 * 256;
     ch.note_fade = 0;
     ch.fade_volume = extended ? 65536 : impulseFullFade;
     ch.autovib_position = 0;
@@ -521,8 +523,40 @@ int repeatRow(PlayHandle* song) {
     return errOK;
 }
 
+// Whether a command is one of Impulse Tracker's S commands.
+bool impulseSpecial(int command) {
+    switch (command) {
+    case cmdCoarsePanning:
+    case cmdPatternLoop:
+    case cmdNoteCut:
+    case cmdNoteDelay:
+    case cmdPatternDelay:
+    case cmdVolumeEnvelope:
+    case cmdSpecialMemory: return true;
+    default: return false;
+    }
+}
+
+// Impulse Tracker remembers each channel's last S command: S00 is that
+// command again (nothing, before any), and every other S command is remembered.
+void impulseSpecialMemory(ChannelState& ch) {
+    if (!(ch.row_flags & rowCommand) || !impulseSpecial(ch.command)) return;
+    if (ch.command == cmdSpecialMemory && ch.info == 0) {
+        if (ch.special_command == cmdNone) {
+            ch.row_flags &= static_cast<std::uint8_t>(~rowCommand);
+            return;
+        }
+        ch.command = ch.special_command;
+        ch.info = ch.special_info;
+        return;
+    }
+    ch.special_command = ch.command;
+    ch.special_info = ch.info;
+}
+
 // Reads one row's channel entries into the channels; returns the position after the row.
 const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std::uint8_t* end) {
+    const bool impulse = isImpulse(modeOf(song));
     for (int c = 0; c < song->channel_count; c++)
         song->channels[c].row_flags &=
             static_cast<std::uint8_t>(~(rowNewNote | rowVolume | rowNewInstrument | rowCommand | rowNoteRead));
@@ -536,33 +570,37 @@ const std::uint8_t* readRow(PlayHandle* song, const std::uint8_t* at, const std:
         at += n;
         if (channel >= song->channel_count) continue;
         ChannelState& ch = song->channels[channel];
-        if (flag & entryNoteInstrument) {
-            const std::uint8_t note = *bytes++;
-            const std::uint8_t instrument = *bytes++;
-            if (note != noteNone) {
-                ch.note = ch.pattern_note = note;
+        const std::uint8_t* noteBytes = (flag & entryNoteInstrument) ? bytes : nullptr;
+        if (noteBytes != nullptr) bytes += 2;
+        const std::uint8_t* volumeByte = (flag & entryVolume) ? bytes++ : nullptr;
+        if ((flag & entryCommand) && bytes[0] != cmdNone) {
+            ch.command = bytes[0];
+            ch.info = bytes[1];
+            ch.row_flags |= rowCommand;
+            if (impulse) impulseSpecialMemory(ch);
+        }
+        // Impulse Tracker holds a delayed note's whole entry back until its
+        // tick: a delay as long as the row or longer never comes, and neither
+        // the note nor its instrument or volume plays.
+        if (impulse && (ch.row_flags & rowCommand) && ch.command == cmdNoteDelay &&
+            std::max<int>(ch.info, 1) >= song->speed)
+            continue;
+        if (noteBytes != nullptr) {
+            if (noteBytes[0] != noteNone) {
+                ch.note = ch.pattern_note = noteBytes[0];
                 ch.row_flags |= rowNewNote | rowNoteRead;
             }
-            if (instrument != instrumentNone) {
-                ch.new_instrument = instrument;
+            if (noteBytes[1] != instrumentNone) {
+                ch.new_instrument = noteBytes[1];
                 ch.row_flags |= rowNewInstrument;
             }
         }
         // An entry without a volume leaves the volume bit clear: every byte value is a
         // volume or a volume-column command of some format (Impulse Tracker's 80 is a
         // fine volume slide down by 5), so none can stand for "no volume".
-        if (flag & entryVolume) {
-            ch.volume_byte = *bytes++;
+        if (volumeByte != nullptr) {
+            ch.volume_byte = *volumeByte;
             ch.row_flags |= rowVolume;
-        }
-        if (flag & entryCommand) {
-            const std::uint8_t command = *bytes++;
-            const std::uint8_t info = *bytes++;
-            if (command != cmdNone) {
-                ch.command = command;
-                ch.info = info;
-                ch.row_flags |= rowCommand;
-            }
         }
     }
     return end;
@@ -892,10 +930,12 @@ int instrumentVolume(const PlayHandle* song, ChannelState& ch, const Instrument*
     if (extended ? ch.key_off != 0 : impulseFading(ch, ins))
         ch.fade_volume = std::max(ch.fade_volume - (extended ? 2 : 1) * fadeoutOf(ins), 0);
     if (ins != nullptr && envelopeOn(ins->volume_envelope)) {
-        // A paused envelope holds its value: it is read from a copy that alone moves on.
-        EnvelopeState paused = ch.volume_env;
-        scaled *= gmp_envelope_value(ins->volume_envelope, ch.volume_envelope_off ? &paused : &ch.volume_env,
-                                     ch.key_off);
+        // A paused envelope holds the value it was last heard at (full, on a
+        // note paused from its start).
+        const auto step = extended ? gmp_envelope_value : gmp_impulse_envelope_value;
+        if (!ch.volume_envelope_off)
+            ch.volume_envelope_heard = step(ins->volume_envelope, &ch.volume_env, ch.key_off);
+        scaled *= ch.volume_envelope_heard;
         shift += 14;
     }
     if (scaled < 0) return 0;
@@ -920,8 +960,8 @@ int instrumentPanning(ChannelState& ch, const Instrument* ins, bool extended) {
     if (ch.panning == impulseSurround) return PAN_SURROUND;
     int m = std::clamp(ch.panning, 0, 64);
     if (panEnvelope) {
-        const int d =
-            std::clamp(gmp_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off) >> 8, -32, 32);
+        const int value = gmp_impulse_envelope_value(ins->panning_envelope, &ch.panning_env, ch.key_off);
+        const int d = std::clamp(value >> 8, -32, 32);
         m = std::clamp(m + d * (32 - std::abs(m - 32)) / 32, 0, 64);
     }
     return m * 2 - 64;
@@ -949,7 +989,7 @@ int sendFilter(ChannelState& ch, const Instrument* ins) {
     std::uint32_t cutoff = std::uint32_t{ch.filter_cutoff} * 256;
     if (ins != nullptr && ins->filter_envelope && envelopeOn(ins->pitch_envelope)) {
         const int swing =
-            std::clamp(gmp_envelope_value(ins->pitch_envelope, &ch.pitch_env, ch.key_off), -32 * 256, 32 * 256);
+            std::clamp(gmp_impulse_envelope_value(ins->pitch_envelope, &ch.pitch_env, ch.key_off), -32 * 256, 32 * 256);
         cutoff = cutoff * static_cast<std::uint32_t>(swing + 32 * 256) / (64 * 256);
     } else if (ch.filter_cutoff >= filterTop && ch.filter_resonance == 0) {
         cutoff = FILTER_OFF;
@@ -1298,6 +1338,43 @@ int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOf
         t = points[envelope->sustain_loop_start].x;
     }
     state->position = t;
+    return value;
+}
+
+int gmp_impulse_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff) {
+    if (envelope == nullptr || state == nullptr) return 0;
+    const int count = std::min<int>(envelope->point_count, envelopePointCapacity);
+    if (count == 0) return 0;
+    const auto& points = envelope->points;
+    auto valid = [count](std::uint8_t index) { return index < count; };
+    const int last = count - 1;
+    int t = std::max(state->position, 0);
+
+    int i = 0;
+    while (i < last && points[i].x < t)
+        i++;
+    int value;
+    if (points[i].x <= t || i == 0) {
+        value = points[i].y * 256;
+    } else {
+        const int x0 = points[i - 1].x, y0 = points[i - 1].y;
+        value = y0 * 256 + ((points[i].y - y0) * 256 / (points[i].x - x0)) * (t - x0);
+    }
+
+    // The tracker plays a loop's last point too and goes back only past it,
+    // so that a loop one tick long holds and one of two ticks alternates.
+    // While the key is held the sustain loop is the one that counts (a
+    // sustain point alone is a loop on that one point).
+    t++;
+    const bool sustainLoop = valid(envelope->sustain_loop_start) && valid(envelope->sustain_loop_end);
+    const std::uint8_t sustainStart = sustainLoop ? envelope->sustain_loop_start : envelope->sustain_point;
+    const std::uint8_t sustainEnd = sustainLoop ? envelope->sustain_loop_end : envelope->sustain_point;
+    if (valid(sustainStart) && valid(sustainEnd) && !keyOff) {
+        if (t > points[sustainEnd].x) t = points[sustainStart].x;
+    } else if (valid(envelope->loop_start) && valid(envelope->loop_end)) {
+        if (t > points[envelope->loop_end].x) t = points[envelope->loop_start].x;
+    }
+    state->position = std::min<int>(t, points[last].x);
     return value;
 }
 

@@ -96,7 +96,11 @@ struct ChannelState {
     int finetune;           // the finetune of the channel's notes: its sample's, or a set-finetune command's
     std::uint8_t tremor_position; // tremor: bit 7 = sounding, bits 0..6 = ticks left in the phase
     std::uint8_t muted;           // Impulse Tracker: a switched-off channel, never heard
-    std::uint8_t volume_envelope_off; // Impulse Tracker S77: the volume envelope neither acts nor moves on
+    std::uint8_t volume_envelope_off; // Impulse Tracker S77: the volume envelope stands and holds its value
+    // The volume envelope's value (x 256) last heard, which S77 holds; full at a note's start.
+    int volume_envelope_heard;
+    // Impulse Tracker: the channel's last S command (generic command and infobyte), which S00 repeats.
+    std::uint8_t special_command, special_info;
     // Impulse Tracker's resonant filter: the cutoff (0..127, 127 at the top) and resonance
     // (0..127) the channel's notes play through; an instrument's initial settings replace them.
     std::uint8_t filter_cutoff, filter_resonance;
@@ -227,6 +231,9 @@ int gmp_tuned_note_period(int playMode, int moduleFlags, const Sample* sample, i
 int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* rate);
 // Envelope value (value x 256) at the state's position, then moves the position on by one tick.
 int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff);
+// The same as Impulse Tracker plays it: a loop (or, while the key is held,
+// the sustain loop) goes back to its start only after its end point has sounded.
+int gmp_impulse_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff);
 // The instrument a channel's instrument number names (null when none).
 Instrument* gmp_instrument(const Module* module, int number);
 // The sample a channel plays: its instrument's sample_list entry (null when none).

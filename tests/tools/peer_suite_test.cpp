@@ -75,13 +75,6 @@ const Format screamTracker{".s3m", {}};
 const Format impulseTracker{
     ".it",
     {
-        {"d_storlek_08.it", "note delays as long as the row or longer, beside note cuts and volumes",
-         "not yet followed"},
-        {"d_storlek_22.it", "SC0 and SD0 act as SC1 and SD1; S00 repeats the channel's last S command",
-         "the first is followed; the player keeps no memory of S commands"},
-        {"d_storlek_24.it", "envelope loops a tick or two long", "not yet followed"},
-        {"om_s77.it", "S77 and S78 pause and resume the volume envelope where it stands",
-         "followed, and the loudness agrees; the brightness still differs, for a reason not yet found"},
     }};
 const Format protracker{".mod", {}};
 

@@ -367,7 +367,9 @@ TEST_F(ItLoader, CommandLettersMapToGenericCommands) {
                 << "letter " << letter;
     }
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0xd3}})), 0), (Entries{{0x80, 25, 3}}));
-    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0x73}})), 0), Entries{});
+    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0x73}})), 0), (Entries{{0x80, 39, 0x73}}))
+        << "an S command not played is still remembered";
+    EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 19, 0x00}})), 0), (Entries{{0x80, 39, 0}})) << "S00";
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 24, 0xff}})), 0), (Entries{{0x80, 9, 64}}));
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 24, 0x80}})), 0), (Entries{{0x80, 9, 32}}));
     EXPECT_EQ(rowEntries(convert(rowsOf({{0x81, 0x08, 22, 0x80}})), 0), (Entries{{0x80, 27, 64}}));

@@ -554,3 +554,155 @@ TEST_F(ImpulsePlay, ANotesVolumeIsRoundedOnceToTheNearestStep) {
     ticks(1);
     EXPECT_EQ(lastValue("volume", 0), 0);
 }
+
+TEST_F(ImpulsePlay, EnvelopeLoopsPlayTheirEndPointBeforeGoingBack) {
+    // A volume loop over two points a tick apart alternates 64 and 0 on every tick, and a
+    // panning loop on one point holds it; the same envelopes in an Extended Module song go
+    // back on reaching the loop's end, so the end point is never heard there.
+    for (const int mode : {playModeImpulse, playModeExtended}) {
+        SCOPED_TRACE(mode);
+        ModuleSpec spec = song(mode, {{{0, C5, 0}}});
+        InstrumentSpec& ins = spec.instruments[0];
+        ins.volumeEnvelopeOn = ins.panningEnvelopeOn = true;
+        ins.volumeEnvelope.points = {{0, 64}, {1, 0}, {5, 32}};
+        ins.volumeEnvelope.loopStart = 0;
+        ins.volumeEnvelope.loopEnd = 1;
+        ins.panningEnvelope.points = {{0, 0}, {2, 16}, {3, 32}};
+        ins.panningEnvelope.loopStart = ins.panningEnvelope.loopEnd = 1;
+        begin(spec);
+        std::vector<std::int64_t> volumes, pannings;
+        for (int t = 0; t < 6; t++) {
+            ticks(1);
+            volumes.push_back(lastValue("volume", 0));
+            pannings.push_back(lastValue("panning", 0));
+        }
+        if (mode == playModeImpulse) {
+            EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 0, 64, 0, 64, 0}));
+            EXPECT_EQ(pannings[2], pannings[5]) << "held on the one-point loop";
+            EXPECT_NE(pannings[1], pannings[2]);
+        } else {
+            EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 64, 64, 64, 64, 64}));
+        }
+    }
+}
+
+TEST_F(ImpulsePlay, SustainLoopsPlayTheirEndPointWhileTheKeyIsHeld) {
+    // A sustain loop of two ticks alternates while the key is held; after the note off the
+    // envelope runs on to its end.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}}, {{0, noteKeyOff}}});
+    InstrumentSpec& ins = spec.instruments[0];
+    ins.volumeEnvelopeOn = true;
+    ins.volumeEnvelope.points = {{0, 64}, {1, 16}, {3, 0}};
+    ins.volumeEnvelope.sustainLoopStart = 0;
+    ins.volumeEnvelope.sustainLoopEnd = ins.volumeEnvelope.sustain = 1;
+    PlayHandle* h = begin(spec);
+    std::vector<std::int64_t> volumes;
+    for (int t = 0; t < 6; t++) {
+        ticks(1);
+        volumes.push_back(lastValue("volume", 0));
+    }
+    EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 16, 64, 16, 64, 16}));
+    ticks(4);
+    EXPECT_EQ(h->channels[0].volume_env.position, 3) << "let go, it runs to its last point";
+    EXPECT_EQ(lastValue("volume", 0), 0);
+}
+
+TEST_F(ImpulsePlay, S77HoldsTheEnvelopeValueLastHeardAndBesideANoteFullVolume) {
+    // The envelope loops 64, 32, 0: S77 on the row after the tick that played the 0 keeps the
+    // note silent, though the envelope's next tick would have been 64 again. S77 beside a new
+    // note holds it at full volume from its start, and S78 lets the envelope begin.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0}},
+                                             {command(cmdVolumeEnvelope, 0)},
+                                             {},
+                                             {{0, C5, 0, -1, cmdVolumeEnvelope, 0}},
+                                             {command(cmdVolumeEnvelope, 1)}});
+    spec.speed = 3;
+    spec.instruments[0].volumeEnvelopeOn = true;
+    spec.instruments[0].volumeEnvelope.points = {{0, 64}, {1, 32}, {2, 0}};
+    spec.instruments[0].volumeEnvelope.loopStart = 0;
+    spec.instruments[0].volumeEnvelope.loopEnd = 2;
+    PlayHandle* h = begin(spec);
+    std::vector<std::int64_t> volumes;
+    for (int t = 0; t < 9; t++) {
+        ticks(1);
+        volumes.push_back(lastValue("volume", 0));
+    }
+    EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 32, 0, 0, 0, 0, 0, 0, 0}));
+    ticks(1);
+    EXPECT_EQ(h->channels[0].volume_envelope_off, 1) << "S77 beside the note";
+    EXPECT_EQ(lastValue("volume", 0), 64);
+    ticks(2);
+    EXPECT_EQ(lastValue("volume", 0), 64);
+    EXPECT_EQ(h->channels[0].volume_env.position, 0);
+    volumes.clear();
+    for (int t = 0; t < 3; t++) {
+        ticks(1);
+        volumes.push_back(lastValue("volume", 0));
+    }
+    EXPECT_EQ(volumes, (std::vector<std::int64_t>{64, 32, 0})) << "S78: the envelope from its start";
+}
+
+TEST_F(ImpulsePlay, S00RepeatsTheChannelsLastSCommand) {
+    // SD1 delays the first note; a later S00 beside a note delays it as well. Then SC1 cuts a
+    // note on the row's second tick, and S00 cuts the next one there too. An S command the
+    // player does not play (S31) is remembered all the same: the S00 after it does nothing.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdNoteDelay, 1}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0}},
+                                             {{0, C5, 0, -1, cmdNoteCut, 1}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0x31}},
+                                             {{0, C5, 0, -1, cmdSpecialMemory, 0}}});
+    begin(spec);
+    for (int row = 0; row < 2; row++) {
+        calls.clear();
+        ticks(1);
+        EXPECT_TRUE(callsOf("start", 0).empty()) << "row " << row << ": the note waits a tick";
+        ticks(1);
+        EXPECT_EQ(callsOf("start", 0).size(), 1u) << "row " << row;
+        ticks(4);
+    }
+    for (int row = 2; row < 4; row++) {
+        calls.clear();
+        ticks(1);
+        EXPECT_EQ(callsOf("start", 0).size(), 1u) << "row " << row;
+        EXPECT_TRUE(callsOf("stop", 0).empty());
+        ticks(1);
+        EXPECT_EQ(callsOf("stop", 0).size(), 1u) << "row " << row << ": cut on the second tick";
+        ticks(4);
+    }
+    calls.clear();
+    ticks(12);
+    EXPECT_EQ(callsOf("start", 0).size(), 2u);
+    EXPECT_TRUE(callsOf("stop", 0).empty()) << "S00 after S31 neither cuts nor delays";
+}
+
+TEST_F(ImpulsePlay, S00BeforeAnySCommandDoesNothing) {
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, -1, cmdSpecialMemory, 0}}});
+    PlayHandle* h = begin(spec);
+    ticks(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    EXPECT_EQ(h->channels[0].row_flags & rowCommand, 0);
+}
+
+TEST_F(ImpulsePlay, ANoteDelayAsLongAsTheRowOrLongerHoldsBackTheWholeEntry) {
+    // At speed 6, SD6 and SDF never come: the note, the instrument and the volume beside them
+    // are not played, and the note before sounds on. SD5 plays its entry on the last tick.
+    ModuleSpec spec = song(playModeImpulse, {{{0, C5, 0, 40}},
+                                             {{0, noteKeyOff, 255, -1, cmdNoteDelay, 0xf}},
+                                             {{0, note(6, 0), 1, 10, cmdNoteDelay, 6}},
+                                             {{0, note(6, 0), 255, 20, cmdNoteDelay, 5}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    PlayHandle* h = begin(spec);
+    rows(3);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    EXPECT_TRUE(callsOf("release", 0).empty()) << "the delayed note off never comes";
+    EXPECT_EQ(h->channels[0].volume, 40);
+    EXPECT_EQ(h->channels[0].instrument, 0);
+    EXPECT_EQ(h->channels[0].note, C5);
+    ticks(5);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    ticks(1);
+    EXPECT_EQ(callsOf("start", 0).size(), 2u) << "SD5 comes on the row's last tick";
+    EXPECT_EQ(h->channels[0].volume, 20);
+    EXPECT_EQ(h->channels[0].instrument, 0);
+}
