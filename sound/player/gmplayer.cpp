@@ -1302,6 +1302,24 @@ int gmp_period_rate(int playMode, int moduleFlags, int period, std::uint32_t* ra
     }
 }
 
+namespace {
+
+// An envelope's value (x 256) at tick t of its first count points: at a point, before the first
+// one, or past the last one (positions that do not increase can leave t there), that point's
+// value; between two, the line between them.
+int envelopeValueAt(const Envelope& envelope, int count, int t) {
+    const auto& points = envelope.points;
+    int i = 0;
+    while (i < count - 1 && points[i].x < t)
+        i++;
+    if (points[i].x <= t || i == 0) return points[i].y * 256;
+    // x[i-1] < t < x[i], so the step is never 0.
+    const int x0 = points[i - 1].x, y0 = points[i - 1].y;
+    return y0 * 256 + ((points[i].y - y0) * 256 / (points[i].x - x0)) * (t - x0);
+}
+
+} // namespace
+
 int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOff) {
     if (envelope == nullptr || state == nullptr) return 0;
     const int count = std::min<int>(envelope->point_count, envelopePointCapacity);
@@ -1310,20 +1328,7 @@ int gmp_envelope_value(const Envelope* envelope, EnvelopeState* state, int keyOf
     auto valid = [count](std::uint8_t index) { return index < count; };
     const int last = count - 1;
     int t = state->position;
-
-    int i = 0;
-    while (i < last && points[i].x < t)
-        i++;
-    int value;
-    // At a point, before the first one, or past the last one (positions that
-    // do not increase can leave t there): that point's value.
-    if (points[i].x == t || i == 0 || points[i].x < t) {
-        value = points[i].y * 256;
-    } else {
-        // x[i-1] < t < x[i], so the step is never 0.
-        const int x0 = points[i - 1].x, y0 = points[i - 1].y;
-        value = y0 * 256 + ((points[i].y - y0) * 256 / (points[i].x - x0)) * (t - x0);
-    }
+    const int value = envelopeValueAt(*envelope, count, t);
 
     const std::uint8_t sustain = envelope->sustain_point;
     const bool sustainPoint = valid(sustain);
@@ -1349,17 +1354,7 @@ int gmp_impulse_envelope_value(const Envelope* envelope, EnvelopeState* state, i
     auto valid = [count](std::uint8_t index) { return index < count; };
     const int last = count - 1;
     int t = std::max(state->position, 0);
-
-    int i = 0;
-    while (i < last && points[i].x < t)
-        i++;
-    int value;
-    if (points[i].x <= t || i == 0) {
-        value = points[i].y * 256;
-    } else {
-        const int x0 = points[i - 1].x, y0 = points[i - 1].y;
-        value = y0 * 256 + ((points[i].y - y0) * 256 / (points[i].x - x0)) * (t - x0);
-    }
+    const int value = envelopeValueAt(*envelope, count, t);
 
     // The tracker plays a loop's last point too and goes back only past it,
     // so that a loop one tick long holds and one of two ticks alternates.
