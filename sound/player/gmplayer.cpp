@@ -408,6 +408,15 @@ int newInstrument(PlayHandle* song, ChannelState& ch, bool slides) {
         else
             impulseMapSample(ch, ins);
     }
+    // Fasttracker 2: an instrument number without a note takes the channel over; the sample it
+    // gives the channel's last note lends its volume and panning (the sound plays on).
+    if (extended && !newNote && ch.pattern_note < noteKeyOff && ch.new_instrument != ch.instrument) {
+        const std::uint8_t number = extendedMapSample(gmp_instrument(m, ch.new_instrument), ch.pattern_note);
+        if (number != 255) {
+            ch.instrument = ch.new_instrument;
+            ch.sample = number;
+        }
+    }
     if (ch.sample == 255) return errOK;
     const Sample* sample = gmp_channel_sample(m, &ch);
     if (sample == nullptr) return errOK;

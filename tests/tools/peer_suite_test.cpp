@@ -65,17 +65,9 @@ struct Format {
     std::vector<Difference> differences;
 };
 
-const Format extendedModule{
-    ".xm",
-    {
-        {"d_ft2_invalid_ins_defaults.xm", "an instrument number beyond the song's instruments",
-         "Fasttracker 2 takes the defaults of an empty instrument; the player keeps the channel's own"},
-    }};
+const Format extendedModule{".xm", {}};
 const Format screamTracker{".s3m", {}};
-const Format impulseTracker{
-    ".it",
-    {
-    }};
+const Format impulseTracker{".it", {}};
 const Format protracker{".mod", {}};
 
 std::string lower(std::string s) {

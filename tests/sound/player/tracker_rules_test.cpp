@@ -330,3 +330,29 @@ TEST_F(TrackerRules, ImpulseTrackerNotesPlayThroughTheirInstrumentsResonantFilte
     ticks(6);
     EXPECT_EQ(filters.size(), 6u) << "channel 1 is never filtered: only channel 0 is reported";
 }
+
+TEST_F(TrackerRules, FasttrackerInstrumentNumberWithoutANoteTakesTheChannelOver) {
+    // The note plays instrument 1's sample; instrument 2 named without a note gives the channel
+    // its own sample's volume and panning while the sound plays on, and the bare note after it
+    // plays instrument 2.
+    ModuleSpec spec = song(playModeExtended, {{Cell{0, C4, 0}}, {Cell{0, 255, 1}}, {Cell{0, C4}}});
+    spec.instruments = {InstrumentSpec{}, InstrumentSpec{}};
+    spec.instruments[0].samples[0].volume = 40;
+    spec.instruments[1].samples[0].volume = 20;
+    spec.instruments[1].samples[0].panning = 255;
+    PlayHandle* h = begin(spec);
+    ticks(1);
+    EXPECT_EQ(h->channels[0].volume, 40);
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(h->channels[0].volume, 20);
+    EXPECT_EQ(h->channels[0].instrument, 1);
+    EXPECT_GT(lastValue("panning", 0), 60) << "the second sample's panning, to the right";
+    EXPECT_TRUE(callsOf("sample", 0).empty()) << "the sound plays on";
+    EXPECT_TRUE(callsOf("start", 0).empty());
+    calls.clear();
+    ticks(6);
+    EXPECT_EQ(lastValue("sample", 0), 2);
+    EXPECT_EQ(callsOf("start", 0).size(), 1u);
+    EXPECT_EQ(lastValue("volume", 0), 20);
+}
