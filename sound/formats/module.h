@@ -181,6 +181,11 @@ struct Sample {
     std::uint8_t sample_vibrato[4]; // Impulse Tracker only
 };
 
+// Bytes one frame of a sample takes in its data (and in the device's byte positions).
+inline int frameBytes(const Sample& sample) {
+    return sample.type == SMP_16BIT_MONO ? 2 : 1;
+}
+
 struct Instrument {
     char name[32];
     int sample_count;       // entries in sample_list

@@ -212,7 +212,7 @@ int sampleOffset(PlayHandle* song, ChannelState* ch, int info) {
     // Fasttracker 2 starts no sound at or past a sample's end, looping or not.
     const Sample* sample = sampleOf(song, ch);
     if (code == errOK && extended(song) && sample != nullptr &&
-        offset >= sample->length / (sample->type == SMP_16BIT_MONO ? 2 : 1))
+        offset >= sample->length / frameBytes(*sample))
         return device().stopSound(ch->device_channel);
     return code;
 }

@@ -360,10 +360,9 @@ int impulseSampleChange(PlayHandle* song, ChannelState& ch) {
     if (device().getChannelPosition != nullptr) {
         if (int code = device().getChannelPosition(ch.device_channel, &position); code != errOK) return code;
     }
-    // Device positions count bytes: two to a frame of 16-bit sound.
-    const std::uint32_t frame = playing->type == SMP_16BIT_MONO ? position / 2 : position;
+    const auto frame = position / static_cast<std::uint32_t>(frameBytes(*playing));
     if (int code = setSample(ch, next); code != errOK) return code;
-    return device().setChannelPosition(ch.device_channel, next->type == SMP_16BIT_MONO ? frame * 2 : frame);
+    return device().setChannelPosition(ch.device_channel, frame * static_cast<std::uint32_t>(frameBytes(*next)));
 }
 
 // slides: the row's note is a tone portamento's target, not a note to start.
@@ -1429,7 +1428,7 @@ int gmp_set_sample_position(const ChannelState* channel, const Sample* sample) {
     const int offset = std::clamp(channel->sample_offset, 0, maxSampleOffset);
     return device().setChannelPosition(
         channel->device_channel,
-        static_cast<std::uint32_t>(sample->type == SMP_16BIT_MONO ? offset * 2 : offset));
+        static_cast<std::uint32_t>(offset * frameBytes(*sample)));
 }
 
 int gmp_start_note(PlayHandle* song, ChannelState* channel) {
